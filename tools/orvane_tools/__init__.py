@@ -1,0 +1,1 @@
+"""Front doors around the Orvane module: command-line front end, job-announcement service, demo."""
