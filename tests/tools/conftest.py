@@ -1,0 +1,41 @@
+"""Fixtures for the front-door tools: the announcement service on a real loopback port, and the
+`orvane` command run as a real child process.
+
+The tests exercise the package in this source tree (tools/), not an installed copy: toolsupport puts
+tools/ first on sys.path here and on PYTHONPATH for the child processes. The Orvane module itself is
+the installed one."""
+import subprocess
+
+import pytest
+
+from toolsupport import SECRET, Service, cli_command, cli_env
+
+
+@pytest.fixture
+def service(tmp_path):
+    pytest.importorskip("flask")
+    pytest.importorskip("jwt")
+    from orvane_tools.service import create_app, running_in_thread
+
+    db = str(tmp_path / "announcements.db")
+    app = create_app(SECRET, db)
+    with running_in_thread(app) as base_url:
+        yield Service(base_url, app.config["ORVANE_STORE"], SECRET)
+
+
+@pytest.fixture
+def run_cli(tmp_path):
+    """Run `orvane ARGS...` to its end in a child process (working folder: a fresh one under
+    tmp_path); returns the CompletedProcess with text output."""
+    workdir = tmp_path / "cwd"
+    workdir.mkdir()
+
+    def _run(*args, **kw):
+        env = cli_env(kw.pop("env", None))
+        timeout = kw.pop("timeout", 60)
+        return subprocess.run(cli_command(*args), cwd=kw.pop("cwd", str(workdir)), env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
+                              universal_newlines=True, encoding="utf-8", **kw)
+
+    _run.workdir = workdir
+    return _run

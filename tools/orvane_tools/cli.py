@@ -1,0 +1,263 @@
+"""`orvane`: command-line front end, job-announcement service and helpers for the Orvane module."""
+import argparse
+import os
+import shutil
+import sqlite3
+import sys
+
+from . import frontend
+
+TOKEN_ENV = "ORVANE_TOKEN"
+SECRET_ENV = "ORVANE_SECRET"
+SPLITTER_NAME = "orvaneFun.exe"
+
+EPILOG_SPLIT = """\
+exit status:
+  0    the job finished
+  2    bad command line
+  3    the announcement service refused the login token or could not be reached
+  4    the job's input was refused (folders, file names, worker count, splitter program)
+  5    the splitter stage failed (the module wrote an error log under ./logging)
+  130  cancelled with Ctrl-C; folders the job had made in TARGET were deleted
+  1    any other failure
+
+The module keeps its working folder "database" (and "logging" for error logs) in the current
+directory, or in --workdir. Cancelling ends every process named orvaneFun.exe of your user.
+"""
+
+
+def _read_secret_file(path):
+    with open(path) as fh:
+        return fh.readline().strip()
+
+
+def _secret(args, parser):
+    if args.secret_file:
+        secret = _read_secret_file(args.secret_file)
+    else:
+        secret = args.secret or os.environ.get(SECRET_ENV)
+    if not secret:
+        parser.error("no token secret: give --secret-file FILE or set {}".format(SECRET_ENV))
+    return secret
+
+
+def build_parser():
+    parser = argparse.ArgumentParser(
+        prog="orvane",
+        description="Split scanned PDF batches at their separator sheets with the Orvane module, "
+                    "and run the job-announcement service it reports to.")
+    sub = parser.add_subparsers(dest="command", metavar="COMMAND")
+    sub.required = True
+
+    p = sub.add_parser(
+        "split", help="split the PDF files of a folder (one job)",
+        description="Run one split job: check the folders, announce the job to the service named in "
+                    "the URL database, run the splitter and print every message as it comes.",
+        epilog=EPILOG_SPLIT, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("source", metavar="SOURCE", help="folder holding the scanned PDF files")
+    p.add_argument("target", metavar="TARGET", help="existing folder that receives the split documents")
+    p.add_argument("-w", "--workers", type=_non_negative, default=0, metavar="N",
+                   help="worker count for the splitter, 1 to the processor count "
+                        "(default: processor count minus one)")
+    p.add_argument("-t", "--threshold", type=_non_negative, default=19, metavar="T",
+                   help="colour threshold of a separator sheet, 0-255 chroma (default: %(default)s)")
+    p.add_argument("--token", metavar="TOKEN",
+                   help="login token; better set it in the environment variable {} so that other "
+                        "users cannot read it from the process list".format(TOKEN_ENV))
+    p.add_argument("--token-file", metavar="FILE", help="read the login token from the first line of FILE")
+    p.add_argument("--urldb", default="url.db", metavar="PATH",
+                   help="URL database naming the announcement endpoint (default: %(default)s)")
+    p.add_argument("--splitter", metavar="PATH",
+                   help="splitter program (default: {} found on PATH)".format(SPLITTER_NAME))
+    p.add_argument("--workdir", metavar="DIR",
+                   help="folder for the module's 'database' and 'logging' folders (default: current)")
+    p.add_argument("--no-progress", action="store_true", help="no progress line, even on a terminal")
+    p.set_defaults(func=cmd_split, subparser=p)
+
+    p = sub.add_parser(
+        "standalone", help="run the module's stand-alone block (its fixed-default job)",
+        description="Execute the Orvane module under the name __main__, which runs its built-in job "
+                    "with fixed Windows folders and ./url.db; its messages go to standard output.")
+    p.add_argument("--workdir", metavar="DIR", help="run in DIR (where ./url.db and the folders are)")
+    p.set_defaults(func=cmd_standalone, subparser=p)
+
+    p = sub.add_parser(
+        "serve", help="run the job-announcement service",
+        description="Serve the 'commit' endpoint: accept announcements carrying a valid login token "
+                    "(a JSON Web Token signed with the secret) and record them; refuse others with 401.")
+    p.add_argument("--host", default="127.0.0.1", help="address to listen on (default: %(default)s)")
+    p.add_argument("--port", type=_port, default=8765, help="port, 0 for any free one (default: %(default)s)")
+    p.add_argument("--db", default="announcements.db", metavar="PATH",
+                   help="SQLite file recording the announcements (default: %(default)s)")
+    _secret_options(p)
+    p.add_argument("--leeway", type=_non_negative, default=0, metavar="SECONDS",
+                   help="clock skew allowed when checking expiry (default: %(default)s)")
+    p.add_argument("--port-file", metavar="FILE", help="write the bound port to FILE once serving")
+    p.set_defaults(func=cmd_serve, subparser=p)
+
+    p = sub.add_parser(
+        "urldb", help="create or update the URL database",
+        description="Create the SQLite URL database the module reads (table urldb(url_name, url)) and "
+                    "register URL under NAME, replacing an earlier row of that name.")
+    p.add_argument("path", metavar="PATH", help="database file to create or update")
+    p.add_argument("--url", required=True, help="endpoint URL, e.g. http://127.0.0.1:8765/commit")
+    p.add_argument("--name", default="commit", help="endpoint name (default: %(default)s)")
+    p.set_defaults(func=cmd_urldb, subparser=p)
+
+    p = sub.add_parser(
+        "token", help="issue a login token for the service",
+        description="Print a login token (JSON Web Token, HS256) for SUBJECT, signed with the "
+                    "service's secret.")
+    _secret_options(p)
+    p.add_argument("--subject", required=True, help="user the token is issued to")
+    p.add_argument("--expires-in", default="8h", metavar="DURATION",
+                   help="lifetime: seconds, or with a unit s, m, h, d (default: %(default)s)")
+    p.set_defaults(func=cmd_token, subparser=p)
+
+    p = sub.add_parser(
+        "log", help="list the announcements the service recorded",
+        description="Print the job starts and ends (and the refusals) recorded by the service.")
+    p.add_argument("--db", default="announcements.db", metavar="PATH",
+                   help="the service's SQLite file (default: %(default)s)")
+    p.set_defaults(func=cmd_log, subparser=p)
+    return parser
+
+
+def _secret_options(p):
+    p.add_argument("--secret-file", metavar="FILE", help="read the token secret from the first line of FILE")
+    p.add_argument("--secret", help="token secret (prefer --secret-file or the environment variable {})"
+                   .format(SECRET_ENV))
+
+
+def _non_negative(text):
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("not a whole number: {!r}".format(text))
+    if value < 0:
+        raise argparse.ArgumentTypeError("must not be negative: {}".format(value))
+    return value
+
+
+def _port(text):
+    value = _non_negative(text)
+    if value > 65535:
+        raise argparse.ArgumentTypeError("not a port number: {}".format(value))
+    return value
+
+
+def cmd_split(args, parser):
+    if args.token_file:
+        token = _read_secret_file(args.token_file)
+    else:
+        token = args.token or os.environ.get(TOKEN_ENV)
+    if not token:
+        parser.error("no login token: set {} (or give --token-file FILE)".format(TOKEN_ENV))
+    splitter = args.splitter or shutil.which(SPLITTER_NAME) or SPLITTER_NAME
+    # Paths are taken relative to where the command was given, before any change of folder.
+    src, dst, urldb = (os.path.abspath(p) for p in (args.source, args.target, args.urldb))
+    if os.path.sep in splitter or (os.path.altsep and os.path.altsep in splitter):
+        splitter = os.path.abspath(splitter)
+
+    if os.path.exists(urldb):
+        from . import urldb as urls
+        try:
+            endpoint = urls.lookup(urldb)
+        except sqlite3.Error as exc:
+            sys.stderr.write("orvane: {} is not a URL database: {}\n".format(urldb, exc))
+            return frontend.EXIT_REFUSED
+        if not endpoint:
+            # The module skips the announcement when the name is missing; a job must not run unannounced.
+            sys.stderr.write("orvane: {} registers no 'commit' endpoint (orvane urldb {} --url URL)\n"
+                             .format(urldb, urldb))
+            return frontend.EXIT_REFUSED
+
+    try:
+        import Orvane
+    except ImportError as exc:
+        sys.stderr.write("orvane: cannot import the Orvane module: {}\n".format(exc))
+        return frontend.EXIT_ERROR
+
+    if args.workdir:
+        os.makedirs(args.workdir, exist_ok=True)
+        os.chdir(args.workdir)
+
+    def controller(sink):
+        return Orvane.orvaneClass(src, dst, args.workers, args.threshold, token, urldb, splitter, sink)
+
+    progress = None if not args.no_progress else False
+    return frontend.run_job(controller, src, dst, token, progress=progress)
+
+
+def cmd_standalone(args, parser):
+    from .standalone import run_standalone
+
+    if args.workdir:
+        os.chdir(args.workdir)
+    run_standalone()
+    return 0
+
+
+def cmd_serve(args, parser):
+    from .service import create_app, serve
+
+    app = create_app(_secret(args, parser), args.db, leeway=args.leeway)
+    serve(app, args.host, args.port, port_file=args.port_file)
+    return 0
+
+
+def cmd_urldb(args, parser):
+    from .urldb import write_url
+
+    write_url(args.path, args.url, args.name)
+    print("{}: '{}' -> {}".format(args.path, args.name, args.url))
+    return 0
+
+
+def cmd_token(args, parser):
+    from .tokens import issue, parse_duration
+
+    try:
+        lifetime = parse_duration(args.expires_in)
+    except ValueError as exc:
+        parser.error(str(exc))
+    print(issue(_secret(args, parser), args.subject, lifetime))
+    return 0
+
+
+def cmd_log(args, parser):
+    from .service import AnnouncementStore
+
+    if not os.path.exists(args.db):
+        parser.error("no such file: {}".format(args.db))
+    store = AnnouncementStore(args.db)
+    for row in store.announcements():
+        print("{received_at}  {event:<5}  {subject}  {comments}".format(**row))
+    for row in store.refusals():
+        print("{received_at}  refused  {reason}".format(**row))
+    return 0
+
+
+def main(argv=None):
+    # Messages are Chinese texts: never let an unusual terminal encoding break a running job.
+    for stream in (sys.stdout, sys.stderr):
+        reconfigure = getattr(stream, "reconfigure", None)
+        if reconfigure is not None:
+            try:
+                reconfigure(errors="backslashreplace")
+            except (ValueError, OSError):
+                pass
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    try:
+        return args.func(args, args.subparser)
+    except KeyboardInterrupt:
+        sys.stderr.write("\norvane: interrupted\n")
+        return frontend.EXIT_CANCELLED
+    except OSError as exc:
+        sys.stderr.write("orvane: {}\n".format(exc))
+        return frontend.EXIT_ERROR
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,300 @@
+"""Terminal front end for one split job: runs the Orvane controller on a worker thread, prints its
+messages as they come, shows progress on a terminal and cancels cleanly on Ctrl-C."""
+import os
+import signal
+import sys
+import threading
+import time
+import traceback
+
+# Exit statuses of `orvane split`.
+EXIT_OK = 0
+EXIT_ERROR = 1        # the job raised: a bug or an environment fault; the traceback is printed
+EXIT_USAGE = 2        # bad command line (argparse uses 2 as well)
+EXIT_REFUSED = 3      # the announcement service refused the token or could not be reached
+EXIT_CHECKS = 4       # the job's input was refused: folders, file names, worker count, splitter
+EXIT_SPLITTER = 5     # the splitter stage failed; the module wrote an error log
+EXIT_CANCELLED = 130  # stopped by Ctrl-C (128 + SIGINT), partial output deleted
+
+# The module's own message texts that tell how a job went.
+MSG_DONE = "执行完成"
+MSG_SPLITTER_STARTING = "执行exe信息"
+MSG_SPLITTER_FAILED = "执行exe文件报错"
+MSG_EXE_MISSING = "切分隔页的exe不存在"
+REFUSAL_MESSAGES = {
+    "保存URl表不存在": "the URL database does not exist",
+    "登录信息的Token过期": "the announcement service refused the login token",
+    "请求网页失败": "the announcement service could not be reached",
+}
+CHECK_MESSAGES = {
+    "原PDF文件路径不存在": "the source folder does not exist",
+    "保存文件隔页位置不存在": "the target folder does not exist",
+    "源文件路径包含英文的双引号": "the source folder path holds a double quote",
+    "保存文件路径包含英文的双引号": "the target folder path holds a double quote",
+    "存在PDF文件包含空格，请修改后再次输入": "some PDF file names have a blank before .pdf",
+    "原路径不存在，请重新输入\n": "the source folder does not exist",
+    "保存文件不存在，请重新输入\n": "the target folder does not exist",
+}
+WORKER_REFUSAL_PREFIX = "请输入1-"
+
+
+class JobSink(object):
+    """The controller's message sink (`communication`): prints every message at once and notes the
+    ones that tell the outcome.
+
+    The module calls `mainPrint` on the job's thread; this must never raise, since an exception in
+    the sink would abort the module's step that reported."""
+
+    def __init__(self, out, token=None, display=None):
+        self.out = out
+        self.token = token
+        self.display = display
+        self.lock = threading.Lock()
+        self.done = False
+        self.splitter_started = False
+        self.splitter_failed = False
+        self.exe_missing = False
+        self.refusal = None
+        self.refused_after_done = False
+        self.check_failure = None
+
+    def __bool__(self):
+        # The module tests `communication` for truth before every report.
+        return True
+
+    __nonzero__ = __bool__
+
+    def mainPrint(self, *values):  # noqa: N802 (name fixed by the module)
+        try:
+            self._note(values)
+            self._print(self._render(values))
+        except Exception:  # pragma: no cover - last resort, the job must go on
+            traceback.print_exc()
+
+    def _note(self, values):
+        if len(values) == 2 and values[1] == MSG_EXE_MISSING:
+            self.exe_missing = True
+            return
+        value = values[0] if values else None
+        if not isinstance(value, str):
+            return
+        if value == MSG_DONE:
+            self.done = True
+        elif value == MSG_SPLITTER_STARTING:
+            self.splitter_started = True
+        elif value == MSG_SPLITTER_FAILED:
+            self.splitter_failed = True
+        elif value in REFUSAL_MESSAGES:
+            if self.refusal is None:
+                self.refusal = REFUSAL_MESSAGES[value]
+                self.refused_after_done = self.done
+        elif value in CHECK_MESSAGES:
+            if self.check_failure is None:
+                self.check_failure = CHECK_MESSAGES[value]
+        elif value.startswith(WORKER_REFUSAL_PREFIX) and value.endswith("的整数"):
+            if self.check_failure is None:
+                self.check_failure = "the worker count is out of range ({})".format(value)
+
+    def _render(self, values):
+        if len(values) == 2 and isinstance(values[0], str):
+            return "{}: {}".format(values[0], values[1])
+        value = values[0] if len(values) == 1 else values
+        if self.token and value == self.token:
+            # The module reports the login token itself; keep it off screens and logs.
+            return "login token: <hidden, {} characters>".format(len(self.token))
+        if isinstance(value, BaseException):
+            return "{}: {}".format(type(value).__name__, value)
+        if isinstance(value, (set, frozenset)):
+            return "{" + ", ".join(repr(v) for v in sorted(value, key=str)) + "}"
+        text = value if isinstance(value, str) else str(value)
+        # Splitter lines and some messages carry their own line end.
+        return text[:-1] if text.endswith("\n") else text
+
+    def _print(self, text):
+        with self.lock:
+            if self.display is not None:
+                self.display.clear()
+            self.out.write(text + "\n")
+            self.out.flush()
+
+
+class ProgressLine(object):
+    """One self-overwriting status line on a terminal: source PDFs against output folders."""
+
+    def __init__(self, out, src, dst):
+        self.out = out
+        self.dst = dst
+        self.total = count_pdfs(src)
+        self.before = list_subfolders(dst)
+        self.shown = False
+        self.started = time.time()
+
+    def clear(self):
+        if self.shown:
+            self.out.write("\r\x1b[K")
+            self.shown = False
+
+    def draw(self):
+        made = len(list_subfolders(self.dst) - self.before)
+        elapsed = int(time.time() - self.started)
+        self.out.write("\r\x1b[Ksplitting: {} of {} source PDFs begun, {}:{:02d} elapsed".format(
+            min(made, self.total), self.total, elapsed // 60, elapsed % 60))
+        self.out.flush()
+        self.shown = True
+
+
+def count_pdfs(folder):
+    total = 0
+    for _parent, _dirs, files in os.walk(folder):
+        total += sum(1 for name in files if name.lower().endswith(".pdf"))
+    return total
+
+
+def list_subfolders(folder):
+    try:
+        names = os.listdir(folder)
+    except OSError:
+        return set()
+    return {n for n in names if os.path.isdir(os.path.join(folder, n))}
+
+
+def splitter_children(pid=None, name="orvaneFun.exe"):
+    """Pids of running processes named ``name`` below process ``pid`` (Linux /proc; else empty)."""
+    pid = os.getpid() if pid is None else pid
+    if not os.path.isdir("/proc/self"):
+        return []
+    parents = {}
+    names = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/{}/stat".format(entry), "rb") as fh:
+                stat = fh.read().decode("utf-8", "replace")
+        except OSError:
+            continue
+        # "pid (comm) state ppid ...": comm may hold blanks and parentheses.
+        close = stat.rfind(")")
+        fields = stat[close + 2:].split()
+        if len(fields) < 2 or fields[0] == "Z":
+            continue
+        parents[int(entry)] = int(fields[1])
+        names[int(entry)] = stat[stat.find("(") + 1:close]
+    found = []
+    for child, comm in names.items():
+        if comm != name:
+            continue
+        up = parents.get(child)
+        seen = 0
+        while up and seen < 64:
+            if up == pid:
+                found.append(child)
+                break
+            up = parents.get(up)
+            seen += 1
+    return found
+
+
+class _Terminate(Exception):
+    pass
+
+
+def _raise_terminate(signum, frame):
+    raise _Terminate()
+
+
+def run_job(controller_factory, src, dst, token, out=None, err=None, progress=None):
+    """Run one job to its end and return the exit status.
+
+    ``controller_factory(sink)`` builds the `orvaneClass` object with ``sink`` as its message sink.
+    """
+    out = out or sys.stdout
+    err = err or sys.stderr
+    if progress is None:
+        progress = _isatty(out)
+    display = ProgressLine(out, src, dst) if progress else None
+    sink = JobSink(out, token=token, display=display)
+    controller = controller_factory(sink)
+
+    failure = []
+
+    def job():
+        try:
+            controller.run()
+        except BaseException:
+            failure.append(traceback.format_exc())
+
+    worker = threading.Thread(target=job, name="orvane-job", daemon=True)
+    cancelled = False
+    previous_term = None
+    if threading.current_thread() is threading.main_thread():
+        previous_term = signal.signal(signal.SIGTERM, _raise_terminate)
+    try:
+        worker.start()
+        while worker.is_alive():
+            try:
+                worker.join(0.25 if not cancelled else 0.5)
+                if cancelled and worker.is_alive() and splitter_children():
+                    # The splitter was started after the first stop: the job was between its
+                    # checks and the start when the stop came. End it again.
+                    controller.stopCut()
+                elif display is not None and worker.is_alive() and sink.splitter_started \
+                        and not sink.done:
+                    with sink.lock:
+                        display.draw()
+            except (KeyboardInterrupt, _Terminate):
+                if cancelled:
+                    err.write("orvane: stopped without waiting for the job to end\n")
+                    err.flush()
+                    return EXIT_CANCELLED
+                cancelled = True
+                err.write("\norvane: cancelling: ending the splitter and deleting its partial output "
+                          "(press Ctrl-C again to quit at once)\n")
+                err.flush()
+                # No splitter may start after this: the job checks the flag before starting it.
+                controller.run_code = 0
+                controller.stopCut()
+    finally:
+        if previous_term is not None:
+            signal.signal(signal.SIGTERM, previous_term)
+        if display is not None:
+            with sink.lock:
+                display.clear()
+                out.flush()
+
+    status, summary = outcome(sink, controller, failure, cancelled)
+    if failure:
+        err.write(failure[0])
+    err.write("orvane: {}\n".format(summary))
+    err.flush()
+    return status
+
+
+def outcome(sink, controller, failure, cancelled):
+    """The exit status and a one-line summary for a job that has ended."""
+    if cancelled:
+        return EXIT_CANCELLED, "job cancelled; folders it had made in the target folder were deleted"
+    if failure:
+        return EXIT_ERROR, "the job stopped with an error"
+    if sink.check_failure:
+        return EXIT_CHECKS, "job refused: {}".format(sink.check_failure)
+    if sink.exe_missing:
+        return EXIT_CHECKS, "job refused: the splitter program does not exist " \
+                            "(give --splitter or put orvaneFun.exe on PATH)"
+    if sink.refusal:
+        if sink.refused_after_done:
+            return EXIT_REFUSED, "the split ran, but the end of the job was not recorded: {}".format(
+                sink.refusal)
+        return EXIT_REFUSED, "job refused: {}".format(sink.refusal)
+    if sink.splitter_failed:
+        return EXIT_SPLITTER, "the splitter stage failed; see the error log named above"
+    if sink.done and getattr(controller, "run_code", 0):
+        return EXIT_OK, "job finished"
+    return EXIT_ERROR, "the job ended without finishing (see the messages above)"
+
+
+def _isatty(stream):
+    try:
+        return stream.isatty()
+    except (AttributeError, ValueError):
+        return False
