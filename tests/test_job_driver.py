@@ -5,7 +5,6 @@ the error log's "logging" relative to it), with real folders, the real
 orvaneFun.exe stand-in started through the shell, and the real token service on
 127.0.0.1 answering the completion report.
 """
-import json
 import multiprocessing
 import os
 import threading
@@ -13,7 +12,7 @@ import threading
 import pytest
 
 from fixtures.standin import StandIn
-from fixtures.token_service import END_COMMENT, TOKEN, Sink, url_db
+from fixtures.token_service import TOKEN, Sink
 
 TOO_LONG = " \n路径过长"
 SUMMARY = "这里是要结束的进程， 这里是待写入的文件路径"
@@ -32,48 +31,9 @@ def refusal(cpus):
     return "请输入1-{}的整数".format(cpus)
 
 
-class Job(object):
-    """One job's setting: folders under the test's working directory, a sink, the service."""
-
-    def __init__(self, tmp_path, make_ctrl, token_server, standin):
-        self.root = str(tmp_path)
-        self.src = os.path.join(self.root, "src")
-        self.save = os.path.join(self.root, "save")
-        os.makedirs(self.src, exist_ok=True)
-        os.makedirs(self.save, exist_ok=True)
-        self.server = token_server
-        self.urldb = url_db(os.path.join(self.root), token_server.commit_url)
-        self.standin = standin
-        self.sink = Sink()
-        self._make_ctrl = make_ctrl
-
-    def ctl(self, **settings):
-        settings.setdefault("src_pdf_path", self.src)
-        settings.setdefault("save_pic_path", self.save)
-        settings.setdefault("urldb", self.urldb)
-        settings.setdefault("PdfExePath", self.standin.exe)
-        settings.setdefault("communication", self.sink)
-        return self._make_ctrl(**settings)
-
-    def completion_requests(self):
-        """The completion reports the service received (checkToken1's requests)."""
-        found = []
-        for rec in self.server.requests:
-            body = json.loads(rec.body.decode("utf-8"))
-            assert body == {"id": 3, "comments": END_COMMENT, "pid": 0}, body
-            assert rec.header("token") == TOKEN
-            found.append(rec)
-        return found
-
-    def database_made(self):
-        return os.path.isdir(os.path.join(self.root, "database"))
-
-
 @pytest.fixture
-def job(tmp_path, monkeypatch, make_ctrl, token_server, standin):
-    monkeypatch.chdir(tmp_path)
-    standin.configure()
-    return Job(tmp_path, make_ctrl, token_server, standin)
+def job(split_job):
+    return split_job
 
 
 def make_file(root, length, unit="a", ext=".pdf", step=60):
