@@ -153,9 +153,15 @@ def create_app(secret, db_path, leeway=0):
             subject = check_token(request.headers.get("token"), secret, leeway)
         except ValueError as exc:
             return refused(401, str(exc))
-        # The module sends the JSON text without a content type, so read the raw body.
+        # The module sends the JSON text without a content type, so read the raw body; bounded here
+        # too, since older Werkzeug enforces the configured limit only for form data.
+        if (request.content_length or 0) > MAX_BODY:
+            return refused(413, "body larger than {} bytes".format(MAX_BODY))
+        raw = request.stream.read(MAX_BODY + 1)
+        if len(raw) > MAX_BODY:
+            return refused(413, "body larger than {} bytes".format(MAX_BODY))
         try:
-            body = json.loads(request.get_data(cache=False).decode("utf-8"))
+            body = json.loads(raw.decode("utf-8"))
         except (ValueError, UnicodeDecodeError):
             return refused(400, "body is not JSON text")
         if not isinstance(body, dict) or not isinstance(body.get("comments"), str):
@@ -183,7 +189,9 @@ def running_in_thread(app, host="127.0.0.1", port=0):
     from werkzeug.serving import make_server
 
     server = make_server(host, port, app, threaded=True)
-    thread = threading.Thread(target=server.serve_forever, name="orvane-service", daemon=True)
+    # A short poll interval lets shutdown() return promptly.
+    thread = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05},
+                              name="orvane-service", daemon=True)
     thread.start()
     try:
         yield "http://{}:{}".format(host, server.server_port)
