@@ -1,0 +1,96 @@
+#include "jpeg_small.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+
+namespace orvane {
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+extern "C" void onJpegError(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+// Corrupt-data warnings are not fatal: libjpeg fills the rest of the picture
+// with grey, which is what any viewer shows of that page as well.
+extern "C" void onJpegMessage(j_common_ptr, int) {}
+
+// Everything that needs a destructor lives in the caller, so the longjmp out
+// of libjpeg never skips one. Returns false with err->message set on error.
+bool decodeInto(jpeg_decompress_struct* cinfo, ErrorManager* err, const std::uint8_t* data,
+                std::size_t size, SmallPicture* out, int minLongSide, JpegKind* kind) {
+    if (setjmp(err->jump)) {
+        jpeg_destroy_decompress(cinfo);
+        return false;
+    }
+    jpeg_create_decompress(cinfo);
+    jpeg_mem_src(cinfo, const_cast<unsigned char*>(data), static_cast<unsigned long>(size));
+    jpeg_read_header(cinfo, TRUE);
+
+    if (cinfo->num_components == 1) {
+        *kind = JpegKind::Grey;
+        jpeg_destroy_decompress(cinfo);
+        return true;
+    }
+    if (cinfo->num_components != 3 ||
+        (cinfo->jpeg_color_space != JCS_YCbCr && cinfo->jpeg_color_space != JCS_RGB)) {
+        *kind = JpegKind::Unsupported;
+        jpeg_destroy_decompress(cinfo);
+        return true;
+    }
+
+    const unsigned longSide = cinfo->image_width > cinfo->image_height ? cinfo->image_width
+                                                                        : cinfo->image_height;
+    unsigned denom = 8;
+    while (denom > 1 && longSide / denom < static_cast<unsigned>(minLongSide)) denom /= 2;
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = denom;
+    cinfo->out_color_space = JCS_RGB;
+    cinfo->dct_method = JDCT_IFAST;
+    cinfo->do_fancy_upsampling = FALSE;
+    cinfo->do_block_smoothing = FALSE;
+
+    jpeg_start_decompress(cinfo);
+    const std::size_t rowBytes = static_cast<std::size_t>(cinfo->output_width) * 3;
+    out->width = static_cast<int>(cinfo->output_width);
+    out->height = static_cast<int>(cinfo->output_height);
+    out->rgb.resize(rowBytes * cinfo->output_height);
+    while (cinfo->output_scanline < cinfo->output_height) {
+        JSAMPROW row = out->rgb.data() + rowBytes * cinfo->output_scanline;
+        jpeg_read_scanlines(cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(cinfo);
+    jpeg_destroy_decompress(cinfo);
+    *kind = JpegKind::Colour;
+    return true;
+}
+
+}  // namespace
+
+JpegKind decodeJpegSmall(const std::uint8_t* data, std::size_t size, SmallPicture& out,
+                         int minLongSide) {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = onJpegError;
+    err.pub.emit_message = onJpegMessage;
+    err.message[0] = '\0';
+    JpegKind kind = JpegKind::Unsupported;
+    if (!decodeInto(&cinfo, &err, data, size, &out, minLongSide, &kind))
+        throw JpegError(err.message);
+    return kind;
+}
+
+}  // namespace orvane

@@ -1,0 +1,330 @@
+#include "pdf_source.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <poppler/cpp/poppler-document.h>
+#include <poppler/cpp/poppler-global.h>
+#include <poppler/cpp/poppler-image.h>
+#include <poppler/cpp/poppler-page-renderer.h>
+#include <poppler/cpp/poppler-page.h>
+
+#include "jpeg_small.h"
+
+namespace orvane {
+
+namespace {
+
+// Rendering resolution for pages that are not one plain scanned image: about
+// 200 x 280 pixels for A4, plenty for a rule about large areas of colour.
+constexpr double kRenderDpi = 24.0;
+constexpr double kRenderMaxSide = 300.0;  // pixels, for very large pages
+
+// The full-page image must cover this share of the visible page box for the
+// page to be judged from the image alone.
+constexpr double kMinCoverage = 0.90;
+
+struct Matrix {
+    double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+};
+
+// m x ctm, as the PDF "cm" operator does.
+Matrix concat(const Matrix& m, const Matrix& t) {
+    Matrix r;
+    r.a = m.a * t.a + m.b * t.c;
+    r.b = m.a * t.b + m.b * t.d;
+    r.c = m.c * t.a + m.d * t.c;
+    r.d = m.c * t.b + m.d * t.d;
+    r.e = m.e * t.a + m.f * t.c + t.e;
+    r.f = m.e * t.b + m.f * t.d + t.f;
+    return r;
+}
+
+// Accepts the content stream of a typical scanned page, "q a b c d e f cm
+// /Im0 Do Q", and nothing else: any other operator means the page draws
+// more than one picture and must be rendered.
+class SingleImageScan : public QPDFObjectHandle::ParserCallbacks {
+public:
+    bool plain = true;
+    std::string image;  // name of the one XObject drawn, empty if none
+    Matrix placement;
+
+    void handleObject(QPDFObjectHandle obj) override {
+        if (!obj.isOperator()) {
+            operands_.push_back(obj);
+            return;
+        }
+        const std::string op = obj.getOperatorValue();
+        if (op == "q") {
+            stack_.push_back(ctm_);
+        } else if (op == "Q") {
+            if (stack_.empty()) return fail();
+            ctm_ = stack_.back();
+            stack_.pop_back();
+        } else if (op == "cm") {
+            if (operands_.size() != 6) return fail();
+            double v[6];
+            for (int i = 0; i < 6; ++i) {
+                if (!operands_[i].isNumber()) return fail();
+                v[i] = operands_[i].getNumericValue();
+            }
+            ctm_ = concat(Matrix{v[0], v[1], v[2], v[3], v[4], v[5]}, ctm_);
+        } else if (op == "Do") {
+            if (!image.empty() || operands_.size() != 1 || !operands_[0].isName()) return fail();
+            image = operands_[0].getName();
+            placement = ctm_;
+        } else {
+            return fail();
+        }
+        operands_.clear();
+    }
+    void handleEOF() override {}
+
+private:
+    void fail() {
+        plain = false;
+        terminateParsing();
+    }
+    std::vector<QPDFObjectHandle> operands_;
+    std::vector<Matrix> stack_;
+    Matrix ctm_;
+};
+
+bool isName(QPDFObjectHandle o, const char* name) { return o.isName() && o.getName() == name; }
+
+// Number of colour components of an image colour space, 0 if it is one we
+// do not judge from the image data.
+int components(QPDFObjectHandle cs) {
+    if (cs.isName()) {
+        const std::string n = cs.getName();
+        if (n == "/DeviceGray" || n == "/G") return 1;
+        if (n == "/DeviceRGB" || n == "/RGB") return 3;
+        return 0;
+    }
+    if (cs.isArray() && cs.getArrayNItems() >= 1) {
+        QPDFObjectHandle family = cs.getArrayItem(0);
+        if (isName(family, "/CalGray")) return 1;
+        if (isName(family, "/CalRGB")) return 3;
+        if (isName(family, "/ICCBased") && cs.getArrayNItems() >= 2) {
+            QPDFObjectHandle s = cs.getArrayItem(1);
+            if (s.isStream()) {
+                QPDFObjectHandle n = s.getDict().getKey("/N");
+                if (n.isInteger() && (n.getIntValue() == 1 || n.getIntValue() == 3))
+                    return static_cast<int>(n.getIntValue());
+            }
+        }
+    }
+    return 0;
+}
+
+bool isSingleDct(QPDFObjectHandle filter) {
+    if (isName(filter, "/DCTDecode")) return true;
+    return filter.isArray() && filter.getArrayNItems() == 1 &&
+           isName(filter.getArrayItem(0), "/DCTDecode");
+}
+
+// Share of the box covered by the unit square mapped through m, or 0 when
+// the image is drawn skewed or turned by an odd angle.
+double coverage(const Matrix& m, const QPDFObjectHandle::Rectangle& box) {
+    const double tol = 1e-3 * (std::fabs(m.a) + std::fabs(m.b) + std::fabs(m.c) + std::fabs(m.d));
+    const bool straight = std::fabs(m.b) <= tol && std::fabs(m.c) <= tol;
+    const bool quarter = std::fabs(m.a) <= tol && std::fabs(m.d) <= tol;
+    if (!straight && !quarter) return 0.0;
+    const double xs[4] = {m.e, m.e + m.a, m.e + m.c, m.e + m.a + m.c};
+    const double ys[4] = {m.f, m.f + m.b, m.f + m.d, m.f + m.b + m.d};
+    const double ix0 = std::max(*std::min_element(xs, xs + 4), std::min(box.llx, box.urx));
+    const double ix1 = std::min(*std::max_element(xs, xs + 4), std::max(box.llx, box.urx));
+    const double iy0 = std::max(*std::min_element(ys, ys + 4), std::min(box.lly, box.ury));
+    const double iy1 = std::min(*std::max_element(ys, ys + 4), std::max(box.lly, box.ury));
+    const double area = std::fabs((box.urx - box.llx) * (box.ury - box.lly));
+    if (ix1 <= ix0 || iy1 <= iy0 || area <= 0) return 0.0;
+    return (ix1 - ix0) * (iy1 - iy0) / area;
+}
+
+void quiet(const std::string&, void*) {}
+
+std::string pageText(int index) { return "page " + std::to_string(index + 1); }
+
+}  // namespace
+
+void initialiseLibraries() { poppler::set_debug_error_function(quiet, nullptr); }
+
+SourcePdf::SourcePdf(const std::string& path) : path_(path) {
+    qpdf_.setSuppressWarnings(true);
+    try {
+        qpdf_.processFile(path.c_str());
+    } catch (const QPDFExc& e) {
+        if (e.getErrorCode() == qpdf_e_password)
+            throw FileError("encrypted: it needs a password to open");
+        throw FileError("damaged or not a PDF file (" + e.getMessageDetail() + ")");
+    } catch (const std::exception& e) {
+        throw FileError(std::string("cannot be read (") + e.what() + ")");
+    }
+    // A file that opens without a password but is encrypted carries the
+    // author's restrictions; writing its pages out would silently drop them.
+    if (qpdf_.isEncrypted()) throw FileError("encrypted: its protection would be lost by splitting");
+    try {
+        pages_ = QPDFPageDocumentHelper(qpdf_).getAllPages();
+        // After a repair the page tree may have lost pages; splitting what
+        // is left would lose them silently.
+        QPDFObjectHandle count = qpdf_.getRoot().getKey("/Pages").getKey("/Count");
+        if (!count.isInteger() || count.getIntValue() != static_cast<long long>(pages_.size()))
+            throw FileError("damaged: the page tree is broken (" + std::to_string(pages_.size()) +
+                            " pages found, " +
+                            (count.isInteger() ? std::to_string(count.getIntValue()) : "no count") +
+                            " listed)");
+    } catch (const FileError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw FileError(std::string("damaged: the pages cannot be read (") + e.what() + ")");
+    }
+    if (pages_.empty()) throw FileError("it has no pages");
+}
+
+SourcePdf::~SourcePdf() = default;
+
+PageResult SourcePdf::lookAt(int index, int threshold) {
+    PageResult result;
+    try {
+        QPDFPageObjectHelper& page = pages_.at(static_cast<std::size_t>(index));
+        QPDFObjectHandle dict = page.getObjectHandle();
+        QPDFObjectHandle annots = dict.getKey("/Annots");
+        if (annots.isArray() && annots.getArrayNItems() > 0) return render(index, threshold);
+
+        SingleImageScan scan;
+        page.parseContents(&scan);
+        if (!scan.plain) return render(index, threshold);
+        if (scan.image.empty()) {  // a blank page
+            result.path = LookPath::Grey;
+            return result;
+        }
+        QPDFObjectHandle resources = page.getAttribute("/Resources", false);
+        QPDFObjectHandle xobjects =
+            resources.isDictionary() ? resources.getKey("/XObject") : QPDFObjectHandle::newNull();
+        QPDFObjectHandle image =
+            xobjects.isDictionary() ? xobjects.getKey(scan.image) : QPDFObjectHandle::newNull();
+        if (!image.isStream()) return render(index, threshold);
+        QPDFObjectHandle idict = image.getDict();
+        if (!isName(idict.getKey("/Subtype"), "/Image")) return render(index, threshold);
+
+        // With no colour operator allowed, a stencil mask paints black and a
+        // grey image paints grey: the page has no colour at all.
+        QPDFObjectHandle mask = idict.getKey("/ImageMask");
+        const int comps = components(idict.getKey("/ColorSpace"));
+        if ((mask.isBool() && mask.getBoolValue()) || comps == 1) {
+            result.path = LookPath::Grey;
+            return result;
+        }
+        QPDFObjectHandle bpc = idict.getKey("/BitsPerComponent");
+        if (comps != 3 || !isSingleDct(idict.getKey("/Filter")) || !bpc.isInteger() ||
+            bpc.getIntValue() != 8 || idict.hasKey("/SMask") || idict.hasKey("/Mask") ||
+            idict.hasKey("/Decode"))
+            return render(index, threshold);
+        if (coverage(scan.placement, page.getCropBox().getArrayAsRectangle()) < kMinCoverage)
+            return render(index, threshold);
+
+        std::shared_ptr<Buffer> raw = image.getRawStreamData();
+        SmallPicture picture;
+        const JpegKind kind = decodeJpegSmall(raw->getBuffer(), raw->getSize(), picture);
+        raw.reset();
+        if (kind == JpegKind::Grey) {
+            result.path = LookPath::Grey;
+            return result;
+        }
+        if (kind == JpegKind::Unsupported) return render(index, threshold);
+        result.path = LookPath::Jpeg;
+        result.look = judgePage(picture.rgb.data(), picture.width, picture.height,
+                                static_cast<std::ptrdiff_t>(picture.width) * 3, threshold);
+        return result;
+    } catch (const FileError&) {
+        throw;
+    } catch (const JpegError& e) {
+        throw FileError("damaged: the image of " + pageText(index) + " cannot be decoded (" +
+                        e.what() + ")");
+    } catch (const QPDFExc& e) {
+        throw FileError("damaged: " + pageText(index) + " cannot be read (" +
+                        e.getMessageDetail() + ")");
+    } catch (const std::exception& e) {
+        throw FileError("damaged: " + pageText(index) + " cannot be read (" + e.what() + ")");
+    }
+}
+
+PageResult SourcePdf::render(int index, int threshold) {
+    if (!rendered_) {
+        rendered_.reset(poppler::document::load_from_file(path_));
+        if (!rendered_ || rendered_->is_locked())
+            throw FileError("damaged: " + pageText(index) + " cannot be rendered");
+    }
+    if (index >= rendered_->pages())
+        throw FileError("damaged: " + pageText(index) + " cannot be rendered");
+    std::unique_ptr<poppler::page> page(rendered_->create_page(index));
+    if (!page) throw FileError("damaged: " + pageText(index) + " cannot be rendered");
+    const poppler::rectf box = page->page_rect(poppler::crop_box);
+    const double longSide = std::max(box.width(), box.height());
+    double dpi = kRenderDpi;
+    if (longSide > 0 && longSide / 72.0 * dpi > kRenderMaxSide) dpi = kRenderMaxSide * 72.0 / longSide;
+
+    poppler::page_renderer renderer;
+    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
+    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+    renderer.set_image_format(poppler::image::format_argb32);
+    poppler::image img = renderer.render_page(page.get(), dpi, dpi);
+    if (!img.is_valid() || img.width() <= 0 || img.height() <= 0)
+        throw FileError("damaged: " + pageText(index) + " cannot be rendered");
+
+    // ARGB32 is one native 32-bit word per pixel, 0xAARRGGBB, on white paper.
+    const int w = img.width(), h = img.height();
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
+    const char* data = img.const_data();
+    for (int y = 0; y < h; ++y) {
+        const char* row = data + static_cast<std::ptrdiff_t>(y) * img.bytes_per_row();
+        std::uint8_t* out = rgb.data() + static_cast<std::size_t>(y) * w * 3;
+        for (int x = 0; x < w; ++x) {
+            std::uint32_t v;
+            std::memcpy(&v, row + 4 * x, 4);
+            out[3 * x] = static_cast<std::uint8_t>(v >> 16);
+            out[3 * x + 1] = static_cast<std::uint8_t>(v >> 8);
+            out[3 * x + 2] = static_cast<std::uint8_t>(v);
+        }
+    }
+    PageResult result;
+    result.path = LookPath::Rendered;
+    result.look = judgePage(rgb.data(), w, h, static_cast<std::ptrdiff_t>(w) * 3, threshold);
+    return result;
+}
+
+void SourcePdf::writeDocument(int first, int last, const std::string& outPath) {
+    try {
+        // Pages inherit /Resources, /MediaBox ... from the page tree; a copied
+        // page has no tree, so the values must sit on the page itself.
+        if (!inheritedPushed_) {
+            qpdf_.pushInheritedAttributesToPage();
+            inheritedPushed_ = true;
+        }
+        QPDF out;
+        out.setSuppressWarnings(true);
+        out.emptyPDF();
+        QPDFPageDocumentHelper helper(out);
+        for (int i = first; i <= last; ++i)
+            helper.addPage(pages_.at(static_cast<std::size_t>(i)), false);
+        QPDFWriter writer(out, outPath.c_str());
+        // Copy every stream byte for byte: no recompression, no re-encoding.
+        writer.setStreamDataMode(qpdf_s_preserve);
+        writer.setMinimumPDFVersion(qpdf_.getPDFVersion());
+        writer.write();
+    } catch (const QPDFExc& e) {
+        throw FileError("damaged: pages " + std::to_string(first + 1) + "-" +
+                        std::to_string(last + 1) + " cannot be copied (" + e.getMessageDetail() +
+                        ")");
+    } catch (const std::exception& e) {
+        throw FileError("a document cannot be written (" + std::string(e.what()) + ")");
+    }
+}
+
+}  // namespace orvane
