@@ -1,0 +1,123 @@
+#include "module/runtime.h"
+
+#include <vector>
+
+namespace orvane {
+
+namespace {
+// Owned, so that a function object that outlives a failed import still finds a namespace.
+PyObject* g_namespace = nullptr;
+PyObject* g_builtins = nullptr;   // owned for the life of the process
+}  // namespace
+
+void raise(PyObject* type, const char* message) {
+  PyErr_SetString(type, message);
+  raise_pending();
+}
+
+Ref attr(Handle obj, Handle name) { return Ref::steal(PyObject_GetAttr(obj.get(), name.get())); }
+
+void set_attr(Handle obj, Handle name, Handle value) {
+  check(PyObject_SetAttr(obj.get(), name.get(), value.get()));
+}
+
+bool truthy(Handle obj) { return check(PyObject_IsTrue(obj.get())) != 0; }
+
+Ref call(Handle callable) { return Ref::steal(PyObject_CallObject(callable.get(), nullptr)); }
+
+Ref call(Handle callable, std::initializer_list<Handle> args) {
+  Ref t = tuple(args);
+  return Ref::steal(PyObject_Call(callable.get(), t.get(), nullptr));
+}
+
+Ref call_kw(Handle callable, std::initializer_list<Handle> args,
+            std::initializer_list<std::pair<Handle, Handle>> kwargs) {
+  Ref t = tuple(args);
+  // Dicts keep insertion order, so the callee sees the keywords in the order written here.
+  Ref kw = Ref::steal(PyDict_New());
+  for (const auto& kv : kwargs) check(PyDict_SetItem(kw.get(), kv.first.get(), kv.second.get()));
+  return Ref::steal(PyObject_Call(callable.get(), t.get(), kw.get()));
+}
+
+Ref method(Handle obj, Handle name, std::initializer_list<Handle> args) {
+  Ref bound = attr(obj, name);
+  return call(bound, args);
+}
+
+Ref str(Handle obj) { return Ref::steal(PyObject_Str(obj.get())); }
+
+Py_ssize_t len(Handle obj) {
+  Py_ssize_t n = PyObject_Length(obj.get());
+  if (n < 0) raise_pending();
+  return n;
+}
+
+Ref to_int(Handle obj) { return Ref::steal(PyNumber_Long(obj.get())); }
+
+Ref integer(long value) { return Ref::steal(PyLong_FromLong(value)); }
+
+Ref concat(Handle a, Handle b) { return Ref::steal(PyNumber_Add(a.get(), b.get())); }
+
+Ref sub(Handle a, Handle b) { return Ref::steal(PyNumber_Subtract(a.get(), b.get())); }
+
+bool contains(Handle container, Handle item) {
+  return check(PySequence_Contains(container.get(), item.get())) != 0;
+}
+
+int compare(Handle a, Handle b, int op) {
+  return check(PyObject_RichCompareBool(a.get(), b.get(), op));
+}
+
+bool equal(Handle a, Handle b) { return compare(a, b, Py_EQ) != 0; }
+
+Ref tuple(std::initializer_list<Handle> items) {
+  Ref t = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+  Py_ssize_t i = 0;
+  for (Handle h : items) {
+    Py_INCREF(h.get());
+    PyTuple_SET_ITEM(t.get(), i++, h.get());
+  }
+  return t;
+}
+
+Ref iter(Handle obj) { return Ref::steal(PyObject_GetIter(obj.get())); }
+
+Ref next(Handle iterator) {
+  PyObject* p = PyIter_Next(iterator.get());
+  if (!p && PyErr_Occurred()) raise_pending();
+  return p ? Ref::steal(p) : Ref();
+}
+
+Ref item(Handle obj, Py_ssize_t index) {
+  Ref key = Ref::steal(PyLong_FromSsize_t(index));
+  return item(obj, key);
+}
+
+Ref item(Handle obj, Handle key) { return Ref::steal(PyObject_GetItem(obj.get(), key.get())); }
+
+Ref name(Handle key) {
+  PyObject* v = PyDict_GetItemWithError(g_namespace, key.get());
+  if (!v) {
+    if (PyErr_Occurred()) raise_pending();
+    v = PyObject_GetAttr(g_builtins, key.get());
+    if (!v) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError)) raise_pending();
+      PyErr_Clear();
+      PyErr_Format(PyExc_NameError, "name '%U' is not defined", key.get());
+      raise_pending();
+    }
+    return Ref::steal(v);
+  }
+  return Ref::borrow(v);
+}
+
+PyObject* namespace_dict() { return g_namespace; }
+
+void set_namespace(PyObject* module_dict, PyObject* builtins_module) {
+  Py_XINCREF(module_dict);
+  Py_XSETREF(g_namespace, module_dict);
+  Py_XINCREF(builtins_module);
+  Py_XSETREF(g_builtins, builtins_module);
+}
+
+}  // namespace orvane
