@@ -93,6 +93,17 @@ class TestRequest:
         assert ctrl.communication.reports[0] == TOKEN
         assert "second-token" in ctrl.communication.reports
 
+    def test_header_and_token_report_order(self, method, make_ctrl, token_server, commit_db, pauses):
+        # checkToken reports the token before it builds the header, checkToken1 after: a sink
+        # that changes the token on that report shows which value went into the header.
+        ctrl = make_ctrl(urldb=commit_db)
+        sink = ctrl.communication
+        sink.on_report = lambda value: setattr(ctrl, "token", "changed-by-sink") if value == TOKEN else None
+        check(ctrl, method)
+        assert sink.reports[0] == TOKEN
+        expected = "changed-by-sink" if method == "checkToken" else TOKEN
+        assert [r.header("token") for r in token_server.requests] == [expected]
+
     def test_keywords_of_the_post_call(self, method, make_ctrl, token_server, commit_db, rebind, pauses):
         # url, data, headers and a bounded wait: a stalled service must not hold the job thread.
         fake = rebind("requests", RecordingRequests(forward=True))
