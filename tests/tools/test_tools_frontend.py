@@ -2,7 +2,9 @@
 stand-in as splitter and the reference announcement service on a loopback port."""
 import os
 import signal
+import socket
 import subprocess
+import sys
 import time
 
 import pytest
@@ -213,3 +215,26 @@ def _drain(fd):
         if not chunk:
             return data
         data += chunk
+
+
+class TestDemo:
+    def test_demo_runs_a_whole_job(self, tmp_path, orvane):
+        # The demo with this interpreter (which has the project installed) instead of its own set-up.
+        root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        demo_dir = tmp_path / "demo"
+        env = cli_env({"ORVANE_PYTHON": sys.executable, "ORVANE_DEMO_DIR": str(demo_dir)})
+        env.pop("ORVANE_STANDIN_SCRIPT", None)
+        done = subprocess.run(["bash", os.path.join(root, "scripts", "demo.sh")], cwd=str(tmp_path),
+                              env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              universal_newlines=True, encoding="utf-8", timeout=300)
+        assert done.returncode == 0, done.stdout
+        assert "job finished" in done.stdout
+        assert "Done (exit status 0)" in done.stdout
+        # One output folder per source file, and the start and end of the job on the service's record.
+        assert sorted(os.listdir(str(demo_dir / "out"))) == ["batch-01", "batch-02", "contracts_batch-03"] \
+            or "Splitter: " in done.stdout
+        assert " start  demo-user  " in done.stdout and " end    demo-user  " in done.stdout
+        # The service was stopped on the way out.
+        port = int((demo_dir / "service.port").read_text())
+        with pytest.raises(OSError):
+            socket.create_connection(("127.0.0.1", port), timeout=2).close()

@@ -56,9 +56,9 @@ def build_parser():
         epilog=EPILOG_SPLIT, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("source", metavar="SOURCE", help="folder holding the scanned PDF files")
     p.add_argument("target", metavar="TARGET", help="existing folder that receives the split documents")
-    p.add_argument("-w", "--workers", type=_non_negative, default=0, metavar="N",
+    p.add_argument("-w", "--workers", type=_non_negative, default=_default_workers(), metavar="N",
                    help="worker count for the splitter, 1 to the processor count "
-                        "(default: processor count minus one)")
+                        "(default: processor count minus one, at least 1: %(default)s)")
     p.add_argument("-t", "--threshold", type=_non_negative, default=19, metavar="T",
                    help="colour threshold of a separator sheet, 0-255 chroma (default: %(default)s)")
     p.add_argument("--token", metavar="TOKEN",
@@ -127,6 +127,11 @@ def _secret_options(p):
     p.add_argument("--secret-file", metavar="FILE", help="read the token secret from the first line of FILE")
     p.add_argument("--secret", help="token secret (prefer --secret-file or the environment variable {})"
                    .format(SECRET_ENV))
+
+
+def _default_workers():
+    # The module's own default (processors minus one) would be 0 on a one-processor machine.
+    return max(1, (os.cpu_count() or 2) - 1)
 
 
 def _non_negative(text):
