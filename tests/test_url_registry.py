@@ -55,6 +55,17 @@ class TestRowsSelected:
         assert not os.path.exists(db + "-journal")
         assert not os.path.exists(db + "-wal")
 
+    def test_relative_path_follows_the_working_directory(self, make_ctrl, tmp_path, monkeypatch):
+        (tmp_path / "a").mkdir()
+        (tmp_path / "b").mkdir()
+        url_db(tmp_path / "a", "http://127.0.0.1:1/a")
+        url_db(tmp_path / "b", "http://127.0.0.1:1/b")
+        ctrl = make_ctrl(urldb="./url.db")
+        monkeypatch.chdir(tmp_path / "a")
+        assert ctrl.get_url("commit") == [("commit", "http://127.0.0.1:1/a")]
+        monkeypatch.chdir(tmp_path / "b")
+        assert ctrl.get_url("commit") == [("commit", "http://127.0.0.1:1/b")]
+
     def test_urldb_attribute_is_read_at_each_call(self, make_ctrl, tmp_path):
         first = url_db(tmp_path, "http://127.0.0.1:1/a", filename="a.db")
         second = url_db(tmp_path, "http://127.0.0.1:1/b", filename="b.db")
