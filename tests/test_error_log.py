@@ -14,10 +14,10 @@ from fixtures.token_service import TOKEN, Sink, SinkError
 # Line numbers the job driver gives the statements of its splitter stage: the
 # numbers it marks each statement with in src/controller/true_run.cpp. They are
 # part of what the log shows the user, so a renumbering must show up here.
-LINE_INFO_REPORT = None     # reporting "执行exe信息"
-LINE_TUPLE_REPORT = None    # reporting the four-element tuple (COLOR_THRESHHOLD through int)
-LINE_READLINES = None       # reading every line of the splitter's output
-LINE_RELAY = None           # relaying one line
+LINE_INFO_REPORT = 270     # reporting "执行exe信息"
+LINE_TUPLE_REPORT = 271    # reporting the four-element tuple (COLOR_THRESHHOLD through int)
+LINE_READLINES = 274       # reading every line of the splitter's output
+LINE_RELAY = 277           # relaying one line
 
 STAMP = "2024_05_06_07_08_09"
 LOG_BASE = "底稿切分隔页UI报错日志_"
