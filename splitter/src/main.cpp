@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -225,6 +226,8 @@ void Splitter::look(Job& job, Worker& w, int from, int to) {
             SourcePdf& pdf = w.open(job);
             for (int i = from; i < to && !job.failed; ++i)
                 job.results[static_cast<std::size_t>(i)] = pdf.lookAt(i, threshold_);
+            std::lock_guard<std::mutex> g(job.lock);
+            job.repairs = std::max(job.repairs, pdf.repairs());
         } catch (const FileError& e) {
             job.fail(e.what());
         } catch (const std::exception& e) {
@@ -274,7 +277,10 @@ void Splitter::write(Job& job, Worker& w, std::size_t doc) {
     if (!job.failed) {
         try {
             const Document& d = job.documents[doc];
-            w.open(job).writeDocument(d.first, d.last, (job.folder / d.name).string());
+            SourcePdf& pdf = w.open(job);
+            pdf.writeDocument(d.first, d.last, (job.folder / d.name).string());
+            std::lock_guard<std::mutex> g(job.lock);
+            job.repairs = std::max(job.repairs, pdf.repairs());
         } catch (const FileError& e) {
             job.fail(e.what());
         } catch (const std::exception& e) {
@@ -282,7 +288,6 @@ void Splitter::write(Job& job, Worker& w, std::size_t doc) {
         }
     }
     if (--job.pending == 0) {
-        if (w.job == &job) job.repairs = std::max(job.repairs, w.pdf->repairs());
         finish(job);
     }
 }
@@ -312,7 +317,26 @@ bool Splitter::makeFolder(Job& job) {
     return false;
 }
 
+// ORVANE_SPLITTER_TRACE=1 shows on stderr how each page was judged.
+void trace(const Job& job) {
+    static const bool on = [] {
+        const char* v = std::getenv("ORVANE_SPLITTER_TRACE");
+        return v && *v && std::strcmp(v, "0") != 0;
+    }();
+    if (!on) return;
+    static std::mutex lock;
+    std::lock_guard<std::mutex> g(lock);
+    for (int i = 0; i < job.pages; ++i) {
+        const PageResult& r = job.results[static_cast<std::size_t>(i)];
+        const char* how = r.path == LookPath::Jpeg ? "jpeg" : r.path == LookPath::Grey ? "grey" : "rendered";
+        std::fprintf(stderr, "trace %s page %d: %s share=%.3f hue=%d separator=%d\n", job.shown.c_str(),
+                     i + 1, how, r.look.share, r.look.hue, r.look.separator ? 1 : 0);
+    }
+    std::fflush(stderr);
+}
+
 void Splitter::finish(Job& job) {
+    if (!job.failed) trace(job);
     std::string line = job.shown + ": ";
     if (job.failed) {
         // Never leave half a result: take away the folder this run made.

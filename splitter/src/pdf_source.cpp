@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <set>
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDFExc.hh>
@@ -149,6 +150,24 @@ double coverage(const Matrix& m, const QPDFObjectHandle::Rectangle& box) {
 
 void quiet(const std::string&, void*) {}
 
+// Walks the page tree as written in the file. qpdf stands in an empty page
+// for a page object it cannot find; such a file would give documents with
+// a blank page where a scanned page was, so it is refused.
+void checkPageTree(QPDFObjectHandle node, std::set<QPDFObjGen>& seen, std::size_t& pages) {
+    QPDFObjectHandle kids = node.getKey("/Kids");
+    for (int i = 0, n = kids.isArray() ? kids.getArrayNItems() : 0; i < n; ++i) {
+        QPDFObjectHandle kid = kids.getArrayItem(i);
+        if (!kid.isDictionary())
+            throw FileError("damaged: page " + std::to_string(pages + 1) + " is missing from the file");
+        if (kid.isIndirect() && !seen.insert(kid.getObjGen()).second)
+            throw FileError("damaged: the page tree refers to itself");
+        if (kid.getKey("/Kids").isArray())
+            checkPageTree(kid, seen, pages);
+        else
+            ++pages;
+    }
+}
+
 std::string pageText(int index) { return "page " + std::to_string(index + 1); }
 
 }  // namespace
@@ -170,6 +189,9 @@ SourcePdf::SourcePdf(const std::string& path) : path_(path) {
     // author's restrictions; writing its pages out would silently drop them.
     if (qpdf_.isEncrypted()) throw FileError("encrypted: its protection would be lost by splitting");
     try {
+        std::set<QPDFObjGen> seen;
+        std::size_t listed = 0;
+        checkPageTree(qpdf_.getRoot().getKey("/Pages"), seen, listed);
         pages_ = QPDFPageDocumentHelper(qpdf_).getAllPages();
         // After a repair the page tree may have lost pages; splitting what
         // is left would lose them silently.
