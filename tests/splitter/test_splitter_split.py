@@ -3,7 +3,7 @@ import os
 
 import pytest
 
-from pdfgen import (A4, A5_LANDSCAPE, BLUE, GREEN, LETTER, ORANGE, PINK, YELLOW, JpegPage, VectorPage,
+from pdfgen import (A5_LANDSCAPE, BLUE, GREEN, LETTER, ORANGE, PINK, YELLOW, JpegPage, VectorPage,
                     page_ids, write_pdf)
 from splitter_helpers import outputs, tree_state
 
@@ -158,10 +158,10 @@ def test_threshold_decides_what_counts_as_colour(tmp_path, run_splitter):
     assert got[0] == got[19]
 
 
-def test_margins_do_not_decide(tmp_path, run_splitter):
-    """A white page with a wide coloured frame (as a scanner lid or a tinted
-    border shows) is not a sheet; a sheet with a dark scanner edge and punch
-    holes still is."""
+def test_margins_and_printed_coloured_paper(tmp_path, run_splitter):
+    """A white page with a wide coloured frame is not a sheet, nor is a form
+    printed on pink paper; a sheet with a dark scanner edge and punch holes
+    still is."""
     from PIL import ImageDraw
     from pdfgen import jpeg_bytes, picture
     px = (330, 468)
@@ -173,9 +173,9 @@ def test_margins_do_not_decide(tmp_path, run_splitter):
     src = tmp_path / "in"
     src.mkdir()
     write_pdf(src / "m.pdf", [JpegPage(1), JpegPage(2, data=jpeg_bytes(framed, 2)), JpegPage(3, "sheet", GREEN),
-                              JpegPage(4)])
+                              JpegPage(4), JpegPage(5, "text", colour=PINK, dpi=100)])
     dst = tmp_path / "out"
     dst.mkdir()
     res = run_splitter(src, dst)
     assert res.code == 0, res.out + res.err
-    assert [page_ids(dst / "m" / n) for n in outputs(dst)["m"]] == [[1, 2], [4]]
+    assert [page_ids(dst / "m" / n) for n in outputs(dst)["m"]] == [[1, 2], [4, 5]]
