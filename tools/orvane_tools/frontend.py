@@ -217,12 +217,17 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
     controller = controller_factory(sink)
 
     failure = []
+    # The main thread waits on this event rather than on Thread.join: a Ctrl-C that interrupts
+    # join() can leave the thread marked as ended while it still runs (CPython bpo-45274 fallout).
+    finished = threading.Event()
 
     def job():
         try:
             controller.run()
         except BaseException:
             failure.append(traceback.format_exc())
+        finally:
+            finished.set()
 
     worker = threading.Thread(target=job, name="orvane-job", daemon=True)
     cancelled = False
@@ -231,22 +236,25 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
         previous_term = signal.signal(signal.SIGTERM, _raise_terminate)
     try:
         worker.start()
-        while worker.is_alive():
+        while not finished.is_set():
             try:
-                worker.join(0.25 if not cancelled else 0.5)
-                if cancelled and worker.is_alive() and splitter_children():
+                if finished.wait(0.25 if not cancelled else 0.5):
+                    break
+                if cancelled and splitter_children():
                     # The splitter was started after the first stop: the job was between its
                     # checks and the start when the stop came. End it again.
                     controller.stopCut()
-                elif display is not None and worker.is_alive() and sink.splitter_started \
-                        and not sink.done:
+                elif display is not None and sink.splitter_started and not sink.done:
                     with sink.lock:
                         display.draw()
             except (KeyboardInterrupt, _Terminate):
                 if cancelled:
                     err.write("orvane: stopped without waiting for the job to end\n")
                     err.flush()
-                    return EXIT_CANCELLED
+                    out.flush()
+                    # The job's thread is still inside the module; leave without tearing the
+                    # interpreter down under it.
+                    os._exit(EXIT_CANCELLED)
                 cancelled = True
                 err.write("\norvane: cancelling: ending the splitter and deleting its partial output "
                           "(press Ctrl-C again to quit at once)\n")
