@@ -133,7 +133,8 @@ for parent, dirs, files in sorted(os.walk(out)):
             done = subprocess.run([counter, "--show-npages", path], stdout=subprocess.PIPE,
                                   stderr=subprocess.DEVNULL, universal_newlines=True)
             if done.returncode == 0:
-                pages = ", {} pages".format(done.stdout.strip())
+                count = done.stdout.strip()
+                pages = ", {} page{}".format(count, "" if count == "1" else "s")
         print("    {} ({} bytes{})".format(name, os.path.getsize(path), pages))
 EOF
 
