@@ -210,27 +210,54 @@ class NullSink(object):
 # Measuring
 
 
-def best_of(make, repeat):
-    """Best wall time of ``make().true_run()`` (construction not timed)."""
-    best = None
-    for _ in range(repeat):
+class Finished(object):
+    """Tells whether the stand-in ran its script to the end.
+
+    Anything on the machine that ends processes named orvaneFun.exe (a cancellation
+    test, say) would cut a run short; such a run is measured again, not counted.
+    """
+
+    def __init__(self, path=None):
+        self.path = path
+
+    def reset(self):
+        if self.path and os.path.exists(self.path):
+            os.remove(self.path)
+
+    def ok(self):
+        return self.path is None or os.path.exists(self.path)
+
+
+def timed_run(make, finished, attempts=5):
+    """(wall, cpu) seconds of one whole ``make().true_run()`` (construction not timed).
+
+    cpu is this process's own processor time (user + system): on a busy machine it
+    varies far less than the wall time. The splitter's own time is the same for
+    both sides and is not in it.
+    """
+    for _ in range(attempts):
         ctl = make()
-        start = time.perf_counter()
+        finished.reset()
+        wall, cpu = time.perf_counter(), time.process_time()
         ctl.true_run()
-        took = time.perf_counter() - start
-        best = took if best is None else min(best, took)
-    return best
+        wall, cpu = time.perf_counter() - wall, time.process_time() - cpu
+        if finished.ok():
+            return wall, cpu
+    raise RuntimeError("the stand-in was ended from outside {} times in a row".format(attempts))
 
 
-def compare(title, make_module, make_python, repeat):
+def compare(title, make_module, make_python, repeat, finished=Finished()):
     module_times, python_times = [], []
     # Alternate so that a slow phase of the machine hits both sides.
     for _ in range(repeat):
-        module_times.append(best_of(make_module, 1))
-        python_times.append(best_of(make_python, 1))
-    m, p = min(module_times), min(python_times)
-    print("{:<44} module {:8.3f} s   python {:8.3f} s   ratio {:.3f}".format(title, m, p, m / p))
-    return m / p
+        module_times.append(timed_run(make_module, finished))
+        python_times.append(timed_run(make_python, finished))
+    mw, pw = min(t[0] for t in module_times), min(t[0] for t in python_times)
+    mc, pc = min(t[1] for t in module_times), min(t[1] for t in python_times)
+    print(title)
+    print("    wall: module {:7.3f} s  python {:7.3f} s  ratio {:.3f}".format(mw, pw, mw / pw))
+    print("    cpu:  module {:7.3f} s  python {:7.3f} s  ratio {:.3f}".format(mc, pc, mc / pc))
+    return mw / pw, mc / pc
 
 
 def make_tree(root, files, per_folder=1000):
@@ -252,7 +279,7 @@ def make_tree(root, files, per_folder=1000):
 
 
 MEMORY_CHILD = r"""
-import os, resource, sys
+import os, sys
 sys.path.insert(0, {bench!r})
 import bench_job_driver as b
 kind, exe, src, save = sys.argv[1:5]
@@ -261,21 +288,32 @@ if kind == "module":
     cls = Orvane.orvaneClass
 else:
     cls = b.PyController
-before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+def peak():
+    # The peak of this process's own memory: unlike ru_maxrss it does not carry over the
+    # parent's peak through fork and exec.
+    with open("/proc/self/status") as fh:
+        for line in fh:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+before = peak()
 cls(src, save, 1, 19, "t", os.path.join(save, "no.db"), exe, b.NullSink()).true_run()
-after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-print(before, after)
+print(before, peak())
 """
 
 
-def peak_rss(kind, exe, src, save, lines, workdir):
+def peak_rss(kind, exe, src, save, lines, workdir, attempts=5):
     script = Script(os.path.join(workdir, "mem-{}-{}.script".format(kind, lines)))
-    script.lines(lines, "line ")
+    finished = Finished(script.path + ".done")
+    script.lines(lines, "line ").touch(finished.path)
     env = dict(os.environ)
     env[STANDIN_ENV] = script.path
-    out = subprocess.run([sys.executable, "-c", MEMORY_CHILD.format(bench=HERE), kind, exe, src, save],
-                         env=env, cwd=workdir, stdout=subprocess.PIPE, check=True).stdout.split()
-    return int(out[0]), int(out[1])  # KiB on Linux
+    for _ in range(attempts):
+        finished.reset()
+        out = subprocess.run([sys.executable, "-c", MEMORY_CHILD.format(bench=HERE), kind, exe, src, save],
+                             env=env, cwd=workdir, stdout=subprocess.PIPE, check=True).stdout.split()
+        if finished.ok():
+            return int(out[0]), int(out[1])  # KiB
+    raise RuntimeError("the stand-in was ended from outside {} times in a row".format(attempts))
 
 
 def main():
@@ -303,13 +341,14 @@ def main():
 
         # (a) relaying the splitter's lines
         script = Script(os.path.join(work, "relay.script"))
-        script.lines(args.lines, "line ")
+        done = os.path.join(work, "relay.done")
+        script.lines(args.lines, "line ").touch(done)
         os.environ[STANDIN_ENV] = script.path
         relay = compare(
             "(a) relay {:,} lines to a no-op sink".format(args.lines),
             lambda: Orvane.orvaneClass(src, save, 1, 19, "t", no_db, exe, sink),
             lambda: PyController(src, save, 1, 19, "t", no_db, exe, sink),
-            args.repeat)
+            args.repeat, Finished(done))
         del os.environ[STANDIN_ENV]
 
         # (b) the path-length walk; a missing executable ends the call after the checks
@@ -327,7 +366,8 @@ def main():
         shutil.rmtree(tree)
 
         if not args.no_memory:
-            print("Peak resident set of a fresh interpreter running one job (KiB; growth over 0 lines):")
+            print("Peak resident set (VmHWM) of a fresh interpreter running one job, KiB, and its growth"
+                  " over a job of 0 lines:")
             for kind in ("module", "python"):
                 base = None
                 row = []
@@ -337,7 +377,8 @@ def main():
                         base = after
                     row.append("{:>9,} lines: {:>9,} (+{:,})".format(lines, after, after - base))
                 print("    {:<7} {}".format(kind, " | ".join(row)))
-        print("ratios: relay {:.3f}, walk {:.3f} (target: at most 1.0)".format(relay, walk))
+        print("ratios (module / python, best of {}; target at most 1.0): relay wall {:.3f} cpu {:.3f}, "
+              "walk wall {:.3f} cpu {:.3f}".format(args.repeat, relay[0], relay[1], walk[0], walk[1]))
     finally:
         os.chdir(old_cwd)
         shutil.rmtree(work, ignore_errors=True)
