@@ -31,15 +31,18 @@ Ref run(Frame& fr, PyObject* const* a) {
   fr.at(64);   return none();
              }
   // The snapshot that cancellation compares against: the save folder's subfolders before the job.
-  fr.at(65); set_attr(self, S.oldDir, Ref::steal(PySet_New(nullptr)));
+  // It is filled before it is published, so a stopCut on another thread never compares against a
+  // half-made snapshot (and deletes folders that were there before the job).
+  fr.at(65); Ref oldDir = Ref::steal(PySet_New(nullptr));
   fr.at(66); Ref ALlFileList = call(attr(name(S.os), S.listdir), {attr(self, S.save_pic_path)});
   fr.at(67); Ref names = iter(ALlFileList);
              while (Ref i = next(names)) {
   fr.at(68);   Ref dir = call(os_path(S.join), {attr(self, S.save_pic_path), i});
   fr.at(69);   if (truthy(call(os_path(S.isdir), {dir}))) {
-  fr.at(70);     method(attr(self, S.oldDir), S.add, {dir});
+  fr.at(70);     check(PySet_Add(oldDir.get(), dir.get()));
                }
   fr.at(67); }
+  fr.at(65); set_attr(self, S.oldDir, oldDir);
   fr.at(71); method(self, S.checkToken, {S.three, S.job_name});
   fr.at(72); if (truthy(attr(self, S.run_code))) {
   fr.at(73);   method(self, S.true_run);

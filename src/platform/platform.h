@@ -33,6 +33,7 @@ constexpr const char kStopCommand[] = "taskkill -f -im orvaneFun.exe";
 // Posix stand-in for taskkill: sends SIGKILL to every process of the current user whose image name
 // (its /proc comm, or the base name of its executable) is `image`. Failures are ignored, as
 // taskkill's exit status is. Returns how many processes were signalled.
-int kill_by_image_name(const char* image);
+// Called without the interpreter lock held, so it never throws.
+int kill_by_image_name(const char* image) noexcept;
 
 }  // namespace orvane

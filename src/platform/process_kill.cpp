@@ -10,13 +10,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #endif
 
 namespace orvane {
 
 #ifdef _WIN32
 
-int kill_by_image_name(const char*) { return 0; }  // Windows uses taskkill
+int kill_by_image_name(const char*) noexcept { return 0; }  // Windows uses taskkill
 
 #else
 
@@ -50,15 +51,13 @@ std::string exe_base_name(const std::string& proc_dir) {
   return base;
 }
 
-}  // namespace
-
-int kill_by_image_name(const char* image) {
-  DIR* proc = opendir("/proc");
+int kill_matching(const char* image) {
+  std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
   if (!proc) return 0;
   const uid_t me = getuid();
   const pid_t self = getpid();
   int killed = 0;
-  while (dirent* entry = readdir(proc)) {
+  while (dirent* entry = readdir(proc.get())) {
     if (!all_digits(entry->d_name)) continue;
     const pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
     if (pid == self) continue;
@@ -68,8 +67,17 @@ int kill_by_image_name(const char* image) {
     if (image_name(dir) != image && exe_base_name(dir) != image) continue;
     if (kill(pid, SIGKILL) == 0) ++killed;
   }
-  closedir(proc);
   return killed;
+}
+
+}  // namespace
+
+int kill_by_image_name(const char* image) noexcept {
+  try {
+    return kill_matching(image);
+  } catch (...) {
+    return 0;  // out of memory while scanning: nothing more to do than taskkill would
+  }
 }
 
 #endif
