@@ -74,6 +74,15 @@ class TestExitStatus:
         # The module's working folder lands in the working directory of the command.
         assert (run_cli.workdir / "database").is_dir()
 
+    def test_files_the_splitter_could_not_split(self, job, standin, run_cli):
+        # The module ignores the splitter's exit status; its per-file lines still tell.
+        standin.configure(mkdirs=["a"], out=["a.pdf: 1 page; separators: none\n",
+                                             "b.pdf: NOT SPLIT: encrypted: it needs a password to open\n"],
+                          exit_status=1)
+        done = run_cli(*job.args(), env=job.env())
+        assert done.returncode == frontend.EXIT_INCOMPLETE, done.stdout + done.stderr
+        assert "1 source file could not be split" in done.stderr
+
     def test_refused_token(self, job, standin, service, run_cli):
         standin.configure()
         done = run_cli(*job.args(), env=job.env(service.expired_token()))

@@ -18,6 +18,7 @@ exit status:
   3    the announcement service refused the login token or could not be reached
   4    the job's input was refused (folders, file names, worker count, splitter program)
   5    the splitter stage failed (the module wrote an error log under ./logging)
+  6    the job ran, but the splitter could not split some source files (damaged, encrypted)
   130  cancelled with Ctrl-C; folders the job had made in TARGET were deleted
   1    any other failure
 
@@ -51,8 +52,8 @@ def build_parser():
 
     p = sub.add_parser(
         "split", help="split the PDF files of a folder (one job)",
-        description="Run one split job: check the folders, announce the job to the service named in "
-                    "the URL database, run the splitter and print every message as it comes.",
+        description="Run one split job: check the folders, announce the job to the service named\n"
+                    "in the URL database, run the splitter and print every message as it comes.",
         epilog=EPILOG_SPLIT, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("source", metavar="SOURCE", help="folder holding the scanned PDF files")
     p.add_argument("target", metavar="TARGET", help="existing folder that receives the split documents")

@@ -14,6 +14,7 @@ EXIT_USAGE = 2        # bad command line (argparse uses 2 as well)
 EXIT_REFUSED = 3      # the announcement service refused the token or could not be reached
 EXIT_CHECKS = 4       # the job's input was refused: folders, file names, worker count, splitter
 EXIT_SPLITTER = 5     # the splitter stage failed; the module wrote an error log
+EXIT_INCOMPLETE = 6   # the job ran, but the splitter named source files it could not split
 EXIT_CANCELLED = 130  # stopped by Ctrl-C (128 + SIGINT), partial output deleted
 
 # The module's own message texts that tell how a job went.
@@ -36,6 +37,9 @@ CHECK_MESSAGES = {
     "保存文件不存在，请重新输入\n": "the target folder does not exist",
 }
 WORKER_REFUSAL_PREFIX = "请输入1-"
+# The reference splitter's line for a source file it could not split (damaged, encrypted). The
+# module ignores the splitter's exit status, so this line is the only sign that reaches us.
+NOT_SPLIT_MARK = ": NOT SPLIT: "
 
 
 class JobSink(object):
@@ -57,6 +61,7 @@ class JobSink(object):
         self.refusal = None
         self.refused_after_done = False
         self.check_failure = None
+        self.not_split = 0
 
     def __bool__(self):
         # The module tests `communication` for truth before every report.
@@ -78,7 +83,9 @@ class JobSink(object):
         value = values[0] if values else None
         if not isinstance(value, str):
             return
-        if value == MSG_DONE:
+        if NOT_SPLIT_MARK in value and self.splitter_started and not self.done:
+            self.not_split += 1
+        elif value == MSG_DONE:
             self.done = True
         elif value == MSG_SPLITTER_STARTING:
             self.splitter_started = True
@@ -296,6 +303,9 @@ def outcome(sink, controller, failure, cancelled):
         return EXIT_REFUSED, "job refused: {}".format(sink.refusal)
     if sink.splitter_failed:
         return EXIT_SPLITTER, "the splitter stage failed; see the error log named above"
+    if sink.not_split and sink.done:
+        return EXIT_INCOMPLETE, "job finished, but {} source file{} could not be split (see above)".format(
+            sink.not_split, "" if sink.not_split == 1 else "s")
     if sink.done and getattr(controller, "run_code", 0):
         return EXIT_OK, "job finished"
     return EXIT_ERROR, "the job ended without finishing (see the messages above)"
