@@ -7,12 +7,13 @@ orvaneFun.exe stand-in started through the shell, and the real token service on
 """
 import multiprocessing
 import os
+import sys
 import threading
 
 import pytest
 
 from fixtures.standin import StandIn
-from fixtures.token_service import TOKEN, Sink
+from fixtures.token_service import TOKEN, Sink, SinkError
 
 TOO_LONG = " \n路径过长"
 SUMMARY = "这里是要结束的进程， 这里是待写入的文件路径"
@@ -283,6 +284,20 @@ class TestWorkerCount:
         assert not job.standin.ran()
         assert sink.reports == [job.src, job.save] + COMPLETION
         assert len(job.completion_requests()) == 1
+
+    def test_traceback_printer_is_read_from_the_module_namespace(self, job, rebind, capsys):
+        printed = []
+
+        class Recorder(object):
+            @staticmethod
+            def print_exc(*args, **kwargs):
+                printed.append(sys.exc_info()[0])
+
+        rebind("traceback", Recorder())
+        ctl = job.ctl(processors="abc", communication=Sink(fail_on=(2,)))
+        assert ctl.true_run() is None
+        assert printed == [SinkError]
+        assert capsys.readouterr().err == ""
 
 
 # --------------------------------------------------------------------------------------------
