@@ -369,6 +369,14 @@ class TestCommandLine:
         assert job.sink.reports[-3:] == [DONE] + COMPLETION
         assert STAGE_FAILED not in job.sink.reports
 
+    def test_folder_name_that_is_not_utf8(self, job):
+        # Such a name reaches Python with surrogate escapes; the child must get the raw bytes.
+        src = os.fsdecode(os.path.join(os.fsencode(job.root), b"src \xff\xfe $(x) \\"))
+        os.makedirs(src)
+        ctl = job.ctl(src_pdf_path=src)
+        assert ctl.true_run() is None
+        assert job.standin.argv() == [job.standin.exe, src, job.save, "1", "19"]
+
     def test_database_exists_before_the_splitter_starts(self, job):
         probe = os.path.join(job.standin.record_dir, "probe")
         job.standin.configure().exists("database", probe)
