@@ -1,0 +1,293 @@
+"""Benchmark of orvaneFun.exe on a generated batch of scanned-like pages.
+
+Makes a batch of A4 pages scanned at 200 dpi (one JPEG per page, a coloured
+separator sheet every few pages), then times, in one run and on the same
+files:
+
+  - orvaneFun.exe, a whole run (look at every page, split, write), 1 and 2 workers
+  - pdftoppm -r 10      (rendering only, poppler)
+  - mutool draw -r 10   (rendering only, MuPDF)
+  - qpdf --split-pages  (splitting only)
+  - a bare loop decoding every page's JPEG at 1/8 scale (the floor for
+    looking at every page; same decoder and settings as the splitter)
+
+and the peak resident memory of the splitter on one file of all the pages.
+
+    python3 bench/splitter/bench_splitter.py [--pages 2000] [--files 20] [--work DIR]
+
+The splitter is ORVANE_SPLITTER, else orvaneFun.exe on PATH, else built here.
+"""
+import argparse
+import os
+import random
+import resource
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(REPO, "tests", "splitter"))
+
+import pdfgen  # noqa: E402
+
+A4_PX = (1654, 2339)  # A4 at 200 dpi
+COLOURS = [pdfgen.YELLOW, pdfgen.PINK, pdfgen.BLUE, pdfgen.GREEN, pdfgen.ORANGE]
+
+
+def log(msg):
+    print(msg)
+    sys.stdout.flush()
+
+
+# ------------------------------------------------------------------ making the batch
+
+def make_pool(folder):
+    """Distinct page images: text pages, a few with logos, a photo, sheets."""
+    os.makedirs(folder)
+    pool = {"text": [], "sheet": [], "other": []}
+    number = 0
+    for i in range(12):
+        number += 1
+        pool["text"].append(("text", i))
+    for i in range(2):
+        pool["other"].append(("logo", 100 + i))
+    pool["other"].append(("photo", 200))
+    for i, c in enumerate(COLOURS):
+        pool["sheet"].append(("sheet", i))
+    files = {}
+    for group, items in pool.items():
+        for kind, seed in items:
+            colour = COLOURS[seed] if kind == "sheet" else pdfgen.WHITE
+            img = pdfgen.picture(kind, A4_PX, colour, seed)
+            data = pdfgen.jpeg_bytes(img, seed, quality=75)
+            path = os.path.join(folder, "%s_%d.jpg" % (kind, seed))
+            with open(path, "wb") as f:
+                f.write(data)
+            files.setdefault(group, []).append(path)
+    return files
+
+
+def page_plan(count, pool, rnd):
+    """JPEG file for each page: a sheet every 5 to 15 pages."""
+    plan, gap = [], rnd.randint(5, 15)
+    for i in range(count):
+        if gap == 0:
+            plan.append(rnd.choice(pool["sheet"]))
+            gap = rnd.randint(5, 15)
+        else:
+            plan.append(rnd.choice(pool["other"]) if rnd.random() < 0.1 else rnd.choice(pool["text"]))
+            gap -= 1
+    return plan
+
+
+def write_scan_pdf(path, jpegs):
+    """A PDF of full-page JPEG images, written straight to disk."""
+    w, h = 595.28, 841.89
+    offsets = []
+    with open(path, "wb") as f:
+        f.write(b"%PDF-1.4\n%\xe2\xe3\xcf\xd3\n")
+
+        def obj(num, body, data=None):
+            while len(offsets) < num:
+                offsets.append(0)
+            offsets[num - 1] = f.tell()
+            f.write(b"%d 0 obj\n" % num + body)
+            if data is not None:
+                f.write(b"\nstream\n" + data + b"\nendstream")
+            f.write(b"\nendobj\n")
+
+        n = len(jpegs)
+        kids = []
+        content = b"q %.2f 0 0 %.2f 0 0 cm /Im0 Do Q" % (w, h)
+        for i, jpg in enumerate(jpegs):
+            with open(jpg, "rb") as j:
+                data = j.read()
+            base = 3 + 3 * i
+            obj(base, b"<< /Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceRGB "
+                      b"/BitsPerComponent 8 /Filter /DCTDecode /Length %d >>" % (A4_PX[0], A4_PX[1], len(data)),
+                data)
+            obj(base + 1, b"<< /Length %d >>" % len(content), content)
+            obj(base + 2, b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %.2f %.2f] /Resources << /XObject "
+                          b"<< /Im0 %d 0 R >> >> /Contents %d 0 R >>" % (w, h, base, base + 1))
+            kids.append(base + 2)
+        obj(2, b"<< /Type /Pages /Count %d /Kids [%s] >>" % (n, b" ".join(b"%d 0 R" % k for k in kids)))
+        obj(1, b"<< /Type /Catalog /Pages 2 0 R >>")
+        xref = f.tell()
+        f.write(b"xref\n0 %d\n0000000000 65535 f \n" % (len(offsets) + 1))
+        for off in offsets:
+            f.write(b"%010d 00000 n \n" % off)
+        f.write(b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(offsets) + 1, xref))
+
+
+# ------------------------------------------------------------------ tools
+
+def find_splitter(work):
+    exe = os.environ.get("ORVANE_SPLITTER") or shutil.which("orvaneFun.exe")
+    if exe:
+        return exe
+    build = os.path.join(work, "splitter-build")
+    subprocess.check_call(["cmake", "-S", os.path.join(REPO, "splitter"), "-B", build,
+                           "-DCMAKE_BUILD_TYPE=Release"], stdout=subprocess.DEVNULL)
+    subprocess.check_call(["cmake", "--build", build, "-j2"], stdout=subprocess.DEVNULL)
+    return os.path.join(build, "orvaneFun.exe")
+
+
+def build_floor(work):
+    exe = os.path.join(work, "jpeg_floor")
+    subprocess.check_call(["g++", "-O2", "-std=c++17", "-I", os.path.join(REPO, "splitter", "src"),
+                           os.path.join(HERE, "jpeg_floor.cpp"), os.path.join(REPO, "splitter", "src", "jpeg_small.cpp"),
+                           "-ljpeg", "-o", exe])
+    return exe
+
+
+def timed(cmds, stdin=None):
+    """(wall seconds, CPU seconds) of running the commands one after another."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.perf_counter()
+    for cmd in cmds:
+        done = subprocess.run(cmd, input=stdin, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        if done.returncode != 0:
+            raise SystemExit("failed (status %d): %s\n%s" % (done.returncode, " ".join(cmd),
+                                                             done.stderr.decode("utf-8", "replace")[-2000:]))
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return wall, cpu
+
+
+def peak_rss_mb(cmd):
+    """Peak resident memory of a command, measured by GNU time so that the
+    benchmark's own memory (inherited across fork) does not count."""
+    done = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE)
+    if done.returncode != 0:
+        raise SystemExit("failed: %s\n%s" % (" ".join(cmd), done.stderr.decode("utf-8", "replace")))
+    return int(done.stderr.decode().strip().splitlines()[-1]) / 1024.0
+
+
+def fresh(path):
+    if os.path.exists(path):
+        shutil.rmtree(path)
+    os.makedirs(path)
+    return path
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--pages", type=int, default=2000)
+    ap.add_argument("--files", type=int, default=20)
+    ap.add_argument("--work", default=None, help="work folder (default: a temporary one, removed)")
+    ap.add_argument("--repeat", type=int, default=2, help="take the best of this many timings")
+    args = ap.parse_args()
+
+    for tool in ("pdftoppm", "mutool", "qpdf", "g++", "/usr/bin/time"):
+        if not shutil.which(tool):
+            raise SystemExit("needs %s (Debian packages poppler-utils, mupdf-tools, qpdf, g++, time)" % tool)
+    work = args.work or tempfile.mkdtemp(prefix="orvane-bench-")
+    os.makedirs(work, exist_ok=True)
+    try:
+        run(args, work)
+    finally:
+        if not args.work:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+def run(args, work):
+    rnd = random.Random(7)
+    splitter = find_splitter(work)
+    floor = build_floor(work)
+    log("splitter: %s" % splitter)
+
+    t0 = time.perf_counter()
+    pool = make_pool(os.path.join(work, "pool"))
+    batch = fresh(os.path.join(work, "batch"))
+    single = fresh(os.path.join(work, "single"))
+    per_file = args.pages // args.files
+    all_pages = []
+    for i in range(args.files):
+        plan = page_plan(per_file, pool, rnd)
+        write_scan_pdf(os.path.join(batch, "scan_%03d.pdf" % i), plan)
+        all_pages.extend(plan)
+    write_scan_pdf(os.path.join(single, "all.pdf"), all_pages)
+    pages = len(all_pages)
+    size = sum(os.path.getsize(os.path.join(batch, f)) for f in os.listdir(batch))
+    log("batch: %d files, %d pages, %.0f MB (A4 200 dpi JPEG pages), made in %.0f s"
+        % (args.files, pages, size / 1e6, time.perf_counter() - t0))
+    pdfs = sorted(os.path.join(batch, f) for f in os.listdir(batch))
+    jpeg_list = ("\n".join(all_pages) + "\n").encode()
+
+    def best(name, make_cmds, stdin=None):
+        """Best wall time and best CPU time of args.repeat runs."""
+        walls, cpus = [], []
+        for _ in range(args.repeat):
+            wall, cpu = timed(make_cmds(), stdin)
+            walls.append(wall)
+            cpus.append(cpu)
+        wall, cpu = min(walls), min(cpus)
+        log("  %-30s %7.2f s wall %7.0f pages/s   %7.2f s CPU %7.0f pages/CPU-s"
+            % (name, wall, pages / wall, cpu, pages / cpu))
+        return wall, cpu
+
+    def splitter_run(workers, src):
+        def cmds():
+            out = fresh(os.path.join(work, "out"))
+            return [[splitter, src, out, str(workers), "19"]]
+        return cmds
+
+    def per_pdf(make):
+        def cmds():
+            out = fresh(os.path.join(work, "out"))
+            return [make(p, out, i) for i, p in enumerate(pdfs)]
+        return cmds
+
+    log("timings (best of %d), %d pages:" % (args.repeat, pages))
+    subprocess.check_call("cat %s > /dev/null" % " ".join(pdfs), shell=True)  # warm the page cache
+    whole1 = best("orvaneFun.exe, 1 worker", splitter_run(1, batch))
+    whole2 = best("orvaneFun.exe, 2 workers", splitter_run(2, batch))
+    floor_t = best("bare 1/8 JPEG decode loop", lambda: [[floor]], stdin=jpeg_list)
+    ppm = best("pdftoppm -r 10", per_pdf(lambda p, out, i: ["pdftoppm", "-r", "10", p, os.path.join(out, "p%d" % i)]))
+    mu = best("mutool draw -r 10", per_pdf(lambda p, out, i: ["mutool", "draw", "-q", "-r", "10", "-o",
+                                                               os.path.join(out, "m%d-%%d.pnm" % i), p]))
+    qp = best("qpdf --split-pages", per_pdf(lambda p, out, i: ["qpdf", "--split-pages", p,
+                                                               os.path.join(out, "q%d-%%d.pdf" % i)]))
+
+    log("single file of %d pages:" % pages)
+    s1 = best("orvaneFun.exe, 1 worker", splitter_run(1, single))
+    s2 = best("orvaneFun.exe, 2 workers", splitter_run(2, single))
+    rss1 = peak_rss_mb(splitter_run(1, single)()[0])
+    rss2 = peak_rss_mb(splitter_run(2, single)()[0])
+    shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
+
+    def check(ok):
+        return "ok" if ok else "MISSED"
+
+    def ratio(label, a, b, limit=None, most=True):
+        parts = []
+        for kind, x, y in (("wall", a[0], b[0]), ("CPU", a[1], b[1])):
+            r = x / y
+            mark = ""
+            if limit is not None:
+                mark = " " + check(r <= limit if most else r >= limit)
+            parts.append("%s %5.2f%s" % (kind, r, mark))
+        target = "" if limit is None else "  (%s %.2f)" % ("<=" if most else ">=", limit)
+        log("  %-40s %s%s" % (label, "   ".join(parts), target))
+
+    log("ratios:")
+    ratio("whole run 1 worker / pdftoppm -r 10", whole1, ppm, 0.5)
+    ratio("whole run 1 worker / mutool draw -r 10", whole1, mu, 1.0)
+    ratio("whole run 1 worker / bare decode loop", whole1, floor_t, 1.3)
+    ratio("whole run 1 worker / qpdf --split-pages", whole1, qp)
+    log("  %-40s wall %5.2f  (>= 1.70) %s   (CPU-time ratio %.2f: the work itself does not grow)"
+        % ("speed-up 2 workers over 1, batch", whole1[0] / whole2[0], check(whole1[0] / whole2[0] >= 1.7),
+           whole1[1] / whole2[1]))
+    log("  %-40s wall %5.2f" % ("speed-up 2 workers over 1, one file", s1[0] / s2[0]))
+    log("  peak RSS, one %d-page file: 1 worker %.0f MB, 2 workers %.0f MB  (< 300 MB) %s"
+        % (pages, rss1, rss2, check(max(rss1, rss2) < 300)))
+    log("(wall times need an otherwise idle machine; CPU times hold on a busy one)")
+
+
+if __name__ == "__main__":
+    main()
