@@ -364,7 +364,7 @@ class TestImport:
             tmp_path,
         )
         assert report["type"] == "ImportError"
-        assert report["text"] == "cannot import name 'cpu_count'"
+        assert report["text"] == "cannot import name cpu_count"  # %S: the name's text, unquoted
         assert ["init Orvane", INIT_LINE_CPU_COUNT] in report["names"]
         assert report["after"]
 
