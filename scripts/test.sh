@@ -285,13 +285,15 @@ stage_sanitize() {
 
     # Make sure the stage really tests an instrumented build.
     so="$("$VPY" -c 'import importlib.util; print(importlib.util.find_spec("Orvane").origin)' </dev/null 2>/dev/null)"
-    if [[ -z "$so" ]] || ! ldd "$so" | grep -q libasan; then
+    # (ldd's output is read whole: grep -q would close the pipe early, and
+    # under pipefail ldd's SIGPIPE would read as "not linked".)
+    if [[ -z "$so" ]] || [[ "$(ldd "$so" 2>/dev/null)" != *libasan* ]]; then
         echo "the installed module ($so) is not linked with ASan: the sanitize option did not take effect"
         return 1
     fi
     echo "module: $so (instrumented)"
     while IFS= read -r f; do
-        if ldd "$f" 2>/dev/null | grep -q libasan; then
+        if [[ "$(ldd "$f" 2>/dev/null)" == *libasan* ]]; then
             echo "splitter: $f (instrumented)"
         else
             echo "splitter: $f is NOT instrumented"; rc=1
