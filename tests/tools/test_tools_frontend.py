@@ -174,6 +174,45 @@ class TestCtrlC:
         assert sorted(os.listdir(str(job.dst))) == ["earlier-job", "notes.txt"]
         assert os.listdir(str(kept)) == ["result.pdf"]
 
+    def test_sigint_before_the_splitter_starts_keeps_it_from_starting(self, job, standin, tmp_path,
+                                                                      token_server):
+        # The start announcement is held back until the test has cancelled; the job must then not
+        # go on to start the splitter once the service answers.
+        import threading
+
+        gate = threading.Event()
+        token_server.on_request = lambda recorded: gate.wait(20)
+        os.remove(job.db)
+        urls.write_url(job.db, token_server.commit_url)
+        standin.configure(mkdirs=["a"])
+
+        err_path = tmp_path / "stderr.txt"
+        with open(str(err_path), "w") as err:
+            proc = subprocess.Popen(cli_command(*job.args()), cwd=str(tmp_path), env=cli_env(job.env()),
+                                    stdout=subprocess.PIPE, stderr=err, universal_newlines=True,
+                                    encoding="utf-8")
+            try:
+                deadline = time.monotonic() + 20
+                while not token_server.requests and time.monotonic() < deadline:
+                    time.sleep(0.02)
+                assert token_server.requests, "the job was never announced"
+                proc.send_signal(signal.SIGINT)
+                while "cancelling" not in err_path.read_text() and time.monotonic() < deadline:
+                    time.sleep(0.02)
+                gate.set()
+                output, _ = proc.communicate(timeout=30)
+            finally:
+                gate.set()
+                if proc.poll() is None:
+                    proc.kill()
+                    proc.wait()
+
+        assert proc.returncode == frontend.EXIT_CANCELLED, output + err_path.read_text()
+        assert "程序执行报错" in output
+        assert not standin.ran()
+        assert len(token_server.requests) == 1
+        assert os.listdir(str(job.dst)) == []
+
 
 class TestProgress:
     def test_progress_line_on_a_terminal_only(self, job, standin, tmp_path):
