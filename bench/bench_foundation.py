@@ -4,12 +4,14 @@ Measures, in one run and with the same timer:
   * get_now() against a Python get_now that resolves `time` through its globals;
   * constructing orvaneClass with eight arguments against a Python class with the same __init__.
 Prints each ratio (module time / Python time); at most 1.0 means the module is not slower.
+Times are the process's CPU time, so that other load on a shared machine does not count.
 
-    python bench/bench_foundation.py [--repeat 7] [--quick]
+    python bench/bench_foundation.py [--repeat 30] [--quick]
 """
 import argparse
 import platform
 import sys
+import time
 import timeit
 
 import Orvane
@@ -51,15 +53,16 @@ class Sink:
 
 
 def best_per_call(stmt, namespace, repeat, number):
-    timer = timeit.Timer(stmt, globals=namespace)
+    timer = timeit.Timer(stmt, timer=time.process_time, globals=namespace)
     return min(timer.repeat(repeat=repeat, number=number)) / number
 
 
 def measure(label, stmt, ours, peer, repeat, quick):
-    # Interleave the two sides so that drift of the machine affects both alike.
-    number = timeit.Timer(stmt, globals=peer).autorange()[0]
+    # Many short runs, the two sides interleaved, so that drift and bursts of other load on the
+    # machine affect both alike and the best run of each is a quiet one.
+    number = max(1, timeit.Timer(stmt, globals=peer).autorange()[0] // 10)
     if quick:
-        number = max(1, number // 10)
+        repeat = min(repeat, 3)
     our_times, peer_times = [], []
     for _ in range(repeat):
         our_times.append(best_per_call(stmt, ours, 1, number))
@@ -73,7 +76,7 @@ def measure(label, stmt, ours, peer, repeat, quick):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--repeat", type=int, default=30)
     parser.add_argument("--quick", action="store_true", help="fewer loops, for a smoke run")
     options = parser.parse_args()
 
