@@ -424,6 +424,80 @@ class TestSnapshotsAndDeletion(object):
         assert ctl.run_code == "left alone"
 
 
+class TestStopDuringTheSnapshot(object):
+    """A stop that lands while run is still listing the save folder.
+
+    The snapshot is published only once it is complete, so such a stop never compares
+    against a half-made snapshot and never deletes a folder that was there before the job.
+    """
+
+    def _stop_inside_snapshot(self, rebind, ctl, save):
+        """From the next listing of ``save`` on, stop at the first isdir test of an entry."""
+        import os as real_os
+        state = {"phase": "waiting"}
+
+        class PathProxy(object):
+            def __getattr__(self, name):
+                return getattr(real_os.path, name)
+
+            def isdir(self, path):
+                if state["phase"] == "listed" and os.path.dirname(path) == save:
+                    state["phase"] = "stopped"
+                    ctl.stopCut()           # as if the other thread ran right now
+                return real_os.path.isdir(path)
+
+        class OsProxy(object):
+            path = PathProxy()
+
+            def __getattr__(self, name):
+                return getattr(real_os, name)
+
+            def listdir(self, p=None):
+                entries = real_os.listdir(p)
+                if p == save and state["phase"] == "waiting":
+                    state["phase"] = "listed"
+                return entries
+
+        rebind("os", OsProxy())
+        return state
+
+    def test_first_job(self, make_ctrl, rebind, tmp_path, capfd):
+        save = str(tmp_path / "save")
+        sink = Sink()
+        ctl = make_ctrl(communication=sink)
+        existing = [os.path.join(save, n) for n in ("a", "b", "c")]
+        for path in existing:
+            touch(os.path.join(path, "result.pdf"))
+        state = self._stop_inside_snapshot(rebind, ctl, save)
+        ctl.run()
+        assert state["phase"] == "stopped"
+        for path in existing:
+            assert os.path.isfile(os.path.join(path, "result.pdf")), path
+        # The stop found no snapshot at all: its traceback, and no output to the sink.
+        assert "AttributeError" in capfd.readouterr().err
+        assert not [r for r in sink.reports if isinstance(r, set)]
+        assert ctl.oldDir == set(existing)
+
+    def test_later_job_compares_against_the_previous_snapshot(self, make_ctrl, rebind, tmp_path):
+        save = str(tmp_path / "save")
+        sink = Sink()
+        ctl = make_ctrl(communication=sink)
+        first = os.path.join(save, "first")
+        os.makedirs(first)
+        ctl.run()
+        assert ctl.oldDir == {first}
+        later = os.path.join(save, "made-between-jobs")
+        touch(os.path.join(later, "result.pdf"))
+        state = self._stop_inside_snapshot(rebind, ctl, save)
+        del sink.reports[:]
+        ctl.run()
+        assert state["phase"] == "stopped"
+        # Against the complete previous snapshot, the folder made between the jobs is new.
+        sets = [r for r in sink.reports if isinstance(r, set)]
+        assert sets == [{later}]
+        assert os.path.isdir(first)
+
+
 # --------------------------------------------------------------------------------------------
 # Every failure is caught, printed, and leaves the caller's exception context alone
 

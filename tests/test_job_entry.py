@@ -334,11 +334,31 @@ class TestNothingCaught(object):
             ctl.run()
         names = _entry_names(info.value)
         assert "Orvane.orvaneClass.run" in names
-        # Step 6 happened, the listing failed, nothing after it ran.
-        assert ctl.oldDir == set()
+        # The listing failed: no snapshot was published, nothing after it ran.
+        assert not hasattr(ctl, "oldDir")
         assert job.server.requests == []
         assert job.sink.reports == []
         assert not job.standin.ran()
+
+    def test_a_failed_listing_keeps_the_previous_snapshot(self, job, rebind):
+        import os as real_os
+        os.makedirs(os.path.join(job.save, "before"))
+        ctl = job.ctl(urldb=os.path.join(job.root, "missing.db"))
+        ctl.run()
+        previous = ctl.oldDir
+        assert previous == {os.path.join(job.save, "before")}
+
+        class FailingListing(object):
+            def __getattr__(self, name):
+                return getattr(real_os, name)
+
+            def listdir(self, path=None):
+                raise PermissionError("listing refused")
+
+        rebind("os", FailingListing())
+        with pytest.raises(PermissionError):
+            ctl.run()
+        assert ctl.oldDir is previous
 
     def test_an_exception_outside_exception_passes_through_the_token_check(self, job, rebind):
         from fixtures.token_service import RecordingRequests
