@@ -416,20 +416,36 @@ class TestImport:
             pytest.skip("this interpreter offers no sub-interpreters from Python")
         report = run_child(
             """
-            import json
+            import json, sys
             import _xxsubinterpreters as interpreters
-            import Orvane
-            sub = interpreters.create()
+
+            def import_in_new_interpreter():
+                sub = interpreters.create()
+                try:
+                    interpreters.run_string(sub, "import Orvane")
+                    return "imported"
+                except Exception as exc:
+                    return str(exc)
+                finally:
+                    interpreters.destroy(sub)
+
+            # A failed first import still records this interpreter as the module's own.
+            sys.modules["requests"] = None
             try:
-                interpreters.run_string(sub, "import Orvane")
-                result = "imported"
-            except Exception as exc:
-                result = str(exc)
-            interpreters.destroy(sub)
-            print(json.dumps(result))
+                import Orvane
+            except ImportError:
+                pass
+            del sys.modules["requests"]
+            before = import_in_new_interpreter()
+            import Orvane
+            after = import_in_new_interpreter()
+            print(json.dumps([before, after, Orvane.__test__]))
             """,
             tmp_path,
         )
-        assert "ImportError" in report
-        assert ("Interpreter change detected - this module can only be loaded into one "
-                "interpreter per process.") in report
+        before, after, test_dict = report
+        for text in (before, after):
+            assert "ImportError" in text
+            assert ("Interpreter change detected - this module can only be loaded into one "
+                    "interpreter per process.") in text
+        assert test_dict == {}
