@@ -37,10 +37,11 @@ PageLook judgePage(const std::uint8_t* rgb, int width, int height, std::ptrdiff_
 
     // Leave out a band of 8% at each edge: scanner edges, shadows, punch
     // holes and staples live there and say nothing about the sheet.
-    int x0 = width * 8 / 100, x1 = width - x0;
-    int y0 = height * 8 / 100, y1 = height - y0;
-    if (x1 <= x0 || y1 <= y0) {
-        x0 = 0; x1 = width; y0 = 0; y1 = height;
+    int x0 = width * kMarginPercent / 100, x1 = width - x0;
+    int y0 = height * kMarginPercent / 100, y1 = rowsLookedAt(height);
+    if (x1 <= x0 || y1 <= y0) {  // a picture of a few pixels: look at all of it
+        x0 = 0; x1 = width; y0 = 0; y1 = rowsLookedAt(height);
+        if (y1 <= 0) y1 = height;
     }
     // The middle half of each side counts twice: that is where a coloured
     // sheet is certainly paper and where a text page has its text.

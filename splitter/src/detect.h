@@ -19,11 +19,20 @@ struct PageLook {
     int hue = -1;
 };
 
+// Band at each edge of the page, in per cent of the width and of the height,
+// that is not looked at.
+constexpr int kMarginPercent = 8;
+
+// Rows of a picture `height` rows high that judgePage reads: the bottom
+// margin band is never looked at, so a decoder may stop before it.
+inline int rowsLookedAt(int height) { return height - height * kMarginPercent / 100; }
+
 // Share of the inspected area that must be in the dominant colour.
 constexpr double kSeparatorShare = 0.90;
 
-// rgb: packed 8-bit R,G,B, `stride` bytes per row. A pixel counts as
-// coloured when max(R,G,B) - min(R,G,B) > threshold.
+// rgb: packed 8-bit R,G,B, `stride` bytes per row; only the first
+// rowsLookedAt(height) rows are read. A pixel counts as coloured when
+// max(R,G,B) - min(R,G,B) > threshold.
 PageLook judgePage(const std::uint8_t* rgb, int width, int height, std::ptrdiff_t stride,
                    int threshold);
 

@@ -6,6 +6,8 @@
 
 #include <jpeglib.h>
 
+#include "detect.h"
+
 namespace orvane {
 
 namespace {
@@ -29,7 +31,7 @@ extern "C" void onJpegMessage(j_common_ptr, int) {}
 // Everything that needs a destructor lives in the caller, so the longjmp out
 // of libjpeg never skips one. Returns false with err->message set on error.
 bool decodeInto(jpeg_decompress_struct* cinfo, ErrorManager* err, const std::uint8_t* data,
-                std::size_t size, SmallPicture* out, int minLongSide, JpegKind* kind) {
+                std::size_t size, SmallPicture* out, int minLongSide, bool partial, JpegKind* kind) {
     if (setjmp(err->jump)) {
         jpeg_destroy_decompress(cinfo);
         return false;
@@ -65,12 +67,15 @@ bool decodeInto(jpeg_decompress_struct* cinfo, ErrorManager* err, const std::uin
     const std::size_t rowBytes = static_cast<std::size_t>(cinfo->output_width) * 3;
     out->width = static_cast<int>(cinfo->output_width);
     out->height = static_cast<int>(cinfo->output_height);
-    out->rgb.resize(rowBytes * cinfo->output_height);
-    while (cinfo->output_scanline < cinfo->output_height) {
+    out->rgb.assign(rowBytes * cinfo->output_height, 0);
+    const JDIMENSION rows =
+        partial ? static_cast<JDIMENSION>(rowsLookedAt(out->height)) : cinfo->output_height;
+    while (cinfo->output_scanline < rows) {
         JSAMPROW row = out->rgb.data() + rowBytes * cinfo->output_scanline;
         jpeg_read_scanlines(cinfo, &row, 1);
     }
-    jpeg_finish_decompress(cinfo);
+    // Stopping early is fine: jpeg_destroy_decompress releases everything.
+    if (rows == cinfo->output_height) jpeg_finish_decompress(cinfo);
     jpeg_destroy_decompress(cinfo);
     *kind = JpegKind::Colour;
     return true;
@@ -79,7 +84,7 @@ bool decodeInto(jpeg_decompress_struct* cinfo, ErrorManager* err, const std::uin
 }  // namespace
 
 JpegKind decodeJpegSmall(const std::uint8_t* data, std::size_t size, SmallPicture& out,
-                         int minLongSide) {
+                         int minLongSide, bool onlyRowsLookedAt) {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     std::memset(&cinfo, 0, sizeof cinfo);
@@ -88,7 +93,7 @@ JpegKind decodeJpegSmall(const std::uint8_t* data, std::size_t size, SmallPictur
     err.pub.emit_message = onJpegMessage;
     err.message[0] = '\0';
     JpegKind kind = JpegKind::Unsupported;
-    if (!decodeInto(&cinfo, &err, data, size, &out, minLongSide, &kind))
+    if (!decodeInto(&cinfo, &err, data, size, &out, minLongSide, onlyRowsLookedAt, &kind))
         throw JpegError(err.message);
     return kind;
 }

@@ -28,9 +28,10 @@ struct JpegError : std::runtime_error {
 };
 
 // Picks the largest DCT reduction (1/8, 1/4, 1/2) that keeps the longer
-// side at least `minLongSide` pixels. Throws JpegError on data that libjpeg
-// refuses.
+// side at least `minLongSide` pixels. With `onlyRowsLookedAt`, decoding
+// stops after the rows the separator rule reads (rowsLookedAt); the rest of
+// the picture is left zero. Throws JpegError on data that libjpeg refuses.
 JpegKind decodeJpegSmall(const std::uint8_t* data, std::size_t size, SmallPicture& out,
-                         int minLongSide = 96);
+                         int minLongSide = 96, bool onlyRowsLookedAt = false);
 
 }  // namespace orvane

@@ -253,7 +253,7 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
 
         std::shared_ptr<Buffer> raw = image.getRawStreamData();
         SmallPicture picture;
-        const JpegKind kind = decodeJpegSmall(raw->getBuffer(), raw->getSize(), picture);
+        const JpegKind kind = decodeJpegSmall(raw->getBuffer(), raw->getSize(), picture, 96, true);
         raw.reset();
         if (kind == JpegKind::Grey) {
             result.path = LookPath::Grey;
