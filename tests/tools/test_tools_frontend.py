@@ -237,11 +237,11 @@ class TestProgress:
                 proc.kill()
                 proc.wait()
             os.close(master)
-        assert b"splitting: 1 of 2 source PDFs begun" in seen
-        assert proc.returncode == frontend.EXIT_OK
+        assert b"splitting: 1 of 2 source PDFs begun" in seen, seen
+        assert proc.returncode == frontend.EXIT_OK, (seen, proc.stderr.read())
         # The line is wiped before the next message, so messages start on a clean line.
         text = seen.decode("utf-8", "replace")
-        assert "\r\x1b[K执行完成" in text or "\n执行完成" in text
+        assert "\r\x1b[K执行完成" in text or "\n执行完成" in text, text
 
 
 def _read_some(fd, wait=0.2):
