@@ -91,6 +91,7 @@ struct Job {
     fs::path source;
     std::string shown;  // path relative to SRC, as shown to the user
     std::string stem;
+    std::string plannedName;
     int pages = 0;
     std::vector<PageResult> results;
     std::atomic<int> pending{0};
@@ -144,6 +145,7 @@ private:
     void write(Job& job, Worker& w, std::size_t doc);
     void finish(Job& job);
     bool makeFolder(Job& job);
+    std::string planName(const std::string& stem);
 
     fs::path dst_;
     int threshold_;
@@ -294,24 +296,32 @@ void Splitter::write(Job& job, Worker& w, std::size_t doc) {
 
 // The folder is made directly inside DST, under a name no entry of DST has:
 // an existing folder is never written into, and two sources with one name
-// get two folders.
+// get two folders. Names are planned in source order before any work starts
+// (so the first of two "report.pdf" gets "report" whatever the threads do);
+// an entry that appears in DST meanwhile still moves the folder on to a
+// fresh name, since create_directory fails on it.
+std::string Splitter::planName(const std::string& stem) {
+    for (int n = 1;; ++n) {
+        const std::string name = n == 1 ? stem : stem + "_" + std::to_string(n);
+        if (takenNames_.insert(lower(name)).second) return name;
+    }
+}
+
 bool Splitter::makeFolder(Job& job) {
     std::lock_guard<std::mutex> g(nameLock_);
-    for (int n = 1; n < 100000; ++n) {
-        const std::string name = n == 1 ? job.stem : job.stem + "_" + std::to_string(n);
-        if (takenNames_.count(lower(name))) continue;
-        takenNames_.insert(lower(name));
+    std::string name = job.plannedName;
+    for (int tries = 0; tries < 100000; ++tries) {
         const fs::path folder = dst_ / name;
         std::error_code ec;
-        if (fs::exists(fs::symlink_status(folder, ec))) continue;
         if (fs::create_directory(folder, ec)) {
             job.folder = folder;
             return true;
         }
-        if (ec && !fs::exists(fs::symlink_status(folder))) {
-            job.fail("its output folder cannot be made in the target folder (" + ec.message() + ")");
+        if (ec && !fs::exists(fs::symlink_status(folder, ec))) {
+            job.fail("its output folder cannot be made in the target folder");
             return false;
         }
+        name = planName(job.stem);
     }
     job.fail("no free output folder name in the target folder");
     return false;
@@ -388,6 +398,7 @@ int Splitter::run(const fs::path& src, std::vector<fs::path> files) {
         j.shown = f.lexically_relative(src).string();
         j.stem = f.stem().string();
         if (j.stem.empty() || j.stem == "." || j.stem == "..") j.stem = "document";
+        j.plannedName = planName(j.stem);
     }
     if (jobs.empty()) emit("No PDF file found in " + src.string());
 
