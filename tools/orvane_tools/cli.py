@@ -39,6 +39,9 @@ def _secret(args, parser):
         secret = args.secret or os.environ.get(SECRET_ENV)
     if not secret:
         parser.error("no token secret: give --secret-file FILE or set {}".format(SECRET_ENV))
+    if len(secret.encode("utf-8")) < 32:
+        sys.stderr.write("orvane: warning: a token secret shorter than 32 bytes can be guessed; "
+                         "make one with: python -c \"import secrets; print(secrets.token_hex(32))\"\n")
     return secret
 
 
@@ -260,6 +263,12 @@ def main(argv=None):
     except KeyboardInterrupt:
         sys.stderr.write("\norvane: interrupted\n")
         return frontend.EXIT_CANCELLED
+    except ImportError as exc:
+        if getattr(exc, "name", None) in ("flask", "jwt", "werkzeug"):
+            sys.stderr.write("orvane: {} needs the service packages: pip install 'orvane[tools]' "
+                             "(missing: {})\n".format(args.command, exc.name))
+            return frontend.EXIT_ERROR
+        raise
     except OSError as exc:
         sys.stderr.write("orvane: {}\n".format(exc))
         return frontend.EXIT_ERROR
