@@ -212,4 +212,10 @@ PyObject* builtin_open() { return g_open; }
 
 }  // namespace orvane
 
+// Before 3.9 PyMODINIT_FUNC does not mark the entry point visible, and the build hides every other
+// symbol; say it here so that PyInit_Orvane is the one exported symbol on every version.
+#if PY_VERSION_HEX < 0x03090000 && !defined(_WIN32)
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_Orvane(void);
+#endif
+
 PyMODINIT_FUNC PyInit_Orvane(void) { return PyModuleDef_Init(&orvane::definition); }

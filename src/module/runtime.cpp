@@ -18,16 +18,44 @@ void raise(PyObject* type, const char* message) {
 Ref attr(Handle obj, Handle name) { return Ref::steal(PyObject_GetAttr(obj.get(), name.get())); }
 
 void set_attr(Handle obj, Handle name, Handle value) {
-  check(PyObject_SetAttr(obj.get(), name.get(), value.get()));
+  // The names are interned texts, so the type's own setattr can be called directly.
+  setattrofunc setattro = Py_TYPE(obj.get())->tp_setattro;
+  if (setattro && PyUnicode_CheckExact(name.get()))
+    check(setattro(obj.get(), name.get(), value.get()));
+  else
+    check(PyObject_SetAttr(obj.get(), name.get(), value.get()));
 }
 
 bool truthy(Handle obj) { return check(PyObject_IsTrue(obj.get())) != 0; }
 
-Ref call(Handle callable) { return Ref::steal(PyObject_CallObject(callable.get(), nullptr)); }
+namespace {
+constexpr size_t kMaxArgs = 8;
+
+// Calls through the vectorcall protocol where the interpreter has it (no argument tuple is made).
+// stack[0] is free scratch space the callee may use to prepend `self`.
+PyObject* vectorcall(PyObject* callable, PyObject** stack, size_t nargs) {
+#if PY_VERSION_HEX >= 0x03090000
+  return PyObject_Vectorcall(callable, stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+#elif PY_VERSION_HEX >= 0x03080000
+  return _PyObject_Vectorcall(callable, stack + 1, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+#else
+  return _PyObject_FastCall(callable, stack + 1, static_cast<Py_ssize_t>(nargs));
+#endif
+}
+}  // namespace
+
+Ref call(Handle callable) {
+  PyObject* stack[1] = {nullptr};
+  return Ref::steal(vectorcall(callable.get(), stack, 0));
+}
 
 Ref call(Handle callable, std::initializer_list<Handle> args) {
-  Ref t = tuple(args);
-  return Ref::steal(PyObject_Call(callable.get(), t.get(), nullptr));
+  if (args.size() > kMaxArgs) raise(PyExc_SystemError, "Orvane: too many arguments");
+  PyObject* stack[kMaxArgs + 1];
+  stack[0] = nullptr;
+  size_t n = 0;
+  for (Handle h : args) stack[++n] = h.get();
+  return Ref::steal(vectorcall(callable.get(), stack, n));
 }
 
 Ref call_kw(Handle callable, std::initializer_list<Handle> args,
@@ -40,8 +68,19 @@ Ref call_kw(Handle callable, std::initializer_list<Handle> args,
 }
 
 Ref method(Handle obj, Handle name, std::initializer_list<Handle> args) {
+#if PY_VERSION_HEX >= 0x03090000
+  // Looks the method up and calls it without making a bound method first.
+  if (args.size() > kMaxArgs) raise(PyExc_SystemError, "Orvane: too many arguments");
+  PyObject* stack[kMaxArgs + 1];
+  stack[0] = obj.get();
+  size_t n = 0;
+  for (Handle h : args) stack[++n] = h.get();
+  return Ref::steal(PyObject_VectorcallMethod(name.get(), stack, (n + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                              nullptr));
+#else
   Ref bound = attr(obj, name);
   return call(bound, args);
+#endif
 }
 
 Ref str(Handle obj) { return Ref::steal(PyObject_Str(obj.get())); }
