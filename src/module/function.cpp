@@ -158,18 +158,24 @@ PyObject* invoke(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, PyO
 
 PyObject* function_call(PyObject* self, PyObject* args, PyObject* kwargs) {
   auto* f = reinterpret_cast<FunctionObject*>(self);
+  // The keyword dict belongs to the caller, who may change it while the body runs: hold our own
+  // references to its items for the whole call (the argument tuple cannot change).
   std::vector<PyObject*> names, values;
   if (kwargs) {
     Py_ssize_t pos = 0;
     PyObject *k, *v;
     while (PyDict_Next(kwargs, &pos, &k, &v)) {
+      Py_INCREF(k);
+      Py_INCREF(v);
       names.push_back(k);
       values.push_back(v);
     }
   }
-  // The dict and the tuple keep the borrowed items alive for the whole call.
-  return invoke(f, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), names.data(), values.data(),
-                static_cast<Py_ssize_t>(names.size()));
+  PyObject* result = invoke(f, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), names.data(),
+                            values.data(), static_cast<Py_ssize_t>(names.size()));
+  for (PyObject* k : names) Py_DECREF(k);
+  for (PyObject* v : values) Py_DECREF(v);
+  return result;
 }
 
 #ifdef ORVANE_VECTORCALL

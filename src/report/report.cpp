@@ -17,21 +17,20 @@ PyObject* builtin_print() {
   return g_print;
 }
 
-Ref sink_method(PyObject* self) { return attr(attr(self, S.communication), S.mainPrint); }
 }  // namespace
 
 Report::Report(Handle self) : self_(self.get()), to_sink_(truthy(attr(self, S.communication))) {}
 
 void Report::operator()(Handle value) const {
   if (to_sink_)
-    call(sink_method(self_), {value});
+    method(attr(self_, S.communication), S.mainPrint, {value});
   else
     call(builtin_print(), {value});
 }
 
 void Report::warning(Handle level, Handle text) const {
   if (to_sink_)
-    call(sink_method(self_), {level, text});
+    method(attr(self_, S.communication), S.mainPrint, {level, text});
   else
     call(builtin_print(), {tuple({level, text})});
 }
