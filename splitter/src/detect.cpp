@@ -1,8 +1,6 @@
 #include "detect.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdint>
 
 namespace orvane {
 
@@ -30,56 +28,69 @@ inline int hueOf(int r, int g, int b, int mx, int c) {
 
 }  // namespace
 
-PageLook judgePage(const std::uint8_t* rgb, int width, int height, std::ptrdiff_t stride,
-                   int threshold) {
-    PageLook look;
-    if (width <= 0 || height <= 0) return look;
-
-    // Leave out a band of 8% at each edge: scanner edges, shadows, punch
-    // holes and staples live there and say nothing about the sheet.
-    int x0 = width * kMarginPercent / 100, x1 = width - x0;
-    int y0 = height * kMarginPercent / 100, y1 = rowsLookedAt(height);
-    if (x1 <= x0 || y1 <= y0) {  // a picture of a few pixels: look at all of it
-        x0 = 0; x1 = width; y0 = 0; y1 = rowsLookedAt(height);
-        if (y1 <= 0) y1 = height;
+PageJudge::PageJudge(int width, int height, int threshold)
+    : width_(std::max(width, 0)), height_(std::max(height, 0)), threshold_(threshold) {
+    // Leave out a band at each edge: scanner edges, shadows, punch holes and
+    // staples live there and say nothing about the sheet.
+    x0_ = width_ * kMarginPercent / 100;
+    x1_ = width_ - x0_;
+    y0_ = height_ * kMarginPercent / 100;
+    y1_ = height_ - y0_;
+    if (x1_ <= x0_ || y1_ <= y0_) {  // a picture of a few pixels: look at all of it
+        x0_ = 0; x1_ = width_; y0_ = 0; y1_ = height_;
     }
     // The middle half of each side counts twice: that is where a coloured
     // sheet is certainly paper and where a text page has its text.
-    const int cx0 = width / 4, cx1 = width - width / 4;
-    const int cy0 = height / 4, cy1 = height - height / 4;
-
-    // Weighted histograms of the saturated pixels: by hue, and within each
-    // hue bin by lightness. One pass over the picture is enough.
-    static thread_local std::array<std::array<std::uint32_t, kLumBuckets>, kHueBins> hist;
-    for (auto& row : hist) row.fill(0);
-    std::array<std::uint64_t, kHueBins> hueWeight{};
-    std::uint64_t total = 0;
-
-    for (int y = y0; y < y1; ++y) {
-        const std::uint8_t* p = rgb + static_cast<std::ptrdiff_t>(y) * stride + 3 * x0;
-        const bool coreRow = y >= cy0 && y < cy1;
-        for (int x = x0; x < x1; ++x, p += 3) {
-            const unsigned w = (coreRow && x >= cx0 && x < cx1) ? 2u : 1u;
-            total += w;
-            const int r = p[0], g = p[1], b = p[2];
-            const int mx = std::max(r, std::max(g, b));
-            const int mn = std::min(r, std::min(g, b));
-            const int c = mx - mn;
-            if (c <= threshold) continue;
-            const int bin = hueOf(r, g, b, mx, c) / (360 / kHueBins);
-            const int lum = (77 * r + 150 * g + 29 * b) >> 8;
-            hist[bin][lum >> 2] += w;
-            hueWeight[bin] += w;
-        }
+    cx0_ = width_ / 4;
+    cx1_ = width_ - width_ / 4;
+    cy0_ = height_ / 4;
+    cy1_ = height_ - height_ / 4;
+    for (int y = y0_; y < y1_; ++y) {
+        const bool coreRow = y >= cy0_ && y < cy1_;
+        for (int x = x0_; x < x1_; ++x) total_ += (coreRow && x >= cx0_ && x < cx1_) ? 2u : 1u;
     }
-    if (total == 0) return look;
+}
+
+bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
+    if (settled_) return false;
+    rowsRead_ = y + 1;
+    if (y < y0_ || y >= y1_) return y + 1 < y1_;
+    const bool coreRow = y >= cy0_ && y < cy1_;
+    const std::uint8_t* p = rgb + 3 * x0_;
+    for (int x = x0_; x < x1_; ++x, p += 3) {
+        const unsigned w = (coreRow && x >= cx0_ && x < cx1_) ? 2u : 1u;
+        seen_ += w;
+        const int r = p[0], g = p[1], b = p[2];
+        const int mx = std::max(r, std::max(g, b));
+        const int mn = std::min(r, std::min(g, b));
+        const int c = mx - mn;
+        if (c <= threshold_) {
+            uncoloured_ += w;
+            continue;
+        }
+        const int bin = hueOf(r, g, b, mx, c) / (360 / kHueBins);
+        const int lum = (77 * r + 150 * g + 29 * b) >> 8;
+        hist_[bin][lum >> 2] += w;
+        hueWeight_[bin] += w;
+    }
+    // An uncoloured pixel can never count for the dominant colour: once they
+    // weigh more than a separator may hold, the verdict is certain.
+    if (uncoloured_ * 100 > total_ * (100 - kSeparatorPercent)) settled_ = true;
+    return !settled_ && y + 1 < y1_;
+}
+
+PageLook PageJudge::finish() const {
+    PageLook look;
+    look.rowsRead = rowsRead_;
+    look.height = height_;
+    if (total_ == 0 || seen_ == 0) return look;
 
     // Dominant hue: the circular window of kHueWindow bins with most weight.
     int best = -1;
     std::uint64_t bestWeight = 0;
     for (int s = 0; s < kHueBins; ++s) {
         std::uint64_t sum = 0;
-        for (int k = 0; k < kHueWindow; ++k) sum += hueWeight[(s + k) % kHueBins];
+        for (int k = 0; k < kHueWindow; ++k) sum += hueWeight_[(s + k) % kHueBins];
         if (sum > bestWeight) {
             bestWeight = sum;
             best = s;
@@ -92,8 +103,9 @@ PageLook judgePage(const std::uint8_t* rgb, int width, int height, std::ptrdiff_
     // dominant hue whose lightness is near the median lightness of that hue.
     std::array<std::uint64_t, kLumBuckets> lum{};
     for (int k = 0; k < kHueWindow; ++k)
-        for (int l = 0; l < kLumBuckets; ++l) lum[l] += hist[(best + k) % kHueBins][l];
-    std::uint64_t half = (bestWeight + 1) / 2, run = 0;
+        for (int l = 0; l < kLumBuckets; ++l) lum[l] += hist_[(best + k) % kHueBins][l];
+    const std::uint64_t half = (bestWeight + 1) / 2;
+    std::uint64_t run = 0;
     int median = 0;
     for (int l = 0; l < kLumBuckets; ++l) {
         run += lum[l];
@@ -103,13 +115,21 @@ PageLook judgePage(const std::uint8_t* rgb, int width, int height, std::ptrdiff_
         }
     }
     std::uint64_t matched = 0;
-    for (int l = std::max(0, median - kLumSpread); l <= std::min(kLumBuckets - 1, median + kLumSpread);
-         ++l)
+    for (int l = std::max(0, median - kLumSpread);
+         l <= std::min(kLumBuckets - 1, median + kLumSpread); ++l)
         matched += lum[l];
 
-    look.share = static_cast<double>(matched) / static_cast<double>(total);
-    look.separator = look.share >= kSeparatorShare;
+    look.share = static_cast<double>(matched) / static_cast<double>(seen_);
+    look.separator = !settled_ && seen_ == total_ && matched * 100 >= total_ * kSeparatorPercent;
     return look;
+}
+
+PageLook judgePage(const std::uint8_t* rgb, int width, int height, std::ptrdiff_t stride,
+                   int threshold) {
+    PageJudge judge(width, height, threshold);
+    for (int y = 0; y < judge.rowsWanted(); ++y)
+        if (!judge.addRow(y, rgb + static_cast<std::ptrdiff_t>(y) * stride)) break;
+    return judge.finish();
 }
 
 }  // namespace orvane

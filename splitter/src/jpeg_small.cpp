@@ -6,8 +6,6 @@
 
 #include <jpeglib.h>
 
-#include "detect.h"
-
 namespace orvane {
 
 namespace {
@@ -31,7 +29,8 @@ extern "C" void onJpegMessage(j_common_ptr, int) {}
 // Everything that needs a destructor lives in the caller, so the longjmp out
 // of libjpeg never skips one. Returns false with err->message set on error.
 bool decodeInto(jpeg_decompress_struct* cinfo, ErrorManager* err, const std::uint8_t* data,
-                std::size_t size, SmallPicture* out, int minLongSide, bool partial, JpegKind* kind) {
+                std::size_t size, JpegRows* rows, std::vector<std::uint8_t>* line,
+                int minLongSide, JpegKind* kind) {
     if (setjmp(err->jump)) {
         jpeg_destroy_decompress(cinfo);
         return false;
@@ -64,38 +63,66 @@ bool decodeInto(jpeg_decompress_struct* cinfo, ErrorManager* err, const std::uin
     cinfo->do_block_smoothing = FALSE;
 
     jpeg_start_decompress(cinfo);
-    const std::size_t rowBytes = static_cast<std::size_t>(cinfo->output_width) * 3;
-    out->width = static_cast<int>(cinfo->output_width);
-    out->height = static_cast<int>(cinfo->output_height);
-    out->rgb.assign(rowBytes * cinfo->output_height, 0);
-    const JDIMENSION rows =
-        partial ? static_cast<JDIMENSION>(rowsLookedAt(out->height)) : cinfo->output_height;
-    while (cinfo->output_scanline < rows) {
-        JSAMPROW row = out->rgb.data() + rowBytes * cinfo->output_scanline;
+    line->resize(static_cast<std::size_t>(cinfo->output_width) * 3);
+    int wanted = rows->begin(static_cast<int>(cinfo->output_width),
+                             static_cast<int>(cinfo->output_height));
+    if (wanted > static_cast<int>(cinfo->output_height))
+        wanted = static_cast<int>(cinfo->output_height);
+    bool more = wanted > 0;
+    while (more && static_cast<int>(cinfo->output_scanline) < wanted) {
+        JSAMPROW row = line->data();
+        const int y = static_cast<int>(cinfo->output_scanline);
         jpeg_read_scanlines(cinfo, &row, 1);
+        more = rows->row(y, line->data());
     }
     // Stopping early is fine: jpeg_destroy_decompress releases everything.
-    if (rows == cinfo->output_height) jpeg_finish_decompress(cinfo);
+    if (cinfo->output_scanline == cinfo->output_height) jpeg_finish_decompress(cinfo);
     jpeg_destroy_decompress(cinfo);
     *kind = JpegKind::Colour;
     return true;
 }
 
+class PictureRows : public JpegRows {
+public:
+    explicit PictureRows(SmallPicture& p) : p_(p) {}
+    int begin(int width, int height) override {
+        p_.width = width;
+        p_.height = height;
+        p_.rgb.assign(static_cast<std::size_t>(width) * 3 * height, 0);
+        return height;
+    }
+    bool row(int y, const std::uint8_t* rgb) override {
+        std::memcpy(p_.rgb.data() + static_cast<std::size_t>(y) * p_.width * 3, rgb,
+                    static_cast<std::size_t>(p_.width) * 3);
+        return true;
+    }
+
+private:
+    SmallPicture& p_;
+};
+
 }  // namespace
 
-JpegKind decodeJpegSmall(const std::uint8_t* data, std::size_t size, SmallPicture& out,
-                         int minLongSide, bool onlyRowsLookedAt) {
+JpegKind decodeJpegRows(const std::uint8_t* data, std::size_t size, JpegRows& rows,
+                        int minLongSide) {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
+    std::vector<std::uint8_t> line;
     std::memset(&cinfo, 0, sizeof cinfo);
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = onJpegError;
     err.pub.emit_message = onJpegMessage;
     err.message[0] = '\0';
     JpegKind kind = JpegKind::Unsupported;
-    if (!decodeInto(&cinfo, &err, data, size, &out, minLongSide, onlyRowsLookedAt, &kind))
+    if (!decodeInto(&cinfo, &err, data, size, &rows, &line, minLongSide, &kind))
         throw JpegError(err.message);
     return kind;
+}
+
+JpegKind decodeJpegSmall(const std::uint8_t* data, std::size_t size, SmallPicture& out,
+                         int minLongSide) {
+    PictureRows rows(out);
+    return decodeJpegRows(data, size, rows, minLongSide);
 }
 
 }  // namespace orvane

@@ -11,14 +11,8 @@
 
 namespace orvane {
 
-struct SmallPicture {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> rgb;  // packed R,G,B, width*3 bytes per row
-};
-
 enum class JpegKind {
-    Colour,       // decoded into the picture
+    Colour,       // decoded
     Grey,         // one component: cannot be a coloured sheet, not decoded
     Unsupported,  // CMYK / YCCK and other layouts: let the renderer judge
 };
@@ -27,11 +21,30 @@ struct JpegError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Receives the decoded rows, top to bottom, packed R,G,B.
+class JpegRows {
+public:
+    virtual ~JpegRows() = default;
+    // The reduced size; returns how many rows from the top are wanted.
+    virtual int begin(int width, int height) = 0;
+    // Row y; returning false stops the decoding there.
+    virtual bool row(int y, const std::uint8_t* rgb) = 0;
+};
+
 // Picks the largest DCT reduction (1/8, 1/4, 1/2) that keeps the longer
-// side at least `minLongSide` pixels. With `onlyRowsLookedAt`, decoding
-// stops after the rows the separator rule reads (rowsLookedAt); the rest of
-// the picture is left zero. Throws JpegError on data that libjpeg refuses.
+// side at least `minLongSide` pixels and hands the rows to `rows`. Throws
+// JpegError on data that libjpeg refuses.
+JpegKind decodeJpegRows(const std::uint8_t* data, std::size_t size, JpegRows& rows,
+                        int minLongSide = 96);
+
+struct SmallPicture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;  // packed R,G,B, width*3 bytes per row
+};
+
+// The whole reduced picture.
 JpegKind decodeJpegSmall(const std::uint8_t* data, std::size_t size, SmallPicture& out,
-                         int minLongSide = 96, bool onlyRowsLookedAt = false);
+                         int minLongSide = 96);
 
 }  // namespace orvane

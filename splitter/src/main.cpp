@@ -339,8 +339,9 @@ void trace(const Job& job) {
     for (int i = 0; i < job.pages; ++i) {
         const PageResult& r = job.results[static_cast<std::size_t>(i)];
         const char* how = r.path == LookPath::Jpeg ? "jpeg" : r.path == LookPath::Grey ? "grey" : "rendered";
-        std::fprintf(stderr, "trace %s page %d: %s share=%.3f hue=%d separator=%d\n", job.shown.c_str(),
-                     i + 1, how, r.look.share, r.look.hue, r.look.separator ? 1 : 0);
+        std::fprintf(stderr, "trace %s page %d: %s share=%.3f hue=%d rows=%d/%d separator=%d\n",
+                     job.shown.c_str(), i + 1, how, r.look.share, r.look.hue, r.look.rowsRead,
+                     r.look.height, r.look.separator ? 1 : 0);
     }
     std::fflush(stderr);
 }

@@ -150,6 +150,23 @@ double coverage(const Matrix& m, const QPDFObjectHandle::Rectangle& box) {
 
 void quiet(const std::string&, void*) {}
 
+// Hands decoded rows straight to the rule, which stops the decoding as soon
+// as the page is certainly not a separator.
+class JudgeRows : public JpegRows {
+public:
+    explicit JudgeRows(int threshold) : threshold_(threshold) {}
+    int begin(int width, int height) override {
+        judge_.reset(new PageJudge(width, height, threshold_));
+        return judge_->rowsWanted();
+    }
+    bool row(int y, const std::uint8_t* rgb) override { return judge_->addRow(y, rgb); }
+    PageLook look() const { return judge_ ? judge_->finish() : PageLook{}; }
+
+private:
+    int threshold_;
+    std::unique_ptr<PageJudge> judge_;
+};
+
 // Walks the page tree as written in the file. qpdf stands in an empty page
 // for a page object it cannot find; such a file would give documents with
 // a blank page where a scanned page was, so it is refused.
@@ -252,8 +269,8 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
             return render(index, threshold);
 
         std::shared_ptr<Buffer> raw = image.getRawStreamData();
-        SmallPicture picture;
-        const JpegKind kind = decodeJpegSmall(raw->getBuffer(), raw->getSize(), picture, 96, true);
+        JudgeRows judged(threshold);
+        const JpegKind kind = decodeJpegRows(raw->getBuffer(), raw->getSize(), judged);
         raw.reset();
         if (kind == JpegKind::Grey) {
             result.path = LookPath::Grey;
@@ -261,8 +278,7 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
         }
         if (kind == JpegKind::Unsupported) return render(index, threshold);
         result.path = LookPath::Jpeg;
-        result.look = judgePage(picture.rgb.data(), picture.width, picture.height,
-                                static_cast<std::ptrdiff_t>(picture.width) * 3, threshold);
+        result.look = judged.look();
         return result;
     } catch (const FileError&) {
         throw;
