@@ -17,14 +17,16 @@ class Result(object):
         return found[0]
 
     def trace(self):
-        """{(file, page): (path, separator)} from ORVANE_SPLITTER_TRACE lines."""
+        """{(file, page): (path, separator, (rows read, height))} from
+        ORVANE_SPLITTER_TRACE lines."""
         seen = {}
         for l in self.err.splitlines():
             if l.startswith("trace "):
                 head, tail = l[6:].split(": ", 1)
                 name, page = head.rsplit(" page ", 1)
                 how = tail.split()[0]
-                seen[(name, int(page))] = (how, tail.endswith("separator=1"))
+                rows = tail.split(" rows=", 1)[1].split()[0].split("/")
+                seen[(name, int(page))] = (how, tail.endswith("separator=1"), (int(rows[0]), int(rows[1])))
         return seen
 
 

@@ -99,6 +99,12 @@ def test_batch_is_split_at_the_sheets_and_sources_stay(tmp_path, run_splitter, w
     trace = res.trace()
     assert {trace[(scan, p)][0] for p in range(1, 17) if p != 9} == {"jpeg"}
     assert trace[(scan, 9)][0] == "grey"
+    # A white page is settled long before its bottom: decoding stops early.
+    for page in (2, 6, 12, 14):
+        rows, height = trace[(scan, page)][2]
+        assert rows < height / 2, (page, rows, height)
+    rows, height = trace[(scan, 1)][2]
+    assert rows > height * 0.9
     assert {trace[(vec, p)][0] for p in range(1, 12)} == {"rendered"}
 
 
@@ -158,10 +164,11 @@ def test_threshold_decides_what_counts_as_colour(tmp_path, run_splitter):
     assert got[0] == got[19]
 
 
-def test_margins_and_printed_coloured_paper(tmp_path, run_splitter):
+def test_margins_printed_paper_and_part_coloured_pages(tmp_path, run_splitter):
     """A white page with a wide coloured frame is not a sheet, nor is a form
-    printed on pink paper; a sheet with a dark scanner edge and punch holes
-    still is."""
+    printed on pink paper, nor a page coloured down to two thirds (the rule
+    must look below the top); a sheet with a dark scanner edge and punch
+    holes still is."""
     from PIL import ImageDraw
     from pdfgen import jpeg_bytes, picture
     px = (330, 468)
@@ -170,12 +177,15 @@ def test_margins_and_printed_coloured_paper(tmp_path, run_splitter):
     m = 30
     for box in ([0, 0, px[0], m], [0, px[1] - m, px[0], px[1]], [0, 0, m, px[1]], [px[0] - m, 0, px[0], px[1]]):
         d.rectangle(box, fill=BLUE)
+    top_coloured = picture("text", px, seed=6)
+    ImageDraw.Draw(top_coloured).rectangle([0, 0, px[0], int(px[1] * 0.66)], fill=YELLOW)
     src = tmp_path / "in"
     src.mkdir()
     write_pdf(src / "m.pdf", [JpegPage(1), JpegPage(2, data=jpeg_bytes(framed, 2)), JpegPage(3, "sheet", GREEN),
-                              JpegPage(4), JpegPage(5, "text", colour=PINK, dpi=100)])
+                              JpegPage(4), JpegPage(5, "text", colour=PINK, dpi=100),
+                              JpegPage(6, data=jpeg_bytes(top_coloured, 6))])
     dst = tmp_path / "out"
     dst.mkdir()
     res = run_splitter(src, dst)
     assert res.code == 0, res.out + res.err
-    assert [page_ids(dst / "m" / n) for n in outputs(dst)["m"]] == [[1, 2], [4, 5]]
+    assert [page_ids(dst / "m" / n) for n in outputs(dst)["m"]] == [[1, 2], [4, 5, 6]]
