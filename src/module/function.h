@@ -61,9 +61,14 @@ class Caught {
 
  private:
   Ref value_;
-  PyObject* saved_type_ = nullptr;
-  PyObject* saved_value_ = nullptr;
-  PyObject* saved_tb_ = nullptr;
+  // The thread's innermost exception state (the running generator's own, inside a generator) and
+  // what it held before: restored as it was, as the interpreter's own except clauses do.
+  _PyErr_StackItem* state_;
+#if PY_VERSION_HEX < 0x030B0000
+  PyObject* saved_type_;
+  PyObject* saved_tb_;
+#endif
+  PyObject* saved_value_;
 };
 
 // True when the pending exception is an instance of Exception (what `except Exception` takes).

@@ -1,5 +1,6 @@
 #include "module/runtime.h"
 
+#include <cstdint>
 #include <vector>
 
 namespace orvane {
@@ -10,12 +11,54 @@ PyObject* g_namespace = nullptr;
 PyObject* g_builtins = nullptr;   // owned for the life of the process
 }  // namespace
 
+namespace {
+
+// Lookups of module-level names and module attributes answer from a small cache while the dict they
+// came from is unchanged. Before 3.12 every change of any dict takes a new, process-wide unique
+// version tag, so a matching (dict, key, version) proves the dict still maps the key to the cached
+// value and still holds it alive: rebinding `os`, `time` or `requests` is seen at the next use, as
+// without the cache. Later interpreters deprecate the tag; they look up every time.
+#if PY_VERSION_HEX < 0x030C0000
+struct CacheEntry {
+  PyObject* dict;
+  PyObject* key;
+  uint64_t version;
+  PyObject* value;  // borrowed from the dict
+};
+CacheEntry g_cache[256];
+
+PyObject* dict_lookup(PyObject* dict, PyObject* key) {
+  const uintptr_t h = (reinterpret_cast<uintptr_t>(key) >> 4) ^ (reinterpret_cast<uintptr_t>(dict) >> 6);
+  CacheEntry& e = g_cache[h & 255];
+  const uint64_t version = reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+  if (e.dict == dict && e.key == key && e.version == version) return e.value;
+  PyObject* value = PyDict_GetItemWithError(dict, key);
+  if (value) e = CacheEntry{dict, key, version, value};
+  return value;
+}
+#else
+PyObject* dict_lookup(PyObject* dict, PyObject* key) { return PyDict_GetItemWithError(dict, key); }
+#endif
+
+}  // namespace
+
 void raise(PyObject* type, const char* message) {
   PyErr_SetString(type, message);
   raise_pending();
 }
 
-Ref attr(Handle obj, Handle name) { return Ref::steal(PyObject_GetAttr(obj.get(), name.get())); }
+Ref attr(Handle obj, Handle name) {
+  // A plain module's attributes that are not dunder names live only in its dict (the module type
+  // defines dunder names alone), so the dict answers exactly what getattr would, without the detour
+  // through the type. Anything else, and a miss, takes the general path.
+  PyObject* o = obj.get();
+  if (PyModule_CheckExact(o) && PyUnicode_READ_CHAR(name.get(), 0) != '_') {
+    PyObject* v = dict_lookup(PyModule_GetDict(o), name.get());
+    if (v) return Ref::borrow(v);
+    if (PyErr_Occurred()) raise_pending();
+  }
+  return Ref::steal(PyObject_GetAttr(o, name.get()));
+}
 
 void set_attr(Handle obj, Handle name, Handle value) {
   // The names are interned texts, so the type's own setattr can be called directly.
@@ -135,7 +178,7 @@ Ref item(Handle obj, Py_ssize_t index) {
 Ref item(Handle obj, Handle key) { return Ref::steal(PyObject_GetItem(obj.get(), key.get())); }
 
 Ref name(Handle key) {
-  PyObject* v = PyDict_GetItemWithError(g_namespace, key.get());
+  PyObject* v = dict_lookup(g_namespace, key.get());
   if (!v) {
     if (PyErr_Occurred()) raise_pending();
     v = PyObject_GetAttr(g_builtins, key.get());

@@ -59,10 +59,41 @@ Caught::Caught(const Frame& fr) {
   PyErr_NormalizeException(&type, &value, &tb);
   if (tb && value) PyException_SetTraceback(value, tb);
   value_ = Ref::borrow(value);
-  PyErr_GetExcInfo(&saved_type_, &saved_value_, &saved_tb_);
-  PyErr_SetExcInfo(type, value, tb);  // steals the three references
+  // Swap the caught exception into the innermost state, keeping what was there. PyErr_SetExcInfo
+  // would not do: PyErr_GetExcInfo answers the topmost exception of any outer state, and writing
+  // that back would leave it in a generator's own state after the clause.
+  state_ = PyThreadState_Get()->exc_info;
+#if PY_VERSION_HEX >= 0x030B0000
+  Py_XDECREF(type);
+  Py_XDECREF(tb);
+  saved_value_ = state_->exc_value;
+  state_->exc_value = value;
+#else
+  saved_type_ = state_->exc_type;
+  saved_value_ = state_->exc_value;
+  saved_tb_ = state_->exc_traceback;
+  state_->exc_type = type;
+  state_->exc_value = value;
+  state_->exc_traceback = tb;
+#endif
 }
 
-Caught::~Caught() { PyErr_SetExcInfo(saved_type_, saved_value_, saved_tb_); }
+Caught::~Caught() {
+#if PY_VERSION_HEX >= 0x030B0000
+  PyObject* value = state_->exc_value;
+  state_->exc_value = saved_value_;
+  Py_XDECREF(value);
+#else
+  PyObject* type = state_->exc_type;
+  PyObject* value = state_->exc_value;
+  PyObject* tb = state_->exc_traceback;
+  state_->exc_type = saved_type_;
+  state_->exc_value = saved_value_;
+  state_->exc_traceback = saved_tb_;
+  Py_XDECREF(type);
+  Py_XDECREF(value);
+  Py_XDECREF(tb);
+#endif
+}
 
 }  // namespace orvane
