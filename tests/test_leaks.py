@@ -633,3 +633,27 @@ def test_exception_context_inside_a_generator(make_ctrl, quiet):
     gc.collect()
     count = sys.getrefcount(outer)
     assert count == 2, "the generator keeps a reference to the outer exception"
+
+
+# --------------------------------------------------------------------------------------------
+# valgrind: one whole job
+
+
+VALGRIND_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "leakcheck",
+                               "valgrind_job.sh")
+
+
+@pytest.mark.skipif(SANITIZED, reason="valgrind cannot run a process that has ASan loaded")
+def test_one_job_under_valgrind(tmp_path):
+    import shutil as _shutil
+    if not _shutil.which("valgrind"):
+        pytest.fail("valgrind is not installed (packaging/apt-packages.txt lists it)")
+    env = dict(os.environ, ORVANE_VALGRIND_OUT=str(tmp_path))
+    env.pop("PYTHONMALLOC", None)
+    proc = subprocess.run(["bash", VALGRIND_SCRIPT, sys.executable], env=env,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
+    output = proc.stdout.decode("utf-8", "replace")
+    print(output)
+    assert proc.returncode == 0, output
+    assert "one job: ok" in output
+    assert "Leak_DefinitelyLost" in output and "result: no definite or indirect leak" in output
