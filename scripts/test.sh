@@ -5,9 +5,8 @@
 #   setup          Debian packages (scripts/setup.sh)
 #   tests-3.7      fresh venv on CPython 3.7: pip install . + test requirements, full test suite
 #   tests-3.11     the same on the machine's default python3
+#                  (leaks, under valgrind too, are checked by the suite itself: tests/test_leaks.py)
 #   import-3.X     fresh venv, pip install ., import Orvane: every other CPython 3.8-3.13 found
-#   valgrind       one job (tests/valgrind_job.py, once it exists) under valgrind on the default
-#                  python3; a definite/indirect leak or memory error in Orvane's code fails it
 #   sanitize       the module (and the splitter) built with ASan+UBSan on the default python3,
 #                  full test suite with the runtimes preloaded; any report fails the stage
 # A failed stage does not stop the later ones; the exit status is non-zero if any failed.
@@ -22,7 +21,7 @@
 #   -h, --help       this text
 # Environment: ORVANE_TEST_TIMEOUT (seconds per test-suite run, default 1500),
 #              ORVANE_SANITIZE_TIMEOUT (default 2400), ORVANE_CASE_TIMEOUT (seconds per test
-#              when pytest-timeout is installed, default 600), ORVANE_VALGRIND_TIMEOUT (1200).
+#              when pytest-timeout is installed, default 600).
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -34,8 +33,6 @@ PYENV_VERSIONS="${PYENV_ROOT:-/root/.pyenv}/versions"
 TEST_TIMEOUT="${ORVANE_TEST_TIMEOUT:-1500}"
 SANITIZE_TIMEOUT="${ORVANE_SANITIZE_TIMEOUT:-2400}"
 CASE_TIMEOUT="${ORVANE_CASE_TIMEOUT:-600}"
-VALGRIND_TIMEOUT="${ORVANE_VALGRIND_TIMEOUT:-1200}"
-RUN_ID="$$-$(date +%s)"
 
 export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 PIP_PROGRESS_BAR=off
 export PYTHONDONTWRITEBYTECODE=1
@@ -240,79 +237,7 @@ stage_tests() {
     import_check "$rundir"; rc=$?
     rm -rf "$rundir"
     [[ $rc -eq 0 ]] || return 1
-    # Later stages of this run may use this environment instead of building again.
-    echo "$RUN_ID" >"$venv/.orvane-run"
     run_pytest "$stage" "$TEST_TIMEOUT"
-}
-
-# One whole job under valgrind (memcheck): the job script tests/valgrind_job.py,
-# run by the default python3 with PYTHONMALLOC=malloc so that every Python
-# object is a visible heap block. CPython keeps memory until exit and has
-# errors of its own that are no concern here, so the stage fails only on a
-# definite or indirect leak, or a memory error, with a frame in Orvane's code.
-VALGRIND_FILTER='
-import re, sys, xml.etree.ElementTree as ET
-root = ET.parse(sys.argv[1]).getroot()
-bad = seen = 0
-for err in root.iter("error"):
-    kind = err.findtext("kind") or ""
-    seen += 1
-    if kind.startswith("Leak_") and kind not in ("Leak_DefinitelyLost", "Leak_IndirectlyLost"):
-        continue
-    frames = err.findall("./stack/frame")
-    objs = [f.findtext("obj") or "" for f in frames]
-    if kind.startswith("Leak_"):
-        # A block allocated anywhere below Orvane code and never freed.
-        ours = any("Orvane" in o for o in objs)
-    else:
-        # A memory error counts when the first frame outside the C and C++
-        # runtimes is Orvane code; CPython has uninitialised-value noise of its
-        # own that merely has Orvane further down the stack.
-        code = [o for o in objs if not re.search(r"vgpreload|/libc\.so|/libstdc\+\+|/libm\.so|/ld-linux", o)]
-        ours = bool(code) and "Orvane" in code[0]
-    if not ours:
-        continue
-    bad += 1
-    what = err.find("xwhat")
-    text = what.findtext("text") if what is not None else err.findtext("what")
-    print("%s: %s" % (kind, text))
-    for f in frames[:25]:
-        print("    %s %s %s:%s" % (f.findtext("ip"), f.findtext("fn") or "?", f.findtext("file") or f.findtext("obj") or "?", f.findtext("line") or ""))
-print("valgrind: %d report(s) in the whole process, %d in Orvane code" % (seen, bad))
-sys.exit(1 if bad else 0)
-'
-
-stage_valgrind() {
-    local stage="$1" py="$2"
-    local job="$ROOT/tests/valgrind_job.py" venv="$BUILD/venv-3.${DEFAULT_MINOR:-11}"
-    local log="$LOGS/$stage.pip.log" xml="$LOGS/valgrind.xml" vlog="$LOGS/valgrind.log" rundir rc
-    if [[ ! -f "$job" ]]; then
-        echo "tests/valgrind_job.py does not exist yet: no job to run"
-        return 0
-    fi
-    command -v valgrind >/dev/null || { echo "valgrind is not installed (packaging/apt-packages.txt)"; return 1; }
-    if [[ "$(cat "$venv/.orvane-run" 2>/dev/null)" == "$RUN_ID" ]]; then
-        echo "venv: $venv (built by this run)"
-        VPY="$venv/bin/python"
-    else
-        venv="$BUILD/venv-valgrind"
-        : >"$log"
-        make_venv "$py" "$venv" || return 1
-        VPY="$venv/bin/python"
-        pip_step "$log" "install . -r tests/requirements.txt" "$ROOT" -r "$ROOT/tests/requirements.txt" || return 1
-    fi
-    rundir="$(mktemp -d)"
-    echo "valgrind: $VPY tests/valgrind_job.py (from $rundir, limit $VALGRIND_TIMEOUT s)"
-    (cd "$rundir" && env -u PYTHONPATH PYTHONMALLOC=malloc timeout -k 30 "$VALGRIND_TIMEOUT" \
-        valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite,indirect \
-            --num-callers=40 --xml=yes --xml-file="$xml" --log-file="$vlog" \
-            "$VPY" "$job" </dev/null); rc=$?
-    rm -rf "$rundir"
-    if [[ $rc -ne 0 ]]; then
-        echo "valgrind: the job exited with status $rc (valgrind's own messages: ${vlog#"$ROOT"/})"
-        return 1
-    fi
-    "$VPY" -c "$VALGRIND_FILTER" "$xml"
 }
 
 # stage_import STAGE PYTHON: fresh venv, pip install ., import Orvane.
@@ -427,7 +352,6 @@ for minor in 8 9 10 11 12 13; do
     py="$(find_python "$minor" || true)"
     [[ -n "$py" ]] && STAGES+=("import-3.$minor|stage_import|$py")
 done
-STAGES+=("valgrind|stage_valgrind|$DEFAULT_PY")
 STAGES+=("sanitize|stage_sanitize|$DEFAULT_PY")
 
 echo "Orvane tests: $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo '?') on $(uname -m), $(nproc) cores, CI=${CI:-false}"
