@@ -187,3 +187,64 @@ def test_runs_and_stops_on_several_controllers(tmp_path, standin_exe):
           "first line %d, their second %d" % (counts, requests, lines[0], lines[1]))
     assert lines[0] > lines[1]
     assert all(v >= 1 for k, v in counts.items())
+
+
+class _PathAtTheGate(object):
+    """os.path whose exists("database") holds every caller until all of them have asked."""
+
+    def __init__(self, real, barrier):
+        self._real = real
+        self._barrier = barrier
+
+    def exists(self, path):
+        answer = self._real.exists(path)
+        if path == "database":
+            self._barrier.wait(10)
+        return answer
+
+    def __getattr__(self, name):
+        return getattr(self._real, name)
+
+
+class _OsAtTheGate(object):
+    def __init__(self, real, barrier):
+        self.path = _PathAtTheGate(real.path, barrier)
+        self._real = real
+
+    def __getattr__(self, name):
+        return getattr(self._real, name)
+
+
+def _two_jobs_make_the_working_folder(root, exe):
+    import Orvane
+    job = Job(root, exe)
+    try:
+        assert not os.path.exists(os.path.join(job.root, "database"))
+        job.standin.configure(record_argv=False, out="page 1\n")
+        # Both jobs find "database" missing before either makes it: the window any two jobs
+        # starting at the same moment in a fresh working directory have.
+        Orvane.os = _OsAtTheGate(os, threading.Barrier(2))
+        ctls = [job.ctl(communication=DropSink()) for _ in range(2)]
+        errors = []
+
+        def one_job(ctl):
+            try:
+                ctl.true_run()
+            except BaseException as exc:  # reported below
+                errors.append(repr(exc))
+
+        threads = [threading.Thread(target=one_job, args=(c,), daemon=True) for c in ctls]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(JOIN_LIMIT)
+        assert not [t for t in threads if t.is_alive()], "a job did not end"
+        assert not errors, errors
+        assert os.path.isdir(os.path.join(job.root, "database"))
+        assert all(c.run_code == 1 for c in ctls)
+    finally:
+        job.stop()
+
+
+def test_two_jobs_making_the_working_folder_at_once(tmp_path, standin_exe):
+    isolated(_two_jobs_make_the_working_folder, tmp_path, standin_exe)
