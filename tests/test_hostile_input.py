@@ -1000,7 +1000,10 @@ def _splitter_output(root, exe, kind):
         elif kind == "odd-bytes":
             data = b"nul\x00inside\nlone cr\rcrlf\r\nff\x0cvt\x0b\xe2\x80\xa8sep\n\n\x1b[31mansi\n"
             script = job.standin.configure(out=data)
-        ctl = job.ctl()
+        # A copy under another image name: a stop from anywhere else on this machine (which ends
+        # every orvaneFun.exe of the user) cannot cut this output short.
+        exe_copy = job.standin.install(os.path.join(job.root, "bin"), name="splitter-under-test")
+        ctl = job.ctl(PdfExePath=exe_copy)
         assert ctl.run() is None
         r = job.sink.reports
         assert r[-3:] == [DONE, TOKEN, UPDATED]
