@@ -57,5 +57,9 @@ def run_splitter(splitter_exe):
         if trace:
             env["ORVANE_SPLITTER_TRACE"] = "1"
         done = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300, env=env)
+        if done.returncode < 0:
+            # The splitter never ends itself by a signal; something else did
+            # (on a shared machine: another suite's "end every orvaneFun.exe").
+            pytest.fail("orvaneFun.exe was ended by signal %d" % -done.returncode)
         return Result(done)
     return run
