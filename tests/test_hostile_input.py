@@ -1191,3 +1191,70 @@ def _caller_dict_emptied_during_the_call(root, exe, case):
 @pytest.mark.parametrize("case", ["checkToken", "self-by-keyword", "constructor"])
 def test_keyword_arguments_whose_dict_is_emptied_during_the_call(case, tmp_path, standin_exe):
     isolated(_caller_dict_emptied_during_the_call, tmp_path, standin_exe, case)
+
+
+# --------------------------------------------------------------------------------------------
+# Attributes of the interpreter modules changed between two uses
+
+
+def _module_attributes_changed(root, exe):
+    import shutil
+    import Orvane
+    job = Job(root, exe)
+    try:
+        # get_now: the module's time.strftime, replaced after a first use, is used at the next.
+        first = Orvane.get_now()
+        real_strftime = time.strftime
+        time.strftime = lambda pattern, t=None: "patched " + pattern
+        try:
+            assert Orvane.get_now() == "patched %Y_%m_%d_%H_%M_%S"
+        finally:
+            time.strftime = real_strftime
+        assert Orvane.get_now() != "patched %Y_%m_%d_%H_%M_%S" and len(first) == 19
+
+        # stopCut: shutil.rmtree, replaced after a stop that used it, is used by the next stop.
+        ctl = job.ctl()
+        ctl.oldDir = set(job.markers)
+        os.makedirs(os.path.join(job.save, "first"))
+        assert ctl.stopCut() is None and not os.path.exists(os.path.join(job.save, "first"))
+        removed = []
+        real_rmtree = shutil.rmtree
+        shutil.rmtree = removed.append
+        try:
+            os.makedirs(os.path.join(job.save, "second"))
+            assert ctl.stopCut() is None
+        finally:
+            shutil.rmtree = real_rmtree
+        assert removed == [os.path.join(job.save, "second")]
+        assert os.path.isdir(os.path.join(job.save, "second"))
+
+        # A job: os.path.isfile replaced by the sink in the middle of a job, after a whole job
+        # has used the real one, decides the executable check.
+        assert job.ctl(communication=Sink()).run() is None and job.standin.ran()
+        job.standin.configure()
+        real_isfile = os.path.isfile
+
+        class Patching(Sink):
+            def mainPrint(self, *args):
+                Sink.mainPrint(self, *args)
+                if args == (job.save,):  # the job driver's second report
+                    os.path.isfile = lambda path: False
+
+        sink = Patching()
+        try:
+            assert job.ctl(communication=sink).run() is None
+        finally:
+            os.path.isfile = real_isfile
+        assert sink.reports[-1] == ("warning", "切分隔页的exe不存在"), sink.reports
+        assert not job.standin.ran()
+        # And back: the real one answers again.
+        sink = Sink()
+        assert job.ctl(communication=sink).run() is None
+        assert job.standin.ran() and sink.reports[-3:] == [DONE, TOKEN, UPDATED]
+        assert job.markers_intact()
+    finally:
+        job.stop()
+
+
+def test_attributes_of_interpreter_modules_changed_between_uses(tmp_path, standin_exe):
+    isolated(_module_attributes_changed, tmp_path, standin_exe)
