@@ -6,7 +6,7 @@
 
 namespace orvane {
 
-// Each value is formatted as str.format does with an empty specification, then quoted for the
+// Each value is formatted as str.format does with an empty format, then quoted for the
 // shell of `platform`.
 Ref splitter_command(Handle main, Handle src, Handle save, Handle process, Handle num,
                      Platform platform);

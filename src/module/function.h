@@ -76,7 +76,7 @@ bool pending_is_exception();
 
 // Makes the function type ready; false with an exception set on failure.
 bool ready_function_type();
-// A new function object for a spec (the spec must outlive the process: specs are static).
+// A new function object; its FunctionSpec must outlive the process (they are all static).
 Ref make_function(const FunctionSpec& spec);
 
 // Runs a body under the rules of a call entry: a PyError or any C++ exception becomes a NULL return
