@@ -80,66 +80,50 @@ Ref import(const char* module_name, PyObject* fromlist) {
       PyImport_ImportModuleLevelObject(text.get(), namespace_dict(), locals.get(), fromlist, 0));
 }
 
-void bind(PyObject* key, Handle value) { check(PyDict_SetItem(namespace_dict(), key, value.get())); }
+// `from module import name`: the attribute, or ImportError "cannot import name ..." when it is missing.
+Ref import_from(const char* module_name, PyObject* attr_name) {
+  Ref module = import(module_name, tuple({attr_name}).get());
+  PyObject* value = PyObject_GetAttr(module.get(), attr_name);
+  if (!value && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_ImportError, "cannot import name %S", attr_name);
+  }
+  return Ref::steal(value);
+}
 
 // The statements of the exec step from the moment the module is recorded. Lines follow the layout of
 // the module as a Python reader would picture it: the imports on lines 1 to 9, get_now at 20, the
-// class at 30, the stand-alone block from 400.
+// class at 30, the stand-alone block from 400; the other statements report line 1.
 Ref exec_body(Frame& fr, PyObject* const* args) {
   PyObject* module = args[0];
-  fr.at(1);
-  Py_INCREF(module);
-  g_module = module;
   PyObject* builtins = PyImport_AddModule("builtins");  // borrowed
-  if (!builtins) raise_pending();
-  set_namespace(PyModule_GetDict(module), builtins);
-  check(PyObject_SetAttr(module, S.__builtins__, builtins));
-  if (!make_strings()) raise_pending();
-  Ref modules = Ref::borrow(PySys_GetObject("modules"));
-  if (!modules) raise(PyExc_RuntimeError, "lost sys.modules");
-  if (!check(PyMapping_HasKey(modules.get(), S.module_name)))
-    check(PyObject_SetItem(modules.get(), S.module_name, module));
-  take_open(builtins);
-
-  fr.at(1);
-  bind(S.traceback, import("traceback", S.empty_tuple));
-  fr.at(2);
-  bind(S.shutil, import("shutil", S.empty_tuple));
-  fr.at(3);
-  {
-    Ref fromlist = tuple({S.cpu_count});
-    Ref multiprocessing = import("multiprocessing", fromlist.get());
-    PyObject* cpu_count = PyObject_GetAttr(multiprocessing.get(), S.cpu_count);
-    if (!cpu_count) {
-      if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        PyErr_Format(PyExc_ImportError, "cannot import name %S", S.cpu_count);
-      }
-      raise_pending();
-    }
-    bind(S.cpu_count, Ref::steal(cpu_count));
-  }
-  fr.at(4);
-  bind(S.os, import("os", S.empty_tuple));
-  fr.at(5);
-  bind(S.time, import("time", S.empty_tuple));
-  fr.at(6);
-  bind(S.sqlite3, import("sqlite3", S.empty_tuple));
-  fr.at(7);
-  bind(S.requests, import("requests", S.empty_tuple));
-  fr.at(8);
-  bind(S.json, import("json", S.empty_tuple));
-  fr.at(9);
-  bind(S.random, import("random", S.empty_tuple));
-  fr.at(20);
-  bind(S.get_now, make_function(kGetNow));
-  fr.at(30);
-  bind(S.class_name, make_controller_class());
-  fr.at(400);
-  if (equal(name(S.__name__), S.main_name)) run_standalone(fr);
-  fr.at(1);
-  bind(S.__test__, Ref::steal(PyDict_New()));
-  return Ref::borrow(Py_None);
+  fr.at(1);   if (!builtins) raise_pending();
+              Py_INCREF(module);
+              g_module = module;
+              set_namespace(PyModule_GetDict(module), builtins);
+              check(PyObject_SetAttr(module, S.__builtins__, builtins));
+              if (!make_strings()) raise_pending();
+              {
+                Ref modules = Ref::borrow(PySys_GetObject("modules"));
+                if (!modules) raise(PyExc_RuntimeError, "lost sys.modules");
+                if (!check(PyMapping_HasKey(modules.get(), S.module_name)))
+                  check(PyObject_SetItem(modules.get(), S.module_name, module));
+              }
+              take_open(builtins);
+  fr.at(1);   bind_name(S.traceback, import("traceback", S.empty_tuple));
+  fr.at(2);   bind_name(S.shutil, import("shutil", S.empty_tuple));
+  fr.at(3);   bind_name(S.cpu_count, import_from("multiprocessing", S.cpu_count));
+  fr.at(4);   bind_name(S.os, import("os", S.empty_tuple));
+  fr.at(5);   bind_name(S.time, import("time", S.empty_tuple));
+  fr.at(6);   bind_name(S.sqlite3, import("sqlite3", S.empty_tuple));
+  fr.at(7);   bind_name(S.requests, import("requests", S.empty_tuple));
+  fr.at(8);   bind_name(S.json, import("json", S.empty_tuple));
+  fr.at(9);   bind_name(S.random, import("random", S.empty_tuple));
+  fr.at(20);  bind_name(S.get_now, make_function(kGetNow));
+  fr.at(30);  bind_name(S.class_name, make_controller_class());
+  fr.at(400); if (equal(name(S.__name__), S.main_name)) run_standalone(fr);
+  fr.at(1);   bind_name(S.__test__, Ref::steal(PyDict_New()));
+              return none();
 }
 
 const FunctionSpec kInit = {"init Orvane", "init Orvane", "init Orvane", Binding::SelfOnly, 1,

@@ -193,6 +193,8 @@ Ref name(Handle key) {
   return Ref::borrow(v);
 }
 
+void bind_name(Handle key, Handle value) { check(PyDict_SetItem(g_namespace, key.get(), value.get())); }
+
 PyObject* namespace_dict() { return g_namespace; }
 
 void set_namespace(PyObject* module_dict, PyObject* builtins_module) {

@@ -163,6 +163,9 @@ class PendingException {
 // Never cached: callers rebind `os`, `time`, `requests` to test or to adapt the module.
 Ref name(Handle key);
 
+// Binds a module-level name in the namespace.
+void bind_name(Handle key, Handle value);
+
 // The module namespace; set once by the exec step.
 PyObject* namespace_dict();
 void set_namespace(PyObject* module_dict, PyObject* builtins_module);
