@@ -3,24 +3,12 @@
 // printed as a traceback and the call returns normally.
 #include "controller/controller.h"
 #include "module/strings.h"
-#include "platform/platform.h"
+#include "platform/stop.h"
 #include "report/report.h"
 
 namespace orvane {
 
 namespace {
-
-void stop_splitters(Platform platform) {
-  if (platform == Platform::Windows) {
-    Ref command = Ref::steal(PyUnicode_FromString(kStopCommand));
-    call(attr(name(S.os), S.system), {command});
-    return;
-  }
-  // No taskkill here: end the processes by image name ourselves, without holding the interpreter.
-  Py_BEGIN_ALLOW_THREADS
-  kill_by_image_name(kSplitterImage);
-  Py_END_ALLOW_THREADS
-}
 
 Ref stop_cut(Frame& fr, PyObject* const* a) {
   PyObject* self = a[0];
