@@ -10,6 +10,8 @@
 
 #include "module/strings.h"
 
+#include <structmember.h>  // after Python.h
+
 #if PY_VERSION_HEX >= 0x03090000
 #define ORVANE_VECTORCALL 1
 #endif
@@ -201,39 +203,26 @@ PyObject* function_get(PyObject* self, PyObject* obj, PyObject* /*type*/) {
 
 // ---- attributes ----
 
-PyObject* get_name(PyObject* self, void*) {
-  auto* f = reinterpret_cast<FunctionObject*>(self);
-  Py_INCREF(f->name);
-  return f->name;
-}
-PyObject* get_qualname(PyObject* self, void*) {
-  auto* f = reinterpret_cast<FunctionObject*>(self);
-  Py_INCREF(f->qualname);
-  return f->qualname;
-}
+// The names, defaults and code are fixed when the function is made: read-only members.
+PyMemberDef function_members[] = {
+    {const_cast<char*>("__name__"), T_OBJECT, offsetof(FunctionObject, name), READONLY, nullptr},
+    {const_cast<char*>("__qualname__"), T_OBJECT, offsetof(FunctionObject, qualname), READONLY,
+     nullptr},
+    {const_cast<char*>("__defaults__"), T_OBJECT, offsetof(FunctionObject, defaults), READONLY,
+     nullptr},
+    {const_cast<char*>("__code__"), T_OBJECT, offsetof(FunctionObject, code), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
 PyObject* get_module(PyObject*, void*) {
   Py_INCREF(S.module_name);
   return S.module_name;
 }
 PyObject* get_doc(PyObject*, void*) { Py_RETURN_NONE; }
-PyObject* get_defaults(PyObject* self, void*) {
-  auto* f = reinterpret_cast<FunctionObject*>(self);
-  Py_INCREF(f->defaults);
-  return f->defaults;
-}
-PyObject* get_code(PyObject* self, void*) {
-  auto* f = reinterpret_cast<FunctionObject*>(self);
-  Py_INCREF(f->code);
-  return f->code;
-}
 
 PyGetSetDef function_getset[] = {
-    {"__name__", get_name, nullptr, nullptr, nullptr},
-    {"__qualname__", get_qualname, nullptr, nullptr, nullptr},
     {"__module__", get_module, nullptr, nullptr, nullptr},
     {"__doc__", get_doc, nullptr, nullptr, nullptr},
-    {"__defaults__", get_defaults, nullptr, nullptr, nullptr},
-    {"__code__", get_code, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -310,6 +299,7 @@ bool ready_function_type() {
   FunctionType.tp_repr = function_repr;
   FunctionType.tp_call = function_call;
   FunctionType.tp_descr_get = function_get;
+  FunctionType.tp_members = function_members;
   FunctionType.tp_getset = function_getset;
   FunctionType.tp_flags = Py_TPFLAGS_DEFAULT;
 #if PY_VERSION_HEX >= 0x03080000
