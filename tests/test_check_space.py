@@ -9,20 +9,10 @@ import os
 
 import pytest
 
+from fixtures.texts import name_message, touch
 from fixtures.token_service import FalsySink, Sink, SinkError
 
 SUMMARY = "存在PDF文件包含空格，请修改后再次输入"
-
-
-def name_message(name):
-    return "pdf文件：" + name + "。包含空格\n"
-
-
-def touch(path):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as fh:
-        fh.write(b"%PDF-1.4\n")
-    return path
 
 
 def walk_matches(top):

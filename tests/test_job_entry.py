@@ -8,6 +8,7 @@ import os
 
 import pytest
 
+from fixtures.texts import name_message, touch
 from fixtures.token_service import END_COMMENT, START_COMMENT, TOKEN, FalsySink, Sink, SinkError
 
 SRC_MISSING = "原PDF文件路径不存在"
@@ -20,17 +21,6 @@ EXPIRED = "登录信息的Token过期"
 UPDATED = "更新成功"
 DONE = "执行完成"
 SPACE_SUMMARY = "存在PDF文件包含空格，请修改后再次输入"
-
-
-def name_message(name):
-    return "pdf文件：" + name + "。包含空格\n"
-
-
-def touch(path):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as fh:
-        fh.write(b"%PDF-1.4\n")
-    return path
 
 
 def comments(server):

@@ -51,16 +51,6 @@ def check_no_growth(workload, n):
         assert rss_growth < RSS_BOUND, "resident memory grew by %d bytes" % rss_growth
 
 
-@pytest.fixture
-def orvane_time():
-    ns = vars(Orvane)
-    saved = ns["time"]
-    try:
-        yield ns
-    finally:
-        ns["time"] = saved
-
-
 def expect(exc_type, call, *args, **kwargs):
     try:
         call(*args, **kwargs)

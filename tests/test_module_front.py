@@ -125,19 +125,6 @@ class TestNamespace:
 # ---------------------------------------------------------------- get_now
 
 
-@pytest.fixture
-def orvane_time():
-    """Lets a test rebind or delete the module's `time`; the real module is put back afterwards."""
-    ns = vars(Orvane)
-    saved = ns["time"]
-    try:
-        yield ns
-    finally:
-        ns["time"] = saved
-        if hasattr(builtins, "time"):
-            del builtins.time
-
-
 class RecordingTime:
     """Stands in for the `time` module and records every attribute taken from it and every call."""
 
