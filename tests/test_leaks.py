@@ -335,7 +335,9 @@ def test_true_run_with_a_quick_splitter(split_job, service):
             assert ctl.true_run() is None
         assert ctl.run_code == 1
 
-    measure("true_run (splitter + completion)", workload, 60, warmup=15)
+    # Enough calls that a one-off cache filling up in requests or subprocess (seen once as 46
+    # blocks) stays inside the bound, while a leak of one object per call still cannot.
+    measure("true_run (splitter + completion)", workload, 150, warmup=15)
 
 
 def test_run_whole_jobs(split_job, service):
@@ -348,7 +350,7 @@ def test_run_whole_jobs(split_job, service):
             assert ctl.run() is None
         assert ctl.run_code == 1
 
-    measure("run (whole job)", workload, 40, warmup=10)
+    measure("run (whole job)", workload, 100, warmup=10)
 
 
 def test_stop_cut(make_ctrl, tmp_path):
