@@ -21,6 +21,9 @@ constexpr int kSeparatorPercent = 90;
 
 struct PageLook {
     bool separator = false;
+    // The verdict lies close to the bar, or the page could not be judged in
+    // full: a person should look at it. Named in the file's line ("check:").
+    bool unsure = false;
     // Weighted share (0..1) of the inspected area that is in the page's one
     // dominant colour: saturated, of the dominant hue, of even lightness.
     // Counted over the rows read (see rowsRead).

@@ -339,9 +339,9 @@ void trace(const Job& job) {
     for (int i = 0; i < job.pages; ++i) {
         const PageResult& r = job.results[static_cast<std::size_t>(i)];
         const char* how = r.path == LookPath::Jpeg ? "jpeg" : r.path == LookPath::Grey ? "grey" : "rendered";
-        std::fprintf(stderr, "trace %s page %d: %s share=%.3f hue=%d rows=%d/%d separator=%d\n",
+        std::fprintf(stderr, "trace %s page %d: %s share=%.3f hue=%d rows=%d/%d separator=%d unsure=%d\n",
                      job.shown.c_str(), i + 1, how, r.look.share, r.look.hue, r.look.rowsRead,
-                     r.look.height, r.look.separator ? 1 : 0);
+                     r.look.height, r.look.separator ? 1 : 0, r.look.unsure ? 1 : 0);
     }
     std::fflush(stderr);
 }
@@ -357,11 +357,15 @@ void Splitter::finish(Job& job) {
         }
         line += "NOT SPLIT: " + job.error;
     } else {
-        std::vector<int> separators;
-        for (int i = 0; i < job.pages; ++i)
-            if (job.results[static_cast<std::size_t>(i)].look.separator) separators.push_back(i);
+        std::vector<int> separators, unsure;
+        for (int i = 0; i < job.pages; ++i) {
+            const PageLook& look = job.results[static_cast<std::size_t>(i)].look;
+            if (look.separator) separators.push_back(i);
+            if (look.unsure) unsure.push_back(i);
+        }
         line += std::to_string(job.pages) + (job.pages == 1 ? " page" : " pages");
         line += "; separators: " + (separators.empty() ? std::string("none") : pageList(separators));
+        if (!unsure.empty()) line += "; check: " + pageList(unsure);
         if (job.documents.empty()) {
             line += "; no document written (no pages between the separator sheets)";
         } else {
@@ -407,7 +411,7 @@ int Splitter::run(const fs::path& src, std::vector<fs::path> files) {
     std::vector<std::thread> threads;
     for (int i = 0; i < workers_; ++i) threads.emplace_back([this] { workerLoop(); });
 
-    long pages = 0, separators = 0, documents = 0, failed = 0;
+    long pages = 0, separators = 0, unsure = 0, documents = 0, failed = 0;
     for (Job& j : jobs) {
         std::string line;
         {
@@ -420,7 +424,10 @@ int Splitter::run(const fs::path& src, std::vector<fs::path> files) {
             ++failed;
         } else {
             pages += j.pages;
-            for (const PageResult& r : j.results) separators += r.look.separator ? 1 : 0;
+            for (const PageResult& r : j.results) {
+                separators += r.look.separator ? 1 : 0;
+                unsure += r.look.unsure ? 1 : 0;
+            }
             documents += static_cast<long>(j.documents.size());
         }
         std::vector<PageResult>().swap(j.results);
@@ -436,7 +443,9 @@ int Splitter::run(const fs::path& src, std::vector<fs::path> files) {
     emit("Summary: " + std::to_string(total) + " PDF " + (total == 1 ? "file" : "files") + ", " +
          std::to_string(total - failed) + " split, " + std::to_string(failed) + " not split; " +
          std::to_string(pages) + " pages, " + std::to_string(separators) + " separator pages, " +
-         std::to_string(documents) + " documents written");
+         std::to_string(documents) + " documents written" +
+         (unsure ? "; " + std::to_string(unsure) + (unsure == 1 ? " page" : " pages") + " to check"
+                 : std::string()));
     return failed ? 1 : 0;
 }
 
