@@ -36,6 +36,7 @@ const Case kCases[] = {
     {"ampersand", "D:\\R&D\\a & b", false},
     {"caret", "D:\\x^y\\^^", false},
     {"%TEMP%", "D:\\%TEMP%\\out", true},
+    {"%VAR% of no variable", "D:\\%ORVANE_UNSET%\\out", false},
     {"all at once, drive root last", "D:\\代 R&D ^ %TEMP%\\", true},
 };
 
