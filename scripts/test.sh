@@ -3,6 +3,9 @@
 #
 # Stages, in order:
 #   setup          Debian packages (scripts/setup.sh)
+#   windows        scripts/windows-check.sh: every src/ file compiled for 32-bit Windows against
+#                  CPython 3.7's headers (no warnings), Orvane.cp37-win32.pyd linked, and the
+#                  splitter's command line run through cmd.exe under wine (skipped without wine)
 #   tests-3.7      fresh venv on CPython 3.7: pip install . + test requirements, full test suite
 #   tests-3.11     the same on the machine's default python3
 #                  (leaks, under valgrind too, are checked by the suite itself: tests/test_leaks.py)
@@ -21,7 +24,7 @@
 #   -h, --help       this text
 # Environment: ORVANE_TEST_TIMEOUT (seconds per test-suite run, default 1500),
 #              ORVANE_SANITIZE_TIMEOUT (default 2400), ORVANE_CASE_TIMEOUT (seconds per test
-#              when pytest-timeout is installed, default 600).
+#              when pytest-timeout is installed, default 600), ORVANE_WINDOWS_TIMEOUT (default 600).
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -33,6 +36,7 @@ PYENV_VERSIONS="${PYENV_ROOT:-/root/.pyenv}/versions"
 TEST_TIMEOUT="${ORVANE_TEST_TIMEOUT:-1500}"
 SANITIZE_TIMEOUT="${ORVANE_SANITIZE_TIMEOUT:-2400}"
 CASE_TIMEOUT="${ORVANE_CASE_TIMEOUT:-600}"
+WINDOWS_TIMEOUT="${ORVANE_WINDOWS_TIMEOUT:-600}"
 
 export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 PIP_PROGRESS_BAR=off
 export PYTHONDONTWRITEBYTECODE=1
@@ -223,6 +227,14 @@ stage_setup() {
     bash "$ROOT/scripts/setup.sh"
 }
 
+stage_windows() {
+    local rc
+    timeout -k 30 "$WINDOWS_TIMEOUT" bash "$ROOT/scripts/windows-check.sh" </dev/null
+    rc=$?
+    [[ $rc -eq 124 || $rc -eq 137 ]] && echo "windows: stopped after ${WINDOWS_TIMEOUT} s"
+    return $rc
+}
+
 # stage_tests STAGE PYTHON: fresh venv, the project and the test requirements, the suite.
 stage_tests() {
     local stage="$1" py="$2"
@@ -343,6 +355,7 @@ fi
 
 STAGES=()   # entries "name|function|python"
 STAGES+=("setup|stage_setup|")
+STAGES+=("windows|stage_windows|")
 if [[ "$DEFAULT_MINOR" != 7 ]]; then
     STAGES+=("tests-3.7|stage_tests|$PY37")
 fi

@@ -8,8 +8,7 @@
 //    traceback entry for the statement that failed and returns NULL to the interpreter.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "module/python.h"
 
 #include <array>
 #include <initializer_list>

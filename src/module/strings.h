@@ -2,8 +2,7 @@
 // of the process (interned, so attribute and namespace lookups hit the fast identity path).
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "module/python.h"
 
 namespace orvane {
 

@@ -20,4 +20,15 @@ std::string quote_value(const std::string& value, Platform platform) {
   return out;
 }
 
+std::string command_line(const std::vector<std::string>& values, Platform platform) {
+  std::string line;
+  for (const std::string& value : values) {
+    if (!line.empty()) line += ' ';
+    line += '"';
+    line += quote_value(value, platform);
+    line += '"';
+  }
+  return line;
+}
+
 }  // namespace orvane

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -24,6 +25,10 @@ constexpr Platform host_platform() {
 //    a folder at a drive root ("D:\") would swallow the quote; trailing backslashes are doubled.
 // A value with none of those characters, and not ending in a backslash, is unchanged on both.
 std::string quote_value(const std::string& value, Platform platform);
+
+// The whole command line: each value quoted as above and put between double quotes, the fields
+// separated by single blanks (UTF-8 in and out).
+std::string command_line(const std::vector<std::string>& values, Platform platform);
 
 // The image name of the splitter; cancellation ends every process of that name.
 constexpr const char kSplitterImage[] = "orvaneFun.exe";

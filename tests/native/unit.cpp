@@ -68,6 +68,10 @@ void quoting() {
   expect_eq(quote_value("D:\\out\\\\", Platform::Windows), "D:\\out\\\\\\\\", "windows two trailing");
   expect_eq(quote_value("D:\\a\\b", Platform::Windows), "D:\\a\\b", "windows inner backslashes");
   expect_eq(quote_value("$(x)`y`", Platform::Windows), "$(x)`y`", "windows leaves shell characters");
+  // The whole line: each field quoted, between double quotes, separated by single blanks.
+  expect_eq(orvane::command_line({"D:\\x.exe", "D:\\", "a b", "4"}, Platform::Windows),
+            "\"D:\\x.exe\" \"D:\\\\\" \"a b\" \"4\"", "windows line");
+  expect_eq(orvane::command_line({"/x", "$y"}, Platform::Posix), "\"/x\" \"\\$y\"", "posix line");
 }
 
 // A process named orvaneFun.exe (a copy of sleep) is ended by the scan; an unrelated one is not.
