@@ -243,6 +243,44 @@ class TestProgress:
         text = seen.decode("utf-8", "replace")
         assert "\r\x1b[K执行完成" in text or "\n执行完成" in text, text
 
+    def test_progress_line_counts_pages_from_the_splitter_events(self, job, standin, tmp_path):
+        import json
+        import pty
+
+        standin.configure(mkdirs=["a"], hold=True, hold_timeout=30)
+        master, slave = pty.openpty()
+        proc = subprocess.Popen(cli_command(*job.args()), cwd=str(tmp_path), env=cli_env(job.env()),
+                                stdin=subprocess.DEVNULL, stdout=slave, stderr=subprocess.PIPE)
+        os.close(slave)
+        seen = b""
+        try:
+            assert standin.wait_ready(30)
+            # The events file reaches the splitter through the module's shell start.
+            with open("/proc/{}/environ".format(standin.pid()), "rb") as fh:
+                env = dict(item.split(b"=", 1) for item in fh.read().split(b"\0") if b"=" in item)
+            path = env[b"ORVANE_EVENTS"].decode()
+            assert not path.startswith(str(job.dst))
+            with open(path, "a") as fh:
+                for event in ({"event": "start", "files": ["a.pdf", "b.pdf"]},
+                              {"event": "pages", "file": "a.pdf", "pages": 6},
+                              {"event": "pages", "file": "b.pdf", "pages": 4}, {"event": "total", "pages": 10},
+                              {"event": "looked", "file": "a.pdf", "pages": 3}):
+                    fh.write(json.dumps(event) + "\n")
+            deadline = time.monotonic() + 20
+            while b"pages/s" not in seen and time.monotonic() < deadline:
+                seen += _read_some(master)
+            standin.release()
+            proc.wait(timeout=30)
+            seen += _drain(master)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            os.close(master)
+        assert b"splitting: 3 of 10 pages, 0 of 2 files, " in seen and b" left" in seen, seen
+        assert proc.returncode == frontend.EXIT_OK
+        assert not os.path.exists(path)
+
 
 def _read_some(fd, wait=0.2):
     import select
