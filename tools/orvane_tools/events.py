@@ -133,7 +133,7 @@ class JobRecord(object):
         rate, left = self.rate(), self.seconds_left()
         if rate:
             parts.append("{:.0f} pages/s".format(rate))
-        if left is not None:
+        if left is not None and (total is None or self.pages_done() < total):
             parts.append("{} left".format(clock_text(left)))
         return ", ".join(parts)
 

@@ -30,6 +30,7 @@ GROUP_COLOURS = ("#bcdcff", "#c6efbd", "#ffd9a8", "#e0ccff", "#ffc7d3", "#b9ece7
 SEPARATOR_MARK = "#d62020"     # frame and label of a separator sheet
 UNSURE_MARK = "#ff8c00"        # flag of a page to check
 PLACEHOLDER = "#e4e4e4"
+PROGRESS_COLOUR = "#2e8b57"    # the job's progress bar
 
 
 def open_in_viewer(path):
@@ -95,10 +96,11 @@ class ReviewView(ttk.Frame):
     with their file names, separator sheets framed in red, pages to check flagged in orange.
     Double-clicking a page opens its document."""
 
-    def __init__(self, master, cache_root, status):
+    def __init__(self, master, cache_root, status, announce=lambda state: None):
         ttk.Frame.__init__(self, master)
         self.cache_root = cache_root
         self.status = status
+        self.announce = announce
         self.canvas = tk.Canvas(self, background="white", highlightthickness=0)
         bar = ttk.Scrollbar(self, orient="vertical", command=self.canvas.yview)
         self.canvas.configure(yscrollcommand=bar.set)
@@ -228,7 +230,9 @@ class ReviewView(ttk.Frame):
         self.thumbs_done = 0
         if not work or not self.record.source or not thumbs.available():
             self._thumb_bar(False)
+            self.announce("review")
             return
+        self.announce("review: making thumbnails")
         stop, ready = self.stop_thumbs, self.ready
 
         def make():
@@ -283,6 +287,7 @@ class ReviewView(ttk.Frame):
         self.thumb_label["text"] = "thumbnails: {} of {}".format(self.thumbs_done, self.thumbs_total)
         if self.thumbs_done >= self.thumbs_total:
             self._thumb_bar(False)
+            self.announce("review")
 
 
 class App(object):
@@ -317,9 +322,11 @@ class App(object):
         form.columnconfigure(1, weight=1)
         rows = (("Source folder", "source", self._pick_folder), ("Target folder", "target", self._pick_folder),
                 ("URL database", "urldb", self._pick_file), ("Splitter", "splitter", self._pick_file))
+        entries = {}
         for row, (label, name, picker) in enumerate(rows):
             ttk.Label(form, text=label).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
-            ttk.Entry(form, textvariable=self.vars[name]).grid(row=row, column=1, sticky="ew", pady=2)
+            entries[name] = ttk.Entry(form, textvariable=self.vars[name])
+            entries[name].grid(row=row, column=1, sticky="ew", pady=2)
             ttk.Button(form, text="Choose…", command=lambda n=name, p=picker: p(n)).grid(
                 row=row, column=2, padx=(6, 0), pady=2)
         numbers = ttk.Frame(form)
@@ -336,6 +343,13 @@ class App(object):
         if self.env_token:
             token.configure(state="disabled")
             ttk.Label(numbers, text="(from ORVANE_TOKEN)").pack(side="left")
+        # The cursor starts in the first field still to fill in.
+        entries["token"] = None if self.env_token else token
+        for name in ("source", "target", "token"):
+            empty = not (self.token.get() if name == "token" else self.vars[name].get())
+            if entries[name] is not None and empty:
+                entries[name].focus_set()
+                break
 
         controls = ttk.Frame(root, padding=(8, 0, 8, 4))
         controls.grid(row=1, column=0, sticky="ew")
@@ -346,7 +360,9 @@ class App(object):
         self.stop_button.grid(row=0, column=1, padx=6)
         ttk.Button(controls, text="Review a target folder… (Ctrl+R)", command=self.review_folder).grid(
             row=0, column=2)
-        self.progress = ttk.Progressbar(controls, mode="determinate", maximum=100)
+        ttk.Style(root).configure("Job.Horizontal.TProgressbar", background=PROGRESS_COLOUR)
+        self.progress = ttk.Progressbar(controls, mode="determinate", maximum=100,
+                                        style="Job.Horizontal.TProgressbar")
         self.progress.grid(row=1, column=0, columnspan=4, sticky="ew", pady=(6, 0))
         self.progress_text = ttk.Label(controls, text="Ready.")
         self.progress_text.grid(row=2, column=0, columnspan=4, sticky="w")
@@ -359,7 +375,7 @@ class App(object):
         self.log.configure(yscrollcommand=log_bar.set)
         self.log.pack(side="left", fill="both", expand=True)
         log_bar.pack(side="right", fill="y")
-        self.review = ReviewView(panes, self.cache_root, self.say)
+        self.review = ReviewView(panes, self.cache_root, self.say, self._state)
         panes.add(log_frame, weight=1)
         panes.add(self.review, weight=4)
         root.rowconfigure(2, weight=1)
@@ -524,7 +540,8 @@ class App(object):
         self.progress_text["text"] = "Done: " + self.progress_text["text"]
         if job.record.files:
             self.review.show(job.record)
-        self._state("review")
+        else:
+            self._state("done")
 
     # -- review of an earlier job
 
@@ -537,9 +554,8 @@ class App(object):
             messagebox.showinfo(TITLE, "No job into {} was run from this window, so there is no record of "
                                        "where its files were split.".format(target), parent=self.root)
             return
-        self.review.show(events.read_record(path))
         self.say("— Review of {} (job record {})".format(target, path))
-        self._state("review")
+        self.review.show(events.read_record(path))
 
 
 def main(review=None):
