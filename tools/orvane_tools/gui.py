@@ -54,10 +54,8 @@ class Job(object):
         self.failure = None
         self.finished = threading.Event()
         self.cancelled = False
-        self.stopped_controller = False
         self.tail = events.EventTail(events_path)
         self.record = events.JobRecord()
-        self.events_path = events_path
         self.thread = threading.Thread(target=self._run, name="orvane-job", daemon=True)
 
     def _run(self):
