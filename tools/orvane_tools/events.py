@@ -189,6 +189,20 @@ def latest_record_for(target, folder):
     return best[1] if best else None
 
 
+
+def prune_records(folder, keep=100):
+    """Delete all but the ``keep`` newest files of ``folder`` (the window's job records)."""
+    try:
+        paths = [os.path.join(folder, name) for name in os.listdir(folder)]
+        paths.sort(key=os.path.getmtime, reverse=True)
+    except OSError:
+        return
+    for path in paths[keep:]:
+        try:
+            os.remove(path)
+        except OSError:
+            pass
+
 class EventsFile(object):
     """Points ORVANE_EVENTS at ``path`` (or at a new temporary file) for the jobs started meanwhile: the
     module starts the splitter with the process's environment. Restores the variable afterwards and

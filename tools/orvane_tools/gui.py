@@ -446,6 +446,7 @@ class App(object):
             return
         self.remember()
         os.makedirs(self.jobs_dir, exist_ok=True)
+        events.prune_records(self.jobs_dir)
         events_path = os.path.join(self.jobs_dir, time.strftime("%Y%m%d-%H%M%S-") + str(os.getpid()) + ".jsonl")
         self.events_file = events.EventsFile(events_path).__enter__()
         self.job = Job(v, token, events_path)

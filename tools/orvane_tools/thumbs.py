@@ -109,20 +109,23 @@ class Thumbnailer(object):
                 todo.append(page)
         if not todo:
             return
-        reader = pypdf.PdfReader(self.pdf_path)
         render = []
-        for page in todo:
-            if stopped():
-                return
-            try:
-                data = page_jpeg(reader.pages[page - 1])
-                im = small_from_jpeg(data, self.height) if data else None
-            except Exception:  # a page pypdf or libjpeg cannot read: rendered (or blank) below
-                im = None
-            if im is None:
-                render.append(page)
-            else:
-                done(page, self._store(page, im))
+        # pypdf reads a file it is given by name into memory whole; from an open file it reads
+        # only the objects asked for.
+        with open(self.pdf_path, "rb") as fh:
+            reader = pypdf.PdfReader(fh)
+            for page in todo:
+                if stopped():
+                    return
+                try:
+                    data = page_jpeg(reader.pages[page - 1])
+                    im = small_from_jpeg(data, self.height) if data else None
+                except Exception:  # a page pypdf or libjpeg cannot read: rendered (or blank) below
+                    im = None
+                if im is None:
+                    render.append(page)
+                else:
+                    done(page, self._store(page, im))
         for first, last in runs(render):
             if stopped():
                 return
