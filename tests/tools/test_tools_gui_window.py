@@ -227,3 +227,43 @@ def test_whole_job_then_a_stopped_one(tmp_path, display, setup):
     finally:
         window.close()
 
+
+
+def test_review_flags_pages_to_check(tmp_path, display):
+    """The splitter's "check:" pages (unsure in its events) get the orange flag; a file not split is
+    listed with its reason."""
+    tk = pytest.importorskip("tkinter")
+    pytest.importorskip("PIL")
+    from orvane_tools import events
+
+    record = events.JobRecord().apply_all(
+        [{"event": "start", "files": ["a.pdf", "b.pdf"], "source": None, "target": str(tmp_path)}] +
+        [{"event": "page", "file": "a.pdf", "page": n, "verdict": "separator" if n == 3 else "page",
+          "share": 0.5, "unsure": n in (2, 5)} for n in range(1, 7)] +
+        [{"event": "file", "file": "a.pdf", "pages": 6, "folder": "a",
+          "documents": [{"name": "a_001.pdf", "first": 1, "last": 2}, {"name": "a_002.pdf", "first": 4, "last": 6}]},
+         {"event": "not split", "file": "b.pdf", "reason": "encrypted: it needs a password to open"}])
+    root = tk.Tk(screenName=display)
+    try:
+        root.geometry("900x500+0+0")
+        view = gui.ReviewView(root, str(tmp_path / "cache"), lambda text: None)
+        view.pack(fill="both", expand=True)
+        root.update()
+        view.show(record)
+        root.update()
+        texts = [view.canvas.itemcget(i, "text") for i in view.canvas.find_all()
+                 if view.canvas.type(i) == "text"]
+        assert "b.pdf: NOT SPLIT: encrypted: it needs a password to open" in texts
+        assert "a.pdf: 6 pages, 2 documents, 2 to check" in texts
+        os.makedirs(SCREENS, exist_ok=True)
+        path = os.path.join(SCREENS, "review-flags.png")
+        subprocess.run(["import", "-display", display, "-window", root.wm_frame(), path], check=True, timeout=30)
+        from PIL import Image
+
+        with Image.open(path) as im:
+            shot = im.convert("RGB")
+        flags = mask(shot, gui.UNSURE_MARK, 8)
+        assert flags.histogram()[255] > 400        # two flags of about 290 pixels each
+        assert count(shot, gui.SEPARATOR_MARK, 12) > 200
+    finally:
+        root.destroy()
