@@ -49,7 +49,7 @@ class TestHandover:
     @pytest.mark.parametrize("message, what, fix_names", [
         ("原PDF文件路径不存在", "the source folder does not exist", "Source"),
         ("存在PDF文件包含空格，请修改后再次输入", "some PDF file names have a blank before .pdf", ".pdf"),
-        ("登录信息的Token过期", "the announcement service refused the login token", "Token"),
+        ("登录信息的Token过期", "the announcement service refused the login token", "Login token"),
         ("请求网页失败", "the announcement service could not be reached", "service"),
         ("保存URl表不存在", "the URL database does not exist", "URL database"),
     ])

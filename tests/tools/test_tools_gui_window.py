@@ -24,6 +24,13 @@ SCREENS = os.path.join(REPO, "build", "gui-screens")
 pytestmark = pytest.mark.skipif(not shutil.which("Xvfb"), reason="Xvfb is not installed")
 
 
+def tool_env(env=None):
+    """The X server and the X tools are not what is tested: no sanitizer runtime preloaded into them."""
+    env = dict(os.environ if env is None else env)
+    env.pop("LD_PRELOAD", None)
+    return env
+
+
 def rgb(colour):
     return tuple(int(colour[i:i + 2], 16) for i in (1, 3, 5))
 
@@ -33,7 +40,8 @@ def display():
     """A private X server; its display name."""
     read, write = os.pipe()
     server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x900x24", "-nolisten", "tcp"],
-                              pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                              pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              env=tool_env())
     os.close(write)
     with os.fdopen(read) as fh:
         number = fh.readline().strip()
@@ -56,7 +64,7 @@ class Window(object):
         self.wid = self.wait_for(lambda: self.find("^Orvane"), 30, "the window did not open")
 
     def xdotool(self, *args):
-        done = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, stdout=subprocess.PIPE,
+        done = subprocess.run(["xdotool"] + [str(a) for a in args], env=tool_env(self.env), stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL, universal_newlines=True, timeout=20)
         return done.stdout.strip()
 
@@ -73,7 +81,8 @@ class Window(object):
     def shot(self, name):
         os.makedirs(SCREENS, exist_ok=True)
         path = os.path.join(SCREENS, name + ".png")
-        subprocess.run(["import", "-display", self.display, "-window", self.wid, path], check=True, timeout=30)
+        subprocess.run(["import", "-display", self.display, "-window", self.wid, path], check=True, timeout=30,
+                       env=tool_env())
         from PIL import Image
 
         with Image.open(path) as im:
@@ -257,7 +266,8 @@ def test_review_flags_pages_to_check(tmp_path, display):
         assert "a.pdf: 6 pages, 2 documents, 2 to check" in texts
         os.makedirs(SCREENS, exist_ok=True)
         path = os.path.join(SCREENS, "review-flags.png")
-        subprocess.run(["import", "-display", display, "-window", root.wm_frame(), path], check=True, timeout=30)
+        subprocess.run(["import", "-display", display, "-window", root.wm_frame(), path], check=True, timeout=30,
+                       env=tool_env())
         from PIL import Image
 
         with Image.open(path) as im:

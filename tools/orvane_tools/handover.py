@@ -49,15 +49,16 @@ def make_sink(token):
 
 # What the user must fix, for each way a job can be refused (keys: the notes of JobSink).
 ADVICE = {
-    "the source folder does not exist": "Choose an existing folder under Source.",
-    "the target folder does not exist": "Choose an existing folder under Target (it is not created for you).",
+    "the source folder does not exist": "Choose an existing folder under Source folder.",
+    "the target folder does not exist": "Choose an existing folder under Target folder (it is not created for you).",
     "the source folder path holds a double quote": "Move the scans to a folder whose path has no \" in it.",
     "the target folder path holds a double quote": "Choose a target folder whose path has no \" in it.",
     "some PDF file names have a blank before .pdf":
         "Rename the files listed in the messages so that no blank stands before \".pdf\", then start again.",
     "the URL database does not exist": "Choose the URL database file (url.db) under URL database.",
     "the announcement service refused the login token":
-        "The login token was refused (expired or not valid): get a new token and enter it under Token.",
+        "The login token was refused (expired or not valid): get a new one and enter it under Login token "
+        "(or set ORVANE_TOKEN).",
     "the announcement service could not be reached":
         "Start the announcement service, or correct the address in the URL database, and check the network.",
 }
