@@ -15,7 +15,7 @@ import time
 import pytest
 
 from toolsupport import cli_command, cli_env
-from orvane_tools import gui, samples
+from orvane_tools import frontend, gui, samples
 from orvane_tools import urldb as urls
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -232,7 +232,17 @@ def test_whole_job_then_a_stopped_one(tmp_path, display, setup):
         window.wait_for(lambda: "stopped" in window.title(), 60, "the job did not stop")
         window.shot("stopped")
         assert os.listdir(str(dst2)) == ["earlier"]
-        assert "b" not in os.listdir(str(dst2)) and "c" not in os.listdir(str(dst2))
+
+        # Closing the window during a job (Ctrl+Q: the handler of the window manager's close too) asks,
+        # stops the job the same way and then closes.
+        window.key("ctrl+Return")
+        window.wait_for(lambda: "a" in os.listdir(str(dst2)), 60, "the first output folder did not appear")
+        window.key("ctrl+q")
+        dialog = window.wait_for(lambda: window.find("^Orvane$"), 10, "closing did not ask")
+        window.key("Return", window=dialog)
+        window.proc.wait(60)
+        assert os.listdir(str(dst2)) == ["earlier"]
+        assert not frontend.splitter_children(window.proc.pid)
     finally:
         window.close()
 

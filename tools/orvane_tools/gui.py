@@ -534,11 +534,19 @@ class App(object):
             self.progress_text["text"] = "The job ended without finishing (see the messages)."
             self._state("failed")
             return
+        record = job.record
+        if record.files and not record.ended:
+            # The module reports a finished job whatever became of the splitter; its events tell.
+            self.progress_text["text"] = "The splitter ended before it had finished: {} of {} files done " \
+                                         "(see the messages).".format(record.files_done(), len(record.files))
+            self._state("incomplete")
+            self.review.show(record)
+            return
         self.progress["value"] = 100
-        self._show_progress(job.record)
+        self._show_progress(record)
         self.progress_text["text"] = "Done: " + self.progress_text["text"]
-        if job.record.files:
-            self.review.show(job.record)
+        if record.files:
+            self.review.show(record)
         else:
             self._state("done")
 
