@@ -566,7 +566,11 @@ class App(object):
 
 
 def main(review=None):
-    root = tk.Tk()
+    try:
+        root = tk.Tk()
+    except tk.TclError as exc:
+        sys.stderr.write("orvane gui: cannot open a window: {}\n".format(exc))
+        return 1
     app = App(root)
     # The module keeps its folders "database" and "logging" in the working folder: a per-user one,
     # not wherever the window was started from (all paths are absolute by now).
