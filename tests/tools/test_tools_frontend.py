@@ -224,8 +224,6 @@ class TestProgress:
         assert "\r\x1b[K执行完成" in text or "\n执行完成" in text, text
 
     def test_progress_line_counts_pages_from_the_splitter_events(self, job, standin, tmp_path):
-        import json
-
         found = []
 
         def write_events():
@@ -234,11 +232,9 @@ class TestProgress:
                 env = dict(item.split(b"=", 1) for item in fh.read().split(b"\0") if b"=" in item)
             found.append(env[b"ORVANE_EVENTS"].decode())
             with open(found[0], "a") as fh:
-                for event in ({"event": "start", "files": ["a.pdf", "b.pdf"]},
-                              {"event": "pages", "file": "a.pdf", "pages": 6},
-                              {"event": "pages", "file": "b.pdf", "pages": 4}, {"event": "total", "pages": 10},
-                              {"event": "looked", "file": "a.pdf", "pages": 3}):
-                    fh.write(json.dumps(event) + "\n")
+                fh.write('{"event":"start","files":["a.pdf","b.pdf"]}\n{"event":"pages","file":"a.pdf","pages":6}\n'
+                         '{"event":"pages","file":"b.pdf","pages":4}\n{"event":"total","pages":10}\n'
+                         '{"event":"looked","file":"a.pdf","pages":3}\n')
 
         seen, proc = _on_terminal(job, standin, tmp_path, b"pages/s", write_events)
         assert b"splitting: 3 of 10 pages, 0 of 2 files, " in seen and b" left" in seen, seen

@@ -1,9 +1,5 @@
-"""`orvane gui` as a user drives it, in a real window on Xvfb: a whole demo job (fields filled, the
-token typed, Start, the progress bar moving, the review with its marks, a double-click opening a
-document), then a second job stopped midway with its partial output gone.
-
-Screenshots are kept in build/gui-screens/ of the source tree. The stop ends every orvaneFun.exe of
-the user (as the module's stopCut does)."""
+"""`orvane gui` driven in a real window on Xvfb; screenshots kept in build/gui-screens/. Stopping
+ends every orvaneFun.exe of the user (as the module's stopCut does)."""
 import json
 import os
 import shutil
@@ -25,19 +21,25 @@ pytestmark = pytest.mark.skipif(not shutil.which("Xvfb"), reason="Xvfb is not in
 
 
 def tool_env(env=None):
-    """The X server and the X tools are not what is tested: no sanitizer runtime preloaded into them."""
+    # The X server and tools are not under test: no sanitizer runtime preloaded into them.
     env = dict(os.environ if env is None else env)
     env.pop("LD_PRELOAD", None)
     return env
 
 
-def rgb(colour):
-    return tuple(int(colour[i:i + 2], 16) for i in (1, 3, 5))
+def grab(display, window, name):
+    from PIL import Image
+
+    os.makedirs(SCREENS, exist_ok=True)
+    path = os.path.join(SCREENS, name + ".png")
+    subprocess.run(["import", "-display", display, "-window", str(window), path], check=True, timeout=30,
+                   env=tool_env())
+    with Image.open(path) as im:
+        return im.convert("RGB")
 
 
 @pytest.fixture
 def display():
-    """A private X server; its display name."""
     read, write = os.pipe()
     server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x900x24", "-nolisten", "tcp"],
                               pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -56,11 +58,10 @@ class Window(object):
 
     def __init__(self, display, home, extra_env):
         self.display = display
-        env = cli_env(dict(extra_env, DISPLAY=display, HOME=str(home), XDG_CONFIG_HOME=str(home / "config"),
-                           XDG_CACHE_HOME=str(home / "cache")))
-        self.env = env
+        self.env = cli_env(dict(extra_env, DISPLAY=display, HOME=str(home), XDG_CONFIG_HOME=str(home / "config"),
+                                XDG_CACHE_HOME=str(home / "cache")))
         self.log = open(str(home / "gui.log"), "ab")
-        self.proc = subprocess.Popen(cli_command("gui"), env=env, stdout=self.log, stderr=subprocess.STDOUT)
+        self.proc = subprocess.Popen(cli_command("gui"), env=self.env, stdout=self.log, stderr=subprocess.STDOUT)
         self.wid = self.wait_for(lambda: self.find("^Orvane"), 30, "the window did not open")
 
     def xdotool(self, *args):
@@ -79,14 +80,7 @@ class Window(object):
         self.xdotool("key", "--window", window or self.wid, *keys)
 
     def shot(self, name):
-        os.makedirs(SCREENS, exist_ok=True)
-        path = os.path.join(SCREENS, name + ".png")
-        subprocess.run(["import", "-display", self.display, "-window", self.wid, path], check=True, timeout=30,
-                       env=tool_env())
-        from PIL import Image
-
-        with Image.open(path) as im:
-            return im.convert("RGB")
+        return grab(self.display, self.wid, name)
 
     def wait_for(self, probe, timeout, what):
         deadline = time.monotonic() + timeout
@@ -113,7 +107,7 @@ def mask(im, colour, tolerance=8):
     """A 1-bit image of the pixels of ``colour`` (each channel within ``tolerance``)."""
     from PIL import ImageChops
 
-    want = rgb(colour) if isinstance(colour, str) else colour
+    want = tuple(int(colour[i:i + 2], 16) for i in (1, 3, 5)) if isinstance(colour, str) else colour
     bands = [band.point(lambda v, w=w: 255 if abs(v - w) <= tolerance else 0)
              for band, w in zip(im.split(), want)]
     return ImageChops.multiply(ImageChops.multiply(bands[0], bands[1]), bands[2])
@@ -222,30 +216,22 @@ def test_whole_job_then_a_stopped_one(tmp_path, display, setup):
     write_settings(home, source=str(src2), target=str(dst2), workers=1, threshold=19, urldb=setup["db"],
                    splitter=setup["splitter"])
     window = Window(display, home, dict(setup["env"], ORVANE_TOKEN=setup["token"]))
+    # Stop (Esc), then closing the window during a job (Ctrl+Q, the handler of the window manager's
+    # close too): each asks, then ends the splitter and deletes the partial output.
     try:
-        window.key("ctrl+Return")
-        window.wait_for(lambda: "a" in os.listdir(str(dst2)), 60, "the first output folder did not appear")
-        window.key("Escape")
-        dialog = window.wait_for(lambda: window.find("^Orvane$"), 10, "Stop did not ask")
-        window.shot("stop-asks")
-        window.key("Return", window=dialog)
-        window.wait_for(lambda: "stopped" in window.title(), 60, "the job did not stop")
-        window.shot("stopped")
-        assert os.listdir(str(dst2)) == ["earlier"]
-
-        # Closing the window during a job (Ctrl+Q: the handler of the window manager's close too) asks,
-        # stops the job the same way and then closes.
-        window.key("ctrl+Return")
-        window.wait_for(lambda: "a" in os.listdir(str(dst2)), 60, "the first output folder did not appear")
-        window.key("ctrl+q")
-        dialog = window.wait_for(lambda: window.find("^Orvane$"), 10, "closing did not ask")
-        window.key("Return", window=dialog)
-        window.proc.wait(60)
-        assert os.listdir(str(dst2)) == ["earlier"]
-        assert not frontend.splitter_children(window.proc.pid)
+        for key, ended in (("Escape", lambda: "stopped" in window.title()),
+                           ("ctrl+q", lambda: window.proc.poll() is not None)):
+            window.key("ctrl+Return")
+            window.wait_for(lambda: "a" in os.listdir(str(dst2)), 60, "the first output folder did not appear")
+            window.key(key)
+            dialog = window.wait_for(lambda: window.find("^Orvane$"), 10, key + " did not ask")
+            grab(display, dialog, "asks-" + key)
+            window.key("Return", window=dialog)
+            window.wait_for(ended, 60, "the job did not stop")
+            assert os.listdir(str(dst2)) == ["earlier"]
+            assert not frontend.splitter_children(window.proc.pid)
     finally:
         window.close()
-
 
 
 def test_review_flags_pages_to_check(tmp_path, display):
@@ -267,23 +253,13 @@ def test_review_flags_pages_to_check(tmp_path, display):
         root.geometry("900x500+0+0")
         view = gui.ReviewView(root, str(tmp_path / "cache"), lambda text: None)
         view.pack(fill="both", expand=True)
-        root.update()
         view.show(record)
         root.update()
-        texts = [view.canvas.itemcget(i, "text") for i in view.canvas.find_all()
-                 if view.canvas.type(i) == "text"]
-        assert "b.pdf: NOT SPLIT: encrypted: it needs a password to open" in texts
-        assert "a.pdf: 6 pages, 2 documents, 2 to check" in texts
-        os.makedirs(SCREENS, exist_ok=True)
-        path = os.path.join(SCREENS, "review-flags.png")
-        subprocess.run(["import", "-display", display, "-window", root.wm_frame(), path], check=True, timeout=30,
-                       env=tool_env())
-        from PIL import Image
-
-        with Image.open(path) as im:
-            shot = im.convert("RGB")
-        flags = mask(shot, gui.UNSURE_MARK, 8)
-        assert flags.histogram()[255] > 400        # two flags of about 290 pixels each
+        texts = {view.canvas.itemcget(i, "text") for i in view.canvas.find_all() if view.canvas.type(i) == "text"}
+        assert {"b.pdf: NOT SPLIT: encrypted: it needs a password to open",
+                "a.pdf: 6 pages, 2 documents, 2 to check"} <= texts
+        shot = grab(display, root.wm_frame(), "review-flags")
+        assert count(shot, gui.UNSURE_MARK) > 400        # two flags of about 290 pixels each
         assert count(shot, gui.SEPARATOR_MARK, 12) > 200
     finally:
         root.destroy()
