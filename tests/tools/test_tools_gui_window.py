@@ -225,6 +225,7 @@ def test_whole_job_then_a_stopped_one(tmp_path, display, setup):
             window.wait_for(lambda: "a" in os.listdir(str(dst2)), 60, "the first output folder did not appear")
             window.key(key)
             dialog = window.wait_for(lambda: window.find("^Orvane$"), 10, key + " did not ask")
+            time.sleep(0.3)  # let the dialog draw itself for the screenshot
             grab(display, dialog, "asks-" + key)
             window.key("Return", window=dialog)
             window.wait_for(ended, 60, "the job did not stop")

@@ -111,7 +111,7 @@ class ReviewView(ttk.Frame):
         self.record = None
         self.files = []
         self.images = {}              # (file index, page) -> PhotoImage
-        self.positions = {}           # (file index, page) -> (x, y) of the thumbnail's top left
+        self.positions = {}           # (file index, page) -> (x, y, tags) of the thumbnail
         self.documents = {}           # canvas tag -> document path
         self.ready = queue.Queue()    # (file index, page, ppm path) from the thumbnail thread
         self.stop_thumbs = threading.Event()
@@ -439,15 +439,16 @@ class App(object):
         token = self.env_token or self.token.get().strip()
         missing = [label for label, ok in (("the source folder", v["source"]), ("the target folder", v["target"]),
                                             ("the login token (or set ORVANE_TOKEN)", token),
-                                            ("a whole number of workers", v["workers"]),
-                                            ("a whole number as threshold", v["threshold"])) if not ok]
+                                            ("a whole number of workers", v["workers"] is not None),
+                                            ("a whole number as threshold", v["threshold"] is not None)) if not ok]
         if missing:
             messagebox.showerror(TITLE, "Enter " + ", ".join(missing) + ".", parent=self.root)
             return
         self.remember()
         os.makedirs(self.jobs_dir, exist_ok=True)
         events.prune_records(self.jobs_dir)
-        events_path = os.path.join(self.jobs_dir, time.strftime("%Y%m%d-%H%M%S-") + str(os.getpid()) + ".jsonl")
+        events_path = os.path.join(self.jobs_dir, "{}-{}-{:03d}.jsonl".format(
+            time.strftime("%Y%m%d-%H%M%S"), os.getpid(), int(time.time() * 1000) % 1000))
         self.events_file = events.EventsFile(events_path).__enter__()
         self.job = Job(v, token, events_path)
         self.progress["value"] = 0
