@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "detect.h"
+#include "events.h"
 #include "pdf_source.h"
 
 namespace fs = std::filesystem;
@@ -82,11 +83,6 @@ std::string pageSpan(int first, int last) {
                          : "pages " + std::to_string(first + 1) + "-" + std::to_string(last + 1);
 }
 
-struct Document {
-    int first = 0, last = 0;  // 0-based, inclusive
-    std::string name;
-};
-
 struct Job {
     fs::path source;
     std::string shown;  // path relative to SRC, as shown to the user
@@ -130,7 +126,7 @@ using Task = std::function<void(Worker&)>;
 class Splitter {
 public:
     Splitter(fs::path dst, int threshold, int workers)
-        : dst_(std::move(dst)), threshold_(threshold), workers_(workers) {}
+        : dst_(std::move(dst)), threshold_(threshold), workers_(workers), events_(dst_) {}
 
     int run(const fs::path& src, std::vector<fs::path> files);
 
@@ -150,6 +146,7 @@ private:
     fs::path dst_;
     int threshold_;
     int workers_;
+    Events events_;
 
     std::mutex queueLock_;
     std::condition_variable queueCv_;
@@ -202,6 +199,7 @@ void Splitter::start(Job& job, Worker& w) {
         job.pages = pdf.pageCount();
         job.repairs = pdf.repairs();
         job.results.assign(static_cast<std::size_t>(job.pages), PageResult{});
+        events_.opened(job.shown, job.pages);
     } catch (const FileError& e) {
         job.fail(e.what());
         return finish(job);
@@ -228,6 +226,7 @@ void Splitter::look(Job& job, Worker& w, int from, int to) {
             SourcePdf& pdf = w.open(job);
             for (int i = from; i < to && !job.failed; ++i)
                 job.results[static_cast<std::size_t>(i)] = pdf.lookAt(i, threshold_);
+            if (!job.failed) events_.looked(job.shown, to - from);
             std::lock_guard<std::mutex> g(job.lock);
             job.repairs = std::max(job.repairs, pdf.repairs());
         } catch (const FileError& e) {
@@ -356,6 +355,7 @@ void Splitter::finish(Job& job) {
             fs::remove_all(job.folder, ec);
         }
         line += "NOT SPLIT: " + job.error;
+        events_.notSplit(job.shown, job.error);
     } else {
         std::vector<int> separators, unsure;
         for (int i = 0; i < job.pages; ++i) {
@@ -378,6 +378,7 @@ void Splitter::finish(Job& job) {
                         pageSpan(job.documents[d].first, job.documents[d].last) + ")";
             }
         }
+        events_.split(job.shown, job.results, job.folder.filename().string(), job.documents);
         if (job.repairs)
             line += "; note: the file is damaged and was repaired while reading, please check the documents";
     }
@@ -406,6 +407,11 @@ int Splitter::run(const fs::path& src, std::vector<fs::path> files) {
         j.plannedName = planName(j.stem);
     }
     if (jobs.empty()) emit("No PDF file found in " + src.string());
+    if (events_.on()) {
+        std::vector<std::string> shown;
+        for (const Job& j : jobs) shown.push_back(j.shown);
+        events_.start(src, dst_, shown, workers_);
+    }
 
     for (Job& j : jobs) pushBack([this, &j](Worker& w) { start(j, w); });
     std::vector<std::thread> threads;
@@ -446,6 +452,7 @@ int Splitter::run(const fs::path& src, std::vector<fs::path> files) {
          std::to_string(documents) + " documents written" +
          (unsure ? "; " + std::to_string(unsure) + (unsure == 1 ? " page" : " pages") + " to check"
                  : std::string()));
+    events_.end(failed ? 1 : 0);
     return failed ? 1 : 0;
 }
 

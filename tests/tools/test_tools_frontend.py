@@ -216,32 +216,59 @@ class TestCtrlC:
 
 class TestProgress:
     def test_progress_line_on_a_terminal_only(self, job, standin, tmp_path):
-        import pty
-
-        standin.configure(mkdirs=["a"], hold=True, hold_timeout=30)
-        master, slave = pty.openpty()
-        proc = subprocess.Popen(cli_command(*job.args()), cwd=str(tmp_path), env=cli_env(job.env()),
-                                stdin=subprocess.DEVNULL, stdout=slave, stderr=subprocess.PIPE)
-        os.close(slave)
-        seen = b""
-        try:
-            assert standin.wait_ready(30)
-            deadline = time.monotonic() + 20
-            while b"1 of 2 source PDFs begun" not in seen and time.monotonic() < deadline:
-                seen += _read_some(master)
-            standin.release()
-            proc.wait(timeout=30)
-            seen += _drain(master)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-            os.close(master)
+        seen, proc = _on_terminal(job, standin, tmp_path, b"1 of 2 source PDFs begun")
         assert b"splitting: 1 of 2 source PDFs begun" in seen, seen
         assert proc.returncode == frontend.EXIT_OK, (seen, proc.stderr.read())
         # The line is wiped before the next message, so messages start on a clean line.
         text = seen.decode("utf-8", "replace")
         assert "\r\x1b[K执行完成" in text or "\n执行完成" in text, text
+
+    def test_progress_line_counts_pages_from_the_splitter_events(self, job, standin, tmp_path):
+        found = []
+
+        def write_events():
+            # The events file reaches the splitter through the module's shell start.
+            with open("/proc/{}/environ".format(standin.pid()), "rb") as fh:
+                env = dict(item.split(b"=", 1) for item in fh.read().split(b"\0") if b"=" in item)
+            found.append(env[b"ORVANE_EVENTS"].decode())
+            with open(found[0], "a") as fh:
+                fh.write('{"event":"start","files":["a.pdf","b.pdf"]}\n{"event":"pages","file":"a.pdf","pages":6}\n'
+                         '{"event":"pages","file":"b.pdf","pages":4}\n{"event":"total","pages":10}\n'
+                         '{"event":"looked","file":"a.pdf","pages":3}\n')
+
+        seen, proc = _on_terminal(job, standin, tmp_path, b"pages/s", write_events)
+        assert b"splitting: 3 of 10 pages, 0 of 2 files, " in seen and b" left" in seen, seen
+        assert proc.returncode == frontend.EXIT_OK
+        assert not found[0].startswith(str(job.dst)) and not os.path.exists(found[0])
+
+
+def _on_terminal(job, standin, tmp_path, wanted, while_held=None):
+    """Run the job with its output on a terminal, the splitter held until ``wanted`` was shown
+    (``while_held()`` runs first); returns the output and the ended process."""
+    import pty
+
+    standin.configure(mkdirs=["a"], hold=True, hold_timeout=30)
+    master, slave = pty.openpty()
+    proc = subprocess.Popen(cli_command(*job.args()), cwd=str(tmp_path), env=cli_env(job.env()),
+                            stdin=subprocess.DEVNULL, stdout=slave, stderr=subprocess.PIPE)
+    os.close(slave)
+    seen = b""
+    try:
+        assert standin.wait_ready(30)
+        if while_held:
+            while_held()
+        deadline = time.monotonic() + 20
+        while wanted not in seen and time.monotonic() < deadline:
+            seen += _read_some(master)
+        standin.release()
+        proc.wait(timeout=30)
+        seen += _drain(master)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        os.close(master)
+    return seen, proc
 
 
 def _read_some(fd, wait=0.2):

@@ -124,6 +124,13 @@ def build_parser():
     p.add_argument("--db", default="announcements.db", metavar="PATH",
                    help="the service's SQLite file (default: %(default)s)")
     p.set_defaults(func=cmd_log, subparser=p)
+
+    p = sub.add_parser(
+        "gui", help="open the desktop window: run a job, watch it, review the split",
+        description="Open the Orvane window. The login token comes from {} or the window's masked "
+                    "field and is never stored.".format(TOKEN_ENV))
+    p.add_argument("--review", metavar="TARGET", help="show the review of the latest job into TARGET at once")
+    p.set_defaults(func=cmd_gui, subparser=p)
     return parser
 
 
@@ -245,6 +252,12 @@ def cmd_log(args, parser):
     for row in store.refusals():
         print("{received_at}  refused  {reason}".format(**row))
     return 0
+
+
+def cmd_gui(args, parser):
+    from . import gui
+
+    return gui.main(review=args.review)
 
 
 def main(argv=None):

@@ -7,6 +7,8 @@ import threading
 import time
 import traceback
 
+from . import events
+
 # Exit statuses of `orvane split`.
 EXIT_OK = 0
 EXIT_ERROR = 1        # the job raised: a bug or an environment fault; the traceback is printed
@@ -126,15 +128,19 @@ class JobSink(object):
 
 
 class ProgressLine(object):
-    """One self-overwriting status line on a terminal: source PDFs against output folders."""
+    """One self-overwriting status line on a terminal: pages looked at of the total, pages per
+    second and time left from the splitter's events; from a splitter without events, source PDFs
+    against output folders."""
 
-    def __init__(self, out, src, dst):
+    def __init__(self, out, src, dst, events_path=None):
         self.out = out
         self.dst = dst
         self.total = count_pdfs(src)
         self.before = list_subfolders(dst)
         self.shown = False
         self.started = time.time()
+        self.tail = events.EventTail(events_path) if events_path else None
+        self.record = events.JobRecord()
 
     def clear(self):
         if self.shown:
@@ -142,10 +148,15 @@ class ProgressLine(object):
             self.shown = False
 
     def draw(self):
-        made = len(list_subfolders(self.dst) - self.before)
-        elapsed = int(time.time() - self.started)
-        self.out.write("\r\x1b[Ksplitting: {} of {} source PDFs begun, {}:{:02d} elapsed".format(
-            min(made, self.total), self.total, elapsed // 60, elapsed % 60))
+        if self.tail is not None:
+            self.record.apply_all(self.tail.poll())
+        if self.record.files:
+            text = self.record.progress_text()
+        else:
+            made = len(list_subfolders(self.dst) - self.before)
+            text = "{} of {} source PDFs begun, {} elapsed".format(
+                min(made, self.total), self.total, events.clock_text(time.time() - self.started))
+        self.out.write("\r\x1b[Ksplitting: " + text)
         self.out.flush()
         self.shown = True
 
@@ -219,7 +230,8 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
     err = err or sys.stderr
     if progress is None:
         progress = _isatty(out)
-    display = ProgressLine(out, src, dst) if progress else None
+    events_file = events.EventsFile() if progress else None
+    display = ProgressLine(out, src, dst, events_file.path) if progress else None
     sink = JobSink(out, token=token, display=display)
     controller = controller_factory(sink)
 
@@ -241,6 +253,8 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
     previous_term = None
     if threading.current_thread() is threading.main_thread():
         previous_term = signal.signal(signal.SIGTERM, _raise_terminate)
+    if events_file is not None:
+        events_file.__enter__()
     try:
         worker.start()
         while not finished.is_set():
@@ -272,6 +286,8 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
     finally:
         if previous_term is not None:
             signal.signal(signal.SIGTERM, previous_term)
+        if events_file is not None:
+            events_file.__exit__(None, None, None)
         if display is not None:
             with sink.lock:
                 display.clear()

@@ -1,0 +1,153 @@
+#include "events.h"
+
+#include <cerrno>
+#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+
+#ifdef _WIN32
+#include <io.h>
+#define ORVANE_OPEN _open
+#define ORVANE_WRITE ::_write
+#define ORVANE_CLOSE _close
+#define ORVANE_APPEND_FLAGS (_O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY)
+#else
+#include <unistd.h>
+#define ORVANE_OPEN ::open
+#define ORVANE_WRITE ::write
+#define ORVANE_CLOSE ::close
+#define ORVANE_APPEND_FLAGS (O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC)
+#endif
+
+namespace fs = std::filesystem;
+
+namespace orvane {
+
+namespace {
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", u);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// Whether `inner` lies inside folder `outer` (both made absolute and normal).
+bool inside(const fs::path& inner, const fs::path& outer) {
+    std::error_code ec;
+    fs::path a = fs::weakly_canonical(fs::absolute(inner, ec), ec);
+    const fs::path b = fs::weakly_canonical(fs::absolute(outer, ec), ec);
+    for (fs::path p = a.parent_path(); !p.empty(); p = p.parent_path()) {
+        if (p == b) return true;
+        if (p == p.root_path()) break;
+    }
+    return false;
+}
+
+}  // namespace
+
+Events::Events(const fs::path& dst) {
+    const char* name = std::getenv("ORVANE_EVENTS");
+    if (!name || !*name) return;
+    if (inside(name, dst)) {
+        std::fprintf(stderr, "ORVANE_EVENTS lies inside the target folder; no events are written\n");
+        return;
+    }
+    fd_ = ORVANE_OPEN(name, ORVANE_APPEND_FLAGS, 0600);
+    if (fd_ < 0)
+        std::fprintf(stderr, "ORVANE_EVENTS cannot be opened (%s); no events are written\n",
+                     std::strerror(errno));
+}
+
+Events::~Events() {
+    if (fd_ >= 0) ORVANE_CLOSE(fd_);
+}
+
+void Events::write(const std::string& line) {
+    const std::string text = line + "\n";
+    std::lock_guard<std::mutex> g(lock_);
+    // One write for the whole line: with O_APPEND it lands in one piece at
+    // the end of the file. A short write (a full disk) ends the events.
+    if (fd_ >= 0 &&
+        ORVANE_WRITE(fd_, text.data(), static_cast<unsigned>(text.size())) != static_cast<long>(text.size())) {
+        ORVANE_CLOSE(fd_);
+        fd_ = -1;
+    }
+}
+
+void Events::start(const fs::path& src, const fs::path& dst, const std::vector<std::string>& files,
+                   int workers) {
+    if (!on()) return;
+    files_ = files.size();
+    std::string list;
+    for (const std::string& f : files) list += (list.empty() ? "" : ",") + quoted(f);
+    std::error_code ec;
+    write("{\"event\":\"start\",\"source\":" + quoted(fs::absolute(src, ec).string()) +
+          ",\"target\":" + quoted(fs::absolute(dst, ec).string()) +
+          ",\"workers\":" + std::to_string(workers) + ",\"files\":[" + list + "]}");
+    if (files.empty()) write("{\"event\":\"total\",\"pages\":0}");
+}
+
+void Events::opened(const std::string& file, int pages) {
+    if (!on()) return;
+    bool all = false;
+    long total = 0;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        if (!counted_.insert(file).second) return;
+        total_ += pages;
+        all = counted_.size() == files_;
+        total = total_;
+    }
+    write("{\"event\":\"pages\",\"file\":" + quoted(file) + ",\"pages\":" + std::to_string(pages) + "}");
+    if (all) write("{\"event\":\"total\",\"pages\":" + std::to_string(total) + "}");
+}
+
+void Events::looked(const std::string& file, int count) {
+    if (!on() || count <= 0) return;
+    write("{\"event\":\"looked\",\"file\":" + quoted(file) + ",\"pages\":" + std::to_string(count) + "}");
+}
+
+void Events::split(const std::string& file, const std::vector<PageResult>& results, const std::string& folder,
+                   const std::vector<Document>& documents) {
+    if (!on()) return;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const PageLook& look = results[i].look;
+        char share[32];
+        std::snprintf(share, sizeof share, "%.3f", look.share);
+        write("{\"event\":\"page\",\"file\":" + quoted(file) + ",\"page\":" + std::to_string(i + 1) +
+              ",\"verdict\":\"" + (look.separator ? "separator" : "page") + "\",\"share\":" + share +
+              ",\"unsure\":" + (look.unsure ? "true" : "false") + "}");
+    }
+    std::string docs;
+    for (const Document& d : documents)
+        docs += std::string(docs.empty() ? "" : ",") + "{\"name\":" + quoted(d.name) +
+                ",\"first\":" + std::to_string(d.first + 1) + ",\"last\":" + std::to_string(d.last + 1) + "}";
+    write("{\"event\":\"file\",\"file\":" + quoted(file) + ",\"pages\":" + std::to_string(results.size()) +
+          ",\"folder\":" + quoted(folder) + ",\"documents\":[" + docs + "]}");
+}
+
+void Events::notSplit(const std::string& file, const std::string& reason) {
+    if (!on()) return;
+    opened(file, 0);
+    write("{\"event\":\"not split\",\"file\":" + quoted(file) + ",\"reason\":" + quoted(reason) + "}");
+}
+
+void Events::end(int exitStatus) {
+    if (!on()) return;
+    write("{\"event\":\"end\",\"status\":" + std::to_string(exitStatus) + "}");
+}
+
+}  // namespace orvane

@@ -1,0 +1,62 @@
+// Progress events for a front end (opt-in).
+//
+// When ORVANE_EVENTS names a file, the splitter appends one JSON object per
+// line to it: the job's start, the page count of each file once it is open
+// (and the job's total once every file's is known), pages looked at, every
+// page's final verdict, and each file's outcome. Each line is written whole
+// with one write on a file opened for appending, so a reader never sees half
+// a line followed by another writer's bytes. Without the variable nothing of
+// this runs.
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "pdf_source.h"
+
+namespace orvane {
+
+// One document written for a source file: pages [first, last], 0-based.
+struct Document {
+    int first = 0, last = 0;
+    std::string name;
+};
+
+class Events {
+public:
+    // Opens the file named by ORVANE_EVENTS, if any. A file that cannot be
+    // opened, or that lies inside the target folder (where it would be taken
+    // for output), is reported on stderr and the job runs without events.
+    explicit Events(const std::filesystem::path& dst);
+    ~Events();
+    Events(const Events&) = delete;
+    Events& operator=(const Events&) = delete;
+
+    bool on() const { return fd_ >= 0; }
+
+    void start(const std::filesystem::path& src, const std::filesystem::path& dst,
+               const std::vector<std::string>& files, int workers);
+    // The file is open and has `pages` pages (0 when it could not be opened).
+    void opened(const std::string& file, int pages);
+    // `count` more pages of the file have been looked at.
+    void looked(const std::string& file, int count);
+    // The file is done: every page's final verdict, then the documents.
+    void split(const std::string& file, const std::vector<PageResult>& results,
+               const std::string& folder, const std::vector<Document>& documents);
+    void notSplit(const std::string& file, const std::string& reason);
+    void end(int exitStatus);
+
+private:
+    void write(const std::string& line);
+
+    int fd_ = -1;
+    std::mutex lock_;
+    std::size_t files_ = 0;
+    std::set<std::string> counted_;
+    long total_ = 0;
+};
+
+}  // namespace orvane

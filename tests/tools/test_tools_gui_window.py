@@ -1,0 +1,266 @@
+"""`orvane gui` driven in a real window on Xvfb; screenshots kept in build/gui-screens/. Stopping
+ends every orvaneFun.exe of the user (as the module's stopCut does)."""
+import json
+import os
+import shutil
+import stat
+import subprocess
+import sysconfig
+import time
+
+import pytest
+
+from toolsupport import cli_command, cli_env
+from orvane_tools import frontend, gui, samples
+from orvane_tools import urldb as urls
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SCREENS = os.path.join(REPO, "build", "gui-screens")
+
+pytestmark = pytest.mark.skipif(not shutil.which("Xvfb"), reason="Xvfb is not installed")
+
+
+def tool_env(env=None):
+    # The X server and tools are not under test: no sanitizer runtime preloaded into them.
+    env = dict(os.environ if env is None else env)
+    env.pop("LD_PRELOAD", None)
+    return env
+
+
+def grab(display, window, name):
+    from PIL import Image
+
+    os.makedirs(SCREENS, exist_ok=True)
+    path = os.path.join(SCREENS, name + ".png")
+    subprocess.run(["import", "-display", display, "-window", str(window), path], check=True, timeout=30,
+                   env=tool_env())
+    with Image.open(path) as im:
+        return im.convert("RGB")
+
+
+@pytest.fixture
+def display():
+    read, write = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x900x24", "-nolisten", "tcp"],
+                              pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              env=tool_env())
+    os.close(write)
+    with os.fdopen(read) as fh:
+        number = fh.readline().strip()
+    assert number, "Xvfb did not start"
+    yield ":" + number
+    server.terminate()
+    server.wait(10)
+
+
+class Window(object):
+    """One `orvane gui` process on the display, with a private home for its settings and cache."""
+
+    def __init__(self, display, home, extra_env):
+        self.display = display
+        self.env = cli_env(dict(extra_env, DISPLAY=display, HOME=str(home), XDG_CONFIG_HOME=str(home / "config"),
+                                XDG_CACHE_HOME=str(home / "cache")))
+        self.log = open(str(home / "gui.log"), "ab")
+        self.proc = subprocess.Popen(cli_command("gui"), env=self.env, stdout=self.log, stderr=subprocess.STDOUT)
+        self.wid = self.wait_for(lambda: self.find("^Orvane"), 30, "the window did not open")
+
+    def xdotool(self, *args):
+        done = subprocess.run(["xdotool"] + [str(a) for a in args], env=tool_env(self.env), stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, universal_newlines=True, timeout=20)
+        return done.stdout.strip()
+
+    def find(self, pattern):
+        found = self.xdotool("search", "--name", pattern).split()
+        return found[0] if found else None
+
+    def title(self):
+        return self.xdotool("getwindowname", self.wid)
+
+    def key(self, *keys, window=None):
+        self.xdotool("key", "--window", window or self.wid, *keys)
+
+    def shot(self, name):
+        return grab(self.display, self.wid, name)
+
+    def wait_for(self, probe, timeout, what):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = probe()
+            if found:
+                return found
+            assert self.proc.poll() is None, "the window ended: see gui.log"
+            time.sleep(0.1)
+        pytest.fail(what + " (title: {!r})".format(self.title() if self.proc.poll() is None else None))
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.key("ctrl+q")
+            try:
+                self.proc.wait(15)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.log.close()
+
+
+def mask(im, colour, tolerance=8):
+    """A 1-bit image of the pixels of ``colour`` (each channel within ``tolerance``)."""
+    from PIL import ImageChops
+
+    want = tuple(int(colour[i:i + 2], 16) for i in (1, 3, 5)) if isinstance(colour, str) else colour
+    bands = [band.point(lambda v, w=w: 255 if abs(v - w) <= tolerance else 0)
+             for band, w in zip(im.split(), want)]
+    return ImageChops.multiply(ImageChops.multiply(bands[0], bands[1]), bands[2])
+
+
+def count(im, colour, tolerance=8):
+    return mask(im, colour, tolerance).histogram()[255]
+
+
+def bar_fill(im):
+    """The filled width of the job's progress bar: the only area of its colour."""
+    box = mask(im, gui.PROGRESS_COLOUR, 2).getbbox()
+    return box[2] - box[0] if box else 0
+
+
+def write_settings(home, **values):
+    folder = home / "config" / "orvane"
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "gui.json").write_text(json.dumps(values), encoding="utf-8")
+
+
+def long_file(path, pages):
+    """A PDF of ``pages`` vector pages (rendered by the splitter, so it takes a while), a sheet every
+    ten pages."""
+    plan = [("sep", samples.PINK) if n % 10 == 0 else ("doc", "Page {}".format(n)) for n in range(1, pages + 1)]
+    path.write_bytes(samples.build_pdf(plan))
+
+
+@pytest.fixture
+def setup(tmp_path, service, orvane):
+    pytest.importorskip("tkinter")
+    pytest.importorskip("PIL")
+    beside = os.path.join(sysconfig.get_path("scripts"), "orvaneFun.exe")
+    splitter = os.environ.get("ORVANE_SPLITTER") or (beside if os.path.isfile(beside) else None) or \
+        shutil.which("orvaneFun.exe")
+    if not splitter:
+        pytest.skip("no orvaneFun.exe")
+    db = str(tmp_path / "url.db")
+    urls.write_url(db, service.commit_url)
+    viewer = tmp_path / "bin"
+    viewer.mkdir()
+    opened = tmp_path / "opened.txt"
+    (viewer / "xdg-open").write_text("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '{}'\n".format(opened))
+    os.chmod(str(viewer / "xdg-open"), stat.S_IRWXU)
+    return dict(db=db, splitter=splitter, token=service.token("clerk"), opened=opened,
+                env={"PATH": str(viewer) + os.pathsep + os.environ["PATH"]})
+
+
+def test_whole_job_then_a_stopped_one(tmp_path, display, setup):
+    home = tmp_path / "home"
+    src, dst = tmp_path / "扫描 scans", tmp_path / "out"
+    src.mkdir()
+    dst.mkdir()
+    samples.write_batches(str(src))
+    shutil.copy(str(src / "batch-01.pdf"), str(src / "合同-2024.pdf"))
+    long_file(src / "long.pdf", 1500)
+    write_settings(home, source=str(src), target=str(dst), workers=1, threshold=19, urldb=setup["db"],
+                   splitter=setup["splitter"])
+
+    window = Window(display, home, setup["env"])
+    try:
+        # The cursor waits in the empty token field; the token is typed, masked.
+        window.xdotool("type", "--window", window.wid, "--delay", "1", setup["token"])
+        window.key("ctrl+Return")
+        window.wait_for(lambda: "splitting" in window.title(), 20, "Start did not start the job")
+        shots = []
+        while "splitting" in window.title() and len(shots) < 40:
+            shots.append(window.shot("progress-{:02d}".format(len(shots))))
+        fills = [bar_fill(im) for im in shots]
+        window.wait_for(lambda: window.title().endswith("review"), 240, "no review with its thumbnails")
+        done = window.shot("review-ready")
+
+        full = max(fills + [bar_fill(done)])
+        assert full > 500
+        # The bar moved: seen part-filled while the job ran, full at the end.
+        assert any(0 < f < full * 0.9 for f in fills), fills
+        assert bar_fill(done) == full
+        # The review: separator sheets framed, documents in coloured groups, thumbnails drawn (the
+        # yellow sheet of batch-01), and the token shown nowhere (it is masked in its field).
+        assert count(done, gui.SEPARATOR_MARK, 12) > 400
+        for colour in gui.GROUP_COLOURS[:3]:
+            assert count(done, colour, 2) > 400, colour
+        assert count(done, (250, 235, 115), 12) > 200
+        shutil.copy(os.path.join(SCREENS, "review-ready.png"), os.path.join(SCREENS, "review.png"))
+
+        # Double-clicking the first document's group opens that document in the viewer.
+        x, y = mask(done, gui.GROUP_COLOURS[0], 2).getbbox()[:2]
+        window.xdotool("mousemove", "--sync", x + 2, y + 2)
+        window.xdotool("click", "--repeat", "2", "--delay", "80", "1")
+        window.wait_for(lambda: setup["opened"].exists(), 10, "the double-click opened nothing")
+        assert setup["opened"].read_text().split("\n")[0] == str(dst / "batch-01" / "batch-01_001.pdf")
+        assert sorted(os.listdir(str(dst))) == ["batch-01", "batch-02", "batch-03", "long", "合同-2024"]
+    finally:
+        window.close()
+    # Settings are remembered, the token is not.
+    saved = (home / "config" / "orvane" / "gui.json").read_text(encoding="utf-8")
+    assert str(src) in saved and setup["token"] not in saved
+
+    # A second job, stopped midway: three long files, stopped once the first has its folder.
+    src2, dst2 = tmp_path / "more", tmp_path / "out2"
+    src2.mkdir()
+    dst2.mkdir()
+    (dst2 / "earlier").mkdir()
+    for name in ("a.pdf", "b.pdf", "c.pdf"):
+        long_file(src2 / name, 400)
+    write_settings(home, source=str(src2), target=str(dst2), workers=1, threshold=19, urldb=setup["db"],
+                   splitter=setup["splitter"])
+    window = Window(display, home, dict(setup["env"], ORVANE_TOKEN=setup["token"]))
+    # Stop (Esc), then closing the window during a job (Ctrl+Q, the handler of the window manager's
+    # close too): each asks, then ends the splitter and deletes the partial output.
+    try:
+        for key, ended in (("Escape", lambda: "stopped" in window.title()),
+                           ("ctrl+q", lambda: window.proc.poll() is not None)):
+            window.key("ctrl+Return")
+            window.wait_for(lambda: "a" in os.listdir(str(dst2)), 60, "the first output folder did not appear")
+            window.key(key)
+            dialog = window.wait_for(lambda: window.find("^Orvane$"), 10, key + " did not ask")
+            time.sleep(0.3)  # let the dialog draw itself for the screenshot
+            grab(display, dialog, "asks-" + key)
+            window.key("Return", window=dialog)
+            window.wait_for(ended, 60, "the job did not stop")
+            assert os.listdir(str(dst2)) == ["earlier"]
+            assert not frontend.splitter_children(window.proc.pid)
+    finally:
+        window.close()
+
+
+def test_review_flags_pages_to_check(tmp_path, display):
+    """The splitter's "check:" pages (unsure in its events) get the orange flag; a file not split is
+    listed with its reason."""
+    tk = pytest.importorskip("tkinter")
+    pytest.importorskip("PIL")
+    from orvane_tools import events
+
+    record = events.JobRecord().apply_all(
+        [{"event": "start", "files": ["a.pdf", "b.pdf"], "source": None, "target": str(tmp_path)}] +
+        [{"event": "page", "file": "a.pdf", "page": n, "verdict": "separator" if n == 3 else "page",
+          "share": 0.5, "unsure": n in (2, 5)} for n in range(1, 7)] +
+        [{"event": "file", "file": "a.pdf", "pages": 6, "folder": "a",
+          "documents": [{"name": "a_001.pdf", "first": 1, "last": 2}, {"name": "a_002.pdf", "first": 4, "last": 6}]},
+         {"event": "not split", "file": "b.pdf", "reason": "encrypted: it needs a password to open"}])
+    root = tk.Tk(screenName=display)
+    try:
+        root.geometry("900x500+0+0")
+        view = gui.ReviewView(root, str(tmp_path / "cache"), lambda text: None)
+        view.pack(fill="both", expand=True)
+        view.show(record)
+        root.update()
+        texts = {view.canvas.itemcget(i, "text") for i in view.canvas.find_all() if view.canvas.type(i) == "text"}
+        assert {"b.pdf: NOT SPLIT: encrypted: it needs a password to open",
+                "a.pdf: 6 pages, 2 documents, 2 to check"} <= texts
+        shot = grab(display, root.wm_frame(), "review-flags")
+        assert count(shot, gui.UNSURE_MARK) > 400        # two flags of about 290 pixels each
+        assert count(shot, gui.SEPARATOR_MARK, 12) > 200
+    finally:
+        root.destroy()

@@ -1,0 +1,234 @@
+"""Reading the splitter's progress events (the file named by ORVANE_EVENTS): one JSON object a line.
+
+`EventTail` picks up the lines appended since the last look (a line still being written is left for
+the next look); `JobRecord` folds the events into what a front end shows: pages done of the total,
+pages per second and time left while the job runs, and afterwards each source file's pages, their
+verdicts and the documents written."""
+import collections
+import json
+import os
+import time
+
+ENV = "ORVANE_EVENTS"
+
+FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason")
+Document = collections.namedtuple("Document", "name first last")  # pages counted from 1, inclusive
+
+
+class EventTail(object):
+    """The complete lines appended to an events file since the last call of `poll`."""
+
+    def __init__(self, path):
+        self.path = path
+        self.offset = 0
+        self.rest = b""
+
+    def poll(self):
+        try:
+            with open(self.path, "rb") as fh:
+                fh.seek(self.offset)
+                data = fh.read()
+        except OSError:
+            return []
+        self.offset += len(data)
+        lines = (self.rest + data).split(b"\n")
+        self.rest = lines.pop()
+        return [event for event in (parse_line(line) for line in lines) if event is not None]
+
+
+def parse_line(line):
+    """The event of one line, or None for a blank or foreign line."""
+    try:
+        event = json.loads(line.decode("utf-8", "surrogateescape"))
+    except ValueError:
+        return None
+    return event if isinstance(event, dict) and isinstance(event.get("event"), str) else None
+
+
+class JobRecord(object):
+    """What the events of one job tell, updated event by event."""
+
+    def __init__(self, clock=time.monotonic):
+        self.clock = clock
+        self.source = self.target = None
+        self.files = []            # relative names, in the splitter's order
+        self.total = None          # total pages, once every file's count is known
+        self.pages = {}            # file -> page count, as the files are opened
+        self.looked = collections.Counter()
+        self.verdicts = collections.defaultdict(dict)   # file -> {page: (verdict, share, unsure)}
+        self.outcomes = {}         # file -> ("file", folder, documents) or ("not split", reason)
+        self.ended = False
+        self.first_pages_at = None
+
+    def apply(self, event):
+        kind = event.get("event")
+        name = event.get("file")
+        if kind == "start":
+            self.source, self.target = event.get("source"), event.get("target")
+            self.files = list(event.get("files") or [])
+        elif kind == "pages":
+            self.pages[name] = int(event.get("pages") or 0)
+            if self.first_pages_at is None:
+                self.first_pages_at = self.clock()
+        elif kind == "total":
+            self.total = int(event.get("pages") or 0)
+        elif kind == "looked":
+            self.looked[name] += int(event.get("pages") or 0)
+        elif kind == "page":
+            self.verdicts[name][int(event["page"])] = (
+                event.get("verdict"), float(event.get("share") or 0), bool(event.get("unsure")))
+        elif kind == "file":
+            docs = [Document(d["name"], int(d["first"]), int(d["last"])) for d in event.get("documents") or []]
+            self.outcomes[name] = ("file", event.get("folder") or "", docs)
+            self.pages[name] = int(event.get("pages") or 0)
+        elif kind == "not split":
+            self.outcomes[name] = ("not split", event.get("reason") or "")
+        elif kind == "end":
+            self.ended = True
+
+    def apply_all(self, events):
+        for event in events:
+            self.apply(event)
+        return self
+
+    # -- progress
+
+    def pages_done(self):
+        # A finished file counts whole, also one given up half way.
+        return sum(self.pages.get(f, 0) if f in self.outcomes else min(self.looked[f], self.pages.get(f, 0))
+                   for f in set(self.pages) | set(self.outcomes))
+
+    def pages_total(self):
+        """The total pages: exact once known, else the pages of the files opened so far, scaled up to
+        all files (an estimate), else None."""
+        if self.total is not None:
+            return self.total
+        if not self.pages or not self.files:
+            return None
+        counted = sum(self.pages.values())
+        return int(round(counted * len(self.files) / float(len(self.pages))))
+
+    def files_done(self):
+        return len(self.outcomes)
+
+    def rate(self):
+        """Pages per second since the first file was opened, or None before there is a measure."""
+        if self.first_pages_at is None:
+            return None
+        elapsed = self.clock() - self.first_pages_at
+        done = self.pages_done()
+        return done / elapsed if elapsed > 0.5 and done else None
+
+    def seconds_left(self):
+        rate, total = self.rate(), self.pages_total()
+        if not rate or total is None:
+            return None
+        return max(0.0, (total - self.pages_done()) / rate)
+
+    def progress_text(self):
+        total = self.pages_total()
+        parts = ["{} of {}{} pages".format(self.pages_done(), "" if self.total is not None else "~",
+                                           total) if total is not None else "opening the files",
+                 "{} of {} files".format(self.files_done(), len(self.files))]
+        rate, left = self.rate(), self.seconds_left()
+        if rate:
+            parts.append("{:.0f} pages/s".format(rate))
+        if left is not None and (total is None or self.pages_done() < total):
+            parts.append("{} left".format(clock_text(left)))
+        return ", ".join(parts)
+
+    # -- review
+
+    def file_records(self):
+        """One FileRecord per source file the splitter finished with, in its order."""
+        records = []
+        for name in self.files:
+            outcome = self.outcomes.get(name)
+            if outcome is None:
+                continue
+            pages = self.pages.get(name, 0)
+            judged = self.verdicts.get(name, {})
+            verdicts = [judged.get(p, ("page", 0.0, False))[0] for p in range(1, pages + 1)]
+            unsure = [p for p in range(1, pages + 1) if judged.get(p, (None, 0, False))[2]]
+            if outcome[0] == "file":
+                records.append(FileRecord(name, pages, verdicts, unsure, outcome[1], outcome[2], None))
+            else:
+                records.append(FileRecord(name, pages, verdicts, unsure, "", [], outcome[1]))
+        return records
+
+
+def clock_text(seconds):
+    seconds = int(seconds + 0.5)
+    return "{}:{:02d}".format(seconds // 60, seconds % 60) if seconds < 3600 else \
+        "{}:{:02d}:{:02d}".format(seconds // 3600, seconds // 60 % 60, seconds % 60)
+
+
+def read_record(path):
+    return JobRecord().apply_all(EventTail(path).poll())
+
+
+def latest_record_for(target, folder):
+    """The events file in ``folder`` of the latest job into ``target`` (None if there is none)."""
+    want = os.path.normcase(os.path.abspath(target))
+    best = None
+    try:
+        names = os.listdir(folder)
+    except OSError:
+        return None
+    for name in names:
+        path = os.path.join(folder, name)
+        try:
+            with open(path, "rb") as fh:
+                first = parse_line(fh.readline())
+            when = os.path.getmtime(path)
+        except OSError:
+            continue
+        if first and first.get("event") == "start" and first.get("target") and \
+                os.path.normcase(os.path.abspath(first["target"])) == want and (best is None or when > best[0]):
+            best = (when, path)
+    return best[1] if best else None
+
+
+
+def prune_records(folder, keep=100):
+    """Delete all but the ``keep`` newest files of ``folder`` (the window's job records)."""
+    try:
+        paths = [os.path.join(folder, name) for name in os.listdir(folder)]
+        paths.sort(key=os.path.getmtime, reverse=True)
+    except OSError:
+        return
+    for path in paths[keep:]:
+        try:
+            os.remove(path)
+        except OSError:
+            pass
+
+class EventsFile(object):
+    """Points ORVANE_EVENTS at ``path`` (or at a new temporary file) for the jobs started meanwhile: the
+    module starts the splitter with the process's environment. Restores the variable afterwards and
+    deletes a temporary file."""
+
+    def __init__(self, path=None):
+        self.temporary = path is None
+        if path is None:
+            import tempfile
+            handle, path = tempfile.mkstemp(prefix="orvane-events-", suffix=".jsonl")
+            os.close(handle)
+        self.path = path
+        self.before = None
+
+    def __enter__(self):
+        self.before = os.environ.get(ENV)
+        os.environ[ENV] = self.path
+        return self
+
+    def __exit__(self, *exc):
+        if self.before is None:
+            os.environ.pop(ENV, None)
+        else:
+            os.environ[ENV] = self.before
+        if self.temporary:
+            try:
+                os.remove(self.path)
+            except OSError:
+                pass

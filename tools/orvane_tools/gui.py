@@ -1,0 +1,584 @@
+"""`orvane gui`: the desktop window. Runs a job through the Orvane module, shows its messages and
+progress, and afterwards shows where each source file was split, page by page.
+
+Tk/ttk from the standard library: it ships with CPython on Windows (also 3.7 32-bit) and needs
+nothing installed. The job runs on a worker thread; everything it reports reaches the widgets only
+through `handover.MessageQueue` and the splitter's events file, read by the Tk thread in `tick`."""
+import os
+import queue
+import shutil
+import subprocess
+import sys
+import threading
+import time
+import traceback
+
+import tkinter as tk
+from tkinter import filedialog, messagebox, ttk
+
+from . import events, frontend, handover, settings, thumbs
+
+TITLE = "Orvane"
+TICK_MS = 100
+SPLITTER_NAME = "orvaneFun.exe"
+
+# Review layout (pixels).
+CELL_W, CELL_H = 96, 150       # one page: thumbnail, page number, marks
+THUMB_TOP = 22                 # room for the document's label above the thumbnail
+MARGIN = 12
+GROUP_COLOURS = ("#bcdcff", "#c6efbd", "#ffd9a8", "#e0ccff", "#ffc7d3", "#b9ece7")
+SEPARATOR_MARK = "#d62020"     # frame and label of a separator sheet
+UNSURE_MARK = "#ff8c00"        # flag of a page to check
+PLACEHOLDER = "#e4e4e4"
+PROGRESS_COLOUR = "#2e8b57"    # the job's progress bar
+
+
+def open_in_viewer(path):
+    """Open ``path`` in the system's viewer for its type."""
+    if sys.platform.startswith("win"):
+        os.startfile(path)  # noqa: (Windows only)
+    elif sys.platform == "darwin":
+        subprocess.Popen(["open", path])
+    else:
+        subprocess.Popen(["xdg-open", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+class Job(object):
+    """One run of `orvaneClass.run` on a worker thread."""
+
+    def __init__(self, values, token, events_path):
+        self.values = values
+        self.sink, self.messages = handover.make_sink(token)
+        self.token = token
+        self.controller = None
+        self.failure = None
+        self.finished = threading.Event()
+        self.cancelled = False
+        self.tail = events.EventTail(events_path)
+        self.record = events.JobRecord()
+        self.thread = threading.Thread(target=self._run, name="orvane-job", daemon=True)
+
+    def _run(self):
+        try:
+            import Orvane
+            v = self.values
+            controller = Orvane.orvaneClass(v["source"], v["target"], v["workers"], v["threshold"], self.token,
+                                            v["urldb"], v["splitter"], self.sink)
+            self.controller = controller
+            if self.cancelled:
+                controller.run_code = 0
+            controller.run()
+        except BaseException:
+            self.failure = traceback.format_exc()
+        finally:
+            self.finished.set()
+
+    def cancel(self):
+        """Stop the job: no splitter may start from now on, a running one is ended and its partial
+        output deleted (stopCut). Called on the Tk thread; `tick` repeats it for a late splitter."""
+        self.cancelled = True
+        controller = self.controller
+        if controller is not None:
+            controller.run_code = 0
+            controller.stopCut()
+
+    def tick(self):
+        """Called on the Tk thread: new events folded in; a splitter started after a stop ended."""
+        self.record.apply_all(self.tail.poll())
+        if self.cancelled and not self.finished.is_set() and frontend.splitter_children():
+            self.cancel()
+
+
+class ReviewView(ttk.Frame):
+    """Each source file of a job as rows of page thumbnails: documents as coloured groups labelled
+    with their file names, separator sheets framed in red, pages to check flagged in orange.
+    Double-clicking a page opens its document."""
+
+    def __init__(self, master, cache_root, status, announce=lambda state: None):
+        ttk.Frame.__init__(self, master)
+        self.cache_root = cache_root
+        self.status = status
+        self.announce = announce
+        self.canvas = tk.Canvas(self, background="white", highlightthickness=0)
+        bar = ttk.Scrollbar(self, orient="vertical", command=self.canvas.yview)
+        self.canvas.configure(yscrollcommand=bar.set)
+        self.canvas.grid(row=0, column=0, sticky="nsew")
+        bar.grid(row=0, column=1, sticky="ns")
+        self.rowconfigure(0, weight=1)
+        self.columnconfigure(0, weight=1)
+        self.thumb_bar = ttk.Progressbar(self, mode="determinate")
+        self.thumb_label = ttk.Label(self, text="")
+        self.record = None
+        self.files = []
+        self.images = {}              # (file index, page) -> PhotoImage
+        self.positions = {}           # (file index, page) -> (x, y, tags) of the thumbnail
+        self.documents = {}           # canvas tag -> document path
+        self.ready = queue.Queue()    # (file index, page, ppm path) from the thumbnail thread
+        self.stop_thumbs = threading.Event()
+        self.thumbs_total = self.thumbs_done = 0
+        self.laid_width = 0
+        self.canvas.bind("<Configure>", self._resized)
+        for wheel in ("<MouseWheel>", "<Button-4>", "<Button-5>"):
+            self.canvas.bind(wheel, self._wheel)
+
+    def show(self, record):
+        self.stop_thumbs.set()
+        self.record = record
+        self.files = record.file_records()
+        self.images.clear()
+        self.ready = queue.Queue()
+        self.layout()
+        self.canvas.yview_moveto(0)
+        self._start_thumbnails()
+
+    def layout(self):
+        c = self.canvas
+        c.delete("all")
+        self.positions.clear()
+        self.documents.clear()
+        width = max(c.winfo_width(), 4 * CELL_W)
+        self.laid_width = width
+        per_row = max(1, (width - 2 * MARGIN) // CELL_W)
+        y = MARGIN
+        for index, f in enumerate(self.files):
+            y = self._lay_file(index, f, y, per_row) + 2 * MARGIN
+        c.tag_raise("label")
+        c.configure(scrollregion=(0, 0, width, y))
+
+    def _lay_file(self, index, f, y, per_row):
+        c = self.canvas
+        if f.reason is not None:
+            head = "{}: NOT SPLIT: {}".format(f.name, f.reason)
+        else:
+            head = "{}: {} page{}, {} document{}{}".format(
+                f.name, f.pages, "" if f.pages == 1 else "s", len(f.documents),
+                "" if len(f.documents) == 1 else "s", ", {} to check".format(len(f.unsure)) if f.unsure else "")
+        c.create_text(MARGIN, y, text=head, anchor="nw", font=("TkDefaultFont", 11, "bold"))
+        y += 24
+        doc_of = {}
+        for number, d in enumerate(f.documents):
+            for page in range(d.first, d.last + 1):
+                doc_of[page] = number
+        rows = max(1, (f.pages + per_row - 1) // per_row)
+        for page in range(1, f.pages + 1):
+            x = MARGIN + ((page - 1) % per_row) * CELL_W
+            top = y + ((page - 1) // per_row) * CELL_H
+            self._lay_page(index, f, page, x, top, doc_of.get(page))
+        return y + rows * CELL_H
+
+    def _lay_page(self, index, f, page, x, top, doc):
+        c = self.canvas
+        tags = ("page",)
+        if doc is not None:
+            d = f.documents[doc]
+            tag = "doc{}_{}".format(index, doc)
+            tags = ("page", tag)
+            self.documents[tag] = os.path.join(self.record.target or "", f.folder, d.name)
+            colour = GROUP_COLOURS[doc % len(GROUP_COLOURS)]
+            c.create_rectangle(x, top, x + CELL_W, top + CELL_H - 4, fill=colour, outline="", tags=tags)
+            if page == d.first or (page - 1) % max(1, (self.laid_width - 2 * MARGIN) // CELL_W) == 0:
+                c.create_text(x + 4, top + 3, text=d.name, anchor="nw", font=("TkDefaultFont", 8, "bold"),
+                              tags=tags + ("label",))
+        tx, ty = x + 8, top + THUMB_TOP
+        self.positions[(index, page)] = (tx, ty, tags)
+        c.create_rectangle(tx, ty, tx + CELL_W - 16, ty + thumbs.HEIGHT, fill=PLACEHOLDER, outline="#bbbbbb",
+                           tags=tags)
+        image = self.images.get((index, page))
+        if image is not None:
+            c.create_image(tx, ty, image=image, anchor="nw", tags=tags)
+        separator = f.verdicts[page - 1] == "separator" if page - 1 < len(f.verdicts) else False
+        if separator:
+            c.create_rectangle(tx - 3, ty - 3, tx + CELL_W - 13, ty + thumbs.HEIGHT + 3, outline=SEPARATOR_MARK,
+                               width=4, tags=("mark",))
+        label = "{}{}".format(page, "  separator" if separator else "")
+        c.create_text(x + CELL_W // 2, ty + thumbs.HEIGHT + 6, text=label, anchor="n",
+                      fill=SEPARATOR_MARK if separator else "black", font=("TkDefaultFont", 8), tags=tags)
+        if page in f.unsure:
+            c.create_polygon(tx + CELL_W - 40, ty, tx + CELL_W - 16, ty, tx + CELL_W - 16, ty + 24,
+                             fill=UNSURE_MARK, outline="", tags=("mark",))
+            c.create_text(tx + CELL_W - 19, ty + 1, text="?", anchor="ne", fill="white",
+                          font=("TkDefaultFont", 9, "bold"), tags=("mark",))
+        if doc is not None:
+            c.tag_bind(tags[1], "<Double-Button-1>", lambda e, t=tags[1]: self._open(t))
+
+    def _open(self, tag):
+        path = self.documents.get(tag)
+        if not path or not os.path.exists(path):
+            self.status("The document {} is no longer there.".format(path))
+            return
+        try:
+            open_in_viewer(path)
+        except OSError as exc:
+            self.status("Cannot open {}: {}".format(path, exc))
+
+    def _resized(self, event):
+        if self.files and abs(event.width - self.laid_width) >= CELL_W:
+            self.layout()
+
+    def _wheel(self, event):
+        step = -1 if getattr(event, "num", 0) == 4 or getattr(event, "delta", 0) > 0 else 1
+        self.canvas.yview_scroll(step * 3, "units")
+
+    # -- thumbnails: made on a worker thread, shown by `tick` on the Tk thread
+
+    def _start_thumbnails(self):
+        self.stop_thumbs = threading.Event()
+        work = [(i, f) for i, f in enumerate(self.files) if f.pages]
+        self.thumbs_total = sum(f.pages for _, f in work)
+        self.thumbs_done = 0
+        if not work or not self.record.source or not thumbs.available():
+            self._thumb_bar(False)
+            self.announce("review")
+            return
+        self.announce("review: making thumbnails")
+        stop, ready = self.stop_thumbs, self.ready
+
+        def make():
+            for index, f in work:
+                source = os.path.join(self.record.source, f.name)
+                try:
+                    maker = thumbs.Thumbnailer(source, self.cache_root)
+                    maker.make(range(1, f.pages + 1), lambda page, path, i=index: ready.put((i, page, path)),
+                               stopped=stop.is_set)
+                except Exception:
+                    # A source moved or changed since the job: its pages stay blank.
+                    ready.put((index, None, None))
+                if stop.is_set():
+                    return
+
+        self._thumb_bar(True)
+        threading.Thread(target=make, name="orvane-thumbnails", daemon=True).start()
+
+    def _thumb_bar(self, on):
+        if on:
+            self.thumb_label.grid(row=1, column=0, sticky="w")
+            self.thumb_bar.grid(row=1, column=0, sticky="e", padx=4)
+        else:
+            self.thumb_label.grid_remove()
+            self.thumb_bar.grid_remove()
+
+    def tick(self, budget=0.05):
+        """Show the thumbnails that are ready, for at most ``budget`` seconds."""
+        if not self.thumbs_total or self.thumbs_done >= self.thumbs_total:
+            return
+        until = time.monotonic() + budget
+        shown = False
+        while time.monotonic() < until:
+            try:
+                index, page, path = self.ready.get_nowait()
+            except queue.Empty:
+                break
+            if page is None:
+                self.thumbs_done += self.files[index].pages
+                continue
+            self.thumbs_done += 1
+            image = tk.PhotoImage(file=path)
+            self.images[(index, page)] = image
+            place = self.positions.get((index, page))
+            if place is not None:
+                self.canvas.create_image(place[0], place[1], image=image, anchor="nw", tags=place[2])
+                shown = True
+        if shown:
+            self.canvas.tag_raise("mark")
+            self.canvas.tag_raise("label")
+        self.thumb_bar["value"] = 100.0 * self.thumbs_done / self.thumbs_total
+        self.thumb_label["text"] = "thumbnails: {} of {}".format(self.thumbs_done, self.thumbs_total)
+        if self.thumbs_done >= self.thumbs_total:
+            self._thumb_bar(False)
+            self.announce("review")
+
+
+class App(object):
+    def __init__(self, root, cache_root=None, settings_file=None):
+        self.root = root
+        self.settings_file = settings_file
+        self.cache_root = cache_root or settings.cache_dir()
+        self.jobs_dir = os.path.join(self.cache_root, "jobs")
+        self.job = None
+        self.closing = False
+        self.destroyed = False
+        self.env_token = os.environ.get("ORVANE_TOKEN") or ""
+        remembered = settings.load(settings_file)
+        root.title(TITLE)
+        root.minsize(640, 480)
+        root.geometry(remembered.get("geometry") or "1100x760")
+        self.vars = {name: tk.StringVar(value=str(remembered.get(name, default))) for name, default in (
+            ("source", ""), ("target", ""), ("workers", max(1, (os.cpu_count() or 2) - 1)), ("threshold", 19),
+            ("urldb", os.path.abspath("url.db")), ("splitter", shutil.which(SPLITTER_NAME) or ""))}
+        self.token = tk.StringVar(value="")
+        self._build()
+        self._bind_keys()
+        root.protocol("WM_DELETE_WINDOW", self.close)
+        root.after(TICK_MS, self.tick)
+
+    # -- building
+
+    def _build(self):
+        root = self.root
+        form = ttk.Frame(root, padding=8)
+        form.grid(row=0, column=0, sticky="ew")
+        form.columnconfigure(1, weight=1)
+        rows = (("Source folder", "source", self._pick_folder), ("Target folder", "target", self._pick_folder),
+                ("URL database", "urldb", self._pick_file), ("Splitter", "splitter", self._pick_file))
+        entries = {}
+        for row, (label, name, picker) in enumerate(rows):
+            ttk.Label(form, text=label).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
+            entries[name] = ttk.Entry(form, textvariable=self.vars[name])
+            entries[name].grid(row=row, column=1, sticky="ew", pady=2)
+            ttk.Button(form, text="Choose…", command=lambda n=name, p=picker: p(n)).grid(
+                row=row, column=2, padx=(6, 0), pady=2)
+        numbers = ttk.Frame(form)
+        numbers.grid(row=len(rows), column=0, columnspan=3, sticky="ew", pady=(4, 0))
+        ttk.Label(numbers, text="Workers").pack(side="left")
+        ttk.Spinbox(numbers, from_=1, to=256, width=5, textvariable=self.vars["workers"]).pack(
+            side="left", padx=(6, 18))
+        ttk.Label(numbers, text="Threshold").pack(side="left")
+        ttk.Spinbox(numbers, from_=1, to=255, width=5, textvariable=self.vars["threshold"]).pack(
+            side="left", padx=(6, 18))
+        ttk.Label(numbers, text="Login token").pack(side="left")
+        token = ttk.Entry(numbers, textvariable=self.token, show="•", width=28)
+        token.pack(side="left", padx=(6, 6))
+        if self.env_token:
+            token.configure(state="disabled")
+            ttk.Label(numbers, text="(from ORVANE_TOKEN)").pack(side="left")
+        # The cursor starts in the first field still to fill in.
+        entries["token"] = None if self.env_token else token
+        for name in ("source", "target", "token"):
+            empty = not (self.token.get() if name == "token" else self.vars[name].get())
+            if entries[name] is not None and empty:
+                entries[name].focus_set()
+                break
+
+        controls = ttk.Frame(root, padding=(8, 0, 8, 4))
+        controls.grid(row=1, column=0, sticky="ew")
+        controls.columnconfigure(3, weight=1)
+        self.start_button = ttk.Button(controls, text="Start (Ctrl+Enter)", command=self.start)
+        self.start_button.grid(row=0, column=0)
+        self.stop_button = ttk.Button(controls, text="Stop (Esc)", command=self.stop, state="disabled")
+        self.stop_button.grid(row=0, column=1, padx=6)
+        ttk.Button(controls, text="Review a target folder… (Ctrl+R)", command=self.review_folder).grid(
+            row=0, column=2)
+        ttk.Style(root).configure("Job.Horizontal.TProgressbar", background=PROGRESS_COLOUR)
+        self.progress = ttk.Progressbar(controls, mode="determinate", maximum=100,
+                                        style="Job.Horizontal.TProgressbar")
+        self.progress.grid(row=1, column=0, columnspan=4, sticky="ew", pady=(6, 0))
+        self.progress_text = ttk.Label(controls, text="Ready.")
+        self.progress_text.grid(row=2, column=0, columnspan=4, sticky="w")
+
+        panes = ttk.PanedWindow(root, orient="vertical")
+        panes.grid(row=2, column=0, sticky="nsew", padx=8, pady=(0, 8))
+        log_frame = ttk.Frame(panes)
+        self.log = tk.Text(log_frame, height=7, wrap="word", state="disabled")
+        log_bar = ttk.Scrollbar(log_frame, orient="vertical", command=self.log.yview)
+        self.log.configure(yscrollcommand=log_bar.set)
+        self.log.pack(side="left", fill="both", expand=True)
+        log_bar.pack(side="right", fill="y")
+        self.review = ReviewView(panes, self.cache_root, self.say, self._state)
+        panes.add(log_frame, weight=1)
+        panes.add(self.review, weight=4)
+        root.rowconfigure(2, weight=1)
+        root.columnconfigure(0, weight=1)
+
+    def _bind_keys(self):
+        for key in ("<Control-Return>", "<F5>"):
+            self.root.bind(key, lambda e: self.start())
+        self.root.bind("<Escape>", lambda e: self.stop())
+        self.root.bind("<Control-r>", lambda e: self.review_folder())
+        self.root.bind("<Control-q>", lambda e: self.close())
+
+    def _pick_folder(self, name):
+        chosen = filedialog.askdirectory(initialdir=self.vars[name].get() or None, parent=self.root)
+        if chosen:
+            self.vars[name].set(chosen)
+
+    def _pick_file(self, name):
+        chosen = filedialog.askopenfilename(initialdir=os.path.dirname(self.vars[name].get()) or None,
+                                            parent=self.root)
+        if chosen:
+            self.vars[name].set(chosen)
+
+    # -- messages
+
+    def say(self, text):
+        self.log.configure(state="normal")
+        self.log.insert("end", text + "\n")
+        self.log.see("end")
+        self.log.configure(state="disabled")
+
+    def _state(self, text):
+        # The title tells the state too (for the window list and for scripted use).
+        self.root.title("{} – {}".format(TITLE, text))
+
+    # -- the job
+
+    def values(self):
+        v = {name: var.get().strip() for name, var in self.vars.items()}
+        for name in ("source", "target", "urldb"):
+            v[name] = os.path.abspath(v[name]) if v[name] else v[name]
+        if v["splitter"] and (os.path.sep in v["splitter"] or (os.path.altsep or "/") in v["splitter"]):
+            v["splitter"] = os.path.abspath(v["splitter"])
+        for name in ("workers", "threshold"):
+            try:
+                v[name] = int(v[name])
+            except ValueError:
+                v[name] = None
+        return v
+
+    def remember(self):
+        kept = self.values()
+        kept["geometry"] = self.root.geometry()
+        try:
+            settings.save(kept, self.settings_file)
+        except OSError as exc:
+            self.say("Settings not saved: {}".format(exc))
+
+    def start(self):
+        if self.job is not None:
+            return
+        v = self.values()
+        token = self.env_token or self.token.get().strip()
+        missing = [label for label, ok in (("the source folder", v["source"]), ("the target folder", v["target"]),
+                                            ("the login token (or set ORVANE_TOKEN)", token),
+                                            ("a whole number of workers", v["workers"] is not None),
+                                            ("a whole number as threshold", v["threshold"] is not None)) if not ok]
+        if missing:
+            messagebox.showerror(TITLE, "Enter " + ", ".join(missing) + ".", parent=self.root)
+            return
+        self.remember()
+        os.makedirs(self.jobs_dir, exist_ok=True)
+        events.prune_records(self.jobs_dir)
+        events_path = os.path.join(self.jobs_dir, "{}-{}-{:03d}.jsonl".format(
+            time.strftime("%Y%m%d-%H%M%S"), os.getpid(), int(time.time() * 1000) % 1000))
+        self.events_file = events.EventsFile(events_path).__enter__()
+        self.job = Job(v, token, events_path)
+        self.progress["value"] = 0
+        self.progress_text["text"] = "Checking the job and announcing it…"
+        self.start_button.configure(state="disabled")
+        self.stop_button.configure(state="normal")
+        self.say("— Job: {} → {}".format(v["source"], v["target"]))
+        self._state("splitting")
+        self.job.thread.start()
+
+    def stop(self):
+        job = self.job
+        if job is None or job.cancelled:
+            return
+        if messagebox.askyesno(TITLE, "Stop the job?\n\nThe splitter is ended and the folders it has made "
+                                      "in the target folder are deleted.", parent=self.root):
+            self._cancel()
+
+    def _cancel(self):
+        self.progress_text["text"] = "Stopping: ending the splitter and deleting its partial output…"
+        self._state("stopping")
+        self.job.cancel()
+
+    def close(self):
+        if self.job is not None and not self.closing:
+            if not messagebox.askyesno(TITLE, "A job is running. Stop it and close the window?\n\nThe splitter "
+                                              "is ended and its partial output deleted.", parent=self.root):
+                return
+            self.closing = True
+            if not self.job.cancelled:
+                self._cancel()
+            return  # `tick` closes the window once the job has ended
+        if self.job is None:
+            self.remember()
+            self.review.stop_thumbs.set()
+            self.destroyed = True
+            self.root.destroy()
+
+    def tick(self):
+        try:
+            job = self.job
+            if job is not None:
+                for line in job.messages.take():
+                    self.say(line)
+                job.tick()
+                if not job.cancelled:
+                    self._show_progress(job.record)
+                if job.finished.is_set() and job.messages.lines.empty():
+                    self._ended(job)
+            self.review.tick()
+        finally:
+            if not self.destroyed:
+                self.root.after(TICK_MS, self.tick)
+
+    def _show_progress(self, record):
+        total = record.pages_total()
+        if total:
+            self.progress["value"] = 100.0 * record.pages_done() / total
+        if record.files:
+            self.progress_text["text"] = record.progress_text()
+
+    def _ended(self, job):
+        self.job = None
+        self.events_file.__exit__(None, None, None)
+        self.start_button.configure(state="normal")
+        self.stop_button.configure(state="disabled")
+        job.record.apply_all(job.tail.poll())
+        if job.failure:
+            self.say(job.failure.rstrip())
+        if job.cancelled:
+            self.progress["value"] = 0
+            self.progress_text["text"] = "Stopped. The folders the job had made in the target folder were deleted."
+            self._state("stopped")
+            if self.closing:
+                self.close()
+            return
+        refused = handover.refusal(job.sink)
+        if refused:
+            self.progress_text["text"] = "Job refused: {}".format(refused[0])
+            self._state("refused")
+            messagebox.showerror(TITLE, "The job was refused: {}.\n\n{}".format(*refused), parent=self.root)
+            return
+        if job.failure or not job.sink.done:
+            self.progress_text["text"] = "The job ended without finishing (see the messages)."
+            self._state("failed")
+            return
+        record = job.record
+        if record.files and not record.ended:
+            # The module reports a finished job whatever became of the splitter; its events tell.
+            self.progress_text["text"] = "The splitter ended before it had finished: {} of {} files done " \
+                                         "(see the messages).".format(record.files_done(), len(record.files))
+            self._state("incomplete")
+            self.review.show(record)
+            return
+        self.progress["value"] = 100
+        self._show_progress(record)
+        self.progress_text["text"] = "Done: " + self.progress_text["text"]
+        if record.files:
+            self.review.show(record)
+        else:
+            self._state("done")
+
+    # -- review of an earlier job
+
+    def review_folder(self, target=None):
+        target = target or filedialog.askdirectory(title="Target folder of an earlier job", parent=self.root)
+        if not target:
+            return
+        path = events.latest_record_for(target, self.jobs_dir)
+        if path is None:
+            messagebox.showinfo(TITLE, "No job into {} was run from this window, so there is no record of "
+                                       "where its files were split.".format(target), parent=self.root)
+            return
+        self.say("— Review of {} (job record {})".format(target, path))
+        self.review.show(events.read_record(path))
+
+
+def main(review=None):
+    try:
+        root = tk.Tk()
+    except tk.TclError as exc:
+        sys.stderr.write("orvane gui: cannot open a window: {}\n".format(exc))
+        return 1
+    app = App(root)
+    # The module keeps its folders "database" and "logging" in the working folder: a per-user one,
+    # not wherever the window was started from (all paths are absolute by now).
+    workdir = os.path.join(settings.cache_dir(), "work")
+    os.makedirs(workdir, exist_ok=True)
+    os.chdir(workdir)
+    if review:
+        root.after(200, lambda: app.review_folder(review))
+    root.mainloop()
+    return 0

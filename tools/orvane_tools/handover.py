@@ -1,0 +1,78 @@
+"""The job's messages on their way to the window.
+
+The module calls the sink's `mainPrint` on the job's thread; Tk widgets may only be touched by the
+thread running the Tk main loop. So the sink (the terminal front end's `JobSink`, which also notes
+how the job went) writes into a `MessageQueue`, and the window takes the lines out on its own thread
+in its periodic `after` callback. Nothing here knows about Tk."""
+import queue
+
+from . import frontend
+
+HIDDEN = "<hidden>"
+
+
+class MessageQueue(object):
+    """A write-only text stream whose lines wait in a queue for the UI thread; the login token
+    never passes it, not even inside a longer message."""
+
+    def __init__(self, token=None):
+        self.token = token
+        self.lines = queue.Queue()
+        self.partial = ""
+
+    def write(self, text):
+        if self.token:
+            text = text.replace(self.token, HIDDEN)
+        *whole, self.partial = (self.partial + text).split("\n")
+        for line in whole:
+            self.lines.put(line)
+
+    def flush(self):
+        pass
+
+    def take(self, limit=500):
+        """The lines waiting now (at most ``limit``), oldest first; never blocks."""
+        taken = []
+        while len(taken) < limit:
+            try:
+                taken.append(self.lines.get_nowait())
+            except queue.Empty:
+                break
+        return taken
+
+
+def make_sink(token):
+    """The sink for one job and the queue its messages arrive in."""
+    messages = MessageQueue(token)
+    return frontend.JobSink(messages, token=token), messages
+
+
+# What the user must fix, for each way a job can be refused (keys: the notes of JobSink).
+ADVICE = {
+    "the source folder does not exist": "Choose an existing folder under Source folder.",
+    "the target folder does not exist": "Choose an existing folder under Target folder (it is not created for you).",
+    "the source folder path holds a double quote": "Move the scans to a folder whose path has no \" in it.",
+    "the target folder path holds a double quote": "Choose a target folder whose path has no \" in it.",
+    "some PDF file names have a blank before .pdf":
+        "Rename the files listed in the messages so that no blank stands before \".pdf\", then start again.",
+    "the URL database does not exist": "Choose the URL database file (url.db) under URL database.",
+    "the announcement service refused the login token":
+        "The login token was refused (expired or not valid): get a new one and enter it under Login token "
+        "(or set ORVANE_TOKEN).",
+    "the announcement service could not be reached":
+        "Start the announcement service, or correct the address in the URL database, and check the network.",
+}
+
+
+def refusal(sink):
+    """(what happened, what to fix) for a job that was refused or failed; None for one that finished."""
+    if sink.check_failure:
+        return sink.check_failure, ADVICE.get(sink.check_failure,
+                                              "Correct the number of workers (1 to the processor count).")
+    if sink.exe_missing:
+        return "the splitter program does not exist", "Choose orvaneFun.exe under Splitter."
+    if sink.refusal:
+        return sink.refusal, ADVICE.get(sink.refusal, "")
+    if sink.splitter_failed:
+        return "the splitter stage failed", "Read the error log named in the messages (folder logging)."
+    return None
