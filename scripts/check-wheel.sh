@@ -79,10 +79,7 @@ for carried in "$LIBS"/*; do
     name="$(basename "$carried")"
     grep -qE "^\s*$name => .*/orvane\.libs/$name " <<<"$deps" || { echo "check-wheel: $name is not used" >&2; bad=1; }
 done
-for lib in "$@"; do
-    grep -qF "$lib" <<<"$deps" && { echo "check-wheel: $lib (hidden) is still used" >&2; bad=1; }
-done
 [[ $bad -eq 0 ]] || exit 1
-echo "every library the wheel carries resolves inside $LIBS; no hidden system copy is used"
+echo "every library the wheel carries resolves inside $LIBS"
 ORVANE_PYTHON="$VPY" ORVANE_DEMO_DIR="$DEMO_DIR" bash "$ROOT/scripts/demo.sh"
 ' hide "${HIDE[@]}"
