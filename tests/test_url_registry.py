@@ -152,6 +152,9 @@ class TestNameIsBoundNotFormatted:
             def commit(self):
                 calls.append(("commit", (), {}))
 
+            def close(self):
+                calls.append(("close", (), {}))
+
             def __getattr__(self, name):
                 return getattr(self.real, name)
 
@@ -173,7 +176,8 @@ class TestNameIsBoundNotFormatted:
         assert args[0] == "select * from urldb where url_name = ?"
         assert list(args[1]) == ["3"]
         assert calls[3] == ("fetchall", (), {})
-        assert "commit" not in [c[0] for c in calls]
+        # A rebound connection is only let go: one the front end shares stays open.
+        assert [c[0] for c in calls[4:]] == []
 
 
 class TestFailures:
