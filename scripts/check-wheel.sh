@@ -13,15 +13,44 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-WHEEL="$(readlink -f "${1:?usage: check-wheel.sh WHEEL PYTHON}")"
-PY="${2:?usage: check-wheel.sh WHEEL PYTHON}"
-TAG="$(basename "$WHEEL" | cut -d- -f3)"
-WORK="$ROOT/build/wheel/check-$TAG"
 export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 PIP_PROGRESS_BAR=off
 
 step() { printf '\n== %s\n' "$*"; }
 fail() { echo "check-wheel: $*" >&2; exit 1; }
 
+# The part that runs inside the namespace (the script calls itself through unshare): an empty file
+# over each system library in $HIDE_LIST, then ldd and the demo job.
+inside() {
+    local deps bad=0 carried name lib hide
+    # Never change the machine's own libraries: only in a mount namespace of this script's own.
+    [[ "$(readlink /proc/self/ns/mnt)" != "$OUTER_MOUNT_NS" ]] || fail "not in a private mount namespace"
+    mapfile -t hide <"$HIDE_LIST"
+    for lib in "${hide[@]}"; do mount --bind "$WORK/empty" "$lib"; done
+    echo "hidden: $(stat -c %s "${hide[@]}" | grep -cx 0) of ${#hide[@]} system files are empty here"
+    deps="$(ldd "$EXE")"
+    echo "ldd $EXE:"
+    sed -e "s|$SITE/|site-packages/|g" -e 's/ (0x[0-9a-f]*)//' -e 's/^\s*/    /' <<<"$deps"
+    ! grep -q "not found" <<<"$deps" || { echo "check-wheel: a library is not found" >&2; bad=1; }
+    for carried in "$LIBS"/*; do
+        name="$(basename "$carried")"
+        grep -qE "^\s*$name => .*/orvane\.libs/$name " <<<"$deps" ||
+            { echo "check-wheel: $name is not used" >&2; bad=1; }
+    done
+    [[ $bad -eq 0 ]] || exit 1
+    echo "every library the wheel carries resolves inside $LIBS"
+    ORVANE_PYTHON="$VPY" ORVANE_DEMO_DIR="$WORK/demo" bash "$ROOT/scripts/demo.sh"
+}
+
+if [[ "${1:-}" == --inside ]]; then
+    WORK="$2" EXE="$3" SITE="$4" LIBS="$4/orvane.libs" VPY="$5" HIDE_LIST="$2/hide"
+    inside
+    exit 0
+fi
+
+WHEEL="$(readlink -f "${1:?usage: check-wheel.sh WHEEL PYTHON}")"
+PY="${2:?usage: check-wheel.sh WHEEL PYTHON}"
+TAG="$(basename "$WHEEL" | cut -d- -f3)"
+WORK="$ROOT/build/wheel/check-$TAG"
 rm -rf "$WORK"
 mkdir -p "$WORK"
 step "Fresh environment for $(basename "$WHEEL") ($("$PY" -c 'import sys; print(sys.version.split()[0])'))"
@@ -63,23 +92,6 @@ done
 
 step "In a mount namespace with ${#HIDE[@]} system libraries hidden"
 : >"$WORK/empty"
-DEMO_DIR="$WORK/demo"
-# Runs as root in the namespace; the mounts vanish with it.
-unshare --mount --propagation private env \
-    EMPTY="$WORK/empty" EXE="$EXE" LIBS="$LIBS" SITE="$SITE" VPY="$VPY" ROOT="$ROOT" DEMO_DIR="$DEMO_DIR" \
-    bash -euo pipefail -c '
-for lib in "$@"; do mount --bind "$EMPTY" "$lib"; done
-echo "hidden: $(ls -l "$@" | awk "\$5 == 0" | wc -l) of $# system files are empty here, e.g. $1 ($(stat -c %s "$1") bytes)"
-deps="$(ldd "$EXE")"
-echo "ldd $EXE:"
-sed -e "s|$SITE/|site-packages/|g" -e "s/ (0x[0-9a-f]*)//" -e "s/^\s*/    /" <<<"$deps"
-bad=0
-grep -q "not found" <<<"$deps" && { echo "check-wheel: a library is not found" >&2; bad=1; }
-for carried in "$LIBS"/*; do
-    name="$(basename "$carried")"
-    grep -qE "^\s*$name => .*/orvane\.libs/$name " <<<"$deps" || { echo "check-wheel: $name is not used" >&2; bad=1; }
-done
-[[ $bad -eq 0 ]] || exit 1
-echo "every library the wheel carries resolves inside $LIBS"
-ORVANE_PYTHON="$VPY" ORVANE_DEMO_DIR="$DEMO_DIR" bash "$ROOT/scripts/demo.sh"
-' hide "${HIDE[@]}"
+printf '%s\n' "${HIDE[@]}" >"$WORK/hide"
+OUTER_MOUNT_NS="$(readlink /proc/self/ns/mnt)" \
+    unshare --mount --propagation private bash "${BASH_SOURCE[0]}" --inside "$WORK" "$EXE" "$SITE" "$VPY"
