@@ -12,6 +12,13 @@
 #   import-3.X     fresh venv, pip install ., import Orvane: every other CPython 3.8-3.13 found
 #   sanitize       the module (and the splitter) built with ASan+UBSan on the default python3,
 #                  full test suite with the runtimes preloaded; any report fails the stage
+#   source-install scripts/check-source-install.sh on CPython 3.7: with the PDF libraries' packages
+#                  hidden, `pip install .` stops within 30 s with the one message naming them, and
+#                  the module-only build installs and imports (needs root)
+#   wheel          scripts/build-wheel.sh: the sdist, and built from it a repaired manylinux wheel
+#                  for CPython 3.7 and the default python3; then scripts/check-wheel.sh on each:
+#                  fresh venv, a whole demo job with the system's copies of the libraries the
+#                  wheel carries hidden in a mount namespace (needs root)
 # A failed stage does not stop the later ones; the exit status is non-zero if any failed.
 #
 # Usage: scripts/test.sh [options] [-- extra pytest arguments]
@@ -24,7 +31,9 @@
 #   -h, --help       this text
 # Environment: ORVANE_TEST_TIMEOUT (seconds per test-suite run, default 1500),
 #              ORVANE_SANITIZE_TIMEOUT (default 2400), ORVANE_CASE_TIMEOUT (seconds per test
-#              when pytest-timeout is installed, default 600), ORVANE_WINDOWS_TIMEOUT (default 600).
+#              when pytest-timeout is installed, default 600), ORVANE_WINDOWS_TIMEOUT (default 600),
+#              ORVANE_WHEEL_TIMEOUT (seconds for building the wheels, and for checking each,
+#              default 900).
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -37,6 +46,7 @@ TEST_TIMEOUT="${ORVANE_TEST_TIMEOUT:-1500}"
 SANITIZE_TIMEOUT="${ORVANE_SANITIZE_TIMEOUT:-2400}"
 CASE_TIMEOUT="${ORVANE_CASE_TIMEOUT:-600}"
 WINDOWS_TIMEOUT="${ORVANE_WINDOWS_TIMEOUT:-600}"
+WHEEL_TIMEOUT="${ORVANE_WHEEL_TIMEOUT:-900}"
 
 export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 PIP_PROGRESS_BAR=off
 export PYTHONDONTWRITEBYTECODE=1
@@ -342,6 +352,53 @@ stage_sanitize() {
     return $rc
 }
 
+# The source install on a machine without the PDF libraries; one test in the closing line.
+stage_source_install() {
+    local stage="$1" py="$2" log="$LOGS/source-install.log"
+    [[ -n "$py" ]] || { echo "needs CPython 3.7"; return 1; }
+    [[ $(id -u) -eq 0 ]] || { echo "needs root: the check hides packages in a mount namespace"; return 1; }
+    if timeout -k 30 "$WHEEL_TIMEOUT" bash "$ROOT/scripts/check-source-install.sh" "$py" >"$log" 2>&1 </dev/null; then
+        grep -vE '^WARNING: Location' "$log"
+        echo "1 0 0" >"$LOGS/$stage.counts"
+        return 0
+    fi
+    show_log_failure "$log"
+    echo "0 1 0" >"$LOGS/$stage.counts"
+    return 1
+}
+
+# The wheels of scripts/build-wheel.sh, each installed and run by scripts/check-wheel.sh. Every
+# wheel checked counts as one test in the closing line.
+stage_wheel() {
+    local stage="$1" py="$2"
+    local log="$LOGS/wheel.log" checklog tag wheel python passed=0 failed=0
+    [[ -n "$PY37" && -n "$py" ]] || { echo "needs CPython 3.7 and a default python3"; return 1; }
+    [[ $(id -u) -eq 0 ]] || { echo "needs root: the check hides libraries in a mount namespace"; return 1; }
+    if ! timeout -k 30 "$WHEEL_TIMEOUT" bash "$ROOT/scripts/build-wheel.sh" "$PY37" "$py" >"$log" 2>&1 </dev/null; then
+        echo "build-wheel.sh: FAILED"
+        show_log_failure "$log"
+        return 1
+    fi
+    grep -E '^(== |built in|Fixed-up wheel)|consistent with$|^the following platform tag' "$log"
+    for tag in "cp37|$PY37" "cp3$DEFAULT_MINOR|$py"; do
+        python="${tag#*|}"; tag="${tag%%|*}"
+        wheel="$(ls "$ROOT"/dist/orvane-*-"$tag"-*.whl 2>/dev/null | head -n 1)"
+        checklog="$LOGS/wheel-check-$tag.log"
+        echo
+        echo "check-wheel.sh ${wheel##*/} $python"
+        if [[ -n "$wheel" ]] && timeout -k 30 "$WHEEL_TIMEOUT" bash "$ROOT/scripts/check-wheel.sh" \
+                "$wheel" "$python" >"$checklog" 2>&1 </dev/null; then
+            grep -E '^(hidden:|every library|Summary:|orvane: |== Done)' "$checklog"
+            passed=$((passed + 1))
+        else
+            show_log_failure "$checklog"
+            failed=$((failed + 1))
+        fi
+    done
+    echo "$passed $failed 0" >"$LOGS/$stage.counts"
+    [[ $failed -eq 0 ]]
+}
+
 # ---------------------------------------------------------------- plan
 
 DEFAULT_PY="$(python3 -c 'import sys; print(sys.executable)' 2>/dev/null </dev/null || true)"
@@ -366,6 +423,8 @@ for minor in 8 9 10 11 12 13; do
     [[ -n "$py" ]] && STAGES+=("import-3.$minor|stage_import|$py")
 done
 STAGES+=("sanitize|stage_sanitize|$DEFAULT_PY")
+STAGES+=("source-install|stage_source_install|$PY37")
+STAGES+=("wheel|stage_wheel|$DEFAULT_PY")
 
 echo "Orvane tests: $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo '?') on $(uname -m), $(nproc) cores, CI=${CI:-false}"
 echo "default python3: ${DEFAULT_PY:-none}; CPython 3.7: ${PY37:-none}"

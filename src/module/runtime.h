@@ -147,10 +147,14 @@ class PendingException {
   PyObject* type() const { return type_ ? type_ : Py_None; }
   PyObject* value() const { return value_ ? value_ : Py_None; }
   PyObject* traceback() const { return tb_ ? tb_ : Py_None; }
-  // Sets it pending again and unwinds.
-  [[noreturn]] void reraise() {
+  // Sets it pending again (nothing pending if there was none), without unwinding.
+  void restore() {
     PyErr_Restore(type_, value_, tb_);
     type_ = value_ = tb_ = nullptr;
+  }
+  // Sets it pending again and unwinds.
+  [[noreturn]] void reraise() {
+    restore();
     raise_pending();
   }
 

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Installs a wheel made by scripts/build-wheel.sh into a fresh virtual environment and runs a whole
+# demo job from it (scripts/demo.sh: service, URL database, token, split) with the machine's own
+# copies of the libraries the wheel carries out of reach.
+#
+#   bash scripts/check-wheel.sh WHEEL PYTHON
+#
+# Needs root (a private mount namespace, `unshare --mount`): inside it an empty file is bind-mounted
+# over each system library that the wheel carries a copy of, except those the interpreter itself has
+# loaded for the demo's Python side (they are not the splitter's concern). libqpdf, libjpeg, poppler
+# and poppler-cpp must be among the hidden ones. There, `ldd` of the installed orvaneFun.exe must
+# resolve every carried library inside the environment, and the demo job must finish.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 PIP_PROGRESS_BAR=off
+
+step() { printf '\n== %s\n' "$*"; }
+fail() { echo "check-wheel: $*" >&2; exit 1; }
+
+# The part that runs inside the namespace (the script calls itself through unshare): an empty file
+# over each system library in $HIDE_LIST, then ldd and the demo job.
+inside() {
+    local deps bad=0 carried name lib hide
+    # Never change the machine's own libraries: only in a mount namespace of this script's own.
+    [[ "$(readlink /proc/self/ns/mnt)" != "$OUTER_MOUNT_NS" ]] || fail "not in a private mount namespace"
+    mapfile -t hide <"$HIDE_LIST"
+    for lib in "${hide[@]}"; do mount --bind "$WORK/empty" "$lib"; done
+    echo "hidden: $(stat -c %s "${hide[@]}" | grep -cx 0) of ${#hide[@]} system files are empty here"
+    deps="$(ldd "$EXE")"
+    echo "ldd $EXE:"
+    sed -e "s|$SITE/|site-packages/|g" -e 's/ (0x[0-9a-f]*)//' -e 's/^\s*/    /' <<<"$deps"
+    ! grep -q "not found" <<<"$deps" || { echo "check-wheel: a library is not found" >&2; bad=1; }
+    for carried in "$LIBS"/*; do
+        name="$(basename "$carried")"
+        grep -qE "^\s*$name => .*/orvane\.libs/$name " <<<"$deps" ||
+            { echo "check-wheel: $name is not used" >&2; bad=1; }
+    done
+    [[ $bad -eq 0 ]] || exit 1
+    echo "every library the wheel carries resolves inside $LIBS"
+    ORVANE_PYTHON="$VPY" ORVANE_DEMO_DIR="$WORK/demo" bash "$ROOT/scripts/demo.sh"
+}
+
+if [[ "${1:-}" == --inside ]]; then
+    WORK="$2" EXE="$3" SITE="$4" LIBS="$4/orvane.libs" VPY="$5" HIDE_LIST="$2/hide"
+    inside
+    exit 0
+fi
+
+WHEEL="$(readlink -f "${1:?usage: check-wheel.sh WHEEL PYTHON}")"
+PY="${2:?usage: check-wheel.sh WHEEL PYTHON}"
+TAG="$(basename "$WHEEL" | cut -d- -f3)"
+WORK="$ROOT/build/wheel/check-$TAG"
+rm -rf "$WORK"
+mkdir -p "$WORK"
+step "Fresh environment for $(basename "$WHEEL") ($("$PY" -c 'import sys; print(sys.version.split()[0])'))"
+"$PY" -m venv "$WORK/venv"
+VPY="$WORK/venv/bin/python"
+# --only-binary: nothing may be compiled, the wheel above all.
+"$VPY" -m pip install -q --only-binary :all: "$WHEEL[tools]"
+SITE="$("$VPY" -c 'import sysconfig; print(sysconfig.get_paths()["platlib"])')"
+LIBS="$SITE/orvane.libs"
+# auditwheel moves an executable that needs carried libraries into the package area (where the
+# libraries lie at a fixed place relative to it) and leaves a launcher in bin/ that executes it.
+EXE="$(find "$SITE" -name orvaneFun.exe -type f | head -n 1)"
+[[ -n "$EXE" && -d "$LIBS" ]] || fail "no orvaneFun.exe or orvane.libs in $SITE"
+echo "splitter: $EXE"
+echo "launcher: $WORK/venv/bin/orvaneFun.exe"
+echo "carried:  $(ls "$LIBS" | xargs)"
+
+# The system file of each carried library: its name without the hash auditwheel adds.
+step "System copies to hide"
+LOADED="$("$VPY" -c 'import requests, flask, jwt, sqlite3, ssl, hashlib, zlib, Orvane; print(open("/proc/self/maps").read())' \
+          | awk '{print $6}' | grep '\.so' | xargs -r readlink -f | sort -u)"
+SYSTEM="$(ldconfig -p | awk '/=> \// {print $NF}' | xargs -r readlink -f | sort -u)"
+HIDE=()
+for carried in "$LIBS"/*; do
+    file="$(basename "$carried" | sed -E 's/-[0-9a-f]{8}(\.so)/\1/')"
+    system="$(grep -E "/${file//./\\.}\$" <<<"$SYSTEM" | head -n 1 || true)"
+    if [[ -z "$system" ]]; then
+        echo "  $file: no system copy"
+    elif grep -qxF "$system" <<<"$LOADED"; then
+        echo "  $file: $system (kept: the interpreter has it loaded)"
+    else
+        echo "  $file: $system"
+        HIDE+=("$system")
+    fi
+done
+for must in libqpdf libjpeg libpoppler libpoppler-cpp; do
+    printf '%s\n' "${HIDE[@]}" | grep -q "/$must\.so" || fail "$must is not among the hidden libraries"
+done
+
+step "In a mount namespace with ${#HIDE[@]} system libraries hidden"
+: >"$WORK/empty"
+printf '%s\n' "${HIDE[@]}" >"$WORK/hide"
+OUTER_MOUNT_NS="$(readlink /proc/self/ns/mnt)" \
+    unshare --mount --propagation private bash "${BASH_SOURCE[0]}" --inside "$WORK" "$EXE" "$SITE" "$VPY"
