@@ -162,6 +162,7 @@ class WatchSink(frontend.JobSink):
         self.lines = []
         self.not_split_lines = []
         self.documents = 0
+        self.summary_seen = False
 
     def _print(self, text):
         self.lines.append(text)
@@ -169,6 +170,7 @@ class WatchSink(frontend.JobSink):
             self.not_split_lines.append(text)
         found = SUMMARY_DOCUMENTS.match(text)
         if found:
+            self.summary_seen = True
             self.documents = int(found.group(1))
         frontend.JobSink._print(self, text)
 
@@ -191,12 +193,12 @@ def token_fingerprint(token):
     return hashlib.sha256((token or "").encode("utf-8")).hexdigest()[:16]
 
 
-def output_folders(target, stem, before):
-    """Folders in ``target`` that a job on a source named ``stem`` made since the snapshot
-    ``before``: the splitter names them ``stem`` or ``stem_N``. Only those are deleted when a job is
-    undone, so the output of other jobs writing into the same TARGET stays."""
-    pattern = re.compile(re.escape(stem) + r"(_\d+)?\Z")
-    return sorted(name for name in frontend.list_subfolders(target) - set(before) if pattern.match(name))
+def output_folders(target, name):
+    """The folders in ``target`` a job on the source ``name`` may write: the splitter names them
+    after the file, ``stem`` or ``stem_N``. Only those are snapshot, and only new ones among them
+    deleted when a job is undone, so the output of other jobs writing into TARGET stays."""
+    pattern = re.compile(re.escape(os.path.splitext(name)[0]) + r"(_\d+)?\Z")
+    return {folder for folder in frontend.list_subfolders(target) if pattern.match(folder)}
 
 
 def end_stray_splitters(stage_dir):
@@ -354,6 +356,9 @@ class Watcher(object):
         for folder, what in ((s.inbox, "INBOX"), (s.target, "TARGET")):
             if not os.path.isdir(folder):
                 raise OSError("{} folder does not exist: {}".format(what, folder))
+        if not os.path.isfile(s.splitter):
+            # Every batch would go to the failed folder for it.
+            raise OSError("the splitter program does not exist: {} (give --splitter)".format(s.splitter))
         with InboxLock(s.state_dir):
             self.journal = Journal(os.path.join(s.state_dir, "journal"))
             LOG.info("watching %s into %s; complete files: %s", s.inbox, s.target, self.opener_text)
@@ -388,7 +393,7 @@ class Watcher(object):
         stage_dir = os.path.join(s.state_dir, "staging", job_id)
         record = {"id": job_id, "name": name, "state": CLAIMING, "inbox": os.path.join(s.inbox, name),
                   "stage_dir": stage_dir, "staged": os.path.join(stage_dir, name),
-                  "snapshot": sorted(frontend.list_subfolders(s.target))}
+                  "snapshot": sorted(output_folders(s.target, name))}
         self.journal.save(record)
         crash_point("claiming")
         try:
@@ -480,6 +485,11 @@ class Watcher(object):
     def _decide(self, record, status, summary, sink):
         """Where the source goes and why, from the job's exit status."""
         s = self.settings
+        if status == frontend.EXIT_OK and not sink.summary_seen:
+            # The module ignores how the splitter ended: one killed or crashed on this file says
+            # nothing, and the source must not go to the archive without its documents.
+            status, summary = frontend.EXIT_SPLITTER, "the splitter ended without its summary line " \
+                                                      "(it was ended or crashed); put the file back to retry"
         if status == frontend.EXIT_OK or (status == frontend.EXIT_REFUSED and sink.refused_after_done):
             # (When only the end of the job was refused, the documents are written: done.)
             return {"status": FINISHED, "summary": summary, "documents": sink.documents,
@@ -527,8 +537,7 @@ class Watcher(object):
         self.journal.drop(record)
 
     def _remove_output(self, record):
-        stem = os.path.splitext(record["name"])[0]
-        for name in output_folders(self.settings.target, stem, record["snapshot"]):
+        for name in sorted(output_folders(self.settings.target, record["name"]) - set(record["snapshot"])):
             LOG.info("[%s] deleting partial output %s", record["name"], name)
             shutil.rmtree(os.path.join(self.settings.target, name))
         fsync_dir(self.settings.target)
@@ -627,17 +636,22 @@ def add_arguments(p):
                    help="end once INBOX holds nothing more to split (for a scheduled task)")
 
 
+def open_log(path):
+    """Send the watcher's log to ``path``, rotated at 1 MB with five old files kept; returns the
+    handler (remove it from LOG and close it to stop)."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    handler = logging.handlers.RotatingFileHandler(path, maxBytes=1 << 20, backupCount=5, encoding="utf-8")
+    handler.setFormatter(logging.Formatter("%(asctime)s %(levelname)s %(message)s"))
+    LOG.addHandler(handler)
+    LOG.setLevel(logging.INFO)
+    return handler
+
+
 def run_command(settings, log_file=None, exit_when_idle=False, out=None):
     """`orvane watch` in the foreground: a status line per batch on ``out``, the log in a rotating
     file, Ctrl-C or SIGTERM to stop. Returns the exit status."""
     out = out or sys.stdout
-    os.makedirs(settings.state_dir, exist_ok=True)
-    handler = logging.handlers.RotatingFileHandler(
-        log_file or os.path.join(settings.state_dir, "watch.log"), maxBytes=1 << 20, backupCount=5,
-        encoding="utf-8")
-    handler.setFormatter(logging.Formatter("%(asctime)s %(levelname)s %(message)s"))
-    LOG.addHandler(handler)
-    LOG.setLevel(logging.INFO)
+    handler = open_log(log_file or os.path.join(settings.state_dir, "watch.log"))
 
     def show(batch):
         out.write(format_status(batch) + "\n")
