@@ -3,7 +3,6 @@ files arriving, failing, refused and retried, and a watcher killed at every step
 import os
 import signal
 import subprocess
-import threading
 import time
 
 import pytest

@@ -10,6 +10,7 @@ The window (or any other front end) drives a `Watcher` with `start()` and `stop(
 each batch through its ``on_batch`` callback and of state changes through ``on_state``.
 """
 import collections
+import filecmp
 import hashlib
 import logging
 import logging.handlers
@@ -17,6 +18,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import threading
@@ -391,7 +393,8 @@ class Watcher(object):
         s = self.settings
         job_id = "{}-{}-{}".format(time.strftime("%Y%m%d%H%M%S"), os.getpid(), self.batches)
         stage_dir = os.path.join(s.state_dir, "staging", job_id)
-        record = {"id": job_id, "name": name, "state": CLAIMING, "inbox": os.path.join(s.inbox, name),
+        record = {"id": job_id, "name": name, "state": CLAIMING, "host": socket.gethostname(),
+                  "inbox": os.path.join(s.inbox, name),
                   "stage_dir": stage_dir, "staged": os.path.join(stage_dir, name),
                   "snapshot": sorted(output_folders(s.target, name))}
         self.journal.save(record)
@@ -484,7 +487,6 @@ class Watcher(object):
 
     def _decide(self, record, status, summary, sink):
         """Where the source goes and why, from the job's exit status."""
-        s = self.settings
         if status == frontend.EXIT_OK and not sink.summary_seen:
             # The module ignores how the splitter ended: one killed or crashed on this file says
             # nothing, and the source must not go to the archive without its documents.
@@ -492,8 +494,7 @@ class Watcher(object):
                                                       "(it was ended or crashed); put the file back to retry"
         if status == frontend.EXIT_OK or (status == frontend.EXIT_REFUSED and sink.refused_after_done):
             # (When only the end of the job was refused, the documents are written: done.)
-            return {"status": FINISHED, "summary": summary, "documents": sink.documents,
-                    "dest": os.path.join(s.archive, free_name(s.archive, record["name"]))}
+            return {"status": FINISHED, "summary": summary, "documents": sink.documents}
         reason = [summary] + sink.not_split_lines
         if status == frontend.EXIT_REFUSED:
             reason.append("It goes back to INBOX by itself once the watcher has a new login token.")
@@ -502,21 +503,18 @@ class Watcher(object):
             summary = "NOT SPLIT: " + sink.not_split_lines[0].split(frontend.NOT_SPLIT_MARK, 1)[1]
         return {"status": REFUSED if status == frontend.EXIT_REFUSED else FAILED, "summary": summary,
                 "documents": 0,
-                "dest": os.path.join(s.failed, free_name(s.failed, record["name"])),
                 "reason": "\n".join(reason) + "\n",
                 "token": token_fingerprint(self.token()) if status == frontend.EXIT_REFUSED else None}
 
     def _finish(self, record):
         """Put the source of a decided batch in its last folder; repeatable after a crash."""
-        if record["status"] != FINISHED:
+        failed = record["status"] != FINISHED
+        if failed:
             self._remove_output(record)
-            write_atomic(record["dest"] + ".reason.txt", record["reason"].encode("utf-8"))
         if os.path.exists(record["staged"]):
-            folder = os.path.dirname(record["dest"])
-            if os.path.lexists(record["dest"]):  # taken meanwhile, by a restart's delay
-                record["dest"] = os.path.join(folder, free_name(folder, record["name"]))
-                self.journal.save(record)
-            move_file(record["staged"], record["dest"])
+            self._move(record, record["staged"], self.settings.failed if failed else self.settings.archive, "dest")
+        if failed:
+            write_atomic(record["dest"] + ".reason.txt", record["reason"].encode("utf-8"))
         crash_point("moved")
         _remove_empty(record["stage_dir"])
         if record["status"] == REFUSED:
@@ -531,10 +529,23 @@ class Watcher(object):
         end_stray_splitters(record["stage_dir"])
         self._remove_output(record)
         if os.path.exists(record["staged"]):
-            back = os.path.join(self.settings.inbox, free_name(self.settings.inbox, record["name"]))
-            move_file(record["staged"], back)
+            self._move(record, record["staged"], self.settings.inbox, "back")
         _remove_empty(record["stage_dir"])
         self.journal.drop(record)
+
+    def _move(self, record, src, folder, key):
+        """Move ``src`` into ``folder`` under a free name that is written to the journal first, so
+        that a repeat after a crash finds a copy to another file system already made (and only
+        removes the source) instead of making a second one."""
+        dst = record.get(key)
+        if dst and os.path.isfile(dst) and filecmp.cmp(src, dst, shallow=False):
+            os.remove(src)
+            fsync_dir(os.path.dirname(src))
+            return
+        if not dst or os.path.lexists(dst):
+            record[key] = dst = os.path.join(folder, free_name(folder, record["name"]))
+            self.journal.save(record)
+        move_file(src, dst)
 
     def _remove_output(self, record):
         for name in sorted(output_folders(self.settings.target, record["name"]) - set(record["snapshot"])):
@@ -546,6 +557,11 @@ class Watcher(object):
         """Finish or undo what a stopped watcher left under way."""
         for record in self.journal.records():
             if record["state"] == PARKED:
+                continue
+            if record.get("host") != socket.gethostname():
+                # Its watcher may still be at work there: the lock need not reach across machines.
+                LOG.warning("[%s] left %s by the watcher on %s: start that one to finish it",
+                            record["name"], record["state"], record.get("host"))
                 continue
             LOG.info("[%s] picking up a batch left %s", record["name"], record["state"])
             if record["state"] == FINISHING:
@@ -564,9 +580,8 @@ class Watcher(object):
             if record["state"] != PARKED or record["token"] == current:
                 continue
             if os.path.exists(record["dest"]):
-                back = os.path.join(self.settings.inbox, free_name(self.settings.inbox, record["name"]))
-                move_file(record["dest"], back)
-                self._report(RETRY, os.path.basename(back), "new login token: back in INBOX", 0, None)
+                self._move(record, record["dest"], self.settings.inbox, "back")
+                self._report(RETRY, os.path.basename(record["back"]), "new login token: back in INBOX", 0, None)
             try:
                 os.remove(record["dest"] + ".reason.txt")
             except FileNotFoundError:
