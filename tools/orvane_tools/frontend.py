@@ -229,26 +229,12 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
     sink = JobSink(out, token=token, display=display)
     controller = controller_factory(sink)
 
-    failure = []
-    # The main thread waits on this event rather than on Thread.join: a Ctrl-C that interrupts
-    # join() can leave the thread marked as ended while it still runs (CPython bpo-45274 fallout).
-    finished = threading.Event()
-
-    def job():
-        try:
-            controller.run()
-        except BaseException:
-            failure.append(traceback.format_exc())
-        finally:
-            finished.set()
-
-    worker = threading.Thread(target=job, name="orvane-job", daemon=True)
     cancelled = False
     previous_term = None
     if threading.current_thread() is threading.main_thread():
         previous_term = signal.signal(signal.SIGTERM, _raise_terminate)
     try:
-        worker.start()
+        finished, failure = start_job(controller)
         while not finished.is_set():
             try:
                 if finished.wait(0.25 if not cancelled else 0.5):
@@ -289,6 +275,26 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
     err.write("orvane: {}\n".format(summary))
     err.flush()
     return status
+
+
+def start_job(controller, name="orvane-job"):
+    """Run ``controller.run()`` on a thread of its own; returns the event set when it has ended
+    and the list that then holds the traceback text of an exception that ended it."""
+    failure = []
+    # The caller waits on this event rather than on Thread.join: a Ctrl-C that interrupts join()
+    # can leave the thread marked as ended while it still runs (CPython bpo-45274 fallout).
+    finished = threading.Event()
+
+    def job():
+        try:
+            controller.run()
+        except BaseException:
+            failure.append(traceback.format_exc())
+        finally:
+            finished.set()
+
+    threading.Thread(target=job, name=name, daemon=True).start()
+    return finished, failure
 
 
 def outcome(sink, controller, failure, cancelled):

@@ -23,7 +23,6 @@ import subprocess
 import sys
 import threading
 import time
-import traceback
 
 from . import frontend
 from .watchstate import (STATE_DIR_NAME, AlreadyWatched, InboxLock, Journal, free_name, fsync_dir,
@@ -443,18 +442,7 @@ class Watcher(object):
         # A new object per job: a refused token sets run_code to 0 for good.
         controller = controller_class(record["stage_dir"], s.target, s.workers, s.threshold, token,
                                       s.urldb, s.splitter, sink)
-        failure = []
-        finished = threading.Event()
-
-        def job():
-            try:
-                controller.run()
-            except BaseException:
-                failure.append(traceback.format_exc())
-            finally:
-                finished.set()
-
-        threading.Thread(target=job, name="orvane-watch-job", daemon=True).start()
+        finished, failure = frontend.start_job(controller, "orvane-watch-job")
         stopping_since = None
         while not finished.wait(0.1):
             if os.environ.get("ORVANE_WATCH_CRASH_AT", "").startswith("running") and \
