@@ -12,6 +12,7 @@ each batch through its ``on_batch`` callback and of state changes through ``on_s
 import collections
 import filecmp
 import hashlib
+import itertools
 import logging
 import logging.handlers
 import os
@@ -304,6 +305,7 @@ class Watcher(object):
         self._stop = threading.Event()
         self._thread = None
         self._token_override = None
+        self._claims = itertools.count()
         opens, self.opener_text = pdf_opener(settings.qpdf)
         self.arrivals = Arrivals(opens, settings.settle, settings.damaged_after)
         self.journal = None
@@ -377,8 +379,14 @@ class Watcher(object):
         if not os.path.isdir(self.settings.target):
             self._set_state("waiting: the target folder is missing")
             return 0
+        try:
+            ready = self.arrivals.ready(self.settings.inbox)
+        except OSError as exc:  # a network folder that is away for a while
+            self._set_state("waiting: INBOX cannot be read ({})".format(exc))
+            return 0
+        self._set_state("watching")
         taken = 0
-        for name in self.arrivals.ready(self.settings.inbox):
+        for name in ready:
             if self._stop.is_set():
                 break
             self.arrivals.forget(name)
@@ -390,7 +398,7 @@ class Watcher(object):
     def _batch(self, name):
         """Claim one complete source, run its job and put the source where it belongs."""
         s = self.settings
-        job_id = "{}-{}-{}".format(time.strftime("%Y%m%d%H%M%S"), os.getpid(), self.batches)
+        job_id = "{}-{}-{}".format(time.strftime("%Y%m%d%H%M%S"), os.getpid(), next(self._claims))
         stage_dir = os.path.join(s.state_dir, "staging", job_id)
         record = {"id": job_id, "name": name, "state": CLAIMING, "host": socket.gethostname(),
                   "inbox": os.path.join(s.inbox, name),
@@ -585,15 +593,22 @@ class Watcher(object):
         LOG.info("%s", format_status(batch))
         write_atomic(os.path.join(self.settings.state_dir, "last-batch.txt"),
                      (format_status(batch) + "\n").encode("utf-8"))
-        if self.on_batch is not None:
-            self.on_batch(batch)
+        self._call(self.on_batch, batch)
 
     def _set_state(self, state):
         if state == self.state:
             return
         self.state = state
-        if self.on_state is not None:
-            self.on_state(state)
+        self._call(self.on_state, state)
+
+    @staticmethod
+    def _call(callback, value):
+        # A fault in the window's callback must not stop the watching.
+        if callback is not None:
+            try:
+                callback(value)
+            except Exception:
+                LOG.exception("a status callback failed")
 
 
 def format_status(batch):
