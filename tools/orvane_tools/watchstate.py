@@ -132,8 +132,11 @@ class InboxLock(object):
         try:
             _lock_file(fh)
         except OSError:
-            fh.seek(0)
-            holder = fh.read().strip() or "unknown"
+            try:
+                fh.seek(0)
+                holder = fh.read().strip() or "unknown"
+            except OSError:  # Windows: the locked byte cannot be read either
+                holder = "unknown"
             fh.close()
             raise AlreadyWatched("another watcher already watches this folder (lock {}, held by {})"
                                  .format(self.path, holder))
