@@ -199,8 +199,9 @@ def output_folders(target, name):
     """The folders in ``target`` a job on the source ``name`` may write: the splitter names them
     after the file, ``stem`` or ``stem_N``. Only those are snapshot, and only new ones among them
     deleted when a job is undone, so the output of other jobs writing into TARGET stays."""
-    pattern = re.compile(re.escape(os.path.splitext(name)[0]) + r"(_\d+)?\Z")
-    return {folder for folder in frontend.list_subfolders(target) if pattern.match(folder)}
+    stem = os.path.splitext(name)[0]
+    return {folder for folder in frontend.list_subfolders(target)
+            if folder == stem or (folder.startswith(stem + "_") and folder[len(stem) + 1:].isdigit())}
 
 
 def end_stray_splitters(stage_dir):
