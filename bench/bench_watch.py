@@ -35,6 +35,10 @@ def resident_kib():
     return 0
 
 
+def open_files():
+    return len(os.listdir("/proc/self/fd"))
+
+
 def batch_pdf(n):
     pages = [("doc", "Batch {} - page 1".format(n))]
     if n % 2:
@@ -67,7 +71,8 @@ def start_service(root):
 
 
 def soak(root, db, token, splitter, count):
-    """Batches per minute and {batch number: resident KiB} of one watcher over ``count`` batches."""
+    """Batches per minute, {batch number: (resident KiB, open files)} and the batches not finished
+    of one watcher over ``count`` batches."""
     inbox, target = os.path.join(root, "inbox"), os.path.join(root, "out")
     os.makedirs(inbox)
     os.makedirs(target)
@@ -80,7 +85,7 @@ def soak(root, db, token, splitter, count):
             failed.append(batch)
         n = watcher.batches
         if n in (1, 100, count):
-            memory[n] = resident_kib()
+            memory[n] = (resident_kib(), open_files())
         if n >= count:
             done.set()
         else:
@@ -144,9 +149,11 @@ def main():
             shutil.rmtree(root, ignore_errors=True)
 
     print("orvane watch, {} batches (Python {}.{})".format(args.batches, *sys.version_info[:2]))
-    print("  resident memory: " + ", ".join("batch {}: {} KiB".format(n, kib) for n, kib in sorted(memory.items())))
-    print("  growth from batch 100 to batch {}: {:+d} KiB".format(
-        args.batches, memory[args.batches] - memory.get(100, memory[args.batches])))
+    print("  resident memory: " + ", ".join("batch {}: {} KiB".format(n, kib)
+                                            for n, (kib, _fds) in sorted(memory.items())))
+    first, last = memory.get(100, memory[args.batches]), memory[args.batches]
+    print("  growth from batch 100 to batch {}: {:+d} KiB; open files {} and {}".format(
+        args.batches, last[0] - first[0], first[1], last[1]))
     print("  watcher: {:.1f} batches per minute".format(rate))
     # On a shared machine another program's "end every orvaneFun.exe" can end a splitter: such a
     # batch must go to the failed folder, and is counted here.
