@@ -84,7 +84,7 @@ def soak(root, db, token, splitter, count):
         if batch.status != watch.FINISHED:
             failed.append(batch)
         n = watcher.batches
-        if n in (1, 100, count):
+        if n in (1, 100, count) or n % 250 == 0:
             memory[n] = (resident_kib(), open_files())
         if n >= count:
             done.set()
