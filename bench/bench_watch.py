@@ -8,7 +8,8 @@ into INBOX (written under a hidden name, then renamed in) when the batch before 
 reported. Printed: resident memory at batch 100 and at the last batch, the batches per minute, and
 the same batches through `orvane split` one by one (one command per batch, its own source folder)
 as the peer measured in the same run, with the ratio of the two rates (above 1: the watcher is
-faster). Memory is flat when the last figure stays within a few hundred KiB of the first.
+faster). Memory is flat when the last figure stays within a few hundred KiB of the first; the same
+batches run as bare module jobs in this process afterwards show what the module's jobs alone add.
 """
 import argparse
 import os
@@ -22,7 +23,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 
-from orvane_tools import samples, tokens, urldb, watch  # noqa: E402
+from orvane_tools import frontend, samples, tokens, urldb, watch  # noqa: E402
 
 SECRET = "bench-secret-0123456789abcdef0123456789abcdef"
 
@@ -107,6 +108,34 @@ def soak(root, db, token, splitter, count):
     return count / elapsed * 60, memory, failed
 
 
+def bare_jobs(root, db, token, splitter, count):
+    """The same batches as bare module jobs in this process, one after the other (no watching, no
+    journal, no moves): batches per minute and {batch number: (resident KiB, open files)}."""
+    import io
+    import Orvane
+
+    target = os.path.join(root, "bare-out")
+    os.makedirs(target)
+    memory = {}
+    started = time.monotonic()
+    for n in range(1, count + 1):
+        src = os.path.join(root, "bare-src", str(n))
+        os.makedirs(src)
+        drop(src, n)
+        sink = frontend.JobSink(io.StringIO(), token=token)
+        finished, _failure = frontend.start_job(Orvane.orvaneClass(src, target, 1, 19, token, db, splitter, sink))
+        finished.wait()
+        if n in (1, 100, count) or n % 250 == 0:
+            memory[n] = (resident_kib(), open_files())
+    return count / (time.monotonic() - started) * 60, memory
+
+
+def growth(memory, count):
+    first, last = memory.get(100, memory[count]), memory[count]
+    return "growth from batch 100 to batch {}: {:+d} KiB; open files {} and {}".format(
+        count, last[0] - first[0], first[1], last[1])
+
+
 def peer(root, db, token, splitter, count):
     """Batches per minute of `orvane split`, one command per batch."""
     env = dict(os.environ, PYTHONPATH=os.path.join(ROOT, "tools"), ORVANE_TOKEN=token)
@@ -141,6 +170,7 @@ def main():
     try:
         token = tokens.issue(SECRET, "soak", 24 * 3600)
         rate, memory, failed = soak(root, db, token, args.splitter, args.batches)
+        bare_rate, bare_memory = bare_jobs(root, db, token, args.splitter, args.batches)
         peer_rate = peer(root, db, token, args.splitter, args.peer)
     finally:
         service.terminate()
@@ -151,9 +181,7 @@ def main():
     print("orvane watch, {} batches (Python {}.{})".format(args.batches, *sys.version_info[:2]))
     print("  resident memory: " + ", ".join("batch {}: {} KiB".format(n, kib)
                                             for n, (kib, _fds) in sorted(memory.items())))
-    first, last = memory.get(100, memory[args.batches]), memory[args.batches]
-    print("  growth from batch 100 to batch {}: {:+d} KiB; open files {} and {}".format(
-        args.batches, last[0] - first[0], first[1], last[1]))
+    print("  " + growth(memory, args.batches))
     print("  watcher: {:.1f} batches per minute".format(rate))
     # On a shared machine another program's "end every orvaneFun.exe" can end a splitter: such a
     # batch must go to the failed folder, and is counted here.
@@ -161,6 +189,11 @@ def main():
                                                                      for b in failed[:5])))
     print("  peer, `orvane split` per batch ({} batches): {:.1f} batches per minute".format(args.peer, peer_rate))
     print("  ratio watcher / peer: {:.2f}".format(rate / peer_rate))
+    print("the same batches as bare module jobs in this process, after the watcher:")
+    print("  resident memory: " + ", ".join("batch {}: {} KiB".format(n, kib)
+                                            for n, (kib, _fds) in sorted(bare_memory.items())))
+    print("  " + growth(bare_memory, args.batches))
+    print("  {:.1f} batches per minute; ratio watcher / bare jobs: {:.2f}".format(bare_rate, rate / bare_rate))
     if args.keep:
         print("  run folder kept: " + root)
 
