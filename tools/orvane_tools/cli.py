@@ -9,7 +9,7 @@ from . import frontend
 
 TOKEN_ENV = "ORVANE_TOKEN"
 SECRET_ENV = "ORVANE_SECRET"
-SPLITTER_NAME = "orvaneFun.exe"
+SPLITTER_NAME = frontend.SPLITTER_NAME
 
 EPILOG_SPLIT = """\
 exit status:
@@ -60,23 +60,22 @@ def build_parser():
         epilog=EPILOG_SPLIT, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("source", metavar="SOURCE", help="folder holding the scanned PDF files")
     p.add_argument("target", metavar="TARGET", help="existing folder that receives the split documents")
-    p.add_argument("-w", "--workers", type=_non_negative, default=_default_workers(), metavar="N",
-                   help="worker count for the splitter, 1 to the processor count "
-                        "(default: processor count minus one, at least 1: %(default)s)")
-    p.add_argument("-t", "--threshold", type=_non_negative, default=19, metavar="T",
-                   help="colour threshold of a separator sheet, 0-255 chroma (default: %(default)s)")
-    p.add_argument("--token", metavar="TOKEN",
-                   help="login token; better set it in the environment variable {} so that other "
-                        "users cannot read it from the process list".format(TOKEN_ENV))
-    p.add_argument("--token-file", metavar="FILE", help="read the login token from the first line of FILE")
-    p.add_argument("--urldb", default="url.db", metavar="PATH",
-                   help="URL database naming the announcement endpoint (default: %(default)s)")
-    p.add_argument("--splitter", metavar="PATH",
-                   help="splitter program (default: {} found on PATH)".format(SPLITTER_NAME))
-    p.add_argument("--workdir", metavar="DIR",
-                   help="folder for the module's 'database' and 'logging' folders (default: current)")
+    _job_options(p)
     p.add_argument("--no-progress", action="store_true", help="no progress line, even on a terminal")
     p.set_defaults(func=cmd_split, subparser=p)
+
+    p = sub.add_parser(
+        "watch", help="split every PDF file dropped into a folder, as it arrives",
+        description="Watch INBOX and run one split job for each PDF file once it is complete; the\n"
+                    "source then goes to the archive, or to the failed folder with NAME.reason.txt.\n"
+                    "Stop with Ctrl-C or SIGTERM: a batch under way is undone and put back.",
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("inbox", metavar="INBOX", help="folder the scanner saves into")
+    p.add_argument("target", metavar="TARGET", help="existing folder that receives the split documents")
+    _job_options(p)
+    from .watch import add_arguments as watch_arguments
+    watch_arguments(p)
+    p.set_defaults(func=cmd_watch, subparser=p)
 
     p = sub.add_parser(
         "standalone", help="run the module's stand-alone block (its fixed-default job)",
@@ -134,6 +133,25 @@ def build_parser():
     return parser
 
 
+def _job_options(p):
+    """The options of one split job, shared by `split` and `watch`."""
+    p.add_argument("-w", "--workers", type=_non_negative, default=_default_workers(), metavar="N",
+                   help="worker count for the splitter, 1 to the processor count "
+                        "(default: processor count minus one, at least 1: %(default)s)")
+    p.add_argument("-t", "--threshold", type=_non_negative, default=19, metavar="T",
+                   help="colour threshold of a separator sheet, 0-255 chroma (default: %(default)s)")
+    p.add_argument("--token", metavar="TOKEN",
+                   help="login token; better set it in the environment variable {} so that other "
+                        "users cannot read it from the process list".format(TOKEN_ENV))
+    p.add_argument("--token-file", metavar="FILE", help="read the login token from the first line of FILE")
+    p.add_argument("--urldb", default="url.db", metavar="PATH",
+                   help="URL database naming the announcement endpoint (default: %(default)s)")
+    p.add_argument("--splitter", metavar="PATH",
+                   help="splitter program (default: {} found on PATH)".format(SPLITTER_NAME))
+    p.add_argument("--workdir", metavar="DIR",
+                   help="folder for the module's 'database' and 'logging' folders (default: current)")
+
+
 def _secret_options(p):
     p.add_argument("--secret-file", metavar="FILE", help="read the token secret from the first line of FILE")
     p.add_argument("--secret", help="token secret (prefer --secret-file or the environment variable {})"
@@ -162,7 +180,9 @@ def _port(text):
     return value
 
 
-def cmd_split(args, parser):
+def _job_inputs(args, parser):
+    """(exit status or None, token, splitter, URL database) of the job(s) the command line asks for,
+    checked as far as they can be before a job runs."""
     if args.token_file:
         token = _read_secret_file(args.token_file)
     else:
@@ -171,7 +191,7 @@ def cmd_split(args, parser):
         parser.error("no login token: set {} (or give --token-file FILE)".format(TOKEN_ENV))
     splitter = args.splitter or shutil.which(SPLITTER_NAME) or SPLITTER_NAME
     # Paths are taken relative to where the command was given, before any change of folder.
-    src, dst, urldb = (os.path.abspath(p) for p in (args.source, args.target, args.urldb))
+    urldb = os.path.abspath(args.urldb)
     if os.path.sep in splitter or (os.path.altsep and os.path.altsep in splitter):
         splitter = os.path.abspath(splitter)
 
@@ -181,28 +201,57 @@ def cmd_split(args, parser):
             endpoint = urls.lookup(urldb)
         except sqlite3.Error as exc:
             sys.stderr.write("orvane: {} is not a URL database: {}\n".format(urldb, exc))
-            return frontend.EXIT_REFUSED
+            return frontend.EXIT_REFUSED, None, None, None
         if not endpoint:
             # The module skips the announcement when the name is missing; a job must not run unannounced.
             sys.stderr.write("orvane: {} registers no 'commit' endpoint (orvane urldb {} --url URL)\n"
                              .format(urldb, urldb))
-            return frontend.EXIT_REFUSED
+            return frontend.EXIT_REFUSED, None, None, None
 
     try:
-        import Orvane
+        import Orvane  # noqa: F401
     except ImportError as exc:
         sys.stderr.write("orvane: cannot import the Orvane module: {}\n".format(exc))
-        return frontend.EXIT_ERROR
+        return frontend.EXIT_ERROR, None, None, None
+    return None, token, splitter, urldb
 
+
+def _enter_workdir(args):
     if args.workdir:
         os.makedirs(args.workdir, exist_ok=True)
         os.chdir(args.workdir)
+
+
+def cmd_split(args, parser):
+    status, token, splitter, urldb = _job_inputs(args, parser)
+    if status is not None:
+        return status
+    import Orvane
+
+    src, dst = (os.path.abspath(p) for p in (args.source, args.target))
+    _enter_workdir(args)
 
     def controller(sink):
         return Orvane.orvaneClass(src, dst, args.workers, args.threshold, token, urldb, splitter, sink)
 
     progress = None if not args.no_progress else False
     return frontend.run_job(controller, src, dst, token, progress=progress)
+
+
+def cmd_watch(args, parser):
+    from . import watch
+
+    status, token, splitter, urldb = _job_inputs(args, parser)
+    if status is not None:
+        return status
+    if args.token_file:
+        token = watch.TokenFile(args.token_file, _read_secret_file, token)
+    settings = watch.Settings(args.inbox, args.target, token, urldb, splitter, archive=args.archive,
+                              failed=args.failed, workers=args.workers, threshold=args.threshold,
+                              settle=args.settle, poll=args.poll, damaged_after=args.damaged_after)
+    log_file = os.path.abspath(args.log) if args.log else None
+    _enter_workdir(args)
+    return watch.run_command(settings, log_file, args.exit_when_idle)
 
 
 def cmd_standalone(args, parser):

@@ -19,6 +19,8 @@ EXIT_SPLITTER = 5     # the splitter stage failed; the module wrote an error log
 EXIT_INCOMPLETE = 6   # the job ran, but the splitter named source files it could not split
 EXIT_CANCELLED = 130  # stopped by Ctrl-C (128 + SIGINT), partial output deleted
 
+SPLITTER_NAME = "orvaneFun.exe"
+
 # The module's own message texts that tell how a job went.
 MSG_DONE = "执行完成"
 MSG_SPLITTER_STARTING = "执行exe信息"
@@ -176,13 +178,11 @@ def list_subfolders(folder):
     return {n for n in names if os.path.isdir(os.path.join(folder, n))}
 
 
-def splitter_children(pid=None, name="orvaneFun.exe"):
-    """Pids of running processes named ``name`` below process ``pid`` (Linux /proc; else empty)."""
-    pid = os.getpid() if pid is None else pid
+def process_table():
+    """``{pid: (parent pid, name)}`` of the live processes (Linux /proc; elsewhere empty)."""
+    table = {}
     if not os.path.isdir("/proc/self"):
-        return []
-    parents = {}
-    names = {}
+        return table
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
@@ -196,19 +196,25 @@ def splitter_children(pid=None, name="orvaneFun.exe"):
         fields = stat[close + 2:].split()
         if len(fields) < 2 or fields[0] == "Z":
             continue
-        parents[int(entry)] = int(fields[1])
-        names[int(entry)] = stat[stat.find("(") + 1:close]
+        table[int(entry)] = (int(fields[1]), stat[stat.find("(") + 1:close])
+    return table
+
+
+def splitter_children(pid=None, name=SPLITTER_NAME):
+    """Pids of running processes named ``name`` below process ``pid`` (Linux /proc; else empty)."""
+    pid = os.getpid() if pid is None else pid
+    table = process_table()
     found = []
-    for child, comm in names.items():
+    for child, (_parent, comm) in table.items():
         if comm != name:
             continue
-        up = parents.get(child)
+        up = table[child][0]
         seen = 0
         while up and seen < 64:
             if up == pid:
                 found.append(child)
                 break
-            up = parents.get(up)
+            up = table.get(up, (0, None))[0]
             seen += 1
     return found
 
@@ -235,20 +241,6 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
     sink = JobSink(out, token=token, display=display)
     controller = controller_factory(sink)
 
-    failure = []
-    # The main thread waits on this event rather than on Thread.join: a Ctrl-C that interrupts
-    # join() can leave the thread marked as ended while it still runs (CPython bpo-45274 fallout).
-    finished = threading.Event()
-
-    def job():
-        try:
-            controller.run()
-        except BaseException:
-            failure.append(traceback.format_exc())
-        finally:
-            finished.set()
-
-    worker = threading.Thread(target=job, name="orvane-job", daemon=True)
     cancelled = False
     previous_term = None
     if threading.current_thread() is threading.main_thread():
@@ -256,7 +248,7 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
     if events_file is not None:
         events_file.__enter__()
     try:
-        worker.start()
+        finished, failure = start_job(controller)
         while not finished.is_set():
             try:
                 if finished.wait(0.25 if not cancelled else 0.5):
@@ -299,6 +291,26 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
     err.write("orvane: {}\n".format(summary))
     err.flush()
     return status
+
+
+def start_job(controller, name="orvane-job"):
+    """Run ``controller.run()`` on a thread of its own; returns the event set when it has ended
+    and the list that then holds the traceback text of an exception that ended it."""
+    failure = []
+    # The caller waits on this event rather than on Thread.join: a Ctrl-C that interrupts join()
+    # can leave the thread marked as ended while it still runs (CPython bpo-45274 fallout).
+    finished = threading.Event()
+
+    def job():
+        try:
+            controller.run()
+        except BaseException:
+            failure.append(traceback.format_exc())
+        finally:
+            finished.set()
+
+    threading.Thread(target=job, name=name, daemon=True).start()
+    return finished, failure
 
 
 def outcome(sink, controller, failure, cancelled):
