@@ -1,6 +1,8 @@
 #include "detect.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 namespace orvane {
 
@@ -10,6 +12,24 @@ constexpr int kHueBins = 36;      // 10 degrees each
 constexpr int kHueWindow = 4;     // the dominant colour may spread over 40 degrees
 constexpr int kLumBuckets = 64;   // lightness in steps of 4
 constexpr int kLumSpread = 10;    // +-40 lightness around the median
+constexpr int kSatBuckets = 64;   // saturation chroma / max(R,G,B) in steps of 1/64
+constexpr int kSatSpread = 4;     // +-1/16 around the median ...
+constexpr int kSatEvenPercent = 85;  // ... holds this much of the colour
+constexpr int kLightFloor = 160;  // separator paper is light: max(R,G,B) of its colour
+constexpr int kDarkFloor = 96;    // an uncoloured pixel darker than this may be scanner backing
+constexpr int kMinAreaPercent = 60;  // what is left of the inspected area beside the backing
+constexpr int kUnsureShare = 5;   // per cent of the area either side of the bar
+constexpr int kUnsureChroma = 8;  // chroma either side of the threshold
+// The file's paper: ordinary pages whose most common colour is light, pale and
+// covers at least half of what was read of them.
+constexpr int kPaperLight = 180;
+constexpr int kPaperChroma = 64;
+
+inline int chromaOf(const std::uint8_t* p) {
+    return std::max(p[0], std::max(p[1], p[2])) - std::min(p[0], std::min(p[1], p[2]));
+}
+
+inline int lumOf(const std::uint8_t* p) { return (77 * p[0] + 150 * p[1] + 29 * p[2]) >> 8; }
 
 // Hue in degrees, 0..359, of a pixel whose chroma c = mx - mn is > 0.
 inline int hueOf(int r, int g, int b, int mx, int c) {
@@ -25,6 +45,34 @@ inline int hueOf(int r, int g, int b, int mx, int c) {
     if (h >= 360) h -= 360;
     return h;
 }
+
+inline int hueBinOf(const std::uint8_t* p, int c) {
+    return hueOf(p[0], p[1], p[2], std::max(p[0], std::max(p[1], p[2])), c) / (360 / kHueBins);
+}
+
+inline bool inWindow(int bin, int start) { return (bin - start + kHueBins) % kHueBins < kHueWindow; }
+
+// First index at which the running sum of `h` reaches half of `sum`.
+template <class Histogram>
+int medianOf(const Histogram& h, std::uint64_t sum) {
+    std::uint64_t run = 0;
+    for (std::size_t i = 0; i < h.size(); ++i) {
+        run += h[i];
+        if (run * 2 >= sum) return static_cast<int>(i);
+    }
+    return 0;
+}
+
+template <class Histogram>
+std::uint64_t around(const Histogram& h, int centre, int spread) {
+    std::uint64_t sum = 0;
+    for (int i = std::max(0, centre - spread);
+         i <= std::min(static_cast<int>(h.size()) - 1, centre + spread); ++i)
+        sum += h[static_cast<std::size_t>(i)];
+    return sum;
+}
+
+bool within(double value, double bar, double band) { return value > bar - band && value < bar + band; }
 
 }  // namespace
 
@@ -45,52 +93,158 @@ PageJudge::PageJudge(int width, int height, int threshold)
     cx1_ = width_ - width_ / 4;
     cy0_ = height_ / 4;
     cy1_ = height_ - height_ / 4;
+    rgb_.resize(static_cast<std::size_t>(width_) * 3 * static_cast<std::size_t>(y1_));
+    cellX_.assign(static_cast<std::size_t>(width_), 0);
+    for (int x = x0_; x < x1_; ++x)
+        cellX_[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>((x - x0_) * kCellsX / (x1_ - x0_));
+    cellWeight_.assign(kCellsX * kCellsY, 0);
+    cellLight_.assign(kCellsX * kCellsY, 0);
+    cellDirty_.assign(kCellsX * kCellsY, 0);
     for (int y = y0_; y < y1_; ++y) {
         const bool coreRow = y >= cy0_ && y < cy1_;
-        for (int x = x0_; x < x1_; ++x) total_ += (coreRow && x >= cx0_ && x < cx1_) ? 2u : 1u;
+        for (int x = x0_; x < x1_; ++x) {
+            const unsigned w = weight(x, coreRow);
+            total_ += w;
+            cellWeight_[static_cast<std::size_t>(cellRow(y) * kCellsX + cellX_[static_cast<std::size_t>(x)])] += w;
+        }
     }
 }
 
 bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
-    if (settled_) return false;
+    if (settled_ || y >= y1_) return false;
     rowsRead_ = y + 1;
-    if (y < y0_ || y >= y1_) return y + 1 < y1_;
+    std::memcpy(at(0, y), rgb, static_cast<std::size_t>(width_) * 3);
+    if (y < y0_) return true;
+    // A light uncoloured pixel can never count for the colour of a sheet nor
+    // be scanner backing: it is other content for certain.
     const bool coreRow = y >= cy0_ && y < cy1_;
+    std::uint32_t* light = cellLight_.data() + cellRow(y) * kCellsX;
     const std::uint8_t* p = rgb + 3 * x0_;
-    for (int x = x0_; x < x1_; ++x, p += 3) {
-        const unsigned w = (coreRow && x >= cx0_ && x < cx1_) ? 2u : 1u;
-        seen_ += w;
-        const int r = p[0], g = p[1], b = p[2];
-        const int mx = std::max(r, std::max(g, b));
-        const int mn = std::min(r, std::min(g, b));
-        const int c = mx - mn;
-        if (c <= threshold_) {
-            uncoloured_ += w;
-            continue;
+    for (int x = x0_; x < x1_; ++x, p += 3)
+        if (chromaOf(p) <= threshold_ && lumOf(p) >= kDarkFloor)
+            light[cellX_[static_cast<std::size_t>(x)]] += weight(x, coreRow);
+    // Once a cell holds more of it than a clean cell may, the cell is
+    // certainly not clean. Other content running right across the page (a
+    // white page, a sheet that covers half of the bed) or covering more
+    // than a separator may carry settles the verdict.
+    bool band = true, any = false;
+    for (int cx = 0; cx < kCellsX; ++cx) {
+        const std::size_t c = static_cast<std::size_t>(cellRow(y) * kCellsX + cx);
+        if (!cellWeight_[c]) continue;
+        any = true;
+        if (!cellDirty_[c] && std::uint64_t(cellLight_[c]) * 100 > std::uint64_t(cellWeight_[c]) * kCellOtherPercent) {
+            cellDirty_[c] = 1;
+            dirty_ += cellWeight_[c];
         }
-        const int bin = hueOf(r, g, b, mx, c) / (360 / kHueBins);
-        const int lum = (77 * r + 150 * g + 29 * b) >> 8;
-        hist_[bin][lum >> 2] += w;
-        hueWeight_[bin] += w;
+        band = band && cellDirty_[c];
     }
-    // An uncoloured pixel can never count for the dominant colour: once they
-    // weigh more than a separator may hold, the verdict is certain.
-    if (uncoloured_ * 100 > total_ * (100 - kSeparatorPercent)) settled_ = true;
+    if ((any && band) || dirty_ * 100 > total_ * (100 - kSeparatorPercent)) settled_ = true;
     return !settled_ && y + 1 < y1_;
+}
+
+// Dark uncoloured pixels joined to the edge of the picture (the feeder's
+// backing around a skewed sheet, a dark scanner lid), and their neighbours
+// (where the JPEG blurs backing and paper together): 1 in the result.
+std::vector<std::uint8_t> PageJudge::backing() const {
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(width_) * static_cast<std::size_t>(y1_), 0);
+    std::vector<int> todo;
+    auto visit = [&](int x, int y) {
+        if (x < 0 || y < 0 || x >= width_ || y >= y1_) return;
+        const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
+        const std::uint8_t* p = at(x, y);
+        if (mask[i] || chromaOf(p) > threshold_ || lumOf(p) >= kDarkFloor) return;
+        mask[i] = 1;
+        todo.push_back(static_cast<int>(i));
+    };
+    for (int x = 0; x < width_; ++x) {
+        visit(x, 0);
+        visit(x, y1_ - 1);
+    }
+    for (int y = 0; y < y1_; ++y) {
+        visit(0, y);
+        visit(width_ - 1, y);
+    }
+    while (!todo.empty()) {
+        const int i = todo.back();
+        todo.pop_back();
+        const int x = i % width_, y = i / width_;
+        visit(x - 1, y);
+        visit(x + 1, y);
+        visit(x, y - 1);
+        visit(x, y + 1);
+    }
+    std::vector<std::uint8_t> grown(mask);
+    for (int y = 0; y < y1_; ++y)
+        for (int x = 0; x < width_; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
+            if ((x > 0 && mask[i - 1]) || (x + 1 < width_ && mask[i + 1]) || (y > 0 && mask[i - width_]) ||
+                (y + 1 < y1_ && mask[i + width_]))
+                grown[i] = 1;
+        }
+    return grown;
+}
+
+// The most common colour of the area read (in steps of 16 a channel, then
+// averaged over its neighbourhood), and the share of the area it covers.
+void PageJudge::findPaper(PageLook& look) const {
+    std::vector<std::uint32_t> bins(16 * 16 * 16, 0);
+    auto binOf = [](const std::uint8_t* p) { return (p[0] >> 4) * 256 + (p[1] >> 4) * 16 + (p[2] >> 4); };
+    const int rows = std::min(rowsRead_, y1_);
+    for (int y = y0_; y < rows; ++y)
+        for (int x = x0_; x < x1_; ++x) ++bins[static_cast<std::size_t>(binOf(at(x, y)))];
+    const int mode = static_cast<int>(std::max_element(bins.begin(), bins.end()) - bins.begin());
+    std::uint64_t sum[3] = {0, 0, 0}, near = 0, all = 0;
+    for (int y = y0_; y < rows; ++y)
+        for (int x = x0_; x < x1_; ++x) {
+            const std::uint8_t* p = at(x, y);
+            const int b = binOf(p);
+            ++all;
+            if (std::abs(b / 256 - mode / 256) > 1 || std::abs(b / 16 % 16 - mode / 16 % 16) > 1 ||
+                std::abs(b % 16 - mode % 16) > 1)
+                continue;
+            ++near;
+            for (int k = 0; k < 3; ++k) sum[k] += p[k];
+        }
+    if (!near) return;
+    for (int k = 0; k < 3; ++k) look.paper[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(sum[k] / near);
+    look.paperShare = static_cast<double>(near) / static_cast<double>(all);
 }
 
 PageLook PageJudge::finish() const {
     PageLook look;
     look.rowsRead = rowsRead_;
     look.height = height_;
-    if (total_ == 0 || seen_ == 0) return look;
+    if (total_ == 0 || rowsRead_ <= y0_) return look;
+    findPaper(look);
+    if (settled_ || rowsRead_ < y1_) return look;
+
+    // The scanner's backing is no part of the sheet: left out of the area.
+    const std::vector<std::uint8_t> back = backing();
+    auto isBacking = [&](int x, int y) { return back[static_cast<std::size_t>(y) * width_ + x] != 0; };
 
     // Dominant hue: the circular window of kHueWindow bins with most weight.
+    std::array<std::array<std::uint32_t, kLumBuckets>, kHueBins> hist{};
+    std::array<std::uint64_t, kHueBins> hueWeight{};
+    std::uint64_t area = 0;
+    for (int y = y0_; y < y1_; ++y) {
+        const bool coreRow = y >= cy0_ && y < cy1_;
+        for (int x = x0_; x < x1_; ++x) {
+            if (isBacking(x, y)) continue;
+            const unsigned w = weight(x, coreRow);
+            area += w;
+            const std::uint8_t* p = at(x, y);
+            const int c = chromaOf(p);
+            if (c <= threshold_) continue;
+            const int bin = hueBinOf(p, c);
+            hist[static_cast<std::size_t>(bin)][static_cast<std::size_t>(lumOf(p) >> 2)] += w;
+            hueWeight[static_cast<std::size_t>(bin)] += w;
+        }
+    }
     int best = -1;
     std::uint64_t bestWeight = 0;
     for (int s = 0; s < kHueBins; ++s) {
         std::uint64_t sum = 0;
-        for (int k = 0; k < kHueWindow; ++k) sum += hueWeight_[(s + k) % kHueBins];
+        for (int k = 0; k < kHueWindow; ++k) sum += hueWeight[static_cast<std::size_t>((s + k) % kHueBins)];
         if (sum > bestWeight) {
             bestWeight = sum;
             best = s;
@@ -99,29 +253,85 @@ PageLook PageJudge::finish() const {
     if (best < 0) return look;
     look.hue = (best * (360 / kHueBins) + kHueWindow * (360 / kHueBins) / 2) % 360;
 
-    // Paper is evenly lit; a photograph is not. Keep only the pixels of the
-    // dominant hue whose lightness is near the median lightness of that hue.
+    // Paper is evenly lit; a photograph is not. The colour is the pixels of
+    // the dominant hue whose lightness is near the median lightness of that hue.
     std::array<std::uint64_t, kLumBuckets> lum{};
     for (int k = 0; k < kHueWindow; ++k)
-        for (int l = 0; l < kLumBuckets; ++l) lum[l] += hist_[(best + k) % kHueBins][l];
-    const std::uint64_t half = (bestWeight + 1) / 2;
-    std::uint64_t run = 0;
-    int median = 0;
-    for (int l = 0; l < kLumBuckets; ++l) {
-        run += lum[l];
-        if (run >= half) {
-            median = l;
-            break;
+        for (int l = 0; l < kLumBuckets; ++l) lum[static_cast<std::size_t>(l)] += hist[static_cast<std::size_t>((best + k) % kHueBins)][static_cast<std::size_t>(l)];
+    const int median = medianOf(lum, bestWeight);
+
+    // Which cells are clean, and how even the colour's saturation is: paper
+    // shaded by uneven light keeps its saturation, a sky does not.
+    std::vector<std::uint64_t> other(static_cast<std::size_t>(kCellsX * kCellsY), 0);
+    std::array<std::uint64_t, kSatBuckets + 1> sat{};
+    std::uint64_t matched = 0, sum[3] = {0, 0, 0};
+    for (int y = y0_; y < y1_; ++y) {
+        const bool coreRow = y >= cy0_ && y < cy1_;
+        for (int x = x0_; x < x1_; ++x) {
+            if (isBacking(x, y)) continue;
+            const unsigned w = weight(x, coreRow);
+            const std::uint8_t* p = at(x, y);
+            const int c = chromaOf(p);
+            if (c > threshold_ && inWindow(hueBinOf(p, c), best) && std::abs((lumOf(p) >> 2) - median) <= kLumSpread) {
+                matched += w;
+                sat[static_cast<std::size_t>(c * kSatBuckets / std::max(p[0], std::max(p[1], p[2])))] += w;
+                for (int k = 0; k < 3; ++k) sum[k] += std::uint64_t(p[k]) * w;
+            } else {
+                other[static_cast<std::size_t>(cellRow(y) * kCellsX + cellX_[static_cast<std::size_t>(x)])] += w;
+            }
         }
     }
-    std::uint64_t matched = 0;
-    for (int l = std::max(0, median - kLumSpread);
-         l <= std::min(kLumBuckets - 1, median + kLumSpread); ++l)
-        matched += lum[l];
+    if (!matched || !area) return look;
+    std::uint64_t clean = 0;
+    for (std::size_t c = 0; c < other.size(); ++c)
+        if (other[c] * 100 <= std::uint64_t(cellWeight_[c]) * kCellOtherPercent) clean += cellWeight_[c];
+    for (int k = 0; k < 3; ++k) look.colour[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(sum[k] / matched);
+    const int light = std::max(look.colour[0], std::max(look.colour[1], look.colour[2]));
+    const double even = static_cast<double>(around(sat, medianOf(sat, matched), kSatSpread)) / static_cast<double>(matched);
 
-    look.share = static_cast<double>(matched) / static_cast<double>(seen_);
-    look.separator = !settled_ && seen_ == total_ && matched * 100 >= total_ * kSeparatorPercent;
+    look.share = static_cast<double>(clean) / static_cast<double>(total_);
+    const bool plain = area * 100 >= total_ * kMinAreaPercent && light >= kLightFloor &&
+                       even * 100 >= kSatEvenPercent;
+    look.candidate = plain && look.share * 100 >= kSeparatorPercent;
+    look.separator = look.candidate;
+    look.standout = chromaOf(look.colour.data());
+    look.unsure = plain && within(look.share * 100, kSeparatorPercent, kUnsureShare);
     return look;
+}
+
+void FilePaper::add(const PageLook& look) {
+    const int light = std::max(look.paper[0], std::max(look.paper[1], look.paper[2]));
+    if (look.candidate || look.paperShare < 0.5 || light < kPaperLight || chromaOf(look.paper.data()) > kPaperChroma)
+        return;
+    for (std::size_t k = 0; k < 3; ++k) seen_[k].push_back(look.paper[k]);
+}
+
+void FilePaper::settle(PageLook& look, int threshold) {
+    if (!ready_) {
+        // The median of each channel over the ordinary pages; ideal white
+        // when there are none (a file of separator sheets only).
+        for (std::size_t k = 0; k < 3 && !seen_[k].empty(); ++k) {
+            std::vector<int>& v = seen_[k];
+            std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+            reference_[k] = std::max(1, v[v.size() / 2]);
+        }
+        ready_ = true;
+    }
+    if (!look.candidate) {
+        look.separator = false;
+        return;
+    }
+    // White balance the candidate's colour to the file's paper.
+    const int top = std::max(reference_[0], std::max(reference_[1], reference_[2]));
+    int mx = 0, mn = 1 << 20;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const int v = look.colour[k] * top / reference_[k];
+        mx = std::max(mx, v);
+        mn = std::min(mn, v);
+    }
+    look.standout = mx - mn;
+    look.separator = look.standout > threshold;
+    look.unsure = look.unsure || within(look.standout, threshold, kUnsureChroma);
 }
 
 PageLook judgePage(const std::uint8_t* rgb, int width, int height, std::ptrdiff_t stride,
