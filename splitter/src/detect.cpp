@@ -15,11 +15,12 @@ constexpr int kLumSpread = 10;    // +-40 lightness around the median
 constexpr int kSatBuckets = 64;   // saturation chroma / max(R,G,B) in steps of 1/64
 constexpr int kSatSpread = 4;     // +-1/16 around the median ...
 constexpr int kSatEvenPercent = 85;  // ... holds this much of the colour
-constexpr int kLightFloor = 160;  // separator paper is light: max(R,G,B) of its colour
+constexpr int kLightFloor = 112;  // separator paper is light: max(R,G,B) of its colour
 constexpr int kDarkFloor = 96;    // an uncoloured pixel darker than this may be scanner backing
 constexpr int kMinAreaPercent = 60;  // what is left of the inspected area beside the backing
-constexpr int kUnsureShare = 5;   // per cent of the area either side of the bar
+constexpr int kUnsureShare = 10;  // per cent of the area either side of the bar
 constexpr int kUnsureChroma = 8;  // chroma either side of the threshold
+constexpr int kPartialPercent = 35;  // plain area above other content across the page
 // The file's paper: ordinary pages whose most common colour is light, pale and
 // covers at least half of what was read of them.
 constexpr int kPaperLight = 180;
@@ -138,7 +139,15 @@ bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
         }
         band = band && cellDirty_[c];
     }
-    if ((any && band) || dirty_ * 100 > total_ * (100 - kSeparatorPercent)) settled_ = true;
+    if ((any && band) || dirty_ * 100 > total_ * (100 - kSeparatorPercent)) {
+        settled_ = true;
+        // Plain cells above the band: perhaps a sheet smaller than the bed
+        // (an A5 slip under a white lid). Worth a look.
+        std::uint64_t plainAbove = 0;
+        for (std::size_t c = 0; c < static_cast<std::size_t>(cellRow(y) * kCellsX); ++c)
+            if (!cellDirty_[c]) plainAbove += cellWeight_[c];
+        partial_ = plainAbove * 100 >= total_ * kPartialPercent;
+    }
     return !settled_ && y + 1 < y1_;
 }
 
@@ -216,6 +225,7 @@ PageLook PageJudge::finish() const {
     look.height = height_;
     if (total_ == 0 || rowsRead_ <= y0_) return look;
     findPaper(look);
+    look.unsure = partial_;
     if (settled_ || rowsRead_ < y1_) return look;
 
     // The scanner's backing is no part of the sheet: left out of the area.

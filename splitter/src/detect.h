@@ -91,6 +91,7 @@ private:
     std::uint64_t total_ = 0;  // weight of the whole inspected area
     int rowsRead_ = 0;
     bool settled_ = false;
+    bool partial_ = false;  // settled below a large plain area
     std::vector<std::uint8_t> rgb_;          // the rows read
     std::vector<std::uint8_t> cellX_;        // cell column of each picture column
     std::vector<std::uint32_t> cellWeight_;  // weight of each cell
