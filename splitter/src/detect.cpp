@@ -13,8 +13,9 @@ constexpr int kHueWindow = 4;     // the dominant colour may spread over 40 degr
 constexpr int kLumBuckets = 64;   // lightness in steps of 4
 constexpr int kLumSpread = 10;    // +-40 lightness around the median
 constexpr int kSatBuckets = 64;   // saturation chroma / max(R,G,B) in steps of 1/64
-constexpr int kSatSpread = 4;     // +-1/16 around the median ...
-constexpr int kSatEvenPercent = 85;  // ... holds this much of the colour
+constexpr int kSatSpread = 3;     // +-3/64 around the median ...
+constexpr int kSatEvenPercent = 80;  // ... holds this much of the colour
+constexpr int kFlatPercent = 90;  // share of the dominant hue even in lightness
 constexpr int kLightFloor = 112;  // separator paper is light: max(R,G,B) of its colour
 constexpr int kDarkFloor = 96;    // an uncoloured pixel darker than this may be scanner backing
 constexpr int kMinAreaPercent = 60;  // what is left of the inspected area beside the backing
@@ -300,8 +301,11 @@ PageLook PageJudge::finish() const {
     const double even = static_cast<double>(around(sat, medianOf(sat, matched), kSatSpread)) / static_cast<double>(matched);
 
     look.share = static_cast<double>(clean) / static_cast<double>(total_);
+    // Of the dominant hue, the share even in lightness: nearly all of it on
+    // paper (even unevenly lit), a slice of a photograph's gradient.
+    const double flat = static_cast<double>(matched) / static_cast<double>(bestWeight);
     const bool plain = area * 100 >= total_ * kMinAreaPercent && light >= kLightFloor &&
-                       even * 100 >= kSatEvenPercent;
+                       even * 100 >= kSatEvenPercent && flat * 100 >= kFlatPercent;
     look.candidate = plain && look.share * 100 >= kSeparatorPercent;
     look.separator = look.candidate;
     look.standout = chromaOf(look.colour.data());
