@@ -53,7 +53,7 @@ def draw(page):
             d.line(_box(w, h, 0.55, 0.8, 0.85, 0.8), fill=(40, 40, 40), width=3)
             _scribble(d, w, h, 0.58, 0.76, 0.8, 0.79, width=0.003)
         elif what == "label":      # the next document's name, in dark marker
-            _scribble(d, w, h, 0.25, 0.42, 0.75, 0.54, width=0.03)
+            _scribble(d, w, h, 0.25, 0.42, 0.75, 0.54, width=0.036)
         elif what == "sticky":     # a yellow note with a few words
             d.rectangle(_box(w, h, 0.55, 0.12, 0.9, 0.37), fill=(255, 238, 110))
             _scribble(d, w, h, 0.6, 0.18, 0.82, 0.22, width=0.004)
@@ -117,13 +117,17 @@ def scan(img, page, seed):
 
 def jpeg_page(number, page):
     img = scan(draw(page), page, number)
-    grey = page.get("grey", False)
+    grey, cmyk = page.get("grey", False), page.get("cmyk", False)
     buf = io.BytesIO()
-    (img.convert("L") if grey else img).save(buf, "JPEG", quality=QUALITIES[number % 4], subsampling=2)
+    img.convert("L" if grey else "CMYK" if cmyk else "RGB").save(buf, "JPEG", quality=QUALITIES[number % 4],
+                                                                 subsampling=2)
     data = buf.getvalue()
     text = pdfgen.marker(number).encode("ascii")
     data = data[:2] + b"\xff\xfe" + (len(text) + 2).to_bytes(2, "big") + text + data[2:]
-    return JpegPage(number, data=data, grey=grey, dpi=150)
+    made = JpegPage(number, data=data, grey=grey, dpi=150)
+    if cmyk:  # as Adobe writes it: inverted
+        made.colour_space = b"/DeviceCMYK /Decode [1 0 1 0 1 0 1 0]"
+    return made
 
 
 def sheets(colours, **scanned):
@@ -162,6 +166,7 @@ CONDITIONS = {
     "photographs": (True, text(1) + [dict(on=(k,)) for k in ("photo", "sunset", "sky")]),
     "sheets first, last, back to back": (True, sheets([PINK, PINK]) + text(1) + [{}] + sheets([BLUE, BLUE])
                                          + text(1) + sheets([YELLOW])),
+    "CMYK images": (True, text(1, cmyk=True) + sheets([PINK, BLUE], cmyk=True) + text(1, cmyk=True)),
     "A5 slip on A4 bed": (False, text(1) + sheets([YELLOW, PINK], slip=True) + text(1)),
     "sheet in greyscale mode": (False, text(1) + sheets([YELLOW, PINK], grey=True) + text(1)),
 }
