@@ -52,6 +52,9 @@ inline int hueBinOf(const std::uint8_t* p, int c) {
     return hueOf(p[0], p[1], p[2], std::max(p[0], std::max(p[1], p[2])), c) / (360 / kHueBins);
 }
 
+constexpr std::uint8_t kBacking = 255;
+constexpr std::uint8_t kUncoloured = 254;
+
 inline bool inWindow(int bin, int start) { return (bin - start + kHueBins) % kHueBins < kHueWindow; }
 
 // First index at which the running sum of `h` reaches half of `sum`.
@@ -95,21 +98,32 @@ PageJudge::PageJudge(int width, int height, int threshold)
     cx1_ = width_ - width_ / 4;
     cy0_ = height_ / 4;
     cy1_ = height_ - height_ / 4;
-    rgb_.resize(static_cast<std::size_t>(width_) * 3 * static_cast<std::size_t>(y1_));
+    // Rows are written before they are read: no need to clear them.
+    rgb_.reset(new std::uint8_t[static_cast<std::size_t>(width_) * 3 * static_cast<std::size_t>(y1_)]);
     cellX_.assign(static_cast<std::size_t>(width_), 0);
-    for (int x = x0_; x < x1_; ++x)
-        cellX_[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>((x - x0_) * kCellsX / (x1_ - x0_));
     cellWeight_.assign(kCellsX * kCellsY, 0);
     cellLight_.assign(kCellsX * kCellsY, 0);
     cellDirty_.assign(kCellsX * kCellsY, 0);
-    for (int y = y0_; y < y1_; ++y) {
-        const bool coreRow = y >= cy0_ && y < cy1_;
-        for (int x = x0_; x < x1_; ++x) {
-            const unsigned w = weight(x, coreRow);
-            total_ += w;
-            cellWeight_[static_cast<std::size_t>(cellRow(y) * kCellsX + cellX_[static_cast<std::size_t>(x)])] += w;
-        }
+    if (y1_ <= y0_) return;
+    // A cell weighs its pixels plus those of its part of the middle.
+    std::array<std::uint32_t, kCellsX> cols{}, coreCols{};
+    std::array<std::uint32_t, kCellsY> rows{}, coreRows{};
+    for (int x = x0_; x < x1_; ++x) {
+        const int cx = (x - x0_) * kCellsX / (x1_ - x0_);
+        cellX_[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(cx);
+        ++cols[static_cast<std::size_t>(cx)];
+        coreCols[static_cast<std::size_t>(cx)] += (x >= cx0_ && x < cx1_) ? 1u : 0u;
     }
+    for (int y = y0_; y < y1_; ++y) {
+        ++rows[static_cast<std::size_t>(cellRow(y))];
+        coreRows[static_cast<std::size_t>(cellRow(y))] += (y >= cy0_ && y < cy1_) ? 1u : 0u;
+    }
+    for (std::size_t cy = 0; cy < kCellsY; ++cy)
+        for (std::size_t cx = 0; cx < kCellsX; ++cx) {
+            const std::uint32_t w = rows[cy] * cols[cx] + coreRows[cy] * coreCols[cx];
+            cellWeight_[cy * kCellsX + cx] = w;
+            total_ += w;
+        }
 }
 
 bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
@@ -154,7 +168,8 @@ bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
 
 // Dark uncoloured pixels joined to the edge of the picture (the feeder's
 // backing around a skewed sheet, a dark scanner lid), and their neighbours
-// (where the JPEG blurs backing and paper together): 1 in the result.
+// (where the JPEG blurs backing and paper together): kBacking in the result.
+// The bottom margin is never read; the last row read stands for that edge.
 std::vector<std::uint8_t> PageJudge::backing() const {
     std::vector<std::uint8_t> mask(static_cast<std::size_t>(width_) * static_cast<std::size_t>(y1_), 0);
     std::vector<int> todo;
@@ -183,13 +198,13 @@ std::vector<std::uint8_t> PageJudge::backing() const {
         visit(x, y - 1);
         visit(x, y + 1);
     }
-    std::vector<std::uint8_t> grown(mask);
+    std::vector<std::uint8_t> grown(mask.size(), 0);
     for (int y = 0; y < y1_; ++y)
         for (int x = 0; x < width_; ++x) {
             const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
-            if ((x > 0 && mask[i - 1]) || (x + 1 < width_ && mask[i + 1]) || (y > 0 && mask[i - width_]) ||
+            if (mask[i] || (x > 0 && mask[i - 1]) || (x + 1 < width_ && mask[i + 1]) || (y > 0 && mask[i - width_]) ||
                 (y + 1 < y1_ && mask[i + width_]))
-                grown[i] = 1;
+                grown[i] = kBacking;
         }
     return grown;
 }
@@ -220,96 +235,110 @@ void PageJudge::findPaper(PageLook& look) const {
     look.paperShare = static_cast<double>(near) / static_cast<double>(all);
 }
 
+// Hue bin of every pixel of the picture; kBacking for scanner backing,
+// kUncoloured for pixels of chroma up to the threshold. Fills the dominant
+// hue window (the kHueWindow bins with most weight) and the median
+// lightness of its pixels.
+std::vector<std::uint8_t> PageJudge::hues(Dominant& dom) const {
+    std::vector<std::uint8_t> bins = backing();
+    std::array<std::array<std::uint32_t, kLumBuckets>, kHueBins> hist{};
+    std::array<std::uint64_t, kHueBins> hueWeight{};
+    for (int y = y0_; y < y1_; ++y) {
+        const bool coreRow = y >= cy0_ && y < cy1_;
+        for (int x = x0_; x < x1_; ++x) {
+            std::uint8_t& bin = bins[static_cast<std::size_t>(y) * width_ + x];
+            if (bin == kBacking) continue;
+            const unsigned w = weight(x, coreRow);
+            dom.area += w;
+            const std::uint8_t* p = at(x, y);
+            const int c = chromaOf(p);
+            bin = c <= threshold_ ? kUncoloured : static_cast<std::uint8_t>(hueBinOf(p, c));
+            if (bin == kUncoloured) continue;
+            hist[bin][static_cast<std::size_t>(lumOf(p) >> 2)] += w;
+            hueWeight[bin] += w;
+        }
+    }
+    for (int s = 0; s < kHueBins; ++s) {
+        std::uint64_t sum = 0;
+        for (int k = 0; k < kHueWindow; ++k) sum += hueWeight[static_cast<std::size_t>((s + k) % kHueBins)];
+        if (sum > dom.weight) {
+            dom.weight = sum;
+            dom.start = s;
+        }
+    }
+    if (dom.start < 0) return bins;
+    std::array<std::uint64_t, kLumBuckets> lum{};
+    for (int k = 0; k < kHueWindow; ++k)
+        for (std::size_t l = 0; l < kLumBuckets; ++l) lum[l] += hist[static_cast<std::size_t>((dom.start + k) % kHueBins)][l];
+    dom.median = medianOf(lum, dom.weight);
+    return bins;
+}
+
 PageLook PageJudge::finish() const {
     PageLook look;
     look.rowsRead = rowsRead_;
     look.height = height_;
     if (total_ == 0 || rowsRead_ <= y0_) return look;
-    findPaper(look);
     look.unsure = partial_;
-    if (settled_ || rowsRead_ < y1_) return look;
-
-    // The scanner's backing is no part of the sheet: left out of the area.
-    const std::vector<std::uint8_t> back = backing();
-    auto isBacking = [&](int x, int y) { return back[static_cast<std::size_t>(y) * width_ + x] != 0; };
-
-    // Dominant hue: the circular window of kHueWindow bins with most weight.
-    std::array<std::array<std::uint32_t, kLumBuckets>, kHueBins> hist{};
-    std::array<std::uint64_t, kHueBins> hueWeight{};
-    std::uint64_t area = 0;
-    for (int y = y0_; y < y1_; ++y) {
-        const bool coreRow = y >= cy0_ && y < cy1_;
-        for (int x = x0_; x < x1_; ++x) {
-            if (isBacking(x, y)) continue;
-            const unsigned w = weight(x, coreRow);
-            area += w;
-            const std::uint8_t* p = at(x, y);
-            const int c = chromaOf(p);
-            if (c <= threshold_) continue;
-            const int bin = hueBinOf(p, c);
-            hist[static_cast<std::size_t>(bin)][static_cast<std::size_t>(lumOf(p) >> 2)] += w;
-            hueWeight[static_cast<std::size_t>(bin)] += w;
-        }
+    // The paper of an ordinary page goes into the file's paper colour.
+    if (settled_ || rowsRead_ < y1_) {
+        findPaper(look);
+        return look;
     }
-    int best = -1;
-    std::uint64_t bestWeight = 0;
-    for (int s = 0; s < kHueBins; ++s) {
-        std::uint64_t sum = 0;
-        for (int k = 0; k < kHueWindow; ++k) sum += hueWeight[static_cast<std::size_t>((s + k) % kHueBins)];
-        if (sum > bestWeight) {
-            bestWeight = sum;
-            best = s;
-        }
+    Dominant dom;
+    const std::vector<std::uint8_t> bins = hues(dom);
+    if (dom.start < 0) {
+        findPaper(look);
+        return look;
     }
-    if (best < 0) return look;
-    look.hue = (best * (360 / kHueBins) + kHueWindow * (360 / kHueBins) / 2) % 360;
+    look.hue = (dom.start * (360 / kHueBins) + kHueWindow * (360 / kHueBins) / 2) % 360;
 
-    // Paper is evenly lit; a photograph is not. The colour is the pixels of
-    // the dominant hue whose lightness is near the median lightness of that hue.
-    std::array<std::uint64_t, kLumBuckets> lum{};
-    for (int k = 0; k < kHueWindow; ++k)
-        for (int l = 0; l < kLumBuckets; ++l) lum[static_cast<std::size_t>(l)] += hist[static_cast<std::size_t>((best + k) % kHueBins)][static_cast<std::size_t>(l)];
-    const int median = medianOf(lum, bestWeight);
-
-    // Which cells are clean, and how even the colour's saturation is: paper
-    // shaded by uneven light keeps its saturation, a sky does not.
+    // The page's colour: pixels of the dominant hue whose lightness is near
+    // its median (paper is evenly lit; a photograph is not). What is not of
+    // that colour is other content, counted per cell. Paper shaded by uneven
+    // light keeps its saturation, a sky does not: saturation is counted too.
     std::vector<std::uint64_t> other(static_cast<std::size_t>(kCellsX * kCellsY), 0);
     std::array<std::uint64_t, kSatBuckets + 1> sat{};
     std::uint64_t matched = 0, sum[3] = {0, 0, 0};
     for (int y = y0_; y < y1_; ++y) {
         const bool coreRow = y >= cy0_ && y < cy1_;
         for (int x = x0_; x < x1_; ++x) {
-            if (isBacking(x, y)) continue;
+            const std::uint8_t bin = bins[static_cast<std::size_t>(y) * width_ + x];
+            if (bin == kBacking) continue;
             const unsigned w = weight(x, coreRow);
             const std::uint8_t* p = at(x, y);
-            const int c = chromaOf(p);
-            if (c > threshold_ && inWindow(hueBinOf(p, c), best) && std::abs((lumOf(p) >> 2) - median) <= kLumSpread) {
+            if (bin != kUncoloured && inWindow(bin, dom.start) &&
+                std::abs((lumOf(p) >> 2) - dom.median) <= kLumSpread) {
                 matched += w;
-                sat[static_cast<std::size_t>(c * kSatBuckets / std::max(p[0], std::max(p[1], p[2])))] += w;
+                sat[static_cast<std::size_t>(chromaOf(p) * kSatBuckets / std::max(p[0], std::max(p[1], p[2])))] += w;
                 for (int k = 0; k < 3; ++k) sum[k] += std::uint64_t(p[k]) * w;
             } else {
                 other[static_cast<std::size_t>(cellRow(y) * kCellsX + cellX_[static_cast<std::size_t>(x)])] += w;
             }
         }
     }
-    if (!matched || !area) return look;
+    if (!matched) {
+        findPaper(look);
+        return look;
+    }
     std::uint64_t clean = 0;
     for (std::size_t c = 0; c < other.size(); ++c)
         if (other[c] * 100 <= std::uint64_t(cellWeight_[c]) * kCellOtherPercent) clean += cellWeight_[c];
     for (int k = 0; k < 3; ++k) look.colour[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(sum[k] / matched);
     const int light = std::max(look.colour[0], std::max(look.colour[1], look.colour[2]));
     const double even = static_cast<double>(around(sat, medianOf(sat, matched), kSatSpread)) / static_cast<double>(matched);
-
-    look.share = static_cast<double>(clean) / static_cast<double>(total_);
     // Of the dominant hue, the share even in lightness: nearly all of it on
     // paper (even unevenly lit), a slice of a photograph's gradient.
-    const double flat = static_cast<double>(matched) / static_cast<double>(bestWeight);
-    const bool plain = area * 100 >= total_ * kMinAreaPercent && light >= kLightFloor &&
+    const double flat = static_cast<double>(matched) / static_cast<double>(dom.weight);
+
+    look.share = static_cast<double>(clean) / static_cast<double>(total_);
+    const bool plain = dom.area * 100 >= total_ * kMinAreaPercent && light >= kLightFloor &&
                        even * 100 >= kSatEvenPercent && flat * 100 >= kFlatPercent;
     look.candidate = plain && look.share * 100 >= kSeparatorPercent;
     look.separator = look.candidate;
     look.standout = chromaOf(look.colour.data());
     look.unsure = plain && within(look.share * 100, kSeparatorPercent, kUnsureShare);
+    if (!look.candidate) findPaper(look);
     return look;
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace orvane {
@@ -75,16 +76,23 @@ public:
     PageLook finish() const;
 
 private:
-    std::uint8_t* at(int x, int y) { return rgb_.data() + (static_cast<std::size_t>(y) * width_ + x) * 3; }
+    std::uint8_t* at(int x, int y) { return rgb_.get() + (static_cast<std::size_t>(y) * width_ + x) * 3; }
     const std::uint8_t* at(int x, int y) const {
-        return rgb_.data() + (static_cast<std::size_t>(y) * width_ + x) * 3;
+        return rgb_.get() + (static_cast<std::size_t>(y) * width_ + x) * 3;
     }
     unsigned weight(int x, bool coreRow) const {
         return (coreRow && x >= cx0_ && x < cx1_) ? 2u : 1u;
     }
     int cellRow(int y) const { return (y - y0_) * kCellsY / (y1_ - y0_); }
+    struct Dominant {
+        int start = -1;            // first hue bin of the window
+        std::uint64_t weight = 0;  // weight of the window's pixels
+        std::uint64_t area = 0;    // weight of the inspected area beside the backing
+        int median = 0;            // their median lightness bucket
+    };
     void findPaper(PageLook& look) const;
     std::vector<std::uint8_t> backing() const;
+    std::vector<std::uint8_t> hues(Dominant& dom) const;
 
     int width_, height_, threshold_;
     int x0_, x1_, y0_, y1_, cx0_, cx1_, cy0_, cy1_;
@@ -92,7 +100,7 @@ private:
     int rowsRead_ = 0;
     bool settled_ = false;
     bool partial_ = false;  // settled below a large plain area
-    std::vector<std::uint8_t> rgb_;          // the rows read
+    std::unique_ptr<std::uint8_t[]> rgb_;    // the rows read
     std::vector<std::uint8_t> cellX_;        // cell column of each picture column
     std::vector<std::uint32_t> cellWeight_;  // weight of each cell
     std::vector<std::uint32_t> cellLight_;   // light uncoloured weight seen in each cell
