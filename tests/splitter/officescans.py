@@ -2,12 +2,10 @@
 conditions, each one PDF file whose pages say whether they are separators.
 
 A page is a recipe: paper colour, things on it, then what the scanner does
-to it (cast, uneven light, skew on a backing, grain, JPEG quality with 4:2:0
-chroma subsampling). 150 dpi A4; the splitter sees it at 1/8 scale.
+to it (cast, uneven light, skew on a backing, grain, JPEG quality 30 to 95
+with Pillow's default 4:2:0 chroma subsampling). 150 dpi A4; the splitter
+sees it at 1/8 scale.
 """
-import io
-import math
-
 from PIL import Image, ImageChops, ImageDraw
 
 import pdfgen
@@ -18,75 +16,65 @@ WHITE = (252, 252, 250)
 AGED = (238, 228, 198)
 STRONG = [(255, 215, 0), (235, 80, 150), (40, 120, 200), (60, 170, 80), (250, 130, 20)]
 QUALITIES = [30, 50, 75, 95]
+INK = (25, 25, 30)
 
 
-def _box(w, h, x0, y0, x1, y1):
-    return [int(w * x0), int(h * y0), int(w * x1), int(h * y1)]
+def _box(x0, y0, x1, y1):
+    return [int(PX[0] * x0), int(PX[1] * y0), int(PX[0] * x1), int(PX[1] * y1)]
 
 
-def _scribble(d, w, h, x0, y0, x1, y1, ink=(25, 25, 30), width=0.012):
-    """Handwriting: zigzag strokes filling the box (a label in marker)."""
-    n = 14
-    pts = [(w * (x0 + (x1 - x0) * i / n), h * (y0 if i % 2 else y1)) for i in range(n + 1)]
-    d.line(pts, fill=ink, width=max(2, int(w * width)))
-
-
-def _stamp(d, w, h, x, y, r, ink=(200, 30, 40)):
-    d.ellipse(_box(w, h, x - r, y - r * 0.7, x + r, y + r * 0.7), outline=ink, width=int(w * 0.008))
-    d.rectangle(_box(w, h, x - r * 0.6, y - 0.01, x + r * 0.6, y + 0.01), fill=ink)
-
-
-def _photo(img, box, kind="photo"):
-    part = pdfgen.picture(kind, (box[2] - box[0], box[3] - box[1]), seed=5)
-    img.paste(part, box[:2])
+def _scribble(d, x0, y0, x1, y1, width):
+    """Handwriting: zigzag strokes filling the box."""
+    pts = [(PX[0] * (x0 + (x1 - x0) * i / 14.0), PX[1] * (y0 if i % 2 else y1)) for i in range(15)]
+    d.line(pts, fill=INK, width=max(2, int(PX[0] * width)))
 
 
 def draw(page):
     """The unscanned page: paper and what is printed or stuck on it."""
     img = Image.new("RGB", PX, page.get("paper", WHITE))
-    w, h = PX
     d = ImageDraw.Draw(img)
     for what in page.get("on", ()):
         if what == "text":
-            pdfgen._text_lines(d, w, h)
+            pdfgen._text_lines(d, PX[0], PX[1])
         elif what == "signature":
-            d.line(_box(w, h, 0.55, 0.8, 0.85, 0.8), fill=(40, 40, 40), width=3)
-            _scribble(d, w, h, 0.58, 0.76, 0.8, 0.79, width=0.003)
+            d.line(_box(0.55, 0.8, 0.85, 0.8), fill=INK, width=3)
+            _scribble(d, 0.58, 0.76, 0.8, 0.79, 0.003)
         elif what == "label":      # the next document's name, in dark marker
-            _scribble(d, w, h, 0.25, 0.42, 0.75, 0.54, width=0.036)
+            _scribble(d, 0.25, 0.42, 0.75, 0.54, 0.036)
         elif what == "sticky":     # a yellow note with a few words
-            d.rectangle(_box(w, h, 0.55, 0.12, 0.9, 0.37), fill=(255, 238, 110))
-            _scribble(d, w, h, 0.6, 0.18, 0.82, 0.22, width=0.004)
+            d.rectangle(_box(0.55, 0.12, 0.9, 0.37), fill=(255, 238, 110))
+            _scribble(d, 0.6, 0.18, 0.82, 0.22, 0.004)
         elif what == "stamp":
-            _stamp(d, w, h, 0.7, 0.75, 0.12)
+            d.ellipse(_box(0.58, 0.67, 0.82, 0.83), outline=(200, 30, 40), width=10)
+            d.rectangle(_box(0.63, 0.74, 0.77, 0.76), fill=(200, 30, 40))
         elif what == "address":    # a white address label
-            d.rectangle(_box(w, h, 0.3, 0.3, 0.65, 0.42), fill=WHITE)
+            d.rectangle(_box(0.3, 0.3, 0.65, 0.42), fill=WHITE)
             for y in (0.33, 0.36, 0.39):
-                d.rectangle(_box(w, h, 0.33, y, 0.58, y + 0.01), fill=(30, 30, 30))
+                d.rectangle(_box(0.33, y, 0.58, y + 0.01), fill=INK)
         elif what == "highlight":  # yellow marker over three text lines
             band = Image.new("RGB", PX, (255, 255, 255))
-            ImageDraw.Draw(band).rectangle(_box(w, h, 0.1, 0.3, 0.8, 0.36), fill=(250, 245, 90))
+            ImageDraw.Draw(band).rectangle(_box(0.1, 0.3, 0.8, 0.36), fill=(250, 245, 90))
             img = ImageChops.multiply(img, band)
             d = ImageDraw.Draw(img)
         elif what == "form":       # boxes with printed captions and handwriting
             for r in range(14):
                 for c in range(3):
                     x0, y0 = 0.1 + 0.27 * c, 0.15 + 0.055 * r
-                    d.rectangle(_box(w, h, x0, y0, x0 + 0.27, y0 + 0.055), outline=(60, 40, 50), width=2)
-                    d.rectangle(_box(w, h, x0 + 0.01, y0 + 0.008, x0 + 0.12, y0 + 0.016), fill=(60, 40, 50))
-                    _scribble(d, w, h, x0 + 0.03, y0 + 0.025, x0 + 0.2, y0 + 0.045, width=0.002)
-            d.rectangle(_box(w, h, 0.1, 0.06, 0.6, 0.1), fill=(40, 30, 40))
+                    d.rectangle(_box(x0, y0, x0 + 0.27, y0 + 0.055), outline=(60, 40, 50), width=2)
+                    d.rectangle(_box(x0 + 0.01, y0 + 0.008, x0 + 0.12, y0 + 0.016), fill=(60, 40, 50))
+                    _scribble(d, x0 + 0.03, y0 + 0.025, x0 + 0.2, y0 + 0.045, 0.002)
+            d.rectangle(_box(0.1, 0.06, 0.6, 0.1), fill=(40, 30, 40))
         elif what == "title":      # big title of a printed cover
-            d.rectangle(_box(w, h, 0.12, 0.1, 0.88, 0.2), fill=page.get("ink", (250, 250, 250)))
-            d.rectangle(_box(w, h, 0.12, 0.24, 0.6, 0.27), fill=page.get("ink", (250, 250, 250)))
-        elif what in ("photo", "sunset", "sky"):
-            if what == "sky":       # evenly lit: a clear sky over a strip of land
-                for y in range(h):
-                    t = y / float(h)
-                    d.line([0, y, w, y], fill=(int(105 + 60 * t), int(160 + 40 * t), int(228 + 12 * t)))
-                d.rectangle([0, int(h * 0.9), w, h], fill=(70, 110, 50))
-            else:
-                _photo(img, page.get("box", [0, 0, w, h]), what)
+            d.rectangle(_box(0.12, 0.1, 0.88, 0.2), fill=WHITE)
+            d.rectangle(_box(0.12, 0.24, 0.6, 0.27), fill=WHITE)
+        elif what == "sky":        # evenly lit: a clear sky over a strip of land
+            for y in range(PX[1]):
+                t = y / float(PX[1])
+                d.line([0, y, PX[0], y], fill=(int(105 + 60 * t), int(160 + 40 * t), int(228 + 12 * t)))
+            d.rectangle(_box(0, 0.9, 1, 1), fill=(70, 110, 50))
+        elif what in ("photo", "sunset"):
+            box = page.get("box", [0, 0, PX[0], PX[1]])
+            img.paste(pdfgen.picture(what, (box[2] - box[0], box[3] - box[1]), seed=5), box[:2])
     return img
 
 
@@ -116,16 +104,10 @@ def scan(img, page, seed):
 
 
 def jpeg_page(number, page):
-    img = scan(draw(page), page, number)
-    grey, cmyk = page.get("grey", False), page.get("cmyk", False)
-    buf = io.BytesIO()
-    img.convert("L" if grey else "CMYK" if cmyk else "RGB").save(buf, "JPEG", quality=QUALITIES[number % 4],
-                                                                 subsampling=2)
-    data = buf.getvalue()
-    text = pdfgen.marker(number).encode("ascii")
-    data = data[:2] + b"\xff\xfe" + (len(text) + 2).to_bytes(2, "big") + text + data[2:]
+    img, grey = scan(draw(page), page, number), page.get("grey", False)
+    data = pdfgen.jpeg_bytes(img.convert("CMYK") if page.get("cmyk") else img, number, QUALITIES[number % 4], grey)
     made = JpegPage(number, data=data, grey=grey, dpi=150)
-    if cmyk:  # as Adobe writes it: inverted
+    if page.get("cmyk"):  # as Adobe writes it: inverted
         made.colour_space = b"/DeviceCMYK /Decode [1 0 1 0 1 0 1 0]"
     return made
 
