@@ -332,12 +332,15 @@ PageLook PageJudge::finish() const {
     const double flat = static_cast<double>(matched) / static_cast<double>(dom.weight);
 
     look.share = static_cast<double>(clean) / static_cast<double>(total_);
-    const bool plain = dom.area * 100 >= total_ * kMinAreaPercent && light >= kLightFloor &&
-                       even * 100 >= kSatEvenPercent && flat * 100 >= kFlatPercent;
-    look.candidate = plain && look.share * 100 >= kSeparatorPercent;
+    const bool plain = light >= kLightFloor && even * 100 >= kSatEvenPercent && flat * 100 >= kFlatPercent;
+    const bool passes = look.share * 100 >= kSeparatorPercent;
+    const bool paper = dom.area * 100 >= total_ * kMinAreaPercent;  // not mostly backing
+    look.candidate = plain && passes && paper;
     look.separator = look.candidate;
     look.standout = chromaOf(look.colour.data());
-    look.unsure = plain && within(look.share * 100, kSeparatorPercent, kUnsureShare);
+    // Close to the bar, or a plain sheet on a dark bed that covers too
+    // little of it (a slip smaller than the bed).
+    look.unsure = plain && (within(look.share * 100, kSeparatorPercent, kUnsureShare) || (passes && !paper));
     if (!look.candidate) findPaper(look);
     return look;
 }

@@ -96,8 +96,8 @@ def scan(img, page, seed):
     cast = page.get("cast")
     if cast:  # the scanner's white balance: white paper comes out as `cast`
         img = Image.merge("RGB", [b.point(lambda v, f=c / 252.0: int(v * f)) for b, c in zip(img.split(), cast)])
-    if page.get("slip"):  # an A5 slip on the A4 bed, under a white lid
-        bed = Image.new("RGB", (w, h), (246, 246, 244))
+    if page.get("slip"):  # an A5 slip on the A4 bed, under the lid
+        bed = Image.new("RGB", (w, h), page["slip"])
         bed.paste(img.resize((w, h // 2)), (0, 0))
         img = bed
     return pdfgen._add(img, pdfgen._grain(img.size, seed))
@@ -149,7 +149,8 @@ CONDITIONS = {
     "sheets first, last, back to back": (True, sheets([PINK, PINK]) + text(1) + [{}] + sheets([BLUE, BLUE])
                                          + text(1) + sheets([YELLOW])),
     "CMYK images": (True, text(1, cmyk=True) + sheets([PINK, BLUE], cmyk=True) + text(1, cmyk=True)),
-    "A5 slip on A4 bed": (False, text(1) + sheets([YELLOW, PINK], slip=True) + text(1)),
+    "A5 slip on A4 bed": (False, text(1) + sheets([YELLOW, PINK], slip=LID) + sheets([GREEN], slip=DARK)
+                          + text(1)),
     "sheet in greyscale mode": (False, text(1) + sheets([YELLOW, PINK], grey=True) + text(1)),
 }
 

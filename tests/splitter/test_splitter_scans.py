@@ -43,4 +43,4 @@ def test_separator_verdicts_per_condition(tmp_path, run_splitter):
     assert not wrong, text
     # A slip smaller than the bed is not taken for a sheet, but named for a check.
     slip = [fn for fn, (name, _, _) in truth.items() if name == "A5 slip on A4 bed"][0]
-    assert pages_named(res.line_for(slip), "check: ") == {2, 3}
+    assert pages_named(res.line_for(slip), "check: ") == {2, 3, 4}
