@@ -82,7 +82,11 @@ bool within(double value, double bar, double band) { return value > bar - band &
 }  // namespace
 
 PageJudge::PageJudge(int width, int height, int threshold)
-    : width_(std::max(width, 0)), height_(std::max(height, 0)), threshold_(threshold) {
+    : step_(1 + std::max(std::max(width, height) - 1, 0) / kMaxSide),
+      width_((std::max(width, 0) + step_ - 1) / step_),
+      height_((std::max(height, 0) + step_ - 1) / step_),
+      fedHeight_(std::max(height, 0)),
+      threshold_(threshold) {
     // Leave out a band at each edge: scanner edges, shadows, punch holes and
     // staples live there and say nothing about the sheet.
     x0_ = width_ * kMarginPercent / 100;
@@ -127,9 +131,15 @@ PageJudge::PageJudge(int width, int height, int threshold)
 }
 
 bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
-    if (settled_ || y >= y1_) return false;
+    if (settled_ || y / step_ >= y1_) return false;
+    if (y % step_) return true;
+    y /= step_;
     rowsRead_ = y + 1;
-    std::memcpy(at(0, y), rgb, static_cast<std::size_t>(width_) * 3);
+    if (step_ == 1) {
+        std::memcpy(at(0, y), rgb, static_cast<std::size_t>(width_) * 3);
+    } else {
+        for (int x = 0; x < width_; ++x) std::memcpy(at(x, y), rgb + 3 * x * step_, 3);
+    }
     if (y < y0_) return true;
     // A light uncoloured pixel can never count for the colour of a sheet nor
     // be scanner backing: it is other content for certain.

@@ -4,6 +4,7 @@
 // stand out from the paper the file is printed on, not only from ideal white.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,10 @@ constexpr int kCellOtherPercent = 10;
 // Per cent of the (weighted) inspected area that must lie in clean cells for
 // a separator sheet. The rest may hold a label, a sticky note, a stamp.
 constexpr int kSeparatorPercent = 65;
+
+// Longest side of the picture looked at; a larger one (a poster scanned
+// whole) is thinned out, so memory stays small whatever the scan.
+constexpr int kMaxSide = 1024;
 
 struct PageLook {
     bool separator = false;
@@ -64,7 +69,7 @@ public:
 
     // Rows of the picture the rule reads at most: the bottom margin band is
     // never looked at, so a decoder may stop before it.
-    int rowsWanted() const { return y1_; }
+    int rowsWanted() const { return y1_ > 0 ? std::min(fedHeight_, (y1_ - 1) * step_ + 1) : 0; }
 
     // Feeds row y (0-based, in order from the top; packed R,G,B). Returns
     // false as soon as the page is certainly not a separator. A decoder can
@@ -94,7 +99,10 @@ private:
     std::vector<std::uint8_t> backing() const;
     std::vector<std::uint8_t> hues(Dominant& dom) const;
 
-    int width_, height_, threshold_;
+    int step_;               // a huge picture is looked at in every step_-th row and column
+    int width_, height_;     // of the picture looked at
+    int fedHeight_;          // of the picture fed
+    int threshold_;
     int x0_, x1_, y0_, y1_, cx0_, cx1_, cy0_, cy1_;
     std::uint64_t total_ = 0;  // weight of the whole inspected area
     int rowsRead_ = 0;
