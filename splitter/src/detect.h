@@ -41,8 +41,8 @@ struct PageLook {
     // full: a person should look at it. Named in the file's line ("check:").
     bool unsure = false;
     // Weighted share (0..1) of the inspected area lying in clean cells of the
-    // page's one colour (saturated, of the dominant hue, even in lightness).
-    // Counted over the rows read (see rowsRead).
+    // page's one colour (saturated, of the dominant hue, even in lightness);
+    // 0 for a page settled before its bottom (see rowsRead).
     double share = 0.0;
     // Centre of the dominant hue window, in degrees (0..359); -1 if no pixel
     // was saturated at all.
