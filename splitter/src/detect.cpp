@@ -181,10 +181,11 @@ bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
 // (where the JPEG blurs backing and paper together): kBacking in the result.
 // The bottom margin is never read; the last row read stands for that edge.
 std::vector<std::uint8_t> PageJudge::backing() const {
-    std::vector<std::uint8_t> mask(static_cast<std::size_t>(width_) * static_cast<std::size_t>(y1_), 0);
+    const int rows = std::min(rowsRead_, y1_);
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(width_) * static_cast<std::size_t>(rows), 0);
     std::vector<int> todo;
     auto visit = [&](int x, int y) {
-        if (x < 0 || y < 0 || x >= width_ || y >= y1_) return;
+        if (x < 0 || y < 0 || x >= width_ || y >= rows) return;
         const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
         const std::uint8_t* p = at(x, y);
         if (mask[i] || chromaOf(p) > threshold_ || lumOf(p) >= kDarkFloor) return;
@@ -193,9 +194,9 @@ std::vector<std::uint8_t> PageJudge::backing() const {
     };
     for (int x = 0; x < width_; ++x) {
         visit(x, 0);
-        visit(x, y1_ - 1);
+        visit(x, rows - 1);
     }
-    for (int y = 0; y < y1_; ++y) {
+    for (int y = 0; y < rows; ++y) {
         visit(0, y);
         visit(width_ - 1, y);
     }
@@ -209,11 +210,11 @@ std::vector<std::uint8_t> PageJudge::backing() const {
         visit(x, y + 1);
     }
     std::vector<std::uint8_t> grown(mask.size(), 0);
-    for (int y = 0; y < y1_; ++y)
+    for (int y = 0; y < rows; ++y)
         for (int x = 0; x < width_; ++x) {
             const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
             if (mask[i] || (x > 0 && mask[i - 1]) || (x + 1 < width_ && mask[i + 1]) || (y > 0 && mask[i - width_]) ||
-                (y + 1 < y1_ && mask[i + width_]))
+                (y + 1 < rows && mask[i + width_]))
                 grown[i] = kBacking;
         }
     return grown;
@@ -251,9 +252,10 @@ void PageJudge::findPaper(PageLook& look) const {
 // lightness of its pixels.
 std::vector<std::uint8_t> PageJudge::hues(Dominant& dom) const {
     std::vector<std::uint8_t> bins = backing();
+    const int rows = std::min(rowsRead_, y1_);
     std::array<std::array<std::uint32_t, kLumBuckets>, kHueBins> hist{};
     std::array<std::uint64_t, kHueBins> hueWeight{};
-    for (int y = y0_; y < y1_; ++y) {
+    for (int y = y0_; y < rows; ++y) {
         const bool coreRow = y >= cy0_ && y < cy1_;
         for (int x = x0_; x < x1_; ++x) {
             std::uint8_t& bin = bins[static_cast<std::size_t>(y) * width_ + x];
@@ -289,12 +291,15 @@ PageLook PageJudge::finish() const {
     look.rowsRead = rowsRead_;
     look.height = height_;
     if (total_ == 0 || rowsRead_ <= y0_) return look;
-    look.unsure = partial_;
-    // The paper of an ordinary page goes into the file's paper colour.
-    if (settled_ || rowsRead_ < y1_) {
-        findPaper(look);
+    // A page settled below a large plain area is looked at over the rows
+    // read: is that area a sheet of one colour (a slip smaller than the
+    // bed)? The verdict stays: no separator.
+    const bool whole = !settled_ && rowsRead_ >= y1_;
+    if (!whole && !partial_) {
+        findPaper(look);  // the paper of an ordinary page makes the file's paper
         return look;
     }
+    const int rows = std::min(rowsRead_, y1_);
     Dominant dom;
     const std::vector<std::uint8_t> bins = hues(dom);
     if (dom.start < 0) {
@@ -310,7 +315,7 @@ PageLook PageJudge::finish() const {
     std::vector<std::uint64_t> other(static_cast<std::size_t>(kCellsX * kCellsY), 0);
     std::array<std::uint64_t, kSatBuckets + 1> sat{};
     std::uint64_t matched = 0, sum[3] = {0, 0, 0};
-    for (int y = y0_; y < y1_; ++y) {
+    for (int y = y0_; y < rows; ++y) {
         const bool coreRow = y >= cy0_ && y < cy1_;
         for (int x = x0_; x < x1_; ++x) {
             const std::uint8_t bin = bins[static_cast<std::size_t>(y) * width_ + x];
@@ -331,8 +336,8 @@ PageLook PageJudge::finish() const {
         findPaper(look);
         return look;
     }
-    std::uint64_t clean = 0;
-    for (std::size_t c = 0; c < other.size(); ++c)
+    std::uint64_t clean = 0;  // over the cells read to their bottom
+    for (std::size_t c = 0; c < static_cast<std::size_t>(cellRow(rows) * kCellsX); ++c)
         if (other[c] * 100 <= std::uint64_t(cellWeight_[c]) * kCellOtherPercent) clean += cellWeight_[c];
     for (int k = 0; k < 3; ++k) look.colour[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(sum[k] / matched);
     const int light = std::max(look.colour[0], std::max(look.colour[1], look.colour[2]));
@@ -341,8 +346,13 @@ PageLook PageJudge::finish() const {
     // paper (even unevenly lit), a slice of a photograph's gradient.
     const double flat = static_cast<double>(matched) / static_cast<double>(dom.weight);
 
-    look.share = static_cast<double>(clean) / static_cast<double>(total_);
     const bool plain = light >= kLightFloor && even * 100 >= kSatEvenPercent && flat * 100 >= kFlatPercent;
+    if (!whole) {
+        look.unsure = plain && clean * 100 >= total_ * kPartialPercent;
+        findPaper(look);
+        return look;
+    }
+    look.share = static_cast<double>(clean) / static_cast<double>(total_);
     const bool passes = look.share * 100 >= kSeparatorPercent;
     const bool paper = dom.area * 100 >= total_ * kMinAreaPercent;  // not mostly backing
     look.candidate = plain && passes && paper;

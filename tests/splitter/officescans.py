@@ -106,7 +106,7 @@ def scan(img, page, seed):
 def jpeg_page(number, page):
     img, grey = scan(draw(page), page, number), page.get("grey", False)
     data = pdfgen.jpeg_bytes(img.convert("CMYK") if page.get("cmyk") else img, number, QUALITIES[number % 4], grey)
-    made = JpegPage(number, data=data, grey=grey, dpi=150)
+    made = JpegPage(number, data=data, grey=grey, dpi=PX[0] * 72.0 / pdfgen.A4[0])
     if page.get("cmyk"):  # as Adobe writes it: inverted
         made.colour_space = b"/DeviceCMYK /Decode [1 0 1 0 1 0 1 0]"
     return made
