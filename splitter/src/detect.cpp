@@ -177,8 +177,10 @@ bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
 }
 
 // Dark uncoloured pixels joined to the edge of the picture (the feeder's
-// backing around a skewed sheet, a dark scanner lid), and their neighbours
-// (where the JPEG blurs backing and paper together): kBacking in the result.
+// backing around a skewed sheet, a dark scanner lid), and those of their
+// neighbours that are not light and uncoloured (where the JPEG blurs backing
+// and paper together): kBacking in the result. A light uncoloured pixel is
+// never backing, which keeps the early stop of addRow exact.
 // The bottom margin is never read; the last row read stands for that edge.
 std::vector<std::uint8_t> PageJudge::backing() const {
     const int rows = std::min(rowsRead_, y1_);
@@ -213,7 +215,13 @@ std::vector<std::uint8_t> PageJudge::backing() const {
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < width_; ++x) {
             const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
-            if (mask[i] || (x > 0 && mask[i - 1]) || (x + 1 < width_ && mask[i + 1]) || (y > 0 && mask[i - width_]) ||
+            if (mask[i]) {
+                grown[i] = kBacking;
+                continue;
+            }
+            const std::uint8_t* p = at(x, y);
+            if (chromaOf(p) <= threshold_ && lumOf(p) >= kDarkFloor) continue;
+            if ((x > 0 && mask[i - 1]) || (x + 1 < width_ && mask[i + 1]) || (y > 0 && mask[i - width_]) ||
                 (y + 1 < rows && mask[i + width_]))
                 grown[i] = kBacking;
         }
