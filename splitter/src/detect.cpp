@@ -33,6 +33,11 @@ inline int chromaOf(const std::uint8_t* p) {
 
 inline int lumOf(const std::uint8_t* p) { return (77 * p[0] + 150 * p[1] + 29 * p[2]) >> 8; }
 
+// Never of a sheet's colour, never scanner backing: other content for certain.
+inline bool lightUncoloured(const std::uint8_t* p, int threshold) {
+    return chromaOf(p) <= threshold && lumOf(p) >= kDarkFloor;
+}
+
 // Hue in degrees, 0..359, of a pixel whose chroma c = mx - mn is > 0.
 inline int hueOf(int r, int g, int b, int mx, int c) {
     int h;
@@ -147,7 +152,7 @@ bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
     std::uint32_t* light = cellLight_.data() + cellRow(y) * kCellsX;
     const std::uint8_t* p = rgb + 3 * x0_;
     for (int x = x0_; x < x1_; ++x, p += 3)
-        if (chromaOf(p) <= threshold_ && lumOf(p) >= kDarkFloor)
+        if (lightUncoloured(p, threshold_))
             light[cellX_[static_cast<std::size_t>(x)]] += weight(x, coreRow);
     // Once a cell holds more of it than a clean cell may, the cell is
     // certainly not clean. Other content running right across the page (a
@@ -220,7 +225,7 @@ std::vector<std::uint8_t> PageJudge::backing() const {
                 continue;
             }
             const std::uint8_t* p = at(x, y);
-            if (chromaOf(p) <= threshold_ && lumOf(p) >= kDarkFloor) continue;
+            if (lightUncoloured(p, threshold_)) continue;
             if ((x > 0 && mask[i - 1]) || (x + 1 < width_ && mask[i + 1]) || (y > 0 && mask[i - width_]) ||
                 (y + 1 < rows && mask[i + width_]))
                 grown[i] = kBacking;
