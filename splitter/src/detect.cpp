@@ -1,6 +1,8 @@
 #include "detect.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 namespace orvane {
 
@@ -10,6 +12,31 @@ constexpr int kHueBins = 36;      // 10 degrees each
 constexpr int kHueWindow = 4;     // the dominant colour may spread over 40 degrees
 constexpr int kLumBuckets = 64;   // lightness in steps of 4
 constexpr int kLumSpread = 10;    // +-40 lightness around the median
+constexpr int kSatBuckets = 64;   // saturation chroma / max(R,G,B) in steps of 1/64
+constexpr int kSatSpread = 3;     // +-3/64 around the median ...
+constexpr int kSatEvenPercent = 80;  // ... holds this much of the colour
+constexpr int kFlatPercent = 90;  // share of the dominant hue even in lightness
+constexpr int kLightFloor = 112;  // separator paper is light: max(R,G,B) of its colour
+constexpr int kDarkFloor = 96;    // an uncoloured pixel darker than this may be scanner backing
+constexpr int kMinAreaPercent = 60;  // what is left of the inspected area beside the backing
+constexpr int kUnsureShare = 10;  // per cent of the area either side of the bar
+constexpr int kUnsureChroma = 8;  // chroma either side of the threshold
+constexpr int kPartialPercent = 35;  // plain area above other content across the page
+// The file's paper: ordinary pages whose most common colour is light, pale and
+// covers at least half of what was read of them.
+constexpr int kPaperLight = 180;
+constexpr int kPaperChroma = 64;
+
+inline int chromaOf(const std::uint8_t* p) {
+    return std::max(p[0], std::max(p[1], p[2])) - std::min(p[0], std::min(p[1], p[2]));
+}
+
+inline int lumOf(const std::uint8_t* p) { return (77 * p[0] + 150 * p[1] + 29 * p[2]) >> 8; }
+
+// Never of a sheet's colour, never scanner backing: other content for certain.
+inline bool lightUncoloured(const std::uint8_t* p, int threshold) {
+    return chromaOf(p) <= threshold && lumOf(p) >= kDarkFloor;
+}
 
 // Hue in degrees, 0..359, of a pixel whose chroma c = mx - mn is > 0.
 inline int hueOf(int r, int g, int b, int mx, int c) {
@@ -26,10 +53,45 @@ inline int hueOf(int r, int g, int b, int mx, int c) {
     return h;
 }
 
+inline int hueBinOf(const std::uint8_t* p, int c) {
+    return hueOf(p[0], p[1], p[2], std::max(p[0], std::max(p[1], p[2])), c) / (360 / kHueBins);
+}
+
+constexpr std::uint8_t kBacking = 255;
+constexpr std::uint8_t kUncoloured = 254;
+
+inline bool inWindow(int bin, int start) { return (bin - start + kHueBins) % kHueBins < kHueWindow; }
+
+// First index at which the running sum of `h` reaches half of `sum`.
+template <class Histogram>
+int medianOf(const Histogram& h, std::uint64_t sum) {
+    std::uint64_t run = 0;
+    for (std::size_t i = 0; i < h.size(); ++i) {
+        run += h[i];
+        if (run * 2 >= sum) return static_cast<int>(i);
+    }
+    return 0;
+}
+
+template <class Histogram>
+std::uint64_t around(const Histogram& h, int centre, int spread) {
+    std::uint64_t sum = 0;
+    for (int i = std::max(0, centre - spread);
+         i <= std::min(static_cast<int>(h.size()) - 1, centre + spread); ++i)
+        sum += h[static_cast<std::size_t>(i)];
+    return sum;
+}
+
+bool within(double value, double bar, double band) { return value > bar - band && value < bar + band; }
+
 }  // namespace
 
 PageJudge::PageJudge(int width, int height, int threshold)
-    : width_(std::max(width, 0)), height_(std::max(height, 0)), threshold_(threshold) {
+    : step_(1 + std::max(std::max(width, height) - 1, 0) / kMaxSide),
+      width_((std::max(width, 0) + step_ - 1) / step_),
+      height_((std::max(height, 0) + step_ - 1) / step_),
+      fedHeight_(std::max(height, 0)),
+      threshold_(threshold) {
     // Leave out a band at each edge: scanner edges, shadows, punch holes and
     // staples live there and say nothing about the sheet.
     x0_ = width_ * kMarginPercent / 100;
@@ -45,83 +107,310 @@ PageJudge::PageJudge(int width, int height, int threshold)
     cx1_ = width_ - width_ / 4;
     cy0_ = height_ / 4;
     cy1_ = height_ - height_ / 4;
-    for (int y = y0_; y < y1_; ++y) {
-        const bool coreRow = y >= cy0_ && y < cy1_;
-        for (int x = x0_; x < x1_; ++x) total_ += (coreRow && x >= cx0_ && x < cx1_) ? 2u : 1u;
+    // Rows are written before they are read: no need to clear them.
+    rgb_.reset(new std::uint8_t[static_cast<std::size_t>(width_) * 3 * static_cast<std::size_t>(y1_)]);
+    cellX_.assign(static_cast<std::size_t>(width_), 0);
+    cellWeight_.assign(kCellsX * kCellsY, 0);
+    cellLight_.assign(kCellsX * kCellsY, 0);
+    cellDirty_.assign(kCellsX * kCellsY, 0);
+    if (y1_ <= y0_) return;
+    // A cell weighs its pixels plus those of its part of the middle.
+    std::array<std::uint32_t, kCellsX> cols{}, coreCols{};
+    std::array<std::uint32_t, kCellsY> rows{}, coreRows{};
+    for (int x = x0_; x < x1_; ++x) {
+        const int cx = (x - x0_) * kCellsX / (x1_ - x0_);
+        cellX_[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(cx);
+        ++cols[static_cast<std::size_t>(cx)];
+        coreCols[static_cast<std::size_t>(cx)] += (x >= cx0_ && x < cx1_) ? 1u : 0u;
     }
+    for (int y = y0_; y < y1_; ++y) {
+        ++rows[static_cast<std::size_t>(cellRow(y))];
+        coreRows[static_cast<std::size_t>(cellRow(y))] += (y >= cy0_ && y < cy1_) ? 1u : 0u;
+    }
+    for (std::size_t cy = 0; cy < kCellsY; ++cy)
+        for (std::size_t cx = 0; cx < kCellsX; ++cx) {
+            const std::uint32_t w = rows[cy] * cols[cx] + coreRows[cy] * coreCols[cx];
+            cellWeight_[cy * kCellsX + cx] = w;
+            total_ += w;
+        }
 }
 
 bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
-    if (settled_) return false;
+    if (settled_ || y / step_ >= y1_) return false;
+    if (y % step_) return true;
+    y /= step_;
     rowsRead_ = y + 1;
-    if (y < y0_ || y >= y1_) return y + 1 < y1_;
-    const bool coreRow = y >= cy0_ && y < cy1_;
-    const std::uint8_t* p = rgb + 3 * x0_;
-    for (int x = x0_; x < x1_; ++x, p += 3) {
-        const unsigned w = (coreRow && x >= cx0_ && x < cx1_) ? 2u : 1u;
-        seen_ += w;
-        const int r = p[0], g = p[1], b = p[2];
-        const int mx = std::max(r, std::max(g, b));
-        const int mn = std::min(r, std::min(g, b));
-        const int c = mx - mn;
-        if (c <= threshold_) {
-            uncoloured_ += w;
-            continue;
-        }
-        const int bin = hueOf(r, g, b, mx, c) / (360 / kHueBins);
-        const int lum = (77 * r + 150 * g + 29 * b) >> 8;
-        hist_[bin][lum >> 2] += w;
-        hueWeight_[bin] += w;
+    if (step_ == 1) {
+        std::memcpy(at(0, y), rgb, static_cast<std::size_t>(width_) * 3);
+    } else {
+        for (int x = 0; x < width_; ++x) std::memcpy(at(x, y), rgb + 3 * x * step_, 3);
     }
-    // An uncoloured pixel can never count for the dominant colour: once they
-    // weigh more than a separator may hold, the verdict is certain.
-    if (uncoloured_ * 100 > total_ * (100 - kSeparatorPercent)) settled_ = true;
+    if (y < y0_) return true;
+    // A light uncoloured pixel can never count for the colour of a sheet nor
+    // be scanner backing: it is other content for certain.
+    const bool coreRow = y >= cy0_ && y < cy1_;
+    std::uint32_t* light = cellLight_.data() + cellRow(y) * kCellsX;
+    const std::uint8_t* p = rgb + 3 * x0_;
+    for (int x = x0_; x < x1_; ++x, p += 3)
+        if (lightUncoloured(p, threshold_))
+            light[cellX_[static_cast<std::size_t>(x)]] += weight(x, coreRow);
+    // Once a cell holds more of it than a clean cell may, the cell is
+    // certainly not clean. Other content running right across the page (a
+    // white page, a sheet that covers half of the bed) or covering more
+    // than a separator may carry settles the verdict.
+    bool band = true, any = false;
+    for (int cx = 0; cx < kCellsX; ++cx) {
+        const std::size_t c = static_cast<std::size_t>(cellRow(y) * kCellsX + cx);
+        if (!cellWeight_[c]) continue;
+        any = true;
+        if (!cellDirty_[c] && std::uint64_t(cellLight_[c]) * 100 > std::uint64_t(cellWeight_[c]) * kCellOtherPercent) {
+            cellDirty_[c] = 1;
+            dirty_ += cellWeight_[c];
+        }
+        band = band && cellDirty_[c];
+    }
+    if ((any && band) || dirty_ * 100 > total_ * (100 - kSeparatorPercent)) {
+        settled_ = true;
+        // Plain cells above the band: perhaps a sheet smaller than the bed
+        // (an A5 slip under a white lid). Worth a look.
+        std::uint64_t plainAbove = 0;
+        for (std::size_t c = 0; c < static_cast<std::size_t>(cellRow(y) * kCellsX); ++c)
+            if (!cellDirty_[c]) plainAbove += cellWeight_[c];
+        partial_ = plainAbove * 100 >= total_ * kPartialPercent;
+    }
     return !settled_ && y + 1 < y1_;
+}
+
+// Dark uncoloured pixels joined to the edge of the picture (the feeder's
+// backing around a skewed sheet, a dark scanner lid), and those of their
+// neighbours that are not light and uncoloured (where the JPEG blurs backing
+// and paper together): kBacking in the result. A light uncoloured pixel is
+// never backing, which keeps the early stop of addRow exact.
+// The bottom margin is never read; the last row read stands for that edge.
+std::vector<std::uint8_t> PageJudge::backing() const {
+    const int rows = std::min(rowsRead_, y1_);
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(width_) * static_cast<std::size_t>(rows), 0);
+    std::vector<int> todo;
+    auto visit = [&](int x, int y) {
+        if (x < 0 || y < 0 || x >= width_ || y >= rows) return;
+        const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
+        const std::uint8_t* p = at(x, y);
+        if (mask[i] || chromaOf(p) > threshold_ || lumOf(p) >= kDarkFloor) return;
+        mask[i] = 1;
+        todo.push_back(static_cast<int>(i));
+    };
+    for (int x = 0; x < width_; ++x) {
+        visit(x, 0);
+        visit(x, rows - 1);
+    }
+    for (int y = 0; y < rows; ++y) {
+        visit(0, y);
+        visit(width_ - 1, y);
+    }
+    while (!todo.empty()) {
+        const int i = todo.back();
+        todo.pop_back();
+        const int x = i % width_, y = i / width_;
+        visit(x - 1, y);
+        visit(x + 1, y);
+        visit(x, y - 1);
+        visit(x, y + 1);
+    }
+    std::vector<std::uint8_t> grown(mask.size(), 0);
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < width_; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
+            if (mask[i]) {
+                grown[i] = kBacking;
+                continue;
+            }
+            const std::uint8_t* p = at(x, y);
+            if (lightUncoloured(p, threshold_)) continue;
+            if ((x > 0 && mask[i - 1]) || (x + 1 < width_ && mask[i + 1]) || (y > 0 && mask[i - width_]) ||
+                (y + 1 < rows && mask[i + width_]))
+                grown[i] = kBacking;
+        }
+    return grown;
+}
+
+// The most common colour of the area read (in steps of 16 a channel, then
+// averaged over its neighbourhood), and the share of the area it covers.
+void PageJudge::findPaper(PageLook& look) const {
+    std::vector<std::uint32_t> bins(16 * 16 * 16, 0);
+    auto binOf = [](const std::uint8_t* p) { return (p[0] >> 4) * 256 + (p[1] >> 4) * 16 + (p[2] >> 4); };
+    const int rows = std::min(rowsRead_, y1_);
+    for (int y = y0_; y < rows; ++y)
+        for (int x = x0_; x < x1_; ++x) ++bins[static_cast<std::size_t>(binOf(at(x, y)))];
+    const int mode = static_cast<int>(std::max_element(bins.begin(), bins.end()) - bins.begin());
+    std::uint64_t sum[3] = {0, 0, 0}, near = 0, all = 0;
+    for (int y = y0_; y < rows; ++y)
+        for (int x = x0_; x < x1_; ++x) {
+            const std::uint8_t* p = at(x, y);
+            const int b = binOf(p);
+            ++all;
+            if (std::abs(b / 256 - mode / 256) > 1 || std::abs(b / 16 % 16 - mode / 16 % 16) > 1 ||
+                std::abs(b % 16 - mode % 16) > 1)
+                continue;
+            ++near;
+            for (int k = 0; k < 3; ++k) sum[k] += p[k];
+        }
+    if (!near) return;
+    for (int k = 0; k < 3; ++k) look.paper[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(sum[k] / near);
+    look.paperShare = static_cast<double>(near) / static_cast<double>(all);
+}
+
+// Hue bin of every pixel of the picture; kBacking for scanner backing,
+// kUncoloured for pixels of chroma up to the threshold. Fills the dominant
+// hue window (the kHueWindow bins with most weight) and the median
+// lightness of its pixels.
+std::vector<std::uint8_t> PageJudge::hues(Dominant& dom) const {
+    std::vector<std::uint8_t> bins = backing();
+    const int rows = std::min(rowsRead_, y1_);
+    std::array<std::array<std::uint32_t, kLumBuckets>, kHueBins> hist{};
+    std::array<std::uint64_t, kHueBins> hueWeight{};
+    for (int y = y0_; y < rows; ++y) {
+        const bool coreRow = y >= cy0_ && y < cy1_;
+        for (int x = x0_; x < x1_; ++x) {
+            std::uint8_t& bin = bins[static_cast<std::size_t>(y) * width_ + x];
+            if (bin == kBacking) continue;
+            const unsigned w = weight(x, coreRow);
+            dom.area += w;
+            const std::uint8_t* p = at(x, y);
+            const int c = chromaOf(p);
+            bin = c <= threshold_ ? kUncoloured : static_cast<std::uint8_t>(hueBinOf(p, c));
+            if (bin == kUncoloured) continue;
+            hist[bin][static_cast<std::size_t>(lumOf(p) >> 2)] += w;
+            hueWeight[bin] += w;
+        }
+    }
+    for (int s = 0; s < kHueBins; ++s) {
+        std::uint64_t sum = 0;
+        for (int k = 0; k < kHueWindow; ++k) sum += hueWeight[static_cast<std::size_t>((s + k) % kHueBins)];
+        if (sum > dom.weight) {
+            dom.weight = sum;
+            dom.start = s;
+        }
+    }
+    if (dom.start < 0) return bins;
+    std::array<std::uint64_t, kLumBuckets> lum{};
+    for (int k = 0; k < kHueWindow; ++k)
+        for (std::size_t l = 0; l < kLumBuckets; ++l) lum[l] += hist[static_cast<std::size_t>((dom.start + k) % kHueBins)][l];
+    dom.median = medianOf(lum, dom.weight);
+    return bins;
 }
 
 PageLook PageJudge::finish() const {
     PageLook look;
     look.rowsRead = rowsRead_;
     look.height = height_;
-    if (total_ == 0 || seen_ == 0) return look;
+    if (total_ == 0 || rowsRead_ <= y0_) return look;
+    // A page settled below a large plain area is looked at over the rows
+    // read: is that area a sheet of one colour (a slip smaller than the
+    // bed)? The verdict stays: no separator.
+    const bool whole = !settled_ && rowsRead_ >= y1_;
+    if (!whole && !partial_) {
+        findPaper(look);  // the paper of an ordinary page makes the file's paper
+        return look;
+    }
+    const int rows = std::min(rowsRead_, y1_);
+    Dominant dom;
+    const std::vector<std::uint8_t> bins = hues(dom);
+    if (dom.start < 0) {
+        findPaper(look);
+        return look;
+    }
+    look.hue = (dom.start * (360 / kHueBins) + kHueWindow * (360 / kHueBins) / 2) % 360;
 
-    // Dominant hue: the circular window of kHueWindow bins with most weight.
-    int best = -1;
-    std::uint64_t bestWeight = 0;
-    for (int s = 0; s < kHueBins; ++s) {
-        std::uint64_t sum = 0;
-        for (int k = 0; k < kHueWindow; ++k) sum += hueWeight_[(s + k) % kHueBins];
-        if (sum > bestWeight) {
-            bestWeight = sum;
-            best = s;
+    // The page's colour: pixels of the dominant hue whose lightness is near
+    // its median (paper is evenly lit; a photograph is not). What is not of
+    // that colour is other content, counted per cell. Paper shaded by uneven
+    // light keeps its saturation, a sky does not: saturation is counted too.
+    std::vector<std::uint64_t> other(static_cast<std::size_t>(kCellsX * kCellsY), 0);
+    std::array<std::uint64_t, kSatBuckets + 1> sat{};
+    std::uint64_t matched = 0, sum[3] = {0, 0, 0};
+    for (int y = y0_; y < rows; ++y) {
+        const bool coreRow = y >= cy0_ && y < cy1_;
+        for (int x = x0_; x < x1_; ++x) {
+            const std::uint8_t bin = bins[static_cast<std::size_t>(y) * width_ + x];
+            if (bin == kBacking) continue;
+            const unsigned w = weight(x, coreRow);
+            const std::uint8_t* p = at(x, y);
+            if (bin != kUncoloured && inWindow(bin, dom.start) &&
+                std::abs((lumOf(p) >> 2) - dom.median) <= kLumSpread) {
+                matched += w;
+                sat[static_cast<std::size_t>(chromaOf(p) * kSatBuckets / std::max(p[0], std::max(p[1], p[2])))] += w;
+                for (int k = 0; k < 3; ++k) sum[k] += std::uint64_t(p[k]) * w;
+            } else {
+                other[static_cast<std::size_t>(cellRow(y) * kCellsX + cellX_[static_cast<std::size_t>(x)])] += w;
+            }
         }
     }
-    if (best < 0) return look;
-    look.hue = (best * (360 / kHueBins) + kHueWindow * (360 / kHueBins) / 2) % 360;
-
-    // Paper is evenly lit; a photograph is not. Keep only the pixels of the
-    // dominant hue whose lightness is near the median lightness of that hue.
-    std::array<std::uint64_t, kLumBuckets> lum{};
-    for (int k = 0; k < kHueWindow; ++k)
-        for (int l = 0; l < kLumBuckets; ++l) lum[l] += hist_[(best + k) % kHueBins][l];
-    const std::uint64_t half = (bestWeight + 1) / 2;
-    std::uint64_t run = 0;
-    int median = 0;
-    for (int l = 0; l < kLumBuckets; ++l) {
-        run += lum[l];
-        if (run >= half) {
-            median = l;
-            break;
-        }
+    if (!matched) {
+        findPaper(look);
+        return look;
     }
-    std::uint64_t matched = 0;
-    for (int l = std::max(0, median - kLumSpread);
-         l <= std::min(kLumBuckets - 1, median + kLumSpread); ++l)
-        matched += lum[l];
+    std::uint64_t clean = 0;  // over the cells read to their bottom
+    for (std::size_t c = 0; c < static_cast<std::size_t>(cellRow(rows) * kCellsX); ++c)
+        if (other[c] * 100 <= std::uint64_t(cellWeight_[c]) * kCellOtherPercent) clean += cellWeight_[c];
+    for (int k = 0; k < 3; ++k) look.colour[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(sum[k] / matched);
+    const int light = std::max(look.colour[0], std::max(look.colour[1], look.colour[2]));
+    const double even = static_cast<double>(around(sat, medianOf(sat, matched), kSatSpread)) / static_cast<double>(matched);
+    // Of the dominant hue, the share even in lightness: nearly all of it on
+    // paper (even unevenly lit), a slice of a photograph's gradient.
+    const double flat = static_cast<double>(matched) / static_cast<double>(dom.weight);
 
-    look.share = static_cast<double>(matched) / static_cast<double>(seen_);
-    look.separator = !settled_ && seen_ == total_ && matched * 100 >= total_ * kSeparatorPercent;
+    const bool plain = light >= kLightFloor && even * 100 >= kSatEvenPercent && flat * 100 >= kFlatPercent;
+    if (!whole) {
+        look.unsure = plain && clean * 100 >= total_ * kPartialPercent;
+        findPaper(look);
+        return look;
+    }
+    look.share = static_cast<double>(clean) / static_cast<double>(total_);
+    const bool passes = look.share * 100 >= kSeparatorPercent;
+    const bool paper = dom.area * 100 >= total_ * kMinAreaPercent;  // not mostly backing
+    look.candidate = plain && passes && paper;
+    look.separator = look.candidate;
+    look.standout = chromaOf(look.colour.data());
+    // Close to the bar, or a plain sheet on a dark bed that covers too
+    // little of it (a slip smaller than the bed).
+    look.unsure = plain && (within(look.share * 100, kSeparatorPercent, kUnsureShare) || (passes && !paper));
+    if (!look.candidate) findPaper(look);
     return look;
+}
+
+void FilePaper::add(const PageLook& look) {
+    const int light = std::max(look.paper[0], std::max(look.paper[1], look.paper[2]));
+    if (look.candidate || look.paperShare < 0.5 || light < kPaperLight || chromaOf(look.paper.data()) > kPaperChroma)
+        return;
+    for (std::size_t k = 0; k < 3; ++k) seen_[k].push_back(look.paper[k]);
+}
+
+void FilePaper::settle(PageLook& look, int threshold) {
+    if (!ready_) {
+        // The median of each channel over the ordinary pages; ideal white
+        // when there are none (a file of separator sheets only).
+        for (std::size_t k = 0; k < 3 && !seen_[k].empty(); ++k) {
+            std::vector<int>& v = seen_[k];
+            std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+            reference_[k] = std::max(1, v[v.size() / 2]);
+        }
+        ready_ = true;
+    }
+    if (!look.candidate) {
+        look.separator = false;
+        return;
+    }
+    // White balance the candidate's colour to the file's paper.
+    const int top = std::max(reference_[0], std::max(reference_[1], reference_[2]));
+    int mx = 0, mn = 1 << 20;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const int v = look.colour[k] * top / reference_[k];
+        mx = std::max(mx, v);
+        mn = std::min(mn, v);
+    }
+    look.standout = mx - mn;
+    look.separator = look.standout > threshold;
+    look.unsure = look.unsure || within(look.standout, threshold, kUnsureChroma);
 }
 
 PageLook judgePage(const std::uint8_t* rgb, int width, int height, std::ptrdiff_t stride,

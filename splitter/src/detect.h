@@ -1,10 +1,15 @@
-// The separator-sheet rule: judges one page from a small RGB picture of it,
-// fed row by row from the top.
+// The separator-sheet rule. A page is judged from a small RGB picture of it,
+// fed row by row from the top (PageJudge); its final verdict waits for the
+// paper colour of the file's ordinary pages (FilePaper), since a sheet must
+// stand out from the paper the file is printed on, not only from ideal white.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace orvane {
 
@@ -15,18 +20,29 @@ constexpr int kDefaultThreshold = 19;
 // that is not looked at.
 constexpr int kMarginPercent = 8;
 
-// Per cent of the (weighted) inspected area that must be in the dominant
-// colour for a separator sheet.
-constexpr int kSeparatorPercent = 90;
+// The inspected area is cut into a grid of cells. A cell is clean when at
+// most kCellOtherPercent of it is anything but the page's one colour
+// (scanner backing aside).
+constexpr int kCellsX = 16;
+constexpr int kCellsY = 20;
+constexpr int kCellOtherPercent = 10;
+
+// Per cent of the (weighted) inspected area that must lie in clean cells for
+// a separator sheet. The rest may hold a label, a sticky note, a stamp.
+constexpr int kSeparatorPercent = 65;
+
+// Longest side of the picture looked at; a larger one (a poster scanned
+// whole) is thinned out, so memory stays small whatever the scan.
+constexpr int kMaxSide = 1024;
 
 struct PageLook {
     bool separator = false;
     // The verdict lies close to the bar, or the page could not be judged in
     // full: a person should look at it. Named in the file's line ("check:").
     bool unsure = false;
-    // Weighted share (0..1) of the inspected area that is in the page's one
-    // dominant colour: saturated, of the dominant hue, of even lightness.
-    // Counted over the rows read (see rowsRead).
+    // Weighted share (0..1) of the inspected area lying in clean cells of the
+    // page's one colour (saturated, of the dominant hue, even in lightness);
+    // 0 for a page settled before its bottom (see rowsRead).
     double share = 0.0;
     // Centre of the dominant hue window, in degrees (0..359); -1 if no pixel
     // was saturated at all.
@@ -34,6 +50,17 @@ struct PageLook {
     // Rows of the picture read before the verdict was certain, and its height.
     int rowsRead = 0;
     int height = 0;
+
+    // For the file-level step (FilePaper):
+    // A sheet by its own look; it still has to stand out from the file's paper.
+    bool candidate = false;
+    // The candidate's mean colour, and its chroma against the file's paper.
+    std::array<std::uint8_t, 3> colour{};
+    int standout = 0;
+    // The page's most common colour and the share of the area read it covers:
+    // for an ordinary page, the colour of its paper.
+    std::array<std::uint8_t, 3> paper{};
+    double paperShare = 0.0;
 };
 
 class PageJudge {
@@ -42,30 +69,71 @@ public:
 
     // Rows of the picture the rule reads at most: the bottom margin band is
     // never looked at, so a decoder may stop before it.
-    int rowsWanted() const { return y1_; }
+    int rowsWanted() const { return y1_ > 0 ? std::min(fedHeight_, (y1_ - 1) * step_ + 1) : 0; }
 
     // Feeds row y (0-based, in order from the top; packed R,G,B). Returns
-    // false as soon as the page is certainly not a separator: more uncoloured
-    // area has been seen than a separator may have. A decoder can then stop,
-    // which for a white page of text is about a fifth of the way down.
+    // false as soon as the page is certainly not a separator. A decoder can
+    // then stop, which for a white page is about a tenth of the way down.
     bool addRow(int y, const std::uint8_t* rgb);
 
+    // The page's own verdict (`candidate`, and `separator` as judged against
+    // ideal white paper); FilePaper settles it.
     PageLook finish() const;
 
 private:
-    int width_, height_, threshold_;
+    std::uint8_t* at(int x, int y) { return rgb_.get() + (static_cast<std::size_t>(y) * width_ + x) * 3; }
+    const std::uint8_t* at(int x, int y) const {
+        return rgb_.get() + (static_cast<std::size_t>(y) * width_ + x) * 3;
+    }
+    unsigned weight(int x, bool coreRow) const {
+        return (coreRow && x >= cx0_ && x < cx1_) ? 2u : 1u;
+    }
+    int cellRow(int y) const { return (y - y0_) * kCellsY / (y1_ - y0_); }
+    struct Dominant {
+        int start = -1;            // first hue bin of the window
+        std::uint64_t weight = 0;  // weight of the window's pixels
+        std::uint64_t area = 0;    // weight of the inspected area beside the backing
+        int median = 0;            // their median lightness bucket
+    };
+    void findPaper(PageLook& look) const;
+    std::vector<std::uint8_t> backing() const;
+    std::vector<std::uint8_t> hues(Dominant& dom) const;
+
+    int step_;               // a huge picture is looked at in every step_-th row and column
+    int width_, height_;     // of the picture looked at
+    int fedHeight_;          // of the picture fed
+    int threshold_;
     int x0_, x1_, y0_, y1_, cx0_, cx1_, cy0_, cy1_;
-    std::uint64_t total_ = 0;       // weight of the whole inspected area
-    std::uint64_t uncoloured_ = 0;  // weight of uncoloured pixels seen so far
-    std::uint64_t seen_ = 0;        // weight of all pixels seen so far
+    std::uint64_t total_ = 0;  // weight of the whole inspected area
     int rowsRead_ = 0;
     bool settled_ = false;
-    std::array<std::array<std::uint32_t, 64>, 36> hist_{};  // [hue bin][lightness / 4]
-    std::array<std::uint64_t, 36> hueWeight_{};
+    bool partial_ = false;  // settled below a large plain area
+    std::unique_ptr<std::uint8_t[]> rgb_;    // the rows read
+    std::vector<std::uint8_t> cellX_;        // cell column of each picture column
+    std::vector<std::uint32_t> cellWeight_;  // weight of each cell
+    std::vector<std::uint32_t> cellLight_;   // light uncoloured weight seen in each cell
+    std::vector<std::uint8_t> cellDirty_;    // certainly not clean
+    std::uint64_t dirty_ = 0;                // weight of those cells
 };
 
-// The whole rule on a full picture (rgb: packed R,G,B, `stride` bytes a row).
-// A pixel counts as coloured when max(R,G,B) - min(R,G,B) > threshold.
+// The file's paper: collects the ordinary pages' paper colours, then settles
+// each page's verdict. A candidate is a separator when its colour, seen
+// against the file's paper (white balanced to it), still has a chroma above
+// the threshold; so a colour cast of the scanner or aged paper moves with the
+// paper and does not make sheets of blank pages.
+class FilePaper {
+public:
+    void add(const PageLook& look);
+    void settle(PageLook& look, int threshold);
+
+private:
+    std::array<std::vector<int>, 3> seen_;
+    bool ready_ = false;
+    std::array<int, 3> reference_{{255, 255, 255}};
+};
+
+// The whole rule on a full picture (rgb: packed R,G,B, `stride` bytes a row),
+// against ideal white paper.
 PageLook judgePage(const std::uint8_t* rgb, int width, int height, std::ptrdiff_t stride,
                    int threshold);
 

@@ -240,6 +240,11 @@ void Splitter::look(Job& job, Worker& w, int from, int to) {
 
 void Splitter::afterLooking(Job& job, Worker& w) {
     if (job.failed) return finish(job);
+    // Final verdicts: a sheet must stand out from the paper of the file's
+    // ordinary pages, known only now that every page has been looked at.
+    FilePaper paper;
+    for (const PageResult& r : job.results) paper.add(r.look);
+    for (PageResult& r : job.results) paper.settle(r.look, threshold_);
     // One document per run of pages between separator sheets; empty runs
     // (a sheet at either end, or both sides of a duplex-scanned sheet) give
     // nothing.
@@ -338,9 +343,9 @@ void trace(const Job& job) {
     for (int i = 0; i < job.pages; ++i) {
         const PageResult& r = job.results[static_cast<std::size_t>(i)];
         const char* how = r.path == LookPath::Jpeg ? "jpeg" : r.path == LookPath::Grey ? "grey" : "rendered";
-        std::fprintf(stderr, "trace %s page %d: %s share=%.3f hue=%d rows=%d/%d separator=%d unsure=%d\n",
-                     job.shown.c_str(), i + 1, how, r.look.share, r.look.hue, r.look.rowsRead,
-                     r.look.height, r.look.separator ? 1 : 0, r.look.unsure ? 1 : 0);
+        std::fprintf(stderr, "trace %s page %d: %s share=%.3f hue=%d standout=%d rows=%d/%d separator=%d unsure=%d\n",
+                     job.shown.c_str(), i + 1, how, r.look.share, r.look.hue, r.look.standout,
+                     r.look.rowsRead, r.look.height, r.look.separator ? 1 : 0, r.look.unsure ? 1 : 0);
     }
     std::fflush(stderr);
 }

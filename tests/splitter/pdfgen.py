@@ -250,7 +250,7 @@ def build_pdf(pages):
     for p in pages:
         w, h = p.size
         if isinstance(p, JpegPage):
-            cs = b"/DeviceGray" if p.grey else b"/DeviceRGB"
+            cs = getattr(p, "colour_space", None) or (b"/DeviceGray" if p.grey else b"/DeviceRGB")
             img = wr.stream(b"/Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace %s "
                             b"/BitsPerComponent 8 /Filter /DCTDecode" % (p.px[0], p.px[1], cs), p.data)
             content = wr.stream(b"", b"q %.2f 0 0 %.2f 0 0 cm /Im0 Do Q" % (w, h))
