@@ -26,7 +26,7 @@ class Result(object):
                 name, page = head.rsplit(" page ", 1)
                 how = tail.split()[0]
                 rows = tail.split(" rows=", 1)[1].split()[0].split("/")
-                seen[(name, int(page))] = (how, tail.endswith("separator=1"), (int(rows[0]), int(rows[1])))
+                seen[(name, int(page))] = (how, "separator=1" in tail.split(), (int(rows[0]), int(rows[1])))
         return seen
 
 
