@@ -616,13 +616,15 @@ class App(object):
         if checked is None:
             return
         v, token = checked
-        for name in ("source", "target"):
-            if not os.path.isdir(v[name]):
-                messagebox.showerror(TITLE, "The {} folder does not exist: {}".format(name, v[name]), parent=self.root)
-                return
         splitter = v["splitter"] if os.path.isfile(v["splitter"]) else shutil.which(v["splitter"]) or v["splitter"]
         s = watch.Settings(v["source"], v["target"], token, v["urldb"], splitter, archive=v["archive"] or None,
                            failed=v["failed"] or None, workers=v["workers"], threshold=v["threshold"])
+        try:
+            watch.check_folders(s)  # before its log file is made in the source folder
+        except OSError as exc:
+            messagebox.showerror(TITLE, "Watching cannot start: {}.\n\n(INBOX is the source folder, TARGET the "
+                                        "target folder.)".format(exc), parent=self.root)
+            return
         self.watch_reports = handover.WatchReports(token)
         self.watch_token = token
         log_path = os.path.join(s.state_dir, "watch.log")
