@@ -38,8 +38,10 @@ def grab(display, window, name):
         return im.convert("RGB")
 
 
-@pytest.fixture
+@pytest.fixture(scope="module")
 def display():
+    # One server for the module: Tk keeps its connection to a display after its window is destroyed,
+    # and a later Tk in this process dies when that server is gone.
     read, write = os.pipe()
     server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x900x24", "-nolisten", "tcp"],
                               pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
