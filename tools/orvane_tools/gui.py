@@ -24,7 +24,6 @@ TITLE = "Orvane"
 TICK_MS = 100
 SPLITTER_NAME = "orvaneFun.exe"
 WATCH_CLOSE_WAIT = 150         # seconds closing the window waits for the watcher to undo its batch
-TOKEN_SETTLE_MS = 1000         # a token typed while watching reaches the watcher once typing pauses
 
 # Review layout (pixels).
 CELL_W, CELL_H = 96, 150       # one page: thumbnail, page number, marks
