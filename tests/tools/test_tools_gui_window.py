@@ -38,8 +38,10 @@ def grab(display, window, name):
         return im.convert("RGB")
 
 
-@pytest.fixture
+@pytest.fixture(scope="module")
 def display():
+    # One server for the module: Tk keeps its connection to a display after its window is destroyed,
+    # and a later Tk in this process dies when that server is gone.
     read, write = os.pipe()
     server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x900x24", "-nolisten", "tcp"],
                               pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -263,4 +265,49 @@ def test_review_flags_pages_to_check(tmp_path, display):
         assert count(shot, gui.UNSURE_MARK) > 400        # two flags of about 290 pixels each
         assert count(shot, gui.SEPARATOR_MARK, 12) > 200
     finally:
+        root.destroy()
+
+
+def test_watching_splits_a_dropped_file_until_switched_off(tmp_path, display, setup, monkeypatch):
+    """Switched on, watching splits a PDF dropped into the source folder and the window shows the
+    batch's status; switched off, the watcher ends and a single job can be started again."""
+    tk = pytest.importorskip("tkinter")
+    monkeypatch.delenv("ORVANE_TOKEN", raising=False)
+    monkeypatch.chdir(tmp_path)  # the module's own folders
+    src, dst = tmp_path / "inbox", tmp_path / "out"
+    src.mkdir()
+    dst.mkdir()
+    root = tk.Tk(screenName=display)
+    app = gui.App(root, str(tmp_path / "cache"), str(tmp_path / "gui.json"))
+
+    def until(probe, timeout, what):
+        deadline = time.monotonic() + timeout
+        while not probe():
+            assert time.monotonic() < deadline, "{} ({})".format(what, app.watch_text["text"])
+            root.update()
+            time.sleep(0.05)
+
+    try:
+        for name, value in (("source", src), ("target", dst), ("urldb", setup["db"]),
+                            ("splitter", setup["splitter"]), ("workers", 1)):
+            app.vars[name].set(str(value))
+        app.token.set(setup["token"])
+        app.toggle_watch()
+        watcher = app.watcher
+        until(lambda: app.watch_text["text"] == "Watching: watching", 30, "watching did not start")
+        assert str(app.start_button["state"]) == "disabled" and app.watching.get()
+
+        (src / "drop.pdf").write_bytes(samples.build_pdf([("doc", "A"), ("sep", samples.PINK), ("doc", "B")]))
+        until(lambda: "drop.pdf" in app.last_batch["text"], 90, "the dropped file was not split")
+        assert " finished " in app.last_batch["text"] and "2 documents" in app.last_batch["text"]
+        assert sorted(os.listdir(str(dst / "drop"))) == ["drop_001.pdf", "drop_002.pdf"]
+        assert os.listdir(str(src / "archive")) == ["drop.pdf"]
+
+        app.toggle_watch()
+        until(lambda: app.watcher is None, 30, "watching did not stop")
+        assert app.watch_text["text"] == "Watching: stopped" and not watcher.running()
+        assert str(app.start_button["state"]) == "normal" and not app.watching.get()
+    finally:
+        if app.watcher is not None:
+            app.watcher.stop(60)
         root.destroy()

@@ -177,6 +177,14 @@ def test_a_second_watcher_on_the_same_inbox_does_not_start(watched, tmp_path):
     assert os.listdir(str(watched.target)) == [] and (watched.inbox / "batch.pdf").exists()
 
 
+def test_a_missing_inbox_is_not_made_and_watched_in_vain(tmp_path):
+    settings = watch.Settings(str(tmp_path / "unmounted"), str(tmp_path), "token", "url.db", "orvaneFun.exe")
+    with pytest.raises(OSError, match="INBOX folder does not exist"):
+        watch.Watcher(settings).run()
+    assert watch.run_command(settings) == watch.frontend.EXIT_CHECKS
+    assert os.listdir(str(tmp_path)) == []
+
+
 @pytest.mark.parametrize("crash_at", ["claiming", "staged", "running", "split", "finishing", "moved",
                                       "running:SIGTERM"])
 def test_a_watcher_stopped_at_any_step_loses_and_doubles_nothing(watched, crash_at):

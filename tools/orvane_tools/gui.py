@@ -3,7 +3,9 @@ progress, and afterwards shows where each source file was split, page by page.
 
 Tk/ttk from the standard library: it ships with CPython on Windows (also 3.7 32-bit) and needs
 nothing installed. The job runs on a worker thread; everything it reports reaches the widgets only
-through `handover.MessageQueue` and the splitter's events file, read by the Tk thread in `tick`."""
+through `handover.MessageQueue` and the splitter's events file, read by the Tk thread in `tick`.
+Watching the source folder runs a `watch.Watcher` on its own thread, which reports through
+`handover.WatchReports` the same way."""
 import os
 import queue
 import shutil
@@ -16,11 +18,12 @@ import traceback
 import tkinter as tk
 from tkinter import filedialog, messagebox, ttk
 
-from . import events, frontend, handover, settings, thumbs
+from . import events, frontend, handover, settings, thumbs, watch
 
 TITLE = "Orvane"
 TICK_MS = 100
 SPLITTER_NAME = "orvaneFun.exe"
+WATCH_CLOSE_WAIT = 150         # seconds closing the window waits for the watcher to undo its batch
 
 # Review layout (pixels).
 CELL_W, CELL_H = 96, 150       # one page: thumbnail, page number, marks
@@ -295,7 +298,12 @@ class App(object):
         self.cache_root = cache_root or settings.cache_dir()
         self.jobs_dir = os.path.join(self.cache_root, "jobs")
         self.job = None
+        self.watcher = None
+        self.watch_reports = None
+        self.watch_log = None
+        self.watch_token = None
         self.closing = False
+        self.close_by = None
         self.destroyed = False
         self.env_token = os.environ.get("ORVANE_TOKEN") or ""
         remembered = settings.load(settings_file)
@@ -304,8 +312,10 @@ class App(object):
         root.geometry(remembered.get("geometry") or "1100x760")
         self.vars = {name: tk.StringVar(value=str(remembered.get(name, default))) for name, default in (
             ("source", ""), ("target", ""), ("workers", max(1, (os.cpu_count() or 2) - 1)), ("threshold", 19),
-            ("urldb", os.path.abspath("url.db")), ("splitter", shutil.which(SPLITTER_NAME) or ""))}
+            ("urldb", os.path.abspath("url.db")), ("splitter", shutil.which(SPLITTER_NAME) or ""),
+            ("archive", ""), ("failed", ""))}
         self.token = tk.StringVar(value="")
+        self.watching = tk.BooleanVar(value=False)
         self._build()
         self._bind_keys()
         root.protocol("WM_DELETE_WINDOW", self.close)
@@ -319,6 +329,8 @@ class App(object):
         form.grid(row=0, column=0, sticky="ew")
         form.columnconfigure(1, weight=1)
         rows = (("Source folder", "source", self._pick_folder), ("Target folder", "target", self._pick_folder),
+                ("Archive (watching)", "archive", self._pick_folder),
+                ("Failed (watching)", "failed", self._pick_folder),
                 ("URL database", "urldb", self._pick_file), ("Splitter", "splitter", self._pick_file))
         entries = {}
         for row, (label, name, picker) in enumerate(rows):
@@ -338,6 +350,8 @@ class App(object):
         ttk.Label(numbers, text="Login token").pack(side="left")
         token = ttk.Entry(numbers, textvariable=self.token, show="•", width=28)
         token.pack(side="left", padx=(6, 6))
+        for key in ("<Return>", "<FocusOut>"):
+            token.bind(key, lambda e: self._token_entered())
         if self.env_token:
             token.configure(state="disabled")
             ttk.Label(numbers, text="(from ORVANE_TOKEN)").pack(side="left")
@@ -358,12 +372,19 @@ class App(object):
         self.stop_button.grid(row=0, column=1, padx=6)
         ttk.Button(controls, text="Review a target folder… (Ctrl+R)", command=self.review_folder).grid(
             row=0, column=2)
+        self.watch_button = ttk.Checkbutton(controls, text="Watch the source folder (Ctrl+W)",
+                                            variable=self.watching, command=self.toggle_watch)
+        self.watch_button.grid(row=0, column=3, sticky="w", padx=(12, 0))
         ttk.Style(root).configure("Job.Horizontal.TProgressbar", background=PROGRESS_COLOUR)
         self.progress = ttk.Progressbar(controls, mode="determinate", maximum=100,
                                         style="Job.Horizontal.TProgressbar")
         self.progress.grid(row=1, column=0, columnspan=4, sticky="ew", pady=(6, 0))
         self.progress_text = ttk.Label(controls, text="Ready.")
         self.progress_text.grid(row=2, column=0, columnspan=4, sticky="w")
+        self.watch_text = ttk.Label(controls, text="Watching: off.")
+        self.watch_text.grid(row=3, column=0, columnspan=4, sticky="w")
+        self.last_batch = ttk.Label(controls, text="")
+        self.last_batch.grid(row=4, column=0, columnspan=4, sticky="w")
 
         panes = ttk.PanedWindow(root, orient="vertical")
         panes.grid(row=2, column=0, sticky="nsew", padx=8, pady=(0, 8))
@@ -384,6 +405,7 @@ class App(object):
             self.root.bind(key, lambda e: self.start())
         self.root.bind("<Escape>", lambda e: self.stop())
         self.root.bind("<Control-r>", lambda e: self.review_folder())
+        self.root.bind("<Control-w>", lambda e: self.toggle_watch())
         self.root.bind("<Control-q>", lambda e: self.close())
 
     def _pick_folder(self, name):
@@ -413,7 +435,7 @@ class App(object):
 
     def values(self):
         v = {name: var.get().strip() for name, var in self.vars.items()}
-        for name in ("source", "target", "urldb"):
+        for name in ("source", "target", "urldb", "archive", "failed"):
             v[name] = os.path.abspath(v[name]) if v[name] else v[name]
         if v["splitter"] and (os.path.sep in v["splitter"] or (os.path.altsep or "/") in v["splitter"]):
             v["splitter"] = os.path.abspath(v["splitter"])
@@ -432,19 +454,31 @@ class App(object):
         except OSError as exc:
             self.say("Settings not saved: {}".format(exc))
 
-    def start(self):
-        if self.job is not None:
-            return
+    def checked_values(self):
+        """(the fields' values, the token) once everything a job needs is filled in; else None, the
+        user told what is missing."""
         v = self.values()
-        token = self.env_token or self.token.get().strip()
+        token = self.current_token()
         missing = [label for label, ok in (("the source folder", v["source"]), ("the target folder", v["target"]),
                                             ("the login token (or set ORVANE_TOKEN)", token),
                                             ("a whole number of workers", v["workers"] is not None),
                                             ("a whole number as threshold", v["threshold"] is not None)) if not ok]
         if missing:
             messagebox.showerror(TITLE, "Enter " + ", ".join(missing) + ".", parent=self.root)
-            return
+            return None
         self.remember()
+        return v, token
+
+    def current_token(self):
+        return self.env_token or self.token.get().strip()
+
+    def start(self):
+        if self.job is not None or self.watcher is not None:
+            return
+        checked = self.checked_values()
+        if checked is None:
+            return
+        v, token = checked
         os.makedirs(self.jobs_dir, exist_ok=True)
         events.prune_records(self.jobs_dir)
         events_path = os.path.join(self.jobs_dir, "{}-{}-{:03d}.jsonl".format(
@@ -455,6 +489,7 @@ class App(object):
         self.progress_text["text"] = "Checking the job and announcing it…"
         self.start_button.configure(state="disabled")
         self.stop_button.configure(state="normal")
+        self.watch_button.configure(state="disabled")
         self.say("— Job: {} → {}".format(v["source"], v["target"]))
         self._state("splitting")
         self.job.thread.start()
@@ -473,6 +508,15 @@ class App(object):
         self.job.cancel()
 
     def close(self):
+        if self.watcher is not None and not self.closing:
+            if not messagebox.askyesno(TITLE, "Watching is on. Stop watching and close the window?\n\nA batch "
+                                              "under way is undone and its source put back into the source "
+                                              "folder, to be split when watching starts again.", parent=self.root):
+                return
+            self.closing = True
+            self.close_by = time.monotonic() + WATCH_CLOSE_WAIT
+            self._stop_watching()
+            return  # `tick` closes the window once the watcher has stopped
         if self.job is not None and not self.closing:
             if not messagebox.askyesno(TITLE, "A job is running. Stop it and close the window?\n\nThe splitter "
                                               "is ended and its partial output deleted.", parent=self.root):
@@ -481,7 +525,7 @@ class App(object):
             if not self.job.cancelled:
                 self._cancel()
             return  # `tick` closes the window once the job has ended
-        if self.job is None:
+        if self.job is None and self.watcher is None:
             self.remember()
             self.review.stop_thumbs.set()
             self.destroyed = True
@@ -498,6 +542,8 @@ class App(object):
                     self._show_progress(job.record)
                 if job.finished.is_set() and job.messages.lines.empty():
                     self._ended(job)
+            if self.watcher is not None:
+                self._watch_tick()
             self.review.tick()
         finally:
             if not self.destroyed:
@@ -515,6 +561,7 @@ class App(object):
         self.events_file.__exit__(None, None, None)
         self.start_button.configure(state="normal")
         self.stop_button.configure(state="disabled")
+        self.watch_button.configure(state="normal")
         job.record.apply_all(job.tail.poll())
         if job.failure:
             self.say(job.failure.rstrip())
@@ -550,6 +597,85 @@ class App(object):
             self.review.show(record)
         else:
             self._state("done")
+
+    # -- watching the source folder: each complete PDF dropped into it is split as its own job
+
+    def toggle_watch(self):
+        if self.watcher is not None:
+            if not self.watcher.stopping():
+                self._stop_watching()
+        else:
+            self._start_watching()
+        self.watching.set(self.watcher is not None and not self.watcher.stopping())
+
+    def _start_watching(self):
+        if self.job is not None:
+            return
+        checked = self.checked_values()
+        if checked is None:
+            return
+        v, token = checked
+        splitter = v["splitter"] if os.path.isfile(v["splitter"]) else shutil.which(v["splitter"]) or v["splitter"]
+        s = watch.Settings(v["source"], v["target"], token, v["urldb"], splitter, archive=v["archive"] or None,
+                           failed=v["failed"] or None, workers=v["workers"], threshold=v["threshold"])
+        try:
+            watch.check_folders(s)  # before its log file is made in the source folder
+        except OSError as exc:
+            messagebox.showerror(TITLE, "Watching cannot start: {}.\n\n(INBOX is the source folder, TARGET the "
+                                        "target folder.)".format(exc), parent=self.root)
+            return
+        self.watch_reports = handover.WatchReports(token)
+        self.watch_token = token
+        log_path = os.path.join(s.state_dir, "watch.log")
+        self.watch_log = watch.open_log(log_path)
+        self.watcher = watch.Watcher(s, on_batch=self.watch_reports.on_batch, on_state=self.watch_reports.on_state)
+        self.watcher.start()
+        self.start_button.configure(state="disabled")
+        self.say("— Watching {} → {}: finished sources go to {}, the others to {} (log: {})".format(
+            s.inbox, s.target, s.archive, s.failed, log_path))
+        self._show_watch_state("starting")
+
+    def _stop_watching(self):
+        self.watcher.stop(timeout=0)
+        self._show_watch_state("stopping: a batch under way is undone and its source put back")
+
+    def _show_watch_state(self, state):
+        self.watch_text["text"] = "Watching: " + state
+        self._state(state)
+        if state.startswith("error"):
+            self.say("Watching ended with an error: " + state[len("error: "):])
+
+    def _watch_tick(self):
+        ended = not self.watcher.running()  # before taking, so that its last reports are taken too
+        for kind, text in self.watch_reports.take():
+            if kind == "batch":
+                self.last_batch["text"] = "Last batch: " + text
+                self.say(text)
+            else:
+                self._show_watch_state(text)
+        if ended or (self.closing and time.monotonic() > self.close_by):
+            # (Past the wait, the next start undoes the batch left under way.)
+            self._watch_ended()
+
+    def _watch_ended(self):
+        self.watcher = None
+        watch.LOG.removeHandler(self.watch_log)
+        self.watch_log.close()
+        self.watching.set(False)
+        self.start_button.configure(state="normal")
+        if self.closing:
+            self.close()
+
+    def _token_entered(self):
+        """A token entered while watching is used from the next batch on; sources refused under the
+        old one go back into the source folder to be split again."""
+        token = self.current_token()
+        if self.watcher is None or not token or token == self.watch_token:
+            return
+        self.watch_reports.hide(token)
+        self.watch_token = token
+        self.watcher.set_token(token)
+        self.say("— The new login token is used from the next batch on.")
 
     # -- review of an earlier job
 

@@ -6,7 +6,7 @@ how the job went) writes into a `MessageQueue`, and the window takes the lines o
 in its periodic `after` callback. Nothing here knows about Tk."""
 import queue
 
-from . import frontend
+from . import frontend, watch
 
 HIDDEN = "<hidden>"
 
@@ -32,13 +32,47 @@ class MessageQueue(object):
 
     def take(self, limit=500):
         """The lines waiting now (at most ``limit``), oldest first; never blocks."""
-        taken = []
-        while len(taken) < limit:
-            try:
-                taken.append(self.lines.get_nowait())
-            except queue.Empty:
-                break
-        return taken
+        return drain(self.lines, limit)
+
+
+def drain(waiting, limit):
+    """What ``waiting`` (a queue) holds now, at most ``limit`` items, oldest first; never blocks."""
+    taken = []
+    while len(taken) < limit:
+        try:
+            taken.append(waiting.get_nowait())
+        except queue.Empty:
+            break
+    return taken
+
+
+class WatchReports(object):
+    """What a folder watcher tells the window. Its ``on_state`` and ``on_batch`` run on the watcher's
+    thread and only queue ("state", text) and ("batch", status line) for the UI thread; every login
+    token given to the watcher (``hide``) is kept out of the texts."""
+
+    def __init__(self, token=None):
+        self.items = queue.Queue()
+        self.secrets = set()
+        self.hide(token)
+
+    def hide(self, token):
+        if token:
+            self.secrets = self.secrets | {token}
+
+    def _put(self, kind, text):
+        for secret in self.secrets:
+            text = text.replace(secret, HIDDEN)
+        self.items.put((kind, text))
+
+    def on_state(self, state):
+        self._put("state", state)
+
+    def on_batch(self, batch):
+        self._put("batch", watch.format_status(batch))
+
+    def take(self, limit=500):
+        return drain(self.items, limit)
 
 
 def make_sink(token):

@@ -8,7 +8,7 @@ import os
 import sys
 
 # What the window remembers; everything else (the token above all) is left out on saving.
-FIELDS = ("source", "target", "workers", "threshold", "urldb", "splitter", "geometry")
+FIELDS = ("source", "target", "workers", "threshold", "urldb", "splitter", "archive", "failed", "geometry")
 
 
 def _home_dir(windows_var, xdg_var, xdg_default, mac_dir):

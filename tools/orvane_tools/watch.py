@@ -355,11 +355,9 @@ class Watcher(object):
     def run(self):
         s = self.settings
         self._set_state("starting")
+        check_folders(s)
         for folder in (s.state_dir, s.archive, s.failed):
             os.makedirs(folder, exist_ok=True)
-        for folder, what in ((s.inbox, "INBOX"), (s.target, "TARGET")):
-            if not os.path.isdir(folder):
-                raise OSError("{} folder does not exist: {}".format(what, folder))
         if not os.path.isfile(s.splitter):
             # Every batch would go to the failed folder for it.
             raise OSError("the splitter program does not exist: {} (give --splitter)".format(s.splitter))
@@ -612,6 +610,14 @@ class Watcher(object):
                 LOG.exception("a status callback failed")
 
 
+def check_folders(settings):
+    """INBOX and TARGET must exist before anything is made in them: a mistyped INBOX, or a network
+    folder not mounted, must not become a new empty folder that is watched in vain."""
+    for folder, what in ((settings.inbox, "INBOX"), (settings.target, "TARGET")):
+        if not os.path.isdir(folder):
+            raise OSError("{} folder does not exist: {}".format(what, folder))
+
+
 def format_status(batch):
     """The one status line of a batch."""
     return "{}  {:<8}  {}  {} document{}, {:.1f} s  {}".format(
@@ -670,6 +676,11 @@ def run_command(settings, log_file=None, exit_when_idle=False, out=None):
     """`orvane watch` in the foreground: a status line per batch on ``out``, the log in a rotating
     file, Ctrl-C or SIGTERM to stop. Returns the exit status."""
     out = out or sys.stdout
+    try:
+        check_folders(settings)  # before the log file is made inside INBOX
+    except OSError as exc:
+        sys.stderr.write("orvane: {}\n".format(exc))
+        return frontend.EXIT_CHECKS
     handler = open_log(log_file or os.path.join(settings.state_dir, "watch.log"))
 
     def show(batch):
