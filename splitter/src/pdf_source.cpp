@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <set>
 
 #include <qpdf/Buffer.hh>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -16,6 +18,7 @@
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
 
+#include "isolate.h"
 #include "jpeg_small.h"
 
 namespace orvane {
@@ -30,6 +33,28 @@ constexpr double kRenderMaxSide = 300.0;  // pixels, for very large pages
 // The full-page image must cover this share of the visible page box for the
 // page to be judged from the image alone.
 constexpr double kMinCoverage = 0.90;
+
+// Budgets: what one file and one page may cost at most (splitter/README.md,
+// "Limits"). Reading a file's structure runs first in a child process with
+// a time and a memory limit, so the same reading in the worker is known to
+// fit; rendering a page always runs in such a child.
+constexpr double kReadSeconds = 30.0;
+constexpr std::size_t kReadMemory = std::size_t(160) << 20;
+constexpr std::size_t kMaxPages = 50000;
+constexpr int kMaxTreeDepth = 64;
+constexpr double kRenderSeconds = 10.0;
+constexpr std::size_t kRenderMemory = std::size_t(160) << 20;
+// A file in which this many pages run out of render time is not split: it
+// would cost minutes per page.
+constexpr int kMaxSlowPages = 3;
+// A plain scanned page's content is a few dozen bytes; longer content is
+// rendered (in the child) instead of being decoded here.
+constexpr std::size_t kMaxPlainContent = 64 * 1024;
+// The page image judged from its JPEG data: declared pixels and raw bytes.
+constexpr double kMaxImagePixels = 200e6;
+constexpr long long kMaxImageBytes = 256LL << 20;
+
+std::string mib(std::size_t bytes) { return std::to_string(bytes >> 20) + " MB"; }
 
 struct Matrix {
     double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
@@ -169,8 +194,12 @@ private:
 
 // Walks the page tree as written in the file. qpdf stands in an empty page
 // for a page object it cannot find; such a file would give documents with
-// a blank page where a scanned page was, so it is refused.
-void checkPageTree(QPDFObjectHandle node, std::set<QPDFObjGen>& seen, std::size_t& pages) {
+// a blank page where a scanned page was, so it is refused. The walk (and
+// qpdf's own, which recurses) is bounded in depth and in pages.
+void checkPageTree(QPDFObjectHandle node, std::set<QPDFObjGen>& seen, std::size_t& pages, int depth) {
+    if (depth > kMaxTreeDepth)
+        throw FileError("over the limits: the page tree is nested more than " +
+                        std::to_string(kMaxTreeDepth) + " levels deep");
     QPDFObjectHandle kids = node.getKey("/Kids");
     for (int i = 0, n = kids.isArray() ? kids.getArrayNItems() : 0; i < n; ++i) {
         QPDFObjectHandle kid = kids.getArrayItem(i);
@@ -179,36 +208,210 @@ void checkPageTree(QPDFObjectHandle node, std::set<QPDFObjGen>& seen, std::size_
         if (kid.isIndirect() && !seen.insert(kid.getObjGen()).second)
             throw FileError("damaged: the page tree refers to itself");
         if (kid.getKey("/Kids").isArray())
-            checkPageTree(kid, seen, pages);
-        else
-            ++pages;
+            checkPageTree(kid, seen, pages, depth + 1);
+        else if (++pages > kMaxPages)
+            throw FileError("over the limits: more than " + std::to_string(kMaxPages) + " pages");
     }
+}
+
+// Collects a page's decoded content up to a limit; past it, `over` is set
+// and the decoding is stopped (qpdf may retry with the raw data, which is
+// refused as well).
+class BoundedContent : public Pipeline {
+public:
+    explicit BoundedContent(std::size_t limit) : Pipeline("page content", nullptr), limit_(limit) {}
+    void write(unsigned char const* data, size_t len) override {
+        if (over || len > limit_ - text.size()) {
+            over = true;
+            throw std::length_error("page content over its budget");
+        }
+        text.append(reinterpret_cast<const char*>(data), len);
+    }
+    void finish() override {}
+
+    std::string text;
+    bool over = false;
+
+private:
+    std::size_t limit_;
+};
+
+// Parses the page's content into `scan`, unless it is longer than any plain
+// scanned page's: then false.
+bool scanContent(QPDFPageObjectHelper& page, SingleImageScan& scan) {
+    BoundedContent content(kMaxPlainContent);
+    try {
+        page.pipeContents(&content);
+    } catch (const std::exception&) {
+        if (!content.over) throw;
+    }
+    if (content.over) return false;
+    QPDF scratch;
+    scratch.emptyPDF();
+    QPDFObjectHandle::parseContentStream(QPDFObjectHandle::newStream(&scratch, content.text), &scan);
+    return true;
+}
+
+bool overLimit(QPDFObjectHandle value, double limit) {
+    return value.isNumber() && value.getNumericValue() > limit;
+}
+
+void copyText(const std::string& text, char* out, std::size_t size) {
+    const std::size_t n = std::min(text.size(), size - 1);
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+}
+
+struct RenderRequest {
+    int index;
+    int threshold;
+};
+
+// What a render child sends back.
+struct Rendering {
+    bool rendered = false;
+    PageLook look;
+};
+
+// Renders page `index` of `doc` small and judges it; false if poppler cannot.
+bool renderAndJudge(poppler::document* doc, int index, int threshold, PageLook& look) {
+    if (!doc || doc->is_locked() || index >= doc->pages()) return false;
+    std::unique_ptr<poppler::page> page(doc->create_page(index));
+    if (!page) return false;
+    const poppler::rectf box = page->page_rect(poppler::crop_box);
+    const double longSide = std::max(box.width(), box.height());
+    if (!std::isfinite(longSide) || longSide <= 0) return false;
+    const double dpi = std::min(kRenderDpi, kRenderMaxSide * 72.0 / longSide);
+
+    poppler::page_renderer renderer;
+    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
+    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+    renderer.set_image_format(poppler::image::format_argb32);
+    poppler::image img = renderer.render_page(page.get(), dpi, dpi);
+    const int w = img.width(), h = img.height();
+    if (!img.is_valid() || w <= 0 || h <= 0 || w > 2 * kRenderMaxSide || h > 2 * kRenderMaxSide)
+        return false;
+
+    // ARGB32 is one native 32-bit word per pixel, 0xAARRGGBB, on white paper.
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
+    const char* data = img.const_data();
+    for (int y = 0; y < h; ++y) {
+        const char* row = data + static_cast<std::ptrdiff_t>(y) * img.bytes_per_row();
+        std::uint8_t* out = rgb.data() + static_cast<std::size_t>(y) * w * 3;
+        for (int x = 0; x < w; ++x) {
+            std::uint32_t v;
+            std::memcpy(&v, row + 4 * x, 4);
+            out[3 * x] = static_cast<std::uint8_t>(v >> 16);
+            out[3 * x + 1] = static_cast<std::uint8_t>(v >> 8);
+            out[3 * x + 2] = static_cast<std::uint8_t>(v);
+        }
+    }
+    look = judgePage(rgb.data(), w, h, static_cast<std::ptrdiff_t>(w) * 3, threshold);
+    return true;
 }
 
 std::string pageText(int index) { return "page " + std::to_string(index + 1); }
 
 }  // namespace
 
-void initialiseLibraries() { poppler::set_debug_error_function(quiet, nullptr); }
+// A page with one line of text: drawing it once sets up poppler's globals
+// and the system's font configuration, which every render child then
+// inherits instead of setting them up again.
+constexpr char kWarmUpPdf[] =
+    "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+    "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+    "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 72 72]/Resources<</Font<</F1 4 0 R>>>>"
+    "/Contents 5 0 R>>endobj\n"
+    "4 0 obj<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>endobj\n"
+    "5 0 obj<</Length 31>>stream\nBT /F1 9 Tf 9 9 Td (Ag) Tj ET\nendstream endobj\n"
+    "trailer<</Root 1 0 R>>\n%%EOF\n";
 
-SourcePdf::SourcePdf(const std::string& path) : path_(path) {
-    qpdf_.setSuppressWarnings(true);
+void initialiseLibraries() {
+    poppler::set_debug_error_function(quiet, nullptr);
+    std::unique_ptr<poppler::document> doc(
+        poppler::document::load_from_raw_data(kWarmUpPdf, static_cast<int>(sizeof kWarmUpPdf - 1)));
+    PageLook look;
+    renderAndJudge(doc.get(), 0, kDefaultThreshold, look);
+}
+
+SourcePdf::SourcePdf(const std::string& path) : path_(path) { open(); }
+
+SourcePdf::SourcePdf(const std::string& name, const char* data, std::size_t size)
+    : path_(name), data_(data), size_(size) {
+    open();
+}
+
+// Reads the file structure and checks the page tree. Throws FileError.
+void SourcePdf::read(QPDF& qpdf) const {
+    qpdf.setSuppressWarnings(true);
     try {
-        qpdf_.processFile(path.c_str());
+        if (data_)
+            qpdf.processMemoryFile(path_.c_str(), data_, size_);
+        else
+            qpdf.processFile(path_.c_str());
     } catch (const QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password)
             throw FileError("encrypted: it needs a password to open");
         throw FileError("damaged or not a PDF file (" + e.getMessageDetail() + ")");
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (const std::exception& e) {
         throw FileError(std::string("cannot be read (") + e.what() + ")");
     }
     // A file that opens without a password but is encrypted carries the
     // author's restrictions; writing its pages out would silently drop them.
-    if (qpdf_.isEncrypted()) throw FileError("encrypted: its protection would be lost by splitting");
+    if (qpdf.isEncrypted()) throw FileError("encrypted: its protection would be lost by splitting");
     try {
         std::set<QPDFObjGen> seen;
         std::size_t listed = 0;
-        checkPageTree(qpdf_.getRoot().getKey("/Pages"), seen, listed);
+        checkPageTree(qpdf.getRoot().getKey("/Pages"), seen, listed, 0);
+    } catch (const FileError&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw FileError(std::string("damaged: the pages cannot be read (") + e.what() + ")");
+    }
+}
+
+void SourcePdf::open() {
+    // First a trial reading in a child: everything qpdf may decode while the
+    // pages are copied (object streams included) is read there, so a file
+    // that would hang or take memory without bound stops the child, not us.
+    struct Verdict {
+        char why[512];
+    } verdict{};
+    IsolatedServer trial(
+        [this](const void*, void* out) {
+            char* why = static_cast<Verdict*>(out)->why;
+            try {
+                QPDF trial;
+                read(trial);
+                QPDFPageDocumentHelper(trial).getAllPages();
+                for (QPDFObjectHandle& o : trial.getAllObjects()) o.getTypeCode();
+            } catch (const FileError& e) {
+                copyText(e.what(), why, sizeof verdict.why);
+            } catch (const std::bad_alloc&) {
+                copyText("over the limits: reading it needs more than " + mib(kReadMemory) + " of memory",
+                         why, sizeof verdict.why);
+            } catch (const std::exception& e) {
+                copyText(std::string("damaged: the pages cannot be read (") + e.what() + ")", why,
+                         sizeof verdict.why);
+            }
+            return true;
+        },
+        1, sizeof verdict, kReadMemory);
+    const char nothing = 0;
+    const IsolatedEnd end = trial.call(&nothing, &verdict, kReadSeconds);
+    if (end == IsolatedEnd::TimedOut)
+        throw FileError("over the limits: reading it takes more than " +
+                        std::to_string(static_cast<int>(kReadSeconds)) + " s");
+    if (end == IsolatedEnd::Crashed) throw FileError("damaged: reading it makes qpdf crash");
+    if (end != IsolatedEnd::Done) throw FileError("cannot be read (no process for reading it)");
+    if (verdict.why[0]) throw FileError(verdict.why);
+
+    read(qpdf_);
+    try {
         pages_ = QPDFPageDocumentHelper(qpdf_).getAllPages();
         // After a repair the page tree may have lost pages; splitting what
         // is left would lose them silently.
@@ -237,8 +440,7 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
         if (annots.isArray() && annots.getArrayNItems() > 0) return render(index, threshold);
 
         SingleImageScan scan;
-        page.parseContents(&scan);
-        if (!scan.plain) return render(index, threshold);
+        if (!scanContent(page, scan) || !scan.plain) return render(index, threshold);
         if (scan.image.empty()) {  // a blank page
             result.path = LookPath::Grey;
             return result;
@@ -267,6 +469,11 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
             return render(index, threshold);
         if (coverage(scan.placement, page.getCropBox().getArrayAsRectangle()) < kMinCoverage)
             return render(index, threshold);
+        QPDFObjectHandle width = idict.getKey("/Width"), height = idict.getKey("/Height");
+        if (!width.isNumber() || !height.isNumber() ||
+            width.getNumericValue() * height.getNumericValue() > kMaxImagePixels ||
+            overLimit(idict.getKey("/Length"), static_cast<double>(kMaxImageBytes)))
+            return overBudget(false);
 
         std::shared_ptr<Buffer> raw = image.getRawStreamData();
         JudgeRows judged(threshold);
@@ -277,6 +484,7 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
             return result;
         }
         if (kind == JpegKind::Unsupported) return render(index, threshold);
+        if (kind == JpegKind::OverBudget) return overBudget(false);
         result.path = LookPath::Jpeg;
         result.look = judged.look();
         return result;
@@ -293,47 +501,52 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
     }
 }
 
+// Poppler runs in a child process with a time and memory limit: a page it
+// would take minutes or gigabytes to draw, or that makes it crash, ends the
+// child, and the page counts as unsure.
 PageResult SourcePdf::render(int index, int threshold) {
-    if (!rendered_) {
-        rendered_.reset(poppler::document::load_from_file(path_));
-        if (!rendered_ || rendered_->is_locked())
-            throw FileError("damaged: " + pageText(index) + " cannot be rendered");
+    if (!renderer_) {
+        // The child loads the document once and keeps it for the next pages.
+        renderer_.reset(new IsolatedServer(
+            [this](const void* request, void* reply) {
+                const auto* page = static_cast<const RenderRequest*>(request);
+                if (!childDocument_)
+                    childDocument_.reset(
+                        data_ ? poppler::document::load_from_raw_data(data_, static_cast<int>(size_))
+                              : poppler::document::load_from_file(path_));
+                auto* r = static_cast<Rendering*>(reply);
+                r->rendered = renderAndJudge(childDocument_.get(), page->index, page->threshold, r->look);
+                return true;
+            },
+            sizeof(RenderRequest), sizeof(Rendering), kRenderMemory));
     }
-    if (index >= rendered_->pages())
-        throw FileError("damaged: " + pageText(index) + " cannot be rendered");
-    std::unique_ptr<poppler::page> page(rendered_->create_page(index));
-    if (!page) throw FileError("damaged: " + pageText(index) + " cannot be rendered");
-    const poppler::rectf box = page->page_rect(poppler::crop_box);
-    const double longSide = std::max(box.width(), box.height());
-    double dpi = kRenderDpi;
-    if (longSide > 0 && longSide / 72.0 * dpi > kRenderMaxSide) dpi = kRenderMaxSide * 72.0 / longSide;
-
-    poppler::page_renderer renderer;
-    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-    renderer.set_image_format(poppler::image::format_argb32);
-    poppler::image img = renderer.render_page(page.get(), dpi, dpi);
-    if (!img.is_valid() || img.width() <= 0 || img.height() <= 0)
-        throw FileError("damaged: " + pageText(index) + " cannot be rendered");
-
-    // ARGB32 is one native 32-bit word per pixel, 0xAARRGGBB, on white paper.
-    const int w = img.width(), h = img.height();
-    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
-    const char* data = img.const_data();
-    for (int y = 0; y < h; ++y) {
-        const char* row = data + static_cast<std::ptrdiff_t>(y) * img.bytes_per_row();
-        std::uint8_t* out = rgb.data() + static_cast<std::size_t>(y) * w * 3;
-        for (int x = 0; x < w; ++x) {
-            std::uint32_t v;
-            std::memcpy(&v, row + 4 * x, 4);
-            out[3 * x] = static_cast<std::uint8_t>(v >> 16);
-            out[3 * x + 1] = static_cast<std::uint8_t>(v >> 8);
-            out[3 * x + 2] = static_cast<std::uint8_t>(v);
-        }
-    }
+    const RenderRequest request{index, threshold};
+    Rendering out;
+    // A child that has drawn pages before may have spent its memory on
+    // them: a page that fails there gets one more try in a fresh child.
+    const bool fresh = !renderer_->running();
+    IsolatedEnd end = renderer_->call(&request, &out, kRenderSeconds);
+    if (!fresh && (end == IsolatedEnd::Crashed || end == IsolatedEnd::Failed))
+        end = renderer_->call(&request, &out, kRenderSeconds);
+    if (end == IsolatedEnd::TimedOut) return overBudget(true);
+    if (end != IsolatedEnd::Done) return overBudget(false);
+    if (!out.rendered) throw FileError("damaged: " + pageText(index) + " cannot be rendered");
     PageResult result;
     result.path = LookPath::Rendered;
-    result.look = judgePage(rgb.data(), w, h, static_cast<std::ptrdiff_t>(w) * 3, threshold);
+    result.look = out.look;
+    return result;
+}
+
+// A page that cannot be judged within its budget is not a separator: it
+// stays in its document, and a person is asked to check it.
+PageResult SourcePdf::overBudget(bool slow) {
+    if (slow && ++slowPages_ >= kMaxSlowPages)
+        throw FileError("over the limits: " + std::to_string(kMaxSlowPages) +
+                        " pages take more than " + std::to_string(static_cast<int>(kRenderSeconds)) +
+                        " s each to render");
+    PageResult result;
+    result.path = LookPath::Rendered;
+    result.look.unsure = true;
     return result;
 }
 
