@@ -237,19 +237,38 @@ private:
 };
 
 // Parses the page's content into `scan`, unless it is longer than any plain
-// scanned page's: then false.
+// scanned page's: then false. Each stream is decoded straight into the
+// bounded buffer (qpdf's own pipeContents would decode a whole stream into
+// memory first).
 bool scanContent(QPDFPageObjectHelper& page, SingleImageScan& scan) {
+    QPDFObjectHandle contents = page.getObjectHandle().getKey("/Contents");
+    std::vector<QPDFObjectHandle> streams;
+    if (contents.isArray())
+        streams = contents.getArrayAsVector();
+    else
+        streams.push_back(contents);
     BoundedContent content(kMaxPlainContent);
-    try {
-        page.pipeContents(&content);
-    } catch (const std::exception&) {
-        if (!content.over) throw;
+    for (QPDFObjectHandle& stream : streams) {
+        if (!stream.isStream()) continue;
+        try {
+            if (!stream.pipeStreamData(&content, 0, qpdf_dl_specialized))
+                throw std::runtime_error("its content cannot be decoded");
+        } catch (const std::exception&) {
+            if (!content.over) throw;
+        }
+        if (content.over) return false;
+        content.write(reinterpret_cast<const unsigned char*>("\n"), 1);
     }
-    if (content.over) return false;
     QPDF scratch;
     scratch.emptyPDF();
     QPDFObjectHandle::parseContentStream(QPDFObjectHandle::newStream(&scratch, content.text), &scan);
     return true;
+}
+
+bool ranOutOfMemory(QPDF& qpdf) {
+    for (const QPDFExc& w : qpdf.getWarnings())
+        if (w.getMessageDetail().find("bad_alloc") != std::string::npos) return true;
+    return false;
 }
 
 bool overLimit(QPDFObjectHandle value, double limit) {
@@ -387,8 +406,21 @@ void SourcePdf::open() {
             try {
                 QPDF trial;
                 read(trial);
-                QPDFPageDocumentHelper(trial).getAllPages();
+                // Copying a page walks everything it refers to, recursively:
+                // rehearsed here for each page as a document's first page,
+                // so that a page nesting its objects deeper than qpdf's
+                // stack can take ends this child, not the splitter.
+                trial.pushInheritedAttributesToPage();
+                for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(trial).getAllPages()) {
+                    QPDF copy;
+                    copy.emptyPDF();
+                    QPDFPageDocumentHelper(copy).addPage(page, false);
+                }
                 for (QPDFObjectHandle& o : trial.getAllObjects()) o.getTypeCode();
+                // qpdf turns a failed decoding into a warning and reads on
+                // without the object; in the worker, with no limit, the
+                // same decoding would succeed.
+                if (ranOutOfMemory(trial)) throw std::bad_alloc();
             } catch (const FileError& e) {
                 copyText(e.what(), why, sizeof verdict.why);
             } catch (const std::bad_alloc&) {
@@ -406,7 +438,8 @@ void SourcePdf::open() {
     if (end == IsolatedEnd::TimedOut)
         throw FileError("over the limits: reading it takes more than " +
                         std::to_string(static_cast<int>(kReadSeconds)) + " s");
-    if (end == IsolatedEnd::Crashed) throw FileError("damaged: reading it makes qpdf crash");
+    if (end == IsolatedEnd::Crashed)
+        throw FileError("damaged: qpdf crashes while reading it");
     if (end != IsolatedEnd::Done) throw FileError("cannot be read (no process for reading it)");
     if (verdict.why[0]) throw FileError(verdict.why);
 
@@ -440,7 +473,13 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
         if (annots.isArray() && annots.getArrayNItems() > 0) return render(index, threshold);
 
         SingleImageScan scan;
-        if (!scanContent(page, scan) || !scan.plain) return render(index, threshold);
+        const std::size_t warned = qpdf_.numWarnings();
+        if (!scanContent(page, scan)) {
+            // The decoding we stopped is no damage of the file.
+            budgetWarnings_ += qpdf_.numWarnings() - warned;
+            return render(index, threshold);
+        }
+        if (!scan.plain) return render(index, threshold);
         if (scan.image.empty()) {  // a blank page
             result.path = LookPath::Grey;
             return result;

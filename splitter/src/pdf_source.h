@@ -47,7 +47,7 @@ public:
     const std::string& path() const { return path_; }
     int pageCount() const { return static_cast<int>(pages_.size()); }
     // Number of problems qpdf repaired while reading (0 for a sound file).
-    std::size_t repairs() const { return qpdf_.numWarnings(); }
+    std::size_t repairs() const { return qpdf_.numWarnings() - budgetWarnings_; }
 
     // Judges page `index` (0-based). A page that cannot be judged within its
     // budget comes back unsure and not a separator. Throws FileError when the
@@ -70,6 +70,7 @@ private:
     QPDF qpdf_;
     std::vector<QPDFPageObjectHelper> pages_;
     int slowPages_ = 0;
+    std::size_t budgetWarnings_ = 0;  // qpdf's words on decodings we stopped
     std::unique_ptr<IsolatedServer> renderer_;
     // Only ever set inside the render child, which keeps it between pages.
     std::unique_ptr<poppler::document> childDocument_;
