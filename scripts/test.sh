@@ -9,6 +9,8 @@
 #   import-3.X     fresh venv, pip install ., import Orvane: every other CPython 3.8-3.13 found
 #   sanitize       the module (and the splitter) built with ASan+UBSan on the default python3,
 #                  full test suite with the runtimes preloaded; any report fails the stage
+#   fuzz           the splitter's libFuzzer target (clang, ASan+UBSan) for ORVANE_FUZZ_SECONDS
+#                  (default 120); any crash, hang, sanitizer report or out-of-memory find fails it
 # A failed stage does not stop the later ones; the exit status is non-zero if any failed.
 #
 # Usage: scripts/test.sh [options] [-- extra pytest arguments]
@@ -21,7 +23,7 @@
 #   -h, --help       this text
 # Environment: ORVANE_TEST_TIMEOUT (seconds per test-suite run, default 1500),
 #              ORVANE_SANITIZE_TIMEOUT (default 2400), ORVANE_CASE_TIMEOUT (seconds per test
-#              when pytest-timeout is installed, default 600).
+#              when pytest-timeout is installed, default 600), ORVANE_FUZZ_SECONDS (default 120).
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -33,6 +35,7 @@ PYENV_VERSIONS="${PYENV_ROOT:-/root/.pyenv}/versions"
 TEST_TIMEOUT="${ORVANE_TEST_TIMEOUT:-1500}"
 SANITIZE_TIMEOUT="${ORVANE_SANITIZE_TIMEOUT:-2400}"
 CASE_TIMEOUT="${ORVANE_CASE_TIMEOUT:-600}"
+FUZZ_SECONDS="${ORVANE_FUZZ_SECONDS:-120}"
 
 export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 PIP_PROGRESS_BAR=off
 export PYTHONDONTWRITEBYTECODE=1
@@ -330,6 +333,13 @@ stage_sanitize() {
     return $rc
 }
 
+# The fuzz target over the splitter's path from PDF bytes to written documents,
+# for a bounded time (the build and the slowest input on top of it are
+# bounded too).
+stage_fuzz() {
+    timeout -k 30 $((FUZZ_SECONDS + 900)) bash "$ROOT/scripts/fuzz.sh" "$FUZZ_SECONDS" </dev/null
+}
+
 # ---------------------------------------------------------------- plan
 
 DEFAULT_PY="$(python3 -c 'import sys; print(sys.executable)' 2>/dev/null </dev/null || true)"
@@ -353,6 +363,7 @@ for minor in 8 9 10 11 12 13; do
     [[ -n "$py" ]] && STAGES+=("import-3.$minor|stage_import|$py")
 done
 STAGES+=("sanitize|stage_sanitize|$DEFAULT_PY")
+STAGES+=("fuzz|stage_fuzz|")
 
 echo "Orvane tests: $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo '?') on $(uname -m), $(nproc) cores, CI=${CI:-false}"
 echo "default python3: ${DEFAULT_PY:-none}; CPython 3.7: ${PY37:-none}"

@@ -39,11 +39,23 @@ constexpr double kMinCoverage = 0.90;
 // a time and a memory limit, so the same reading in the worker is known to
 // fit; rendering a page always runs in such a child.
 constexpr double kReadSeconds = 30.0;
-constexpr std::size_t kReadMemory = std::size_t(160) << 20;
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) && !defined(__SANITIZE_ADDRESS__)
+#define __SANITIZE_ADDRESS__ 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer keeps freed memory in quarantine (256 MB by default) and
+// adds its own bookkeeping: the memory budgets are its and ours.
+constexpr std::size_t kSanitizerMemory = std::size_t(1536) << 20;
+#else
+constexpr std::size_t kSanitizerMemory = 0;
+#endif
+constexpr std::size_t kReadMemory = (std::size_t(160) << 20) + kSanitizerMemory;
 constexpr std::size_t kMaxPages = 50000;
 constexpr int kMaxTreeDepth = 64;
 constexpr double kRenderSeconds = 10.0;
-constexpr std::size_t kRenderMemory = std::size_t(160) << 20;
+constexpr std::size_t kRenderMemory = (std::size_t(160) << 20) + kSanitizerMemory;
 // A file in which this many pages run out of render time is not split: it
 // would cost minutes per page.
 constexpr int kMaxSlowPages = 3;
