@@ -35,9 +35,10 @@ constexpr double kRenderMaxSide = 300.0;  // pixels, for very large pages
 constexpr double kMinCoverage = 0.90;
 
 // Budgets: what one file and one page may cost at most (splitter/README.md,
-// "Limits"). Reading a file's structure runs first in a child process with
-// a time and a memory limit, so the same reading in the worker is known to
-// fit; rendering a page always runs in such a child.
+// "Limits"). Each file gets a child process with a memory limit: it first
+// reads the file's structure on trial, within a time limit, so the same
+// reading in the worker is known to fit, and then renders the pages that
+// need it, each within a time limit.
 constexpr double kReadSeconds = 30.0;
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) && !defined(__SANITIZE_ADDRESS__)
@@ -51,11 +52,10 @@ constexpr std::size_t kSanitizerMemory = std::size_t(1536) << 20;
 #else
 constexpr std::size_t kSanitizerMemory = 0;
 #endif
-constexpr std::size_t kReadMemory = (std::size_t(160) << 20) + kSanitizerMemory;
+constexpr std::size_t kChildMemory = (std::size_t(160) << 20) + kSanitizerMemory;
 constexpr std::size_t kMaxPages = 50000;
 constexpr int kMaxTreeDepth = 64;
 constexpr double kRenderSeconds = 10.0;
-constexpr std::size_t kRenderMemory = (std::size_t(160) << 20) + kSanitizerMemory;
 // A file in which this many pages run out of render time is not split: it
 // would cost minutes per page.
 constexpr int kMaxSlowPages = 3;
@@ -293,17 +293,6 @@ void copyText(const std::string& text, char* out, std::size_t size) {
     out[n] = '\0';
 }
 
-struct RenderRequest {
-    int index;
-    int threshold;
-};
-
-// What a render child sends back.
-struct Rendering {
-    bool rendered = false;
-    PageLook look;
-};
-
 // Renders page `index` of `doc` small and judges it; false if poppler cannot.
 bool renderAndJudge(poppler::document* doc, int index, int threshold, PageLook& look) {
     if (!doc || doc->is_locked() || index >= doc->pages()) return false;
@@ -405,53 +394,65 @@ void SourcePdf::read(QPDF& qpdf) const {
     }
 }
 
+// The trial reading, in the child: everything qpdf may decode while the
+// pages are copied (object streams included) is read here, so a file that
+// would hang or take memory without bound ends the child, not the splitter.
+// Returns why the file cannot be split, or nothing.
+std::string SourcePdf::trialReading() const {
+    try {
+        QPDF trial;
+        read(trial);
+        // Copying a page walks everything it refers to, recursively:
+        // rehearsed for each page as a document's first page, so that a page
+        // nesting its objects deeper than qpdf's stack can take ends here.
+        trial.pushInheritedAttributesToPage();
+        for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(trial).getAllPages()) {
+            QPDF copy;
+            copy.emptyPDF();
+            QPDFPageDocumentHelper(copy).addPage(page, false);
+        }
+        for (QPDFObjectHandle& o : trial.getAllObjects()) o.getTypeCode();
+        // qpdf turns a failed decoding into a warning and reads on without
+        // the object; in the worker, with no limit, the same decoding would
+        // succeed.
+        if (ranOutOfMemory(trial)) throw std::bad_alloc();
+    } catch (const FileError& e) {
+        return e.what();
+    } catch (const std::bad_alloc&) {
+        return "over the limits: reading it needs more than " + mib(kChildMemory) + " of memory";
+    } catch (const std::exception& e) {
+        return std::string("damaged: the pages cannot be read (") + e.what() + ")";
+    }
+    return std::string();
+}
+
+// The child's side of a request: the trial reading, or one page rendered
+// (the document is loaded once and kept for the next pages).
+bool SourcePdf::serve(const ChildRequest& request, ChildReply& reply) {
+    if (request.page < 0) {
+        copyText(trialReading(), reply.why, sizeof reply.why);
+        return true;
+    }
+    if (!childDocument_)
+        childDocument_.reset(data_ ? poppler::document::load_from_raw_data(data_, static_cast<int>(size_))
+                                   : poppler::document::load_from_file(path_));
+    reply.rendered = renderAndJudge(childDocument_.get(), request.page, request.threshold, reply.look);
+    return true;
+}
+
 void SourcePdf::open() {
-    // First a trial reading in a child: everything qpdf may decode while the
-    // pages are copied (object streams included) is read there, so a file
-    // that would hang or take memory without bound stops the child, not us.
-    struct Verdict {
-        char why[512];
-    } verdict{};
-    IsolatedServer trial(
-        [this](const void*, void* out) {
-            char* why = static_cast<Verdict*>(out)->why;
-            try {
-                QPDF trial;
-                read(trial);
-                // Copying a page walks everything it refers to, recursively:
-                // rehearsed here for each page as a document's first page,
-                // so that a page nesting its objects deeper than qpdf's
-                // stack can take ends this child, not the splitter.
-                trial.pushInheritedAttributesToPage();
-                for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(trial).getAllPages()) {
-                    QPDF copy;
-                    copy.emptyPDF();
-                    QPDFPageDocumentHelper(copy).addPage(page, false);
-                }
-                for (QPDFObjectHandle& o : trial.getAllObjects()) o.getTypeCode();
-                // qpdf turns a failed decoding into a warning and reads on
-                // without the object; in the worker, with no limit, the
-                // same decoding would succeed.
-                if (ranOutOfMemory(trial)) throw std::bad_alloc();
-            } catch (const FileError& e) {
-                copyText(e.what(), why, sizeof verdict.why);
-            } catch (const std::bad_alloc&) {
-                copyText("over the limits: reading it needs more than " + mib(kReadMemory) + " of memory",
-                         why, sizeof verdict.why);
-            } catch (const std::exception& e) {
-                copyText(std::string("damaged: the pages cannot be read (") + e.what() + ")", why,
-                         sizeof verdict.why);
-            }
-            return true;
+    child_.reset(new IsolatedServer(
+        [this](const void* request, void* reply) {
+            return serve(*static_cast<const ChildRequest*>(request), *static_cast<ChildReply*>(reply));
         },
-        1, sizeof verdict, kReadMemory);
-    const char nothing = 0;
-    const IsolatedEnd end = trial.call(&nothing, &verdict, kReadSeconds);
+        sizeof(ChildRequest), sizeof(ChildReply), kChildMemory));
+    ChildReply verdict{};
+    const ChildRequest trial{-1, 0};
+    const IsolatedEnd end = child_->call(&trial, &verdict, kReadSeconds);
     if (end == IsolatedEnd::TimedOut)
         throw FileError("over the limits: reading it takes more than " +
                         std::to_string(static_cast<int>(kReadSeconds)) + " s");
-    if (end == IsolatedEnd::Crashed)
-        throw FileError("damaged: qpdf crashes while reading it");
+    if (end == IsolatedEnd::Crashed) throw FileError("damaged: qpdf crashes while reading it");
     if (end != IsolatedEnd::Done) throw FileError("cannot be read (no process for reading it)");
     if (verdict.why[0]) throw FileError(verdict.why);
 
@@ -552,33 +553,18 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
     }
 }
 
-// Poppler runs in a child process with a time and memory limit: a page it
+// Poppler runs in the child process with a time and memory limit: a page it
 // would take minutes or gigabytes to draw, or that makes it crash, ends the
 // child, and the page counts as unsure.
 PageResult SourcePdf::render(int index, int threshold) {
-    if (!renderer_) {
-        // The child loads the document once and keeps it for the next pages.
-        renderer_.reset(new IsolatedServer(
-            [this](const void* request, void* reply) {
-                const auto* page = static_cast<const RenderRequest*>(request);
-                if (!childDocument_)
-                    childDocument_.reset(
-                        data_ ? poppler::document::load_from_raw_data(data_, static_cast<int>(size_))
-                              : poppler::document::load_from_file(path_));
-                auto* r = static_cast<Rendering*>(reply);
-                r->rendered = renderAndJudge(childDocument_.get(), page->index, page->threshold, r->look);
-                return true;
-            },
-            sizeof(RenderRequest), sizeof(Rendering), kRenderMemory));
-    }
-    const RenderRequest request{index, threshold};
-    Rendering out;
-    // A child that has drawn pages before may have spent its memory on
-    // them: a page that fails there gets one more try in a fresh child.
-    const bool fresh = !renderer_->running();
-    IsolatedEnd end = renderer_->call(&request, &out, kRenderSeconds);
+    const ChildRequest request{index, threshold};
+    ChildReply out{};
+    // A child that has read or drawn before may have spent its memory on
+    // that: a page that fails there gets one more try in a fresh child.
+    const bool fresh = !child_->running();
+    IsolatedEnd end = child_->call(&request, &out, kRenderSeconds);
     if (!fresh && (end == IsolatedEnd::Crashed || end == IsolatedEnd::Failed))
-        end = renderer_->call(&request, &out, kRenderSeconds);
+        end = child_->call(&request, &out, kRenderSeconds);
     if (end == IsolatedEnd::TimedOut) return overBudget(true);
     if (end != IsolatedEnd::Done) return overBudget(false);
     if (!out.rendered) throw FileError("damaged: " + pageText(index) + " cannot be rendered");

@@ -59,8 +59,22 @@ public:
     void writeDocument(int first, int last, const std::string& outPath);
 
 private:
+    // A request to the child process: the trial reading (page -1) or a page
+    // to render; and its reply.
+    struct ChildRequest {
+        int page;
+        int threshold;
+    };
+    struct ChildReply {
+        char why[512];  // the trial reading: why the file cannot be split
+        bool rendered;  // a page: whether poppler could draw it
+        PageLook look;
+    };
+
     void open();
     void read(QPDF& qpdf) const;
+    std::string trialReading() const;
+    bool serve(const ChildRequest& request, ChildReply& reply);
     PageResult render(int index, int threshold);
     PageResult overBudget(bool slow);
 
@@ -71,8 +85,8 @@ private:
     std::vector<QPDFPageObjectHelper> pages_;
     int slowPages_ = 0;
     std::size_t budgetWarnings_ = 0;  // qpdf's words on decodings we stopped
-    std::unique_ptr<IsolatedServer> renderer_;
-    // Only ever set inside the render child, which keeps it between pages.
+    std::unique_ptr<IsolatedServer> child_;
+    // Only ever set inside the child, which keeps it between pages.
     std::unique_ptr<poppler::document> childDocument_;
     bool inheritedPushed_ = false;
 };
