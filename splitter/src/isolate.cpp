@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -130,6 +131,14 @@ bool IsolatedServer::start() {
 
 void IsolatedServer::serve(int sock) {
     closeOthers(sock);
+    // Whoever reads the splitter's output waits for its end: a child must
+    // not hold it open. (Standard error stays, for sanitizer reports.)
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null >= 0) {
+        dup2(null, 0);
+        dup2(null, 1);
+        close(null);
+    }
     // Crashes end the child plainly, so the parent reads the signal (a
     // fuzzing or crash-reporting runtime would take them for its own), and a
     // time limit of its own ends it too.
