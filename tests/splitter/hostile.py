@@ -165,3 +165,29 @@ def object_stream_bomb():
     out += (b"5 0 obj\n<< /Type /XRef /Size 6 /W [1 4 1] /Root 1 0 R /Length %d >>\nstream\n" % len(table)
             + table + b"\nendstream\nendobj\nstartxref\n%d\n%%%%EOF\n" % at[5])
     return bytes(out)
+
+
+def _jpeg_segments(data):
+    """[(marker, start, end)] of a JPEG; a scan runs to the next marker."""
+    i, segs = 2, []
+    while data[i + 1] != 0xD9:
+        end = i + 2 + int.from_bytes(data[i + 2:i + 4], "big")
+        if data[i + 1] == 0xDA:
+            while data[end] != 0xFF or data[end + 1] == 0 or 0xD0 <= data[end + 1] <= 0xD7:
+                end += 1
+        segs.append((data[i + 1], i, end))
+        i = end
+    return segs
+
+
+def jpeg_many_scans(scans=5000):
+    """A scanned blue sheet as a progressive JPEG whose last scan comes `scans` times."""
+    import io
+    from PIL import Image
+    page = JpegPage(2, "sheet", BLUE, dpi=20)
+    buf = io.BytesIO()
+    Image.new("RGB", page.px, BLUE).save(buf, "JPEG", progressive=True)
+    data = buf.getvalue()
+    _, start, end = [s for s in _jpeg_segments(data) if s[0] == 0xDA][-1]
+    page.data = data[:end] + data[start:end] * scans + data[end:]
+    return build_pdf(with_plain_pages(page))

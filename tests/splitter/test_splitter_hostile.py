@@ -60,6 +60,7 @@ def split_hostile(tmp_path, exe, name, data, limit):
 PAGES_OVER_BUDGET = [
     ("image_100000x100000", hostile.declared_huge_image, 4, "3", "2", ["pages 1-2", "page 4"]),
     ("jpeg_header_65000x65000", hostile.jpeg_header_huge, 4, "3", "2", ["pages 1-2", "page 4"]),
+    ("jpeg_sheet_5000_scans", hostile.jpeg_many_scans, 4, "3", "2", ["pages 1-2", "page 4"]),
     ("flate_image_30gb", hostile.flate_image_huge, 1, "none", None, ["page 1"]),
     ("content_flate_bomb_1gb", hostile.content_bomb, 2, "none", None, ["pages 1-2"]),
     ("forms_nested_2_pow_40", hostile.nested_forms, 2, "none", "1", ["pages 1-2"]),
