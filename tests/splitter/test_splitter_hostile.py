@@ -43,8 +43,8 @@ def run_measured(exe, src, dst, limit):
 
 def split_hostile(tmp_path, exe, name, data, limit):
     src, dst = tmp_path / "in", tmp_path / "out"
-    src.mkdir()
-    dst.mkdir()
+    for d in (src, dst):
+        d.mkdir()
     (src / (name + ".pdf")).write_bytes(data)
     before = tree_state(src)
     res, seconds, peak = run_measured(exe, src, dst, limit)
