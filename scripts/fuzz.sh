@@ -47,6 +47,7 @@ UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
 timeout -k 30 $((SECONDS_WANTED + 300)) \
     "$BUILD/orvaneFuzz" -max_total_time="$SECONDS_WANTED" -max_len=65536 -timeout=120 \
     -rss_limit_mb=1024 -malloc_limit_mb=1024 -print_final_stats=1 \
+    -dict="$ROOT/splitter/fuzz/pdf.dict" \
     -artifact_prefix="$ARTIFACTS/" \
     "$CORPUS" "$ROOT/splitter/fuzz/seeds" "$ROOT/tests/splitter/regressions" >"$LOG" 2>&1
 rc=$?
