@@ -7,7 +7,9 @@
 # documents into a temporary folder (splitter/fuzz/fuzz_split.cpp). It starts
 # from the seed PDFs in splitter/fuzz/seeds and the regression inputs in
 # tests/splitter/regressions; what it learns is kept in build/fuzz/corpus.
-# Crashing, hanging or memory-hungry inputs land in build/fuzz/artifacts.
+# Crashing, hanging or memory-hungry inputs land in build/fuzz/artifacts;
+# inputs on which qpdf or poppler crashed inside the splitter's child process
+# (caught by that isolation, so no failure) in build/fuzz/isolated.
 # Prints executions, executions per second, coverage and finds; the exit
 # status is non-zero when something was found or the run did not complete.
 # Environment: ORVANE_FUZZ_BUILD (build folder, default build/fuzz).
@@ -20,8 +22,9 @@ SECONDS_WANTED="${1:-120}"
 BUILD="${ORVANE_FUZZ_BUILD:-$ROOT/build/fuzz}"
 CORPUS="$BUILD/corpus"
 ARTIFACTS="$BUILD/artifacts"
+ISOLATED="$BUILD/isolated"
 LOG="$BUILD/fuzz.log"
-mkdir -p "$BUILD" "$CORPUS" "$ARTIFACTS"
+mkdir -p "$BUILD" "$CORPUS" "$ARTIFACTS" "$ISOLATED"
 
 # A sanitizer run of the suite may preload its runtime: not into clang.
 unset LD_PRELOAD
@@ -36,6 +39,7 @@ fi
 echo "fuzz: built $BUILD/orvaneFuzz ($((SECONDS - t0)) s)"
 
 before="$(ls "$ARTIFACTS" | wc -l)"
+isolated_before="$(ls "$ISOLATED" | wc -l)"
 # -timeout is per input: above the splitter's own budgets (reading 30 s,
 # rendering 10 s a page), so only a real hang trips it. Memory a library
 # cannot get comes back as a failed allocation (allocator_may_return_null):
@@ -43,7 +47,7 @@ before="$(ls "$ARTIFACTS" | wc -l)"
 # allocation over the limit.
 echo "fuzz: running for $SECONDS_WANTED s (log: $LOG)"
 ASAN_OPTIONS="allocator_may_return_null=1:quarantine_size_mb=16:${ASAN_OPTIONS:-}" \
-UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
+UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" ORVANE_FUZZ_ISOLATED="$ISOLATED" \
 timeout -k 30 $((SECONDS_WANTED + 300)) \
     "$BUILD/orvaneFuzz" -max_total_time="$SECONDS_WANTED" -max_len=65536 -timeout=120 \
     -rss_limit_mb=1024 -malloc_limit_mb=1024 -print_final_stats=1 \
@@ -64,6 +68,7 @@ found="$(( $(ls "$ARTIFACTS" | wc -l) - before ))"
 echo "fuzz: ${execs:-?} executions in $SECONDS_WANTED s, ${speed:-?} exec/s, coverage ${cov:-?} edges" \
      "(${ft:-?} features), corpus ${units:-?} inputs, peak RSS ${rss:-?} MB"
 echo "fuzz: finds: $found new input(s) in $ARTIFACTS, $reports sanitizer report(s) in the log"
+echo "fuzz: library crashes caught in a child process: $(( $(ls "$ISOLATED" | wc -l) - isolated_before )) new input(s) in $ISOLATED"
 ls -t "$ARTIFACTS" | head -n "$found" | sed 's/^/fuzz:   /'
 if [[ $rc -ne 0 || $found -ne 0 || $reports -ne 0 ]]; then
     echo "fuzz: FAILED (libFuzzer exit status $rc)"

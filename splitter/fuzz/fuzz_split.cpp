@@ -3,9 +3,11 @@
 // documents the verdicts give are written into a temporary folder. Built and
 // run by scripts/fuzz.sh.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "detect.h"
@@ -63,12 +65,29 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
+// A crash in qpdf or poppler ends only the child process that ran it, which
+// libFuzzer does not see: such inputs are kept in ORVANE_FUZZ_ISOLATED.
+void keepIfAChildCrashed(std::size_t before, const std::uint8_t* data, std::size_t size) {
+    const char* dir = std::getenv("ORVANE_FUZZ_ISOLATED");
+    if (!dir || orvane::childCrashes() == before) return;
+    const std::string name = std::string(dir) + "/child-crash-" +
+                             std::to_string(std::hash<std::string>()(
+                                 std::string(reinterpret_cast<const char*>(data), size))) +
+                             ".pdf";
+    if (std::FILE* f = std::fopen(name.c_str(), "wb")) {
+        std::fwrite(data, 1, size, f);
+        std::fclose(f);
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::size_t crashes = orvane::childCrashes();
     try {
         orvane::SourcePdf pdf("input.pdf", reinterpret_cast<const char*>(data), size);
         splitInto(pdf, outFolder());
     } catch (const std::exception&) {
         // A reason to report (the splitter prints it as NOT SPLIT): fine.
     }
+    keepIfAChildCrashed(crashes, data, size);
     return 0;
 }

@@ -204,7 +204,9 @@ IsolatedEnd IsolatedServer::call(const void* request, void* reply, double second
     pid_ = -1;
     socket_ = -1;
     if (got < 0) return IsolatedEnd::TimedOut;
-    return WIFSIGNALED(status) ? IsolatedEnd::Crashed : IsolatedEnd::Failed;
+    if (!WIFSIGNALED(status)) return IsolatedEnd::Failed;
+    lastSignal_ = WTERMSIG(status);
+    return IsolatedEnd::Crashed;
 }
 
 }  // namespace orvane

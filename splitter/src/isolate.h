@@ -41,6 +41,8 @@ public:
     IsolatedEnd call(const void* request, void* reply, double seconds);
     // True when a child is up (has served and kept its state).
     bool running() const { return pid_ > 0; }
+    // The signal that ended the last child that crashed, 0 if none did.
+    int lastSignal() const { return lastSignal_; }
 
 private:
     bool start();
@@ -51,6 +53,7 @@ private:
     std::size_t requestSize_, replySize_, extraMemory_;
     pid_t pid_ = -1;
     int socket_ = -1;
+    int lastSignal_ = 0;
 };
 
 }  // namespace orvane

@@ -1,6 +1,7 @@
 #include "pdf_source.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -346,6 +347,10 @@ constexpr char kWarmUpPdf[] =
     "5 0 obj<</Length 31>>stream\nBT /F1 9 Tf 9 9 Td (Ag) Tj ET\nendstream endobj\n"
     "trailer<</Root 1 0 R>>\n%%EOF\n";
 
+std::atomic<std::size_t> crashedChildren{0};
+
+std::size_t childCrashes() { return crashedChildren; }
+
 void initialiseLibraries() {
     poppler::set_debug_error_function(quiet, nullptr);
     std::unique_ptr<poppler::document> doc(
@@ -449,6 +454,7 @@ void SourcePdf::open() {
     ChildReply verdict{};
     const ChildRequest trial{-1, 0};
     const IsolatedEnd end = child_->call(&trial, &verdict, kReadSeconds);
+    if (end == IsolatedEnd::Crashed) ++crashedChildren;
     if (end == IsolatedEnd::TimedOut)
         throw FileError("over the limits: reading it takes more than " +
                         std::to_string(static_cast<int>(kReadSeconds)) + " s");
@@ -565,6 +571,7 @@ PageResult SourcePdf::render(int index, int threshold) {
     IsolatedEnd end = child_->call(&request, &out, kRenderSeconds);
     if (!fresh && (end == IsolatedEnd::Crashed || end == IsolatedEnd::Failed))
         end = child_->call(&request, &out, kRenderSeconds);
+    if (end == IsolatedEnd::Crashed) ++crashedChildren;
     if (end == IsolatedEnd::TimedOut) return overBudget(true);
     if (end != IsolatedEnd::Done) return overBudget(false);
     if (!out.rendered) throw FileError("damaged: " + pageText(index) + " cannot be rendered");

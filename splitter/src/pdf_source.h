@@ -91,6 +91,11 @@ private:
     bool inheritedPushed_ = false;
 };
 
+// Child processes (of any SourcePdf) that ended by a signal so far: a crash
+// in qpdf or poppler that the isolation caught (the fuzz target keeps the
+// inputs that cause one).
+std::size_t childCrashes();
+
 // Quiets poppler's diagnostics on stderr and sets up what every render
 // child would otherwise set up again; call once before any thread starts.
 void initialiseLibraries();
