@@ -41,12 +41,14 @@ constexpr double kMinCoverage = 0.90;
 // reading in the worker is known to fit, and then renders the pages that
 // need it, each within a time limit.
 constexpr double kReadSeconds = 30.0;
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) && !defined(__SANITIZE_ADDRESS__)
-#define __SANITIZE_ADDRESS__ 1
+#if defined(__SANITIZE_ADDRESS__)  // gcc
+#define ORVANE_ASAN 1
+#elif defined(__has_feature)  // clang
+#if __has_feature(address_sanitizer)
+#define ORVANE_ASAN 1
 #endif
 #endif
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef ORVANE_ASAN
 // AddressSanitizer keeps freed memory in quarantine (256 MB by default) and
 // adds its own bookkeeping: the memory budgets are its and ours.
 constexpr std::size_t kSanitizerMemory = std::size_t(1536) << 20;
@@ -528,8 +530,7 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
         if (coverage(scan.placement, page.getCropBox().getArrayAsRectangle()) < kMinCoverage)
             return render(index, threshold);
         QPDFObjectHandle width = idict.getKey("/Width"), height = idict.getKey("/Height");
-        if (!width.isNumber() || !height.isNumber() ||
-            width.getNumericValue() * height.getNumericValue() > kMaxImagePixels ||
+        if ((width.isNumber() && overLimit(height, kMaxImagePixels / width.getNumericValue())) ||
             overLimit(idict.getKey("/Length"), static_cast<double>(kMaxImageBytes)))
             return overBudget(false);
 
