@@ -19,6 +19,8 @@
 #                  for CPython 3.7 and the default python3; then scripts/check-wheel.sh on each:
 #                  fresh venv, a whole demo job with the system's copies of the libraries the
 #                  wheel carries hidden in a mount namespace (needs root)
+#   fuzz           the splitter's libFuzzer target (clang, ASan+UBSan) for ORVANE_FUZZ_SECONDS
+#                  (default 120); any crash, hang, sanitizer report or out-of-memory find fails it
 # A failed stage does not stop the later ones; the exit status is non-zero if any failed.
 #
 # Usage: scripts/test.sh [options] [-- extra pytest arguments]
@@ -33,7 +35,7 @@
 #              ORVANE_SANITIZE_TIMEOUT (default 2400), ORVANE_CASE_TIMEOUT (seconds per test
 #              when pytest-timeout is installed, default 600), ORVANE_WINDOWS_TIMEOUT (default 600),
 #              ORVANE_WHEEL_TIMEOUT (seconds for building the wheels, and for checking each,
-#              default 900).
+#              default 900), ORVANE_FUZZ_SECONDS (default 120).
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -47,6 +49,7 @@ SANITIZE_TIMEOUT="${ORVANE_SANITIZE_TIMEOUT:-2400}"
 CASE_TIMEOUT="${ORVANE_CASE_TIMEOUT:-600}"
 WINDOWS_TIMEOUT="${ORVANE_WINDOWS_TIMEOUT:-600}"
 WHEEL_TIMEOUT="${ORVANE_WHEEL_TIMEOUT:-900}"
+FUZZ_SECONDS="${ORVANE_FUZZ_SECONDS:-120}"
 
 export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 PIP_PROGRESS_BAR=off
 export PYTHONDONTWRITEBYTECODE=1
@@ -399,6 +402,13 @@ stage_wheel() {
     [[ $failed -eq 0 ]]
 }
 
+# The fuzz target over the splitter's path from PDF bytes to written documents,
+# for a bounded time (the build and the slowest input on top of it are
+# bounded too).
+stage_fuzz() {
+    timeout -k 30 $((FUZZ_SECONDS + 900)) bash "$ROOT/scripts/fuzz.sh" "$FUZZ_SECONDS" </dev/null
+}
+
 # ---------------------------------------------------------------- plan
 
 DEFAULT_PY="$(python3 -c 'import sys; print(sys.executable)' 2>/dev/null </dev/null || true)"
@@ -425,6 +435,7 @@ done
 STAGES+=("sanitize|stage_sanitize|$DEFAULT_PY")
 STAGES+=("source-install|stage_source_install|$PY37")
 STAGES+=("wheel|stage_wheel|$DEFAULT_PY")
+STAGES+=("fuzz|stage_fuzz|")
 
 echo "Orvane tests: $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo '?') on $(uname -m), $(nproc) cores, CI=${CI:-false}"
 echo "default python3: ${DEFAULT_PY:-none}; CPython 3.7: ${PY37:-none}"

@@ -15,7 +15,16 @@ enum class JpegKind {
     Colour,       // decoded
     Grey,         // one component: cannot be a coloured sheet, not decoded
     Unsupported,  // CMYK / YCCK and other layouts: let the renderer judge
+    OverBudget,   // declared too large, too many scans or too much memory: not judged
 };
+
+// What one decoding may cost: declared pixels (checked from the header,
+// before decoding), libjpeg's working memory (a progressive image keeps all
+// its coefficients, 2 bytes a sample, whatever the scale) and the number of
+// scans (each one a pass over the data).
+constexpr double kJpegMaxPixels = 200e6;
+constexpr long kJpegMaxMemory = 64L << 20;
+constexpr int kJpegMaxScans = 500;
 
 struct JpegError : std::runtime_error {
     using std::runtime_error::runtime_error;

@@ -1,11 +1,14 @@
 #include "pdf_source.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <set>
 
 #include <qpdf/Buffer.hh>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -16,6 +19,7 @@
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
 
+#include "isolate.h"
 #include "jpeg_small.h"
 
 namespace orvane {
@@ -30,6 +34,42 @@ constexpr double kRenderMaxSide = 300.0;  // pixels, for very large pages
 // The full-page image must cover this share of the visible page box for the
 // page to be judged from the image alone.
 constexpr double kMinCoverage = 0.90;
+
+// Budgets: what one file and one page may cost at most (splitter/README.md,
+// "Limits"). Each file gets a child process with a memory limit: it first
+// reads the file's structure on trial, within a time limit, so the same
+// reading in the worker is known to fit, and then renders the pages that
+// need it, each within a time limit.
+constexpr double kReadSeconds = 30.0;
+#if defined(__SANITIZE_ADDRESS__)  // gcc
+#define ORVANE_ASAN 1
+#elif defined(__has_feature)  // clang
+#if __has_feature(address_sanitizer)
+#define ORVANE_ASAN 1
+#endif
+#endif
+#ifdef ORVANE_ASAN
+// AddressSanitizer keeps freed memory in quarantine (256 MB by default) and
+// adds its own bookkeeping: the memory budgets are its and ours.
+constexpr std::size_t kSanitizerMemory = std::size_t(1536) << 20;
+#else
+constexpr std::size_t kSanitizerMemory = 0;
+#endif
+constexpr std::size_t kChildMemory = (std::size_t(160) << 20) + kSanitizerMemory;
+constexpr std::size_t kMaxPages = 50000;
+constexpr int kMaxTreeDepth = 64;
+constexpr double kRenderSeconds = 10.0;
+// A file in which this many pages run out of render time is not split: it
+// would cost minutes per page.
+constexpr int kMaxSlowPages = 3;
+// A plain scanned page's content is a few dozen bytes; longer content is
+// rendered (in the child) instead of being decoded here.
+constexpr std::size_t kMaxPlainContent = 64 * 1024;
+// The page image judged from its JPEG data: declared pixels and raw bytes.
+constexpr double kMaxImagePixels = 200e6;
+constexpr long long kMaxImageBytes = 256LL << 20;
+
+std::string mib(std::size_t bytes) { return std::to_string(bytes >> 20) + " MB"; }
 
 struct Matrix {
     double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
@@ -169,8 +209,12 @@ private:
 
 // Walks the page tree as written in the file. qpdf stands in an empty page
 // for a page object it cannot find; such a file would give documents with
-// a blank page where a scanned page was, so it is refused.
-void checkPageTree(QPDFObjectHandle node, std::set<QPDFObjGen>& seen, std::size_t& pages) {
+// a blank page where a scanned page was, so it is refused. The walk (and
+// qpdf's own, which recurses) is bounded in depth and in pages.
+void checkPageTree(QPDFObjectHandle node, std::set<QPDFObjGen>& seen, std::size_t& pages, int depth) {
+    if (depth > kMaxTreeDepth)
+        throw FileError("over the limits: the page tree is nested more than " +
+                        std::to_string(kMaxTreeDepth) + " levels deep");
     QPDFObjectHandle kids = node.getKey("/Kids");
     for (int i = 0, n = kids.isArray() ? kids.getArrayNItems() : 0; i < n; ++i) {
         QPDFObjectHandle kid = kids.getArrayItem(i);
@@ -179,36 +223,249 @@ void checkPageTree(QPDFObjectHandle node, std::set<QPDFObjGen>& seen, std::size_
         if (kid.isIndirect() && !seen.insert(kid.getObjGen()).second)
             throw FileError("damaged: the page tree refers to itself");
         if (kid.getKey("/Kids").isArray())
-            checkPageTree(kid, seen, pages);
-        else
-            ++pages;
+            checkPageTree(kid, seen, pages, depth + 1);
+        else if (++pages > kMaxPages)
+            throw FileError("over the limits: more than " + std::to_string(kMaxPages) + " pages");
     }
+}
+
+// Collects a page's decoded content up to a limit; past it, `over` is set
+// and the decoding is stopped (qpdf may retry with the raw data, which is
+// refused as well).
+class BoundedContent : public Pipeline {
+public:
+    explicit BoundedContent(std::size_t limit) : Pipeline("page content", nullptr), limit_(limit) {}
+    void write(unsigned char const* data, size_t len) override {
+        if (over || len > limit_ - text.size()) {
+            over = true;
+            throw std::length_error("page content over its budget");
+        }
+        text.append(reinterpret_cast<const char*>(data), len);
+    }
+    void finish() override {}
+
+    std::string text;
+    bool over = false;
+
+private:
+    std::size_t limit_;
+};
+
+// Parses the page's content into `scan`, unless it is longer than any plain
+// scanned page's: then false. Each stream is decoded straight into the
+// bounded buffer (qpdf's own pipeContents would decode a whole stream into
+// memory first).
+bool scanContent(QPDFPageObjectHelper& page, SingleImageScan& scan) {
+    QPDFObjectHandle contents = page.getObjectHandle().getKey("/Contents");
+    std::vector<QPDFObjectHandle> streams;
+    if (contents.isArray())
+        streams = contents.getArrayAsVector();
+    else
+        streams.push_back(contents);
+    BoundedContent content(kMaxPlainContent);
+    for (QPDFObjectHandle& stream : streams) {
+        if (!stream.isStream()) continue;
+        try {
+            if (!stream.pipeStreamData(&content, 0, qpdf_dl_specialized))
+                throw std::runtime_error("its content cannot be decoded");
+        } catch (const std::exception&) {
+            if (!content.over) throw;
+        }
+        if (content.over) return false;
+        content.write(reinterpret_cast<const unsigned char*>("\n"), 1);
+    }
+    QPDF scratch;
+    scratch.emptyPDF();
+    QPDFObjectHandle::parseContentStream(QPDFObjectHandle::newStream(&scratch, content.text), &scan);
+    return true;
+}
+
+bool ranOutOfMemory(QPDF& qpdf) {
+    for (const QPDFExc& w : qpdf.getWarnings())
+        if (w.getMessageDetail().find("bad_alloc") != std::string::npos) return true;
+    return false;
+}
+
+bool overLimit(QPDFObjectHandle value, double limit) {
+    return value.isNumber() && value.getNumericValue() > limit;
+}
+
+void copyText(const std::string& text, char* out, std::size_t size) {
+    const std::size_t n = std::min(text.size(), size - 1);
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+}
+
+// Renders page `index` of `doc` small and judges it; false if poppler cannot.
+bool renderAndJudge(poppler::document* doc, int index, int threshold, PageLook& look) {
+    if (!doc || doc->is_locked() || index >= doc->pages()) return false;
+    std::unique_ptr<poppler::page> page(doc->create_page(index));
+    if (!page) return false;
+    const poppler::rectf box = page->page_rect(poppler::crop_box);
+    const double longSide = std::max(box.width(), box.height());
+    if (!std::isfinite(longSide) || longSide <= 0) return false;
+    const double dpi = std::min(kRenderDpi, kRenderMaxSide * 72.0 / longSide);
+
+    poppler::page_renderer renderer;
+    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
+    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+    renderer.set_image_format(poppler::image::format_argb32);
+    poppler::image img = renderer.render_page(page.get(), dpi, dpi);
+    const int w = img.width(), h = img.height();
+    if (!img.is_valid() || w <= 0 || h <= 0 || w > 2 * kRenderMaxSide || h > 2 * kRenderMaxSide)
+        return false;
+
+    // ARGB32 is one native 32-bit word per pixel, 0xAARRGGBB, on white paper.
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
+    const char* data = img.const_data();
+    for (int y = 0; y < h; ++y) {
+        const char* row = data + static_cast<std::ptrdiff_t>(y) * img.bytes_per_row();
+        std::uint8_t* out = rgb.data() + static_cast<std::size_t>(y) * w * 3;
+        for (int x = 0; x < w; ++x) {
+            std::uint32_t v;
+            std::memcpy(&v, row + 4 * x, 4);
+            out[3 * x] = static_cast<std::uint8_t>(v >> 16);
+            out[3 * x + 1] = static_cast<std::uint8_t>(v >> 8);
+            out[3 * x + 2] = static_cast<std::uint8_t>(v);
+        }
+    }
+    look = judgePage(rgb.data(), w, h, static_cast<std::ptrdiff_t>(w) * 3, threshold);
+    return true;
 }
 
 std::string pageText(int index) { return "page " + std::to_string(index + 1); }
 
 }  // namespace
 
-void initialiseLibraries() { poppler::set_debug_error_function(quiet, nullptr); }
+// A page with one line of text: drawing it once sets up poppler's globals
+// and the system's font configuration, which every render child then
+// inherits instead of setting them up again.
+constexpr char kWarmUpPdf[] =
+    "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+    "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+    "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 72 72]/Resources<</Font<</F1 4 0 R>>>>"
+    "/Contents 5 0 R>>endobj\n"
+    "4 0 obj<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>endobj\n"
+    "5 0 obj<</Length 31>>stream\nBT /F1 9 Tf 9 9 Td (Ag) Tj ET\nendstream endobj\n"
+    "trailer<</Root 1 0 R>>\n%%EOF\n";
 
-SourcePdf::SourcePdf(const std::string& path) : path_(path) {
-    qpdf_.setSuppressWarnings(true);
+std::atomic<std::size_t> crashedChildren{0};
+
+std::size_t childCrashes() { return crashedChildren; }
+
+void initialiseLibraries() {
+    poppler::set_debug_error_function(quiet, nullptr);
+    std::unique_ptr<poppler::document> doc(
+        poppler::document::load_from_raw_data(kWarmUpPdf, static_cast<int>(sizeof kWarmUpPdf - 1)));
+    PageLook look;
+    renderAndJudge(doc.get(), 0, kDefaultThreshold, look);
+}
+
+SourcePdf::SourcePdf(const std::string& path) : path_(path) { open(); }
+
+SourcePdf::SourcePdf(const std::string& name, const char* data, std::size_t size)
+    : path_(name), data_(data), size_(size) {
+    open();
+}
+
+// Reads the file structure and checks the page tree. Throws FileError.
+void SourcePdf::read(QPDF& qpdf) const {
+    qpdf.setSuppressWarnings(true);
     try {
-        qpdf_.processFile(path.c_str());
+        if (data_)
+            qpdf.processMemoryFile(path_.c_str(), data_, size_);
+        else
+            qpdf.processFile(path_.c_str());
     } catch (const QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password)
             throw FileError("encrypted: it needs a password to open");
         throw FileError("damaged or not a PDF file (" + e.getMessageDetail() + ")");
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (const std::exception& e) {
         throw FileError(std::string("cannot be read (") + e.what() + ")");
     }
     // A file that opens without a password but is encrypted carries the
     // author's restrictions; writing its pages out would silently drop them.
-    if (qpdf_.isEncrypted()) throw FileError("encrypted: its protection would be lost by splitting");
+    if (qpdf.isEncrypted()) throw FileError("encrypted: its protection would be lost by splitting");
     try {
         std::set<QPDFObjGen> seen;
         std::size_t listed = 0;
-        checkPageTree(qpdf_.getRoot().getKey("/Pages"), seen, listed);
+        checkPageTree(qpdf.getRoot().getKey("/Pages"), seen, listed, 0);
+    } catch (const FileError&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw FileError(std::string("damaged: the pages cannot be read (") + e.what() + ")");
+    }
+}
+
+// The trial reading, in the child: everything qpdf may decode while the
+// pages are copied (object streams included) is read here, so a file that
+// would hang or take memory without bound ends the child, not the splitter.
+// Returns why the file cannot be split, or nothing.
+std::string SourcePdf::trialReading() const {
+    try {
+        QPDF trial;
+        read(trial);
+        // Copying a page walks everything it refers to, recursively:
+        // rehearsed for each page as a document's first page, so that a page
+        // nesting its objects deeper than qpdf's stack can take ends here.
+        trial.pushInheritedAttributesToPage();
+        for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(trial).getAllPages()) {
+            QPDF copy;
+            copy.emptyPDF();
+            QPDFPageDocumentHelper(copy).addPage(page, false);
+        }
+        for (QPDFObjectHandle& o : trial.getAllObjects()) o.getTypeCode();
+        // qpdf turns a failed decoding into a warning and reads on without
+        // the object; in the worker, with no limit, the same decoding would
+        // succeed.
+        if (ranOutOfMemory(trial)) throw std::bad_alloc();
+    } catch (const FileError& e) {
+        return e.what();
+    } catch (const std::bad_alloc&) {
+        return "over the limits: reading it needs more than " + mib(kChildMemory) + " of memory";
+    } catch (const std::exception& e) {
+        return std::string("damaged: the pages cannot be read (") + e.what() + ")";
+    }
+    return std::string();
+}
+
+// The child's side of a request: the trial reading, or one page rendered
+// (the document is loaded once and kept for the next pages).
+bool SourcePdf::serve(const ChildRequest& request, ChildReply& reply) {
+    if (request.page < 0) {
+        copyText(trialReading(), reply.why, sizeof reply.why);
+        return true;
+    }
+    if (!childDocument_)
+        childDocument_.reset(data_ ? poppler::document::load_from_raw_data(data_, static_cast<int>(size_))
+                                   : poppler::document::load_from_file(path_));
+    reply.rendered = renderAndJudge(childDocument_.get(), request.page, request.threshold, reply.look);
+    return true;
+}
+
+void SourcePdf::open() {
+    child_.reset(new IsolatedServer(
+        [this](const void* request, void* reply) {
+            return serve(*static_cast<const ChildRequest*>(request), *static_cast<ChildReply*>(reply));
+        },
+        sizeof(ChildRequest), sizeof(ChildReply), kChildMemory));
+    ChildReply verdict{};
+    const ChildRequest trial{-1, 0};
+    const IsolatedEnd end = child_->call(&trial, &verdict, kReadSeconds);
+    if (end == IsolatedEnd::Crashed) ++crashedChildren;
+    if (end == IsolatedEnd::TimedOut)
+        throw FileError("over the limits: reading it takes more than " +
+                        std::to_string(static_cast<int>(kReadSeconds)) + " s");
+    if (end == IsolatedEnd::Crashed) throw FileError("damaged: qpdf crashes while reading it");
+    if (end != IsolatedEnd::Done) throw FileError("cannot be read (no process for reading it)");
+    if (verdict.why[0]) throw FileError(verdict.why);
+
+    read(qpdf_);
+    try {
         pages_ = QPDFPageDocumentHelper(qpdf_).getAllPages();
         // After a repair the page tree may have lost pages; splitting what
         // is left would lose them silently.
@@ -237,7 +494,12 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
         if (annots.isArray() && annots.getArrayNItems() > 0) return render(index, threshold);
 
         SingleImageScan scan;
-        page.parseContents(&scan);
+        const std::size_t warned = qpdf_.numWarnings();
+        if (!scanContent(page, scan)) {
+            // The decoding we stopped is no damage of the file.
+            budgetWarnings_ += qpdf_.numWarnings() - warned;
+            return render(index, threshold);
+        }
         if (!scan.plain) return render(index, threshold);
         if (scan.image.empty()) {  // a blank page
             result.path = LookPath::Grey;
@@ -267,6 +529,10 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
             return render(index, threshold);
         if (coverage(scan.placement, page.getCropBox().getArrayAsRectangle()) < kMinCoverage)
             return render(index, threshold);
+        QPDFObjectHandle width = idict.getKey("/Width"), height = idict.getKey("/Height");
+        if ((width.isNumber() && overLimit(height, kMaxImagePixels / width.getNumericValue())) ||
+            overLimit(idict.getKey("/Length"), static_cast<double>(kMaxImageBytes)))
+            return overBudget(false);
 
         std::shared_ptr<Buffer> raw = image.getRawStreamData();
         JudgeRows judged(threshold);
@@ -277,6 +543,7 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
             return result;
         }
         if (kind == JpegKind::Unsupported) return render(index, threshold);
+        if (kind == JpegKind::OverBudget) return overBudget(false);
         result.path = LookPath::Jpeg;
         result.look = judged.look();
         return result;
@@ -293,47 +560,38 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
     }
 }
 
+// Poppler runs in the child process with a time and memory limit: a page it
+// would take minutes or gigabytes to draw, or that makes it crash, ends the
+// child, and the page counts as unsure.
 PageResult SourcePdf::render(int index, int threshold) {
-    if (!rendered_) {
-        rendered_.reset(poppler::document::load_from_file(path_));
-        if (!rendered_ || rendered_->is_locked())
-            throw FileError("damaged: " + pageText(index) + " cannot be rendered");
-    }
-    if (index >= rendered_->pages())
-        throw FileError("damaged: " + pageText(index) + " cannot be rendered");
-    std::unique_ptr<poppler::page> page(rendered_->create_page(index));
-    if (!page) throw FileError("damaged: " + pageText(index) + " cannot be rendered");
-    const poppler::rectf box = page->page_rect(poppler::crop_box);
-    const double longSide = std::max(box.width(), box.height());
-    double dpi = kRenderDpi;
-    if (longSide > 0 && longSide / 72.0 * dpi > kRenderMaxSide) dpi = kRenderMaxSide * 72.0 / longSide;
-
-    poppler::page_renderer renderer;
-    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-    renderer.set_image_format(poppler::image::format_argb32);
-    poppler::image img = renderer.render_page(page.get(), dpi, dpi);
-    if (!img.is_valid() || img.width() <= 0 || img.height() <= 0)
-        throw FileError("damaged: " + pageText(index) + " cannot be rendered");
-
-    // ARGB32 is one native 32-bit word per pixel, 0xAARRGGBB, on white paper.
-    const int w = img.width(), h = img.height();
-    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
-    const char* data = img.const_data();
-    for (int y = 0; y < h; ++y) {
-        const char* row = data + static_cast<std::ptrdiff_t>(y) * img.bytes_per_row();
-        std::uint8_t* out = rgb.data() + static_cast<std::size_t>(y) * w * 3;
-        for (int x = 0; x < w; ++x) {
-            std::uint32_t v;
-            std::memcpy(&v, row + 4 * x, 4);
-            out[3 * x] = static_cast<std::uint8_t>(v >> 16);
-            out[3 * x + 1] = static_cast<std::uint8_t>(v >> 8);
-            out[3 * x + 2] = static_cast<std::uint8_t>(v);
-        }
-    }
+    const ChildRequest request{index, threshold};
+    ChildReply out{};
+    // A child that has read or drawn before may have spent its memory on
+    // that: a page that fails there gets one more try in a fresh child.
+    const bool fresh = !child_->running();
+    IsolatedEnd end = child_->call(&request, &out, kRenderSeconds);
+    if (!fresh && (end == IsolatedEnd::Crashed || end == IsolatedEnd::Failed))
+        end = child_->call(&request, &out, kRenderSeconds);
+    if (end == IsolatedEnd::Crashed) ++crashedChildren;
+    if (end == IsolatedEnd::TimedOut) return overBudget(true);
+    if (end != IsolatedEnd::Done) return overBudget(false);
+    if (!out.rendered) throw FileError("damaged: " + pageText(index) + " cannot be rendered");
     PageResult result;
     result.path = LookPath::Rendered;
-    result.look = judgePage(rgb.data(), w, h, static_cast<std::ptrdiff_t>(w) * 3, threshold);
+    result.look = out.look;
+    return result;
+}
+
+// A page that cannot be judged within its budget is not a separator: it
+// stays in its document, and a person is asked to check it.
+PageResult SourcePdf::overBudget(bool slow) {
+    if (slow && ++slowPages_ >= kMaxSlowPages)
+        throw FileError("over the limits: " + std::to_string(kMaxSlowPages) +
+                        " pages take more than " + std::to_string(static_cast<int>(kRenderSeconds)) +
+                        " s each to render");
+    PageResult result;
+    result.path = LookPath::Rendered;
+    result.look.unsure = true;
     return result;
 }
 

@@ -12,6 +12,7 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 
 #include "detect.h"
+#include "isolate.h"
 
 namespace poppler {
 class document;
@@ -34,8 +35,11 @@ struct PageResult {
 
 class SourcePdf {
 public:
-    // Throws FileError (damaged, encrypted, no pages ...).
+    // Throws FileError (damaged, encrypted, no pages, over its budget ...).
     explicit SourcePdf(const std::string& path);
+    // A file held in memory: `data` must outlive the object; `name` stands
+    // for the file in messages.
+    SourcePdf(const std::string& name, const char* data, std::size_t size);
     ~SourcePdf();
     SourcePdf(const SourcePdf&) = delete;
     SourcePdf& operator=(const SourcePdf&) = delete;
@@ -43,10 +47,11 @@ public:
     const std::string& path() const { return path_; }
     int pageCount() const { return static_cast<int>(pages_.size()); }
     // Number of problems qpdf repaired while reading (0 for a sound file).
-    std::size_t repairs() const { return qpdf_.numWarnings(); }
+    std::size_t repairs() const { return qpdf_.numWarnings() - budgetWarnings_; }
 
-    // Judges page `index` (0-based). Throws FileError when the page cannot be
-    // read.
+    // Judges page `index` (0-based). A page that cannot be judged within its
+    // budget comes back unsure and not a separator. Throws FileError when the
+    // page cannot be read, or when too many pages of the file ran out of time.
     PageResult lookAt(int index, int threshold);
 
     // Writes pages [first, last] (0-based, inclusive) as a new PDF at outPath.
@@ -54,16 +59,45 @@ public:
     void writeDocument(int first, int last, const std::string& outPath);
 
 private:
+    // A request to the child process: the trial reading (page -1) or a page
+    // to render; and its reply.
+    struct ChildRequest {
+        int page;
+        int threshold;
+    };
+    struct ChildReply {
+        char why[512];  // the trial reading: why the file cannot be split
+        bool rendered;  // a page: whether poppler could draw it
+        PageLook look;
+    };
+
+    void open();
+    void read(QPDF& qpdf) const;
+    std::string trialReading() const;
+    bool serve(const ChildRequest& request, ChildReply& reply);
     PageResult render(int index, int threshold);
+    PageResult overBudget(bool slow);
 
     std::string path_;
+    const char* data_ = nullptr;  // the file's bytes when it is held in memory
+    std::size_t size_ = 0;
     QPDF qpdf_;
     std::vector<QPDFPageObjectHelper> pages_;
-    std::unique_ptr<poppler::document> rendered_;
+    int slowPages_ = 0;
+    std::size_t budgetWarnings_ = 0;  // qpdf's words on decodings we stopped
+    std::unique_ptr<IsolatedServer> child_;
+    // Only ever set inside the child, which keeps it between pages.
+    std::unique_ptr<poppler::document> childDocument_;
     bool inheritedPushed_ = false;
 };
 
-// Quiets poppler's diagnostics on stderr; call once before any thread starts.
+// Child processes (of any SourcePdf) that ended by a signal so far: a crash
+// in qpdf or poppler that the isolation caught (the fuzz target keeps the
+// inputs that cause one).
+std::size_t childCrashes();
+
+// Quiets poppler's diagnostics on stderr and sets up what every render
+// child would otherwise set up again; call once before any thread starts.
 void initialiseLibraries();
 
 }  // namespace orvane

@@ -1,0 +1,93 @@
+// libFuzzer target over the splitter's path from PDF bytes to written
+// documents: the bytes are opened in memory, every page is judged, and the
+// documents the verdicts give are written into a temporary folder. Built and
+// run by scripts/fuzz.sh.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "detect.h"
+#include "pdf_source.h"
+
+namespace {
+
+// One folder for the whole run, removed at exit.
+struct OutFolder {
+    std::filesystem::path path;
+    OutFolder() {
+        std::string name = (std::filesystem::temp_directory_path() / "orvane-fuzz-XXXXXX").string();
+        if (!mkdtemp(&name[0])) std::abort();
+        path = name;
+    }
+    ~OutFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
+const std::filesystem::path& outFolder() {
+    static OutFolder folder;
+    return folder.path;
+}
+
+// As the splitter does: one document per run of pages between separators.
+void splitInto(orvane::SourcePdf& pdf, const std::filesystem::path& dir) {
+    const int pages = pdf.pageCount();
+    std::vector<bool> separator(static_cast<std::size_t>(pages));
+    for (int i = 0; i < pages; ++i)
+        separator[static_cast<std::size_t>(i)] = pdf.lookAt(i, orvane::kDefaultThreshold).look.separator;
+    int first = -1;
+    for (int i = 0; i <= pages; ++i) {
+        if (i < pages && !separator[static_cast<std::size_t>(i)]) {
+            if (first < 0) first = i;
+        } else if (first >= 0) {
+            pdf.writeDocument(first, i - 1, (dir / "document.pdf").string());
+            first = -1;
+        }
+    }
+}
+
+}  // namespace
+
+// fontconfig and poppler keep process-lifetime caches (set up once, by
+// initialiseLibraries).
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\nleak:libpoppler\n";
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    orvane::initialiseLibraries();
+    outFolder();
+    return 0;
+}
+
+// A crash in qpdf or poppler ends only the child process that ran it, which
+// libFuzzer does not see: such inputs are kept in ORVANE_FUZZ_ISOLATED.
+void keepIfAChildCrashed(std::size_t before, const std::uint8_t* data, std::size_t size) {
+    const char* dir = std::getenv("ORVANE_FUZZ_ISOLATED");
+    if (!dir || orvane::childCrashes() == before) return;
+    const std::string name = std::string(dir) + "/child-crash-" +
+                             std::to_string(std::hash<std::string>()(
+                                 std::string(reinterpret_cast<const char*>(data), size))) +
+                             ".pdf";
+    if (std::FILE* f = std::fopen(name.c_str(), "wb")) {
+        std::fwrite(data, 1, size, f);
+        std::fclose(f);
+    }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::size_t crashes = orvane::childCrashes();
+    try {
+        orvane::SourcePdf pdf("input.pdf", reinterpret_cast<const char*>(data), size);
+        splitInto(pdf, outFolder());
+    } catch (const std::exception&) {
+        // A reason to report (the splitter prints it as NOT SPLIT): fine.
+    }
+    keepIfAChildCrashed(crashes, data, size);
+    return 0;
+}
