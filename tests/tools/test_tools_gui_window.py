@@ -1,5 +1,6 @@
 """`orvane gui` driven in a real window on Xvfb; screenshots kept in build/gui-screens/. Stopping
 ends every orvaneFun.exe of the user (as the module's stopCut does)."""
+import gc
 import json
 import os
 import shutil
@@ -36,6 +37,15 @@ def grab(display, window, name):
                    env=tool_env())
     with Image.open(path) as im:
         return im.convert("RGB")
+
+
+@pytest.fixture(autouse=True)
+def collect_here():
+    # A Tk interpreter must be freed by the thread that made it. Left to the cycle collector, a
+    # destroyed window's interpreter is freed on whichever thread next triggers a collection (a
+    # watcher's, a job's) and Tcl aborts the whole test process.
+    yield
+    gc.collect()
 
 
 @pytest.fixture(scope="module")
