@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -22,6 +23,31 @@
 namespace orvane {
 
 namespace {
+
+namespace gate {
+std::mutex lock;
+std::condition_variable changed;
+int holders = 0;       // threads holding the gate
+bool forking = false;  // a fork is waiting or under way: nobody enters
+bool inChild = false;  // a child is one thread: the gate means nothing there
+thread_local int depth = 0;
+
+void enter() {
+    if (inChild || depth++ > 0) return;
+    std::unique_lock<std::mutex> g(lock);
+    changed.wait(g, [] { return !forking; });
+    ++holders;
+}
+
+void leave() {
+    if (inChild || --depth > 0) return;
+    {
+        std::lock_guard<std::mutex> g(lock);
+        --holders;
+    }
+    changed.notify_all();
+}
+}  // namespace gate
 
 // Held from making a child's socket pair until the parent has closed the
 // child's end, so that no other child inherits it: a crashed child's socket
@@ -98,6 +124,21 @@ int readAll(int fd, char* out, std::size_t size,
 
 }  // namespace
 
+ForkGate::ForkGate() { gate::enter(); }
+ForkGate::~ForkGate() { gate::leave(); }
+
+ForkGate::Idle::Idle() : depth_(gate::depth) {
+    if (depth_ == 0 || gate::inChild) return;
+    gate::depth = 1;
+    gate::leave();
+}
+
+ForkGate::Idle::~Idle() {
+    if (depth_ == 0 || gate::inChild) return;
+    gate::enter();
+    gate::depth = depth_;
+}
+
 IsolatedServer::IsolatedServer(Step step, std::size_t requestSize, std::size_t replySize,
                                std::size_t extraMemory)
     : step_(std::move(step)), requestSize_(requestSize), replySize_(replySize),
@@ -106,20 +147,41 @@ IsolatedServer::IsolatedServer(Step step, std::size_t requestSize, std::size_t r
 IsolatedServer::~IsolatedServer() { stop(); }
 
 bool IsolatedServer::start() {
-    std::lock_guard<std::mutex> g(forkLock);
+    // Our own hold does not keep the fork waiting; another forking thread's
+    // does not either, since it lets go of its hold first.
+    ForkGate::Idle idle;
+    std::unique_lock<std::mutex> g(gate::lock);
+    gate::changed.wait(g, [] { return !gate::forking; });
+    gate::forking = true;
+    gate::changed.wait(g, [] { return gate::holders == 0; });
+    g.unlock();
+    pid_t pid;
     int sv[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return false;
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // Ends with the thread that started it (the splitter's workers live
-        // as long as the run), even one ended by SIGKILL.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(4);
-        close(sv[0]);
-        serve(sv[1]);
+    {
+        std::lock_guard<std::mutex> f(forkLock);
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+            pid = -2;
+        } else {
+            const pid_t parent = getpid();
+            pid = fork();
+            if (pid == 0) {
+                gate::inChild = true;
+                // Ends with the thread that started it (the splitter's
+                // workers live as long as the run), even one ended by
+                // SIGKILL.
+                prctl(PR_SET_PDEATHSIG, SIGKILL);
+                if (getppid() != parent) _exit(4);
+                close(sv[0]);
+                serve(sv[1]);
+            }
+            close(sv[1]);
+        }
     }
-    close(sv[1]);
+    g.lock();
+    gate::forking = false;
+    g.unlock();
+    gate::changed.notify_all();
+    if (pid == -2) return false;
     if (pid < 0) {
         close(sv[0]);
         return false;
@@ -188,9 +250,13 @@ IsolatedEnd IsolatedServer::call(const void* request, void* reply, double second
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::microseconds(static_cast<long long>(seconds * 1e6));
     std::vector<char> answer(replySize_);
-    const int got = writeAll(socket_, message.data(), message.size())
-                        ? readAll(socket_, answer.data(), answer.size(), &deadline)
-                        : 0;
+    int got;
+    {
+        ForkGate::Idle idle;
+        got = writeAll(socket_, message.data(), message.size())
+                  ? readAll(socket_, answer.data(), answer.size(), &deadline)
+                  : 0;
+    }
     if (got == 1) {
         std::copy(answer.begin(), answer.end(), static_cast<char*>(reply));
         return IsolatedEnd::Done;

@@ -12,6 +12,33 @@
 
 namespace orvane {
 
+// Forking while another thread holds a lock (the allocator's under a
+// sanitizer, a library's) leaves that lock held for ever in the child, which
+// then hangs until its time limit: a page or a whole file refused for
+// nothing. So threads hold the gate while they run anything but a wait, and
+// a fork waits until every other thread has let go. Holds nest.
+class ForkGate {
+public:
+    ForkGate();
+    ~ForkGate();
+    ForkGate(const ForkGate&) = delete;
+    ForkGate& operator=(const ForkGate&) = delete;
+
+    // Lets go of this thread's hold for its lifetime: around a wait (for
+    // work, for a child's reply) that neither allocates nor takes a lock a
+    // child could need.
+    class Idle {
+    public:
+        Idle();
+        ~Idle();
+        Idle(const Idle&) = delete;
+        Idle& operator=(const Idle&) = delete;
+
+    private:
+        int depth_;
+    };
+};
+
 enum class IsolatedEnd {
     Done,      // the step finished and its reply came back
     Failed,    // the step reported failure, or no child could be started

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "detect.h"
+#include "isolate.h"
 #include "events.h"
 #include "pdf_source.h"
 
@@ -153,6 +154,8 @@ private:
     std::deque<Task> queue_;
     bool stop_ = false;
 
+    std::atomic<int> started_{0};
+
     std::mutex doneLock_;
     std::condition_variable doneCv_;
 
@@ -179,13 +182,22 @@ void Splitter::pushFront(std::vector<Task> tasks) {
 }
 
 void Splitter::workerLoop() {
+    ++started_;
+    ForkGate hold;  // let go only while waiting for work
     Worker w;
     for (;;) {
         Task t;
         {
+            ForkGate::Idle idle;
             std::unique_lock<std::mutex> g(queueLock_);
             queueCv_.wait(g, [&] { return stop_ || !queue_.empty(); });
-            if (queue_.empty()) return;
+        }
+        {
+            std::lock_guard<std::mutex> g(queueLock_);
+            if (queue_.empty()) {
+                if (stop_) return;
+                continue;
+            }
             t = std::move(queue_.front());
             queue_.pop_front();
         }
@@ -396,6 +408,7 @@ void Splitter::finish(Job& job) {
 }
 
 int Splitter::run(const fs::path& src, std::vector<fs::path> files) {
+    ForkGate hold;  // the workers' forks wait while this thread is busy, not while it waits
     {
         std::error_code ec;
         for (fs::directory_iterator it(dst_, ec), end; !ec && it != end; it.increment(ec))
@@ -421,13 +434,20 @@ int Splitter::run(const fs::path& src, std::vector<fs::path> files) {
     for (Job& j : jobs) pushBack([this, &j](Worker& w) { start(j, w); });
     std::vector<std::thread> threads;
     for (int i = 0; i < workers_; ++i) threads.emplace_back([this] { workerLoop(); });
+    // A thread's start-up (a sanitizer's bookkeeping of it) is outside the
+    // gate: no fork until every worker is past it.
+    while (started_ < workers_) std::this_thread::yield();
 
     long pages = 0, separators = 0, unsure = 0, documents = 0, failed = 0;
     for (Job& j : jobs) {
         std::string line;
         {
+            ForkGate::Idle idle;
             std::unique_lock<std::mutex> g(doneLock_);
             doneCv_.wait(g, [&] { return j.done; });
+        }
+        {
+            std::lock_guard<std::mutex> g(doneLock_);
             line = j.line;
         }
         emit(line);
@@ -448,7 +468,10 @@ int Splitter::run(const fs::path& src, std::vector<fs::path> files) {
         stop_ = true;
     }
     queueCv_.notify_all();
-    for (std::thread& t : threads) t.join();
+    {
+        ForkGate::Idle idle;
+        for (std::thread& t : threads) t.join();
+    }
 
     const long total = static_cast<long>(jobs.size());
     emit("Summary: " + std::to_string(total) + " PDF " + (total == 1 ? "file" : "files") + ", " +
