@@ -51,3 +51,13 @@ def outputs(dst):
         if os.path.isdir(p):
             found[name] = sorted(os.listdir(p))
     return found
+
+
+def page_set(listing):
+    """{1, 4, 5} for the splitter's page list "1, 4-5"; set() for "none"."""
+    found = set()
+    for part in listing.split(", "):
+        if part != "none":
+            first, _, last = part.partition("-")
+            found.update(range(int(first), int(last or first) + 1))
+    return found

@@ -5,7 +5,7 @@ import os
 import re
 
 from pdfgen import BLUE, PINK, YELLOW, JpegPage, VectorPage, write_pdf
-from splitter_helpers import outputs
+from splitter_helpers import outputs, page_set
 
 
 def make_batch(src):
@@ -16,15 +16,6 @@ def make_batch(src):
                                  for n in range(1, 61)])
     (src / "合同.pdf").write_bytes(b"%PDF-1.4 this is no PDF")
 
-
-def pages_of(listing):
-    """{1, 4, 5} for "1, 4-5"; set() for "none"."""
-    found = set()
-    for part in listing.split(", "):
-        if part != "none":
-            first, _, last = part.partition("-")
-            found.update(range(int(first), int(last or first) + 1))
-    return found
 
 
 def run_with_events(tmp_path, monkeypatch, run_splitter, events_path, target="dst"):
@@ -54,7 +45,7 @@ def test_events_agree_with_the_output_lines(tmp_path, monkeypatch, run_splitter)
         verdicts = {e["page"]: e for e in mine if e["event"] == "page"}
         assert sorted(verdicts) == list(range(1, pages + 1))
         separators = line.split("; separators: ", 1)[1].split(";")[0]
-        assert {p for p, e in verdicts.items() if e["verdict"] == "separator"} == pages_of(separators)
+        assert {p for p, e in verdicts.items() if e["verdict"] == "separator"} == page_set(separators)
         assert all(0.0 <= e["share"] <= 1.0 and isinstance(e["unsure"], bool) for e in verdicts.values())
         done = [e for e in mine if e["event"] == "file"]
         assert len(done) == 1 and mine[-1] is done[0]       # the verdicts come before the file's outcome

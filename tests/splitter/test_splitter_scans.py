@@ -1,19 +1,14 @@
 """Separator verdicts on pages scanned the way offices scan them: one file per
 condition, every page with its ground truth."""
 from officescans import CONDITIONS, condition_pdf
+from splitter_helpers import page_set
 
 
 def pages_named(line, part):
     """Pages (1-based) listed after `part` ("separators: ", "check: ")."""
     if part not in line:
         return set()
-    listed = line.split(part, 1)[1].split(";", 1)[0]
-    pages = set()
-    for item in listed.split(", "):
-        if item != "none":
-            first, _, last = item.partition("-")
-            pages.update(range(int(first), int(last or first) + 1))
-    return pages
+    return page_set(line.split(part, 1)[1].split(";", 1)[0])
 
 
 def test_separator_verdicts_per_condition(tmp_path, run_splitter):
