@@ -90,6 +90,9 @@ struct Job {
     std::string stem;
     std::string plannedName;
     int pages = 0;
+    // Set once the file has passed its trial reading (in start, before any
+    // other worker can open it): later openers skip the trial.
+    bool readOnTrial = true;
     std::vector<PageResult> results;
     std::atomic<int> pending{0};
     std::atomic<bool> failed{false};
@@ -115,7 +118,7 @@ struct Worker {
         if (job != &j || !pdf) {
             pdf.reset();
             job = nullptr;
-            pdf.reset(new SourcePdf(j.source.string()));
+            pdf.reset(new SourcePdf(j.source.string(), j.readOnTrial));
             job = &j;
         }
         return *pdf;
@@ -208,6 +211,7 @@ void Splitter::workerLoop() {
 void Splitter::start(Job& job, Worker& w) {
     try {
         SourcePdf& pdf = w.open(job);
+        job.readOnTrial = false;
         job.pages = pdf.pageCount();
         job.repairs = pdf.repairs();
         job.results.assign(static_cast<std::size_t>(job.pages), PageResult{});

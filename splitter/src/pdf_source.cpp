@@ -361,11 +361,11 @@ void initialiseLibraries() {
     renderAndJudge(doc.get(), 0, kDefaultThreshold, look);
 }
 
-SourcePdf::SourcePdf(const std::string& path) : path_(path) { open(); }
+SourcePdf::SourcePdf(const std::string& path, bool readOnTrial) : path_(path) { open(readOnTrial); }
 
 SourcePdf::SourcePdf(const std::string& name, const char* data, std::size_t size)
     : path_(name), data_(data), size_(size) {
-    open();
+    open(true);
 }
 
 // Reads the file structure and checks the page tree. Throws FileError.
@@ -447,22 +447,24 @@ bool SourcePdf::serve(const ChildRequest& request, ChildReply& reply) {
     return true;
 }
 
-void SourcePdf::open() {
+void SourcePdf::open(bool readOnTrial) {
     child_.reset(new IsolatedServer(
         [this](const void* request, void* reply) {
             return serve(*static_cast<const ChildRequest*>(request), *static_cast<ChildReply*>(reply));
         },
         sizeof(ChildRequest), sizeof(ChildReply), kChildMemory));
-    ChildReply verdict{};
-    const ChildRequest trial{-1, 0};
-    const IsolatedEnd end = child_->call(&trial, &verdict, kReadSeconds);
-    if (end == IsolatedEnd::Crashed) ++crashedChildren;
-    if (end == IsolatedEnd::TimedOut)
-        throw FileError("over the limits: reading it takes more than " +
-                        std::to_string(static_cast<int>(kReadSeconds)) + " s");
-    if (end == IsolatedEnd::Crashed) throw FileError("damaged: qpdf crashes while reading it");
-    if (end != IsolatedEnd::Done) throw FileError("cannot be read (no process for reading it)");
-    if (verdict.why[0]) throw FileError(verdict.why);
+    if (readOnTrial) {
+        ChildReply verdict{};
+        const ChildRequest trial{-1, 0};
+        const IsolatedEnd end = child_->call(&trial, &verdict, kReadSeconds);
+        if (end == IsolatedEnd::Crashed) ++crashedChildren;
+        if (end == IsolatedEnd::TimedOut)
+            throw FileError("over the limits: reading it takes more than " +
+                            std::to_string(static_cast<int>(kReadSeconds)) + " s");
+        if (end == IsolatedEnd::Crashed) throw FileError("damaged: qpdf crashes while reading it");
+        if (end != IsolatedEnd::Done) throw FileError("cannot be read (no process for reading it)");
+        if (verdict.why[0]) throw FileError(verdict.why);
+    }
 
     read(qpdf_);
     try {

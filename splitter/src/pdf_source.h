@@ -36,7 +36,9 @@ struct PageResult {
 class SourcePdf {
 public:
     // Throws FileError (damaged, encrypted, no pages, over its budget ...).
-    explicit SourcePdf(const std::string& path);
+    // `readOnTrial` false: another SourcePdf of the same file has already
+    // passed the trial reading in its child, so this one reads it at once.
+    explicit SourcePdf(const std::string& path, bool readOnTrial = true);
     // A file held in memory: `data` must outlive the object; `name` stands
     // for the file in messages.
     SourcePdf(const std::string& name, const char* data, std::size_t size);
@@ -71,7 +73,7 @@ private:
         PageLook look;
     };
 
-    void open();
+    void open(bool readOnTrial);
     void read(QPDF& qpdf) const;
     std::string trialReading() const;
     bool serve(const ChildRequest& request, ChildReply& reply);
