@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -40,9 +41,33 @@ public:
     virtual bool row(int y, const std::uint8_t* rgb) = 0;
 };
 
-// Picks the largest DCT reduction (1/8, 1/4, 1/2) that keeps the longer
-// side at least `minLongSide` pixels and hands the rows to `rows`. Throws
-// JpegError on data that libjpeg refuses.
+// Decodes a JPEG whose data arrives in pieces, as a PDF library reads a
+// stream from the file, and stops taking data as soon as `rows` has what it
+// needs: a page settled near its top costs the reading of that part only.
+// Picks the largest DCT reduction (1/8, 1/4, 1/2) that keeps the longer side
+// at least `minLongSide` pixels. Throws JpegError on data that libjpeg
+// refuses.
+class JpegRowsDecoder {
+public:
+    explicit JpegRowsDecoder(JpegRows& rows, int minLongSide = 96);
+    ~JpegRowsDecoder();
+    JpegRowsDecoder(const JpegRowsDecoder&) = delete;
+    JpegRowsDecoder& operator=(const JpegRowsDecoder&) = delete;
+
+    // The next piece of the data; false once no more is wanted.
+    bool feed(const std::uint8_t* data, std::size_t size);
+    // The end of the data: decodes what is still wanted (a picture cut
+    // short is filled with grey below, as any viewer shows it) and tells
+    // what the image was.
+    JpegKind finish();
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+// The same for data held whole in memory.
 JpegKind decodeJpegRows(const std::uint8_t* data, std::size_t size, JpegRows& rows,
                         int minLongSide = 96);
 

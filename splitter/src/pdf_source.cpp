@@ -190,6 +190,34 @@ double coverage(const Matrix& m, const QPDFObjectHandle::Rectangle& box) {
 
 void quiet(const std::string&, void*) {}
 
+// Hands an image's raw data, as qpdf reads it from the file, to a decoder,
+// and ends the reading as soon as the decoder wants no more: a page settled
+// near its top is read no further.
+class DecoderFeed : public Pipeline {
+public:
+    explicit DecoderFeed(JpegRowsDecoder& decoder) : Pipeline("image data", nullptr), decoder_(decoder) {}
+    void write(unsigned char const* data, size_t len) override {
+        if (wanted) {
+            try {
+                wanted = decoder_.feed(data, len);
+            } catch (const JpegError& e) {
+                error = e.what();
+                wanted = false;
+            }
+        }
+        if (!wanted) throw Enough();
+    }
+    void finish() override {}
+
+    // Thrown to end the reading; qpdf takes any exception as the end.
+    struct Enough : std::exception {};
+    bool wanted = true;
+    std::string error;  // libjpeg refused the data
+
+private:
+    JpegRowsDecoder& decoder_;
+};
+
 // Hands decoded rows straight to the rule, which stops the decoding as soon
 // as the page is certainly not a separator.
 class JudgeRows : public JpegRows {
@@ -536,10 +564,8 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
             overLimit(idict.getKey("/Length"), static_cast<double>(kMaxImageBytes)))
             return overBudget(false);
 
-        std::shared_ptr<Buffer> raw = image.getRawStreamData();
         JudgeRows judged(threshold);
-        const JpegKind kind = decodeJpegRows(raw->getBuffer(), raw->getSize(), judged);
-        raw.reset();
+        const JpegKind kind = decodeImage(image, judged);
         if (kind == JpegKind::Grey) {
             result.path = LookPath::Grey;
             return result;
@@ -560,6 +586,21 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
     } catch (const std::exception& e) {
         throw FileError("damaged: " + pageText(index) + " cannot be read (" + e.what() + ")");
     }
+}
+
+// Decodes a page's image straight from the file, reading no more of its
+// data than the rule needs. Throws JpegError, or std::runtime_error when the
+// data cannot be read from the file.
+JpegKind SourcePdf::decodeImage(QPDFObjectHandle image, JpegRows& rows) {
+    JpegRowsDecoder decoder(rows);
+    DecoderFeed feed(decoder);
+    const std::size_t warned = qpdf_.numWarnings();
+    const bool whole = image.pipeStreamData(&feed, nullptr, 0, qpdf_dl_none, true, false);
+    // Reading stopped by us is no damage of the file.
+    if (!whole) budgetWarnings_ += qpdf_.numWarnings() - warned;
+    if (!feed.error.empty()) throw JpegError(feed.error);
+    if (feed.wanted && !whole) throw std::runtime_error("its image data cannot be read");
+    return decoder.finish();
 }
 
 // Poppler runs in the child process with a time and memory limit: a page it

@@ -13,6 +13,7 @@
 
 #include "detect.h"
 #include "isolate.h"
+#include "jpeg_small.h"
 
 namespace poppler {
 class document;
@@ -77,6 +78,7 @@ private:
     void read(QPDF& qpdf) const;
     std::string trialReading() const;
     bool serve(const ChildRequest& request, ChildReply& reply);
+    JpegKind decodeImage(QPDFObjectHandle image, JpegRows& rows);
     PageResult render(int index, int threshold);
     PageResult overBudget(bool slow);
 
