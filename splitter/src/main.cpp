@@ -37,8 +37,8 @@ constexpr const char* kUsage =
     "  WORKERS    threads, 1-256 (0: one per processor)\n"
     "  THRESHOLD  chroma above which a pixel counts as coloured, 1-255 (0: 19)\n";
 
-// A file with more pages than this is looked at by several workers at once,
-// in chunks of kChunk pages.
+// A file with more pages than this is looked at in chunks of kChunk pages,
+// which idle workers help with.
 constexpr int kChunk = 24;
 
 void emit(const std::string& line) {
@@ -94,6 +94,12 @@ struct Job {
     // other worker can open it): later openers skip the trial.
     bool readOnTrial = true;
     std::vector<PageResult> results;
+    // Chunks of pages to look at, then documents to write: the worker that
+    // started the file works through them and idle workers join in, each
+    // taking the next one not taken yet.
+    int chunks = 0;
+    std::atomic<int> nextChunk{0};
+    std::atomic<std::size_t> nextDocument{0};
     std::atomic<int> pending{0};
     std::atomic<bool> failed{false};
     std::mutex lock;
@@ -136,12 +142,13 @@ public:
 
 private:
     void pushBack(Task t);
-    void pushFront(std::vector<Task> tasks);
     void workerLoop();
 
     void start(Job& job, Worker& w);
+    void lookAtChunks(Job& job, Worker& w);
     void look(Job& job, Worker& w, int from, int to);
     void afterLooking(Job& job, Worker& w);
+    void writeDocuments(Job& job, Worker& w);
     void write(Job& job, Worker& w, std::size_t doc);
     void finish(Job& job);
     bool makeFolder(Job& job);
@@ -172,16 +179,6 @@ void Splitter::pushBack(Task t) {
         queue_.push_back(std::move(t));
     }
     queueCv_.notify_one();
-}
-
-// Work on a file already started goes first, so that few files are open at
-// any time and each one finishes (and is reported) soon.
-void Splitter::pushFront(std::vector<Task> tasks) {
-    {
-        std::lock_guard<std::mutex> g(queueLock_);
-        for (auto it = tasks.rbegin(); it != tasks.rend(); ++it) queue_.push_front(std::move(*it));
-    }
-    queueCv_.notify_all();
 }
 
 void Splitter::workerLoop() {
@@ -223,17 +220,20 @@ void Splitter::start(Job& job, Worker& w) {
         job.fail(std::string("cannot be read (") + e.what() + ")");
         return finish(job);
     }
-    if (workers_ == 1 || job.pages <= 2 * kChunk) {
-        job.pending = 1;
-        return look(job, w, 0, job.pages);
+    job.chunks = workers_ == 1 || job.pages <= 2 * kChunk ? 1 : (job.pages + kChunk - 1) / kChunk;
+    job.pending = job.chunks;
+    // The call for help waits behind the files not started yet: while there
+    // are any, every worker has a file of its own, and joining another's
+    // would only make both open and read it.
+    if (job.chunks > 1) pushBack([this, &job](Worker& wk) { lookAtChunks(job, wk); });
+    lookAtChunks(job, w);
+}
+
+void Splitter::lookAtChunks(Job& job, Worker& w) {
+    for (int c; (c = job.nextChunk++) < job.chunks;) {
+        const int from = job.chunks == 1 ? 0 : c * kChunk;
+        look(job, w, from, job.chunks == 1 ? job.pages : std::min(job.pages, from + kChunk));
     }
-    std::vector<Task> chunks;
-    for (int from = 0; from < job.pages; from += kChunk) {
-        const int to = std::min(job.pages, from + kChunk);
-        chunks.push_back([this, &job, from, to](Worker& wk) { look(job, wk, from, to); });
-    }
-    job.pending = static_cast<int>(chunks.size());
-    pushFront(std::move(chunks));
 }
 
 void Splitter::look(Job& job, Worker& w, int from, int to) {
@@ -285,14 +285,12 @@ void Splitter::afterLooking(Job& job, Worker& w) {
         job.documents[d].name = job.stem + "_" + num + ".pdf";
     }
     job.pending = static_cast<int>(n);
-    if (n == 1 || workers_ == 1) {
-        for (std::size_t d = 0; d < n; ++d) write(job, w, d);
-        return;
-    }
-    std::vector<Task> writes;
-    for (std::size_t d = 0; d < n; ++d)
-        writes.push_back([this, &job, d](Worker& wk) { write(job, wk, d); });
-    pushFront(std::move(writes));
+    if (n > 1 && workers_ > 1) pushBack([this, &job](Worker& wk) { writeDocuments(job, wk); });
+    writeDocuments(job, w);
+}
+
+void Splitter::writeDocuments(Job& job, Worker& w) {
+    for (std::size_t d; (d = job.nextDocument++) < job.documents.size();) write(job, w, d);
 }
 
 void Splitter::write(Job& job, Worker& w, std::size_t doc) {
