@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <set>
 
 #include <qpdf/Buffer.hh>
+#include <qpdf/BufferInputSource.hh>
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFTokenizer.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <poppler/cpp/poppler-document.h>
@@ -87,52 +90,77 @@ Matrix concat(const Matrix& m, const Matrix& t) {
     return r;
 }
 
-// Accepts the content stream of a typical scanned page, "q a b c d e f cm
-// /Im0 Do Q", and nothing else: any other operator means the page draws
-// more than one picture and must be rendered.
-class SingleImageScan : public QPDFObjectHandle::ParserCallbacks {
+// Accepts the content of a typical scanned page, "q a b c d e f cm /Im0 Do
+// Q", and nothing else: any other operator or operand means the page draws
+// more than one picture and must be rendered. The tokens are read straight
+// from the text; qpdf's content parser would want a stream object, in a PDF
+// of its own, for every page.
+class SingleImageScan {
 public:
     bool plain = true;
     std::string image;  // name of the one XObject drawn, empty if none
     Matrix placement;
 
-    void handleObject(QPDFObjectHandle obj) override {
-        if (!obj.isOperator()) {
-            operands_.push_back(obj);
-            return;
+    void read(const std::string& content) {
+        auto input = std::make_shared<BufferInputSource>("page content", content);
+        QPDFTokenizer tokenizer;
+        tokenizer.allowEOF();
+        for (;;) {
+            const QPDFTokenizer::Token token = tokenizer.readToken(input, "page content", true);
+            switch (token.getType()) {
+            case QPDFTokenizer::tt_eof:
+                return;
+            case QPDFTokenizer::tt_integer:
+            case QPDFTokenizer::tt_real:
+                operands_.push_back(Operand{false, std::strtod(token.getValue().c_str(), nullptr), {}});
+                continue;
+            case QPDFTokenizer::tt_name:
+                operands_.push_back(Operand{true, 0.0, token.getValue()});
+                continue;
+            case QPDFTokenizer::tt_word:
+                if (!apply(token.getValue())) return fail();
+                operands_.clear();
+                continue;
+            default:  // strings, arrays, dictionaries, inline images, bad tokens
+                return fail();
+            }
         }
-        const std::string op = obj.getOperatorValue();
+    }
+
+private:
+    struct Operand {
+        bool isName;
+        double number;
+        std::string name;
+    };
+
+    bool apply(const std::string& op) {
         if (op == "q") {
             stack_.push_back(ctm_);
         } else if (op == "Q") {
-            if (stack_.empty()) return fail();
+            if (stack_.empty()) return false;
             ctm_ = stack_.back();
             stack_.pop_back();
         } else if (op == "cm") {
-            if (operands_.size() != 6) return fail();
+            if (operands_.size() != 6) return false;
             double v[6];
             for (int i = 0; i < 6; ++i) {
-                if (!operands_[i].isNumber()) return fail();
-                v[i] = operands_[i].getNumericValue();
+                if (operands_[i].isName) return false;
+                v[i] = operands_[i].number;
             }
             ctm_ = concat(Matrix{v[0], v[1], v[2], v[3], v[4], v[5]}, ctm_);
         } else if (op == "Do") {
-            if (!image.empty() || operands_.size() != 1 || !operands_[0].isName()) return fail();
-            image = operands_[0].getName();
+            if (!image.empty() || operands_.size() != 1 || !operands_[0].isName) return false;
+            image = operands_[0].name;
             placement = ctm_;
         } else {
-            return fail();
+            return false;
         }
-        operands_.clear();
+        return true;
     }
-    void handleEOF() override {}
+    void fail() { plain = false; }
 
-private:
-    void fail() {
-        plain = false;
-        terminateParsing();
-    }
-    std::vector<QPDFObjectHandle> operands_;
+    std::vector<Operand> operands_;
     std::vector<Matrix> stack_;
     Matrix ctm_;
 };
@@ -302,9 +330,7 @@ bool scanContent(QPDFPageObjectHelper& page, SingleImageScan& scan) {
         if (content.over) return false;
         content.write(reinterpret_cast<const unsigned char*>("\n"), 1);
     }
-    QPDF scratch;
-    scratch.emptyPDF();
-    QPDFObjectHandle::parseContentStream(QPDFObjectHandle::newStream(&scratch, content.text), &scan);
+    scan.read(content.text);
     return true;
 }
 
