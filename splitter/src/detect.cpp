@@ -150,7 +150,7 @@ bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
     // be scanner backing: it is other content for certain.
     const bool coreRow = y >= cy0_ && y < cy1_;
     std::uint32_t* light = cellLight_.data() + cellRow(y) * kCellsX;
-    const std::uint8_t* p = rgb + 3 * x0_;
+    const std::uint8_t* p = at(x0_, y);  // the row as kept: thinned out like the rest
     for (int x = x0_; x < x1_; ++x, p += 3)
         if (lightUncoloured(p, threshold_))
             light[cellX_[static_cast<std::size_t>(x)]] += weight(x, coreRow);
