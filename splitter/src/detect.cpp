@@ -85,6 +85,32 @@ inline std::uint8_t hueBinOf(const std::uint8_t* p) {
     return static_cast<std::uint8_t>(hueOf(p[0], p[1], p[2], maxOf(p), chromaOf(p)) / (360 / kHueBins));
 }
 
+// The hue bin, lightness and saturation buckets of the colours of a page.
+// A page holds few distinct colours (a sheet decoded at 1/8 scale about a
+// hundred and fifty among 60,000 pixels), so each is worked out once.
+class ColourBuckets {
+public:
+    struct Entry {
+        std::uint32_t key = 0;  // R,G,B + 1; 0 for none yet
+        std::uint8_t hue = 0, lum = 0, sat = 0;
+    };
+    const Entry& of(const std::uint8_t* p) {
+        const std::uint32_t key = (std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2]) + 1;
+        Entry& e = entries_[(key * 2654435761u) >> (32 - kBits)];  // Knuth's multiplicative hash
+        if (e.key != key) {
+            e.key = key;
+            e.hue = hueBinOf(p);
+            e.lum = static_cast<std::uint8_t>(lumOf(p) >> 2);
+            e.sat = static_cast<std::uint8_t>(divide(chromaOf(p) * kSatBuckets, maxOf(p)));
+        }
+        return e;
+    }
+
+private:
+    static constexpr int kBits = 10;
+    std::array<Entry, 1 << kBits> entries_{};
+};
+
 inline bool darkUncoloured(const std::uint8_t* p, int threshold) {
     return chromaOf(p) <= threshold && lumOf(p) < kDarkFloor;
 }
@@ -182,7 +208,7 @@ bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
     const std::uint8_t* p = at(x0_, y);  // the row as kept: thinned out like the rest
     Pixel* px = pixelRow(y);
     for (int x = x0_; x < x1_; ++x, p += 3, ++px) {
-        *px = Pixel{kindOf(p, threshold_), 0};
+        px->kind = kindOf(p, threshold_);
         if (px->kind == kLight) light[cellX_[static_cast<std::size_t>(x)]] += weight(x);
     }
     // Once a cell holds more of it than a clean cell may, the cell is
@@ -322,6 +348,7 @@ PageJudge::Dominant PageJudge::dominant() {
     Dominant dom;
     const int rows = std::min(rowsRead_, y1_);
     std::array<std::array<std::uint32_t, kLumBuckets>, kHueBins> hist{};
+    ColourBuckets buckets;
     for (int y = y0_; y < rows; ++y) {
         const RowWeight weight = rowWeight(y);
         Pixel* px = pixelRow(y);
@@ -330,7 +357,10 @@ PageJudge::Dominant PageJudge::dominant() {
             if (px->kind == kBacking) continue;
             const unsigned w = weight(x);
             dom.area += w;
-            if (px->kind == kColoured) *px = Pixel{hueBinOf(p), static_cast<std::uint8_t>(lumOf(p) >> 2)};
+            if (px->kind == kColoured) {
+                const ColourBuckets::Entry& e = buckets.of(p);
+                *px = Pixel{e.hue, e.lum, e.sat};
+            }
             if (px->kind < kHueBins) hist[px->kind][px->lum] += w;
         }
     }
@@ -394,7 +424,7 @@ PageLook PageJudge::finish() {
             const unsigned w = weight(x);
             if (ofHue[px->kind] && std::abs(px->lum - dom.median) <= kLumSpread) {
                 matched += w;
-                sat[static_cast<std::size_t>(divide(chromaOf(p) * kSatBuckets, maxOf(p)))] += w;
+                sat[px->sat] += w;
                 for (int k = 0; k < 3; ++k) sum[k] += std::uint64_t(p[k]) * w;
             } else {
                 otherRow[cellX_[static_cast<std::size_t>(x)]] += w;

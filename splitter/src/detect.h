@@ -94,10 +94,12 @@ private:
     int cellRow(int y) const { return (y - y0_) * kCellsY / (y1_ - y0_); }
     // What the rule needs of an inspected pixel: its kind (light, dark,
     // coloured as its row comes in; then backing, or the hue bin of a
-    // coloured one) and the lightness bucket of a coloured one.
+    // coloured one) and, set with the hue bin and read only with it, the
+    // lightness and saturation buckets.
     struct Pixel {
         std::uint8_t kind;
         std::uint8_t lum;
+        std::uint8_t sat;
     };
     Pixel* pixelRow(int y) {  // the pixel at x0_ of inspected row y
         return pixels_.get() + static_cast<std::size_t>(y - y0_) * static_cast<std::size_t>(x1_ - x0_);
