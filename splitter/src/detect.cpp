@@ -33,35 +33,16 @@ inline int chromaOf(const std::uint8_t* p) { return maxOf(p) - std::min(p[0], st
 
 inline int lumOf(const std::uint8_t* p) { return (77 * p[0] + 150 * p[1] + 29 * p[2]) >> 8; }
 
-// n / d for 0 <= n < 2^14 and 1 <= d <= 255 (the hue and saturation
-// quotients), as a multiply by 2^22 / d rounded up: a division per pixel
-// costs several times more. Exact: the rounding adds n * e / (d * 2^22)
-// with e < d, less than 1 / d since n * 254 < 2^22, so the quotient
-// never reaches the next integer.
-constexpr std::array<std::uint32_t, 256> reciprocals() {
-    std::array<std::uint32_t, 256> r{};
-    for (std::uint32_t d = 1; d < 256; ++d) r[d] = ((1u << 22) + d - 1) / d;
-    return r;
-}
-constexpr std::array<std::uint32_t, 256> kReciprocal = reciprocals();
-
-inline int divide(int n, int d) {
-    return static_cast<int>((std::uint64_t(n) * kReciprocal[static_cast<std::size_t>(d)]) >> 22);
-}
-
-// 60 * d / c rounded toward zero, as integer division does, for |d| <= c.
-inline int sixtieths(int d, int c) { return d < 0 ? -divide(-60 * d, c) : divide(60 * d, c); }
-
 // Hue in degrees, 0..359, of a pixel whose chroma c = mx - mn is > 0.
 inline int hueOf(int r, int g, int b, int mx, int c) {
     int h;
     if (mx == r) {
-        h = sixtieths(g - b, c);
+        h = 60 * (g - b) / c;
         if (h < 0) h += 360;
     } else if (mx == g) {
-        h = 120 + sixtieths(b - r, c);
+        h = 120 + 60 * (b - r) / c;
     } else {
-        h = 240 + sixtieths(r - g, c);
+        h = 240 + 60 * (r - g) / c;
     }
     if (h >= 360) h -= 360;
     return h;
@@ -101,7 +82,7 @@ public:
             e.key = key;
             e.hue = hueBinOf(p);
             e.lum = static_cast<std::uint8_t>(lumOf(p) >> 2);
-            e.sat = static_cast<std::uint8_t>(divide(chromaOf(p) * kSatBuckets, maxOf(p)));
+            e.sat = static_cast<std::uint8_t>(chromaOf(p) * kSatBuckets / maxOf(p));
         }
         return e;
     }
