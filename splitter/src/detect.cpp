@@ -285,18 +285,14 @@ void PageJudge::markBacking() {
 // averaged over its neighbourhood), and the share of the area it covers.
 void PageJudge::findPaper(PageLook& look) const {
     const int rows = std::min(rowsRead_, y1_);
-    // The first of the fullest bins, found while counting.
     std::vector<std::uint32_t> count(16 * 16 * 16, 0);
-    int mode = 0;
     for (int y = y0_; y < rows; ++y) {
         const std::uint8_t* p = at(x0_, y);
-        for (int x = x0_; x < x1_; ++x, p += 3) {
-            const int b = (p[0] >> 4) << 8 | (p[1] >> 4) << 4 | p[2] >> 4;
-            const std::uint32_t n = ++count[static_cast<std::size_t>(b)];
-            if (n > count[static_cast<std::size_t>(mode)] || (n == count[static_cast<std::size_t>(mode)] && b < mode))
-                mode = b;
-        }
+        for (int x = x0_; x < x1_; ++x, p += 3)
+            ++count[static_cast<std::size_t>((p[0] >> 4) << 8 | (p[1] >> 4) << 4 | p[2] >> 4)];
     }
+    // The first of the fullest bins.
+    const int mode = static_cast<int>(std::max_element(count.begin(), count.end()) - count.begin());
     // Its neighbourhood: the mode's bin or the next one either way, in each
     // channel; as values, from 16 * (bin - 1) to 16 * (bin + 2) - 1.
     int low[3], high[3];
