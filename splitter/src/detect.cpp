@@ -181,7 +181,8 @@ bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
         for (int x = 0; x < width_; ++x) std::memcpy(at(x, y), rgb + 3 * x * step_, 3);
     }
     if (y < y0_) return true;
-    // Each inspected pixel is sorted once, here; finish() works from that.
+    // Each inspected pixel is sorted here as light, dark or coloured, once:
+    // finish() works from that.
     // A light uncoloured pixel can never count for the colour of a sheet nor
     // be scanner backing: it is other content for certain.
     const RowWeight weight = rowWeight(y);
