@@ -27,16 +27,11 @@ constexpr int kPartialPercent = 35;  // plain area above other content across th
 constexpr int kPaperLight = 180;
 constexpr int kPaperChroma = 64;
 
-inline int chromaOf(const std::uint8_t* p) {
-    return std::max(p[0], std::max(p[1], p[2])) - std::min(p[0], std::min(p[1], p[2]));
-}
+inline int maxOf(const std::uint8_t* p) { return std::max(p[0], std::max(p[1], p[2])); }
+
+inline int chromaOf(const std::uint8_t* p) { return maxOf(p) - std::min(p[0], std::min(p[1], p[2])); }
 
 inline int lumOf(const std::uint8_t* p) { return (77 * p[0] + 150 * p[1] + 29 * p[2]) >> 8; }
-
-// Never of a sheet's colour, never scanner backing: other content for certain.
-inline bool lightUncoloured(const std::uint8_t* p, int threshold) {
-    return chromaOf(p) <= threshold && lumOf(p) >= kDarkFloor;
-}
 
 // Hue in degrees, 0..359, of a pixel whose chroma c = mx - mn is > 0.
 inline int hueOf(int r, int g, int b, int mx, int c) {
@@ -53,14 +48,53 @@ inline int hueOf(int r, int g, int b, int mx, int c) {
     return h;
 }
 
-inline int hueBinOf(const std::uint8_t* p, int c) {
-    return hueOf(p[0], p[1], p[2], std::max(p[0], std::max(p[1], p[2])), c) / (360 / kHueBins);
+// A pixel's kind: its hue bin (0..kHueBins-1) once sorted by hue (see
+// dominant()), else one of these.
+constexpr std::uint8_t kColoured = 252;  // coloured, hue not yet known
+constexpr std::uint8_t kLight = 253;     // uncoloured and light: never of a sheet's colour, never backing
+constexpr std::uint8_t kDark = 254;      // uncoloured and dark: perhaps scanner backing
+constexpr std::uint8_t kBacking = 255;   // scanner backing, left out (see markBacking)
+
+// The hue of a coloured pixel is worked out only on a page read to its
+// bottom: most pages are settled before that.
+inline std::uint8_t kindOf(const std::uint8_t* p, int threshold) {
+    if (chromaOf(p) > threshold) return kColoured;
+    return lumOf(p) >= kDarkFloor ? kLight : kDark;
 }
 
-constexpr std::uint8_t kBacking = 255;
-constexpr std::uint8_t kUncoloured = 254;
+inline std::uint8_t hueBinOf(const std::uint8_t* p) {
+    return static_cast<std::uint8_t>(hueOf(p[0], p[1], p[2], maxOf(p), chromaOf(p)) / (360 / kHueBins));
+}
 
-inline bool inWindow(int bin, int start) { return (bin - start + kHueBins) % kHueBins < kHueWindow; }
+// The hue bin, lightness and saturation buckets of the colours of a page.
+// A page holds few distinct colours (a sheet decoded at 1/8 scale about a
+// hundred and fifty among 60,000 pixels), so each is worked out once.
+class ColourBuckets {
+public:
+    struct Entry {
+        std::uint32_t key = 0;  // R,G,B + 1; 0 for none yet
+        std::uint8_t hue = 0, lum = 0, sat = 0;
+    };
+    const Entry& of(const std::uint8_t* p) {
+        const std::uint32_t key = (std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2]) + 1;
+        Entry& e = entries_[(key * 2654435761u) >> (32 - kBits)];  // Knuth's multiplicative hash
+        if (e.key != key) {
+            e.key = key;
+            e.hue = hueBinOf(p);
+            e.lum = static_cast<std::uint8_t>(lumOf(p) >> 2);
+            e.sat = static_cast<std::uint8_t>(chromaOf(p) * kSatBuckets / maxOf(p));
+        }
+        return e;
+    }
+
+private:
+    static constexpr int kBits = 10;
+    std::array<Entry, 1 << kBits> entries_{};
+};
+
+inline bool darkUncoloured(const std::uint8_t* p, int threshold) {
+    return chromaOf(p) <= threshold && lumOf(p) < kDarkFloor;
+}
 
 // First index at which the running sum of `h` reaches half of `sum`.
 template <class Histogram>
@@ -109,6 +143,7 @@ PageJudge::PageJudge(int width, int height, int threshold)
     cy1_ = height_ - height_ / 4;
     // Rows are written before they are read: no need to clear them.
     rgb_.reset(new std::uint8_t[static_cast<std::size_t>(width_) * 3 * static_cast<std::size_t>(y1_)]);
+    pixels_.reset(new Pixel[static_cast<std::size_t>(x1_ - x0_) * static_cast<std::size_t>(y1_ - y0_)]);
     cellX_.assign(static_cast<std::size_t>(width_), 0);
     cellWeight_.assign(kCellsX * kCellsY, 0);
     cellLight_.assign(kCellsX * kCellsY, 0);
@@ -146,14 +181,18 @@ bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
         for (int x = 0; x < width_; ++x) std::memcpy(at(x, y), rgb + 3 * x * step_, 3);
     }
     if (y < y0_) return true;
+    // Each inspected pixel is sorted here as light, dark or coloured, once:
+    // finish() works from that.
     // A light uncoloured pixel can never count for the colour of a sheet nor
     // be scanner backing: it is other content for certain.
-    const bool coreRow = y >= cy0_ && y < cy1_;
+    const RowWeight weight = rowWeight(y);
     std::uint32_t* light = cellLight_.data() + cellRow(y) * kCellsX;
-    const std::uint8_t* p = rgb + 3 * x0_;
-    for (int x = x0_; x < x1_; ++x, p += 3)
-        if (lightUncoloured(p, threshold_))
-            light[cellX_[static_cast<std::size_t>(x)]] += weight(x, coreRow);
+    const std::uint8_t* p = at(x0_, y);  // the row as kept: thinned out like the rest
+    Pixel* px = pixelRow(y);
+    for (int x = x0_; x < x1_; ++x, p += 3, ++px) {
+        px->kind = kindOf(p, threshold_);
+        if (px->kind == kLight) light[cellX_[static_cast<std::size_t>(x)]] += weight(x);
+    }
     // Once a cell holds more of it than a clean cell may, the cell is
     // certainly not clean. Other content running right across the page (a
     // white page, a sheet that covers half of the bed) or covering more
@@ -181,108 +220,131 @@ bool PageJudge::addRow(int y, const std::uint8_t* rgb) {
     return !settled_ && y + 1 < y1_;
 }
 
-// Dark uncoloured pixels joined to the edge of the picture (the feeder's
-// backing around a skewed sheet, a dark scanner lid), and those of their
-// neighbours that are not light and uncoloured (where the JPEG blurs backing
-// and paper together): kBacking in the result. A light uncoloured pixel is
-// never backing, which keeps the early stop of addRow exact.
-// The bottom margin is never read; the last row read stands for that edge.
-std::vector<std::uint8_t> PageJudge::backing() const {
+// Marks scanner backing among the inspected pixels: dark uncoloured pixels
+// joined to the edge of the picture (the feeder's backing around a skewed
+// sheet, a dark scanner lid), and those of their neighbours that are not
+// light and uncoloured (where the JPEG blurs backing and paper together). A
+// light uncoloured pixel is never backing, which keeps the early stop of
+// addRow exact. The bottom margin is never read; the last row read stands
+// for that edge.
+void PageJudge::markBacking() {
     const int rows = std::min(rowsRead_, y1_);
-    std::vector<std::uint8_t> mask(static_cast<std::size_t>(width_) * static_cast<std::size_t>(rows), 0);
-    std::vector<int> todo;
-    auto visit = [&](int x, int y) {
-        if (x < 0 || y < 0 || x >= width_ || y >= rows) return;
-        const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
-        const std::uint8_t* p = at(x, y);
-        if (mask[i] || chromaOf(p) > threshold_ || lumOf(p) >= kDarkFloor) return;
-        mask[i] = 1;
-        todo.push_back(static_cast<int>(i));
+    auto index = [&](int x, int y) { return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + x; };
+    // Backing can only come in from the edge. On nearly every page no edge
+    // pixel is dark, and there is nothing more to do.
+    std::vector<std::size_t> todo;
+    auto seed = [&](int x, int y) {
+        if (darkUncoloured(at(x, y), threshold_)) todo.push_back(index(x, y));
     };
     for (int x = 0; x < width_; ++x) {
-        visit(x, 0);
-        visit(x, rows - 1);
+        seed(x, 0);
+        seed(x, rows - 1);
     }
     for (int y = 0; y < rows; ++y) {
-        visit(0, y);
-        visit(width_ - 1, y);
+        seed(0, y);
+        seed(width_ - 1, y);
     }
-    while (!todo.empty()) {
-        const int i = todo.back();
-        todo.pop_back();
-        const int x = i % width_, y = i / width_;
+    if (todo.empty()) return;
+
+    // Grows the backing from the edge, one pixel to the next.
+    std::vector<std::uint8_t> joined(index(0, rows), 0);
+    for (std::size_t i : todo) joined[i] = 1;
+    auto visit = [&](int x, int y) {
+        if (x < 0 || y < 0 || x >= width_ || y >= rows) return;
+        const std::size_t i = index(x, y);
+        if (joined[i] || !darkUncoloured(at(x, y), threshold_)) return;
+        joined[i] = 1;
+        todo.push_back(i);
+    };
+    for (std::size_t next = 0; next < todo.size(); ++next) {
+        const int x = static_cast<int>(todo[next] % static_cast<std::size_t>(width_));
+        const int y = static_cast<int>(todo[next] / static_cast<std::size_t>(width_));
         visit(x - 1, y);
         visit(x + 1, y);
         visit(x, y - 1);
         visit(x, y + 1);
     }
-    std::vector<std::uint8_t> grown(mask.size(), 0);
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < width_; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * width_ + x;
-            if (mask[i]) {
-                grown[i] = kBacking;
-                continue;
-            }
-            const std::uint8_t* p = at(x, y);
-            if (lightUncoloured(p, threshold_)) continue;
-            if ((x > 0 && mask[i - 1]) || (x + 1 < width_ && mask[i + 1]) || (y > 0 && mask[i - width_]) ||
-                (y + 1 < rows && mask[i + width_]))
-                grown[i] = kBacking;
-        }
-    return grown;
+    // The joined pixels (dark, so never light) and their neighbours that are
+    // not light, where inspected: nothing else is looked at later.
+    auto mark = [&](int x, int y) {
+        if (x < x0_ || x >= x1_ || y < y0_ || y >= rows) return;
+        Pixel& px = pixelRow(y)[x - x0_];
+        if (px.kind != kLight) px.kind = kBacking;
+    };
+    for (std::size_t i : todo) {
+        const int x = static_cast<int>(i % static_cast<std::size_t>(width_));
+        const int y = static_cast<int>(i / static_cast<std::size_t>(width_));
+        mark(x, y);
+        mark(x - 1, y);
+        mark(x + 1, y);
+        mark(x, y - 1);
+        mark(x, y + 1);
+    }
 }
 
 // The most common colour of the area read (in steps of 16 a channel, then
 // averaged over its neighbourhood), and the share of the area it covers.
 void PageJudge::findPaper(PageLook& look) const {
-    std::vector<std::uint32_t> bins(16 * 16 * 16, 0);
-    auto binOf = [](const std::uint8_t* p) { return (p[0] >> 4) * 256 + (p[1] >> 4) * 16 + (p[2] >> 4); };
     const int rows = std::min(rowsRead_, y1_);
-    for (int y = y0_; y < rows; ++y)
-        for (int x = x0_; x < x1_; ++x) ++bins[static_cast<std::size_t>(binOf(at(x, y)))];
-    const int mode = static_cast<int>(std::max_element(bins.begin(), bins.end()) - bins.begin());
+    std::vector<std::uint32_t> count(16 * 16 * 16, 0);
+    for (int y = y0_; y < rows; ++y) {
+        const std::uint8_t* p = at(x0_, y);
+        for (int x = x0_; x < x1_; ++x, p += 3)
+            ++count[static_cast<std::size_t>((p[0] >> 4) << 8 | (p[1] >> 4) << 4 | p[2] >> 4)];
+    }
+    // The first of the fullest bins.
+    const int mode = static_cast<int>(std::max_element(count.begin(), count.end()) - count.begin());
+    // Its neighbourhood: the mode's bin or the next one either way, in each
+    // channel; as values, from 16 * (bin - 1) to 16 * (bin + 2) - 1.
+    int low[3], high[3];
+    for (int k = 0; k < 3; ++k) {
+        const int bin = mode >> (8 - 4 * k) & 15;
+        low[k] = 16 * (bin - 1);
+        high[k] = 16 * (bin + 2) - 1;
+    }
     std::uint64_t sum[3] = {0, 0, 0}, near = 0, all = 0;
-    for (int y = y0_; y < rows; ++y)
-        for (int x = x0_; x < x1_; ++x) {
-            const std::uint8_t* p = at(x, y);
-            const int b = binOf(p);
+    for (int y = y0_; y < rows; ++y) {
+        const std::uint8_t* p = at(x0_, y);
+        for (int x = x0_; x < x1_; ++x, p += 3) {
             ++all;
-            if (std::abs(b / 256 - mode / 256) > 1 || std::abs(b / 16 % 16 - mode / 16 % 16) > 1 ||
-                std::abs(b % 16 - mode % 16) > 1)
+            if (p[0] < low[0] || p[0] > high[0] || p[1] < low[1] || p[1] > high[1] || p[2] < low[2] ||
+                p[2] > high[2])
                 continue;
             ++near;
             for (int k = 0; k < 3; ++k) sum[k] += p[k];
         }
+    }
     if (!near) return;
     for (int k = 0; k < 3; ++k) look.paper[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(sum[k] / near);
     look.paperShare = static_cast<double>(near) / static_cast<double>(all);
 }
 
-// Hue bin of every pixel of the picture; kBacking for scanner backing,
-// kUncoloured for pixels of chroma up to the threshold. Fills the dominant
-// hue window (the kHueWindow bins with most weight) and the median
-// lightness of its pixels.
-std::vector<std::uint8_t> PageJudge::hues(Dominant& dom) const {
-    std::vector<std::uint8_t> bins = backing();
+// Sorts the coloured pixels beside the backing by hue (their kind becomes
+// their hue bin) and lightness, and finds the dominant hue window (the
+// kHueWindow bins with most weight) and the median lightness of its pixels.
+PageJudge::Dominant PageJudge::dominant() {
+    Dominant dom;
     const int rows = std::min(rowsRead_, y1_);
     std::array<std::array<std::uint32_t, kLumBuckets>, kHueBins> hist{};
-    std::array<std::uint64_t, kHueBins> hueWeight{};
+    ColourBuckets buckets;
     for (int y = y0_; y < rows; ++y) {
-        const bool coreRow = y >= cy0_ && y < cy1_;
-        for (int x = x0_; x < x1_; ++x) {
-            std::uint8_t& bin = bins[static_cast<std::size_t>(y) * width_ + x];
-            if (bin == kBacking) continue;
-            const unsigned w = weight(x, coreRow);
+        const RowWeight weight = rowWeight(y);
+        Pixel* px = pixelRow(y);
+        const std::uint8_t* p = at(x0_, y);
+        for (int x = x0_; x < x1_; ++x, ++px, p += 3) {
+            if (px->kind == kBacking) continue;
+            const unsigned w = weight(x);
             dom.area += w;
-            const std::uint8_t* p = at(x, y);
-            const int c = chromaOf(p);
-            bin = c <= threshold_ ? kUncoloured : static_cast<std::uint8_t>(hueBinOf(p, c));
-            if (bin == kUncoloured) continue;
-            hist[bin][static_cast<std::size_t>(lumOf(p) >> 2)] += w;
-            hueWeight[bin] += w;
+            if (px->kind == kColoured) {
+                const ColourBuckets::Entry& e = buckets.of(p);
+                *px = Pixel{e.hue, e.lum, e.sat};
+            }
+            if (px->kind < kHueBins) hist[px->kind][px->lum] += w;
         }
     }
+    std::array<std::uint64_t, kHueBins> hueWeight{};
+    for (std::size_t bin = 0; bin < kHueBins; ++bin)
+        for (std::uint32_t w : hist[bin]) hueWeight[bin] += w;
     for (int s = 0; s < kHueBins; ++s) {
         std::uint64_t sum = 0;
         for (int k = 0; k < kHueWindow; ++k) sum += hueWeight[static_cast<std::size_t>((s + k) % kHueBins)];
@@ -291,15 +353,15 @@ std::vector<std::uint8_t> PageJudge::hues(Dominant& dom) const {
             dom.start = s;
         }
     }
-    if (dom.start < 0) return bins;
+    if (dom.start < 0) return dom;
     std::array<std::uint64_t, kLumBuckets> lum{};
     for (int k = 0; k < kHueWindow; ++k)
         for (std::size_t l = 0; l < kLumBuckets; ++l) lum[l] += hist[static_cast<std::size_t>((dom.start + k) % kHueBins)][l];
     dom.median = medianOf(lum, dom.weight);
-    return bins;
+    return dom;
 }
 
-PageLook PageJudge::finish() const {
+PageLook PageJudge::finish() {
     PageLook look;
     look.rowsRead = rowsRead_;
     look.height = height_;
@@ -313,8 +375,8 @@ PageLook PageJudge::finish() const {
         return look;
     }
     const int rows = std::min(rowsRead_, y1_);
-    Dominant dom;
-    const std::vector<std::uint8_t> bins = hues(dom);
+    markBacking();
+    const Dominant dom = dominant();
     if (dom.start < 0) {
         findPaper(look);
         return look;
@@ -325,23 +387,25 @@ PageLook PageJudge::finish() const {
     // its median (paper is evenly lit; a photograph is not). What is not of
     // that colour is other content, counted per cell. Paper shaded by uneven
     // light keeps its saturation, a sky does not: saturation is counted too.
-    std::vector<std::uint64_t> other(static_cast<std::size_t>(kCellsX * kCellsY), 0);
+    std::array<bool, 256> ofHue{};  // the kinds of the dominant hue window
+    for (int k = 0; k < kHueWindow; ++k) ofHue[static_cast<std::size_t>((dom.start + k) % kHueBins)] = true;
+    std::array<std::uint64_t, kCellsX * kCellsY> other{};
     std::array<std::uint64_t, kSatBuckets + 1> sat{};
     std::uint64_t matched = 0, sum[3] = {0, 0, 0};
     for (int y = y0_; y < rows; ++y) {
-        const bool coreRow = y >= cy0_ && y < cy1_;
-        for (int x = x0_; x < x1_; ++x) {
-            const std::uint8_t bin = bins[static_cast<std::size_t>(y) * width_ + x];
-            if (bin == kBacking) continue;
-            const unsigned w = weight(x, coreRow);
-            const std::uint8_t* p = at(x, y);
-            if (bin != kUncoloured && inWindow(bin, dom.start) &&
-                std::abs((lumOf(p) >> 2) - dom.median) <= kLumSpread) {
+        const RowWeight weight = rowWeight(y);
+        std::uint64_t* otherRow = other.data() + cellRow(y) * kCellsX;
+        const Pixel* px = pixelRow(y);
+        const std::uint8_t* p = at(x0_, y);
+        for (int x = x0_; x < x1_; ++x, ++px, p += 3) {
+            if (px->kind == kBacking) continue;
+            const unsigned w = weight(x);
+            if (ofHue[px->kind] && std::abs(px->lum - dom.median) <= kLumSpread) {
                 matched += w;
-                sat[static_cast<std::size_t>(chromaOf(p) * kSatBuckets / std::max(p[0], std::max(p[1], p[2])))] += w;
+                sat[px->sat] += w;
                 for (int k = 0; k < 3; ++k) sum[k] += std::uint64_t(p[k]) * w;
             } else {
-                other[static_cast<std::size_t>(cellRow(y) * kCellsX + cellX_[static_cast<std::size_t>(x)])] += w;
+                otherRow[cellX_[static_cast<std::size_t>(x)]] += w;
             }
         }
     }

@@ -78,17 +78,35 @@ public:
 
     // The page's own verdict (`candidate`, and `separator` as judged against
     // ideal white paper); FilePaper settles it.
-    PageLook finish() const;
+    PageLook finish();
 
 private:
     std::uint8_t* at(int x, int y) { return rgb_.get() + (static_cast<std::size_t>(y) * width_ + x) * 3; }
     const std::uint8_t* at(int x, int y) const {
         return rgb_.get() + (static_cast<std::size_t>(y) * width_ + x) * 3;
     }
-    unsigned weight(int x, bool coreRow) const {
-        return (coreRow && x >= cx0_ && x < cx1_) ? 2u : 1u;
-    }
+    // The weight of the pixels of one row: those of the middle count twice.
+    struct RowWeight {
+        int from, to;  // the columns counting twice
+        unsigned operator()(int x) const { return (x >= from && x < to) ? 2u : 1u; }
+    };
+    RowWeight rowWeight(int y) const { return y >= cy0_ && y < cy1_ ? RowWeight{cx0_, cx1_} : RowWeight{0, 0}; }
     int cellRow(int y) const { return (y - y0_) * kCellsY / (y1_ - y0_); }
+    // What the rule needs of an inspected pixel: its kind (light, dark,
+    // coloured as its row comes in; then backing, or the hue bin of a
+    // coloured one) and, set with the hue bin and read only with it, the
+    // lightness and saturation buckets.
+    struct Pixel {
+        std::uint8_t kind;
+        std::uint8_t lum;
+        std::uint8_t sat;
+    };
+    Pixel* pixelRow(int y) {  // the pixel at x0_ of inspected row y
+        return pixels_.get() + static_cast<std::size_t>(y - y0_) * static_cast<std::size_t>(x1_ - x0_);
+    }
+    const Pixel* pixelRow(int y) const {
+        return pixels_.get() + static_cast<std::size_t>(y - y0_) * static_cast<std::size_t>(x1_ - x0_);
+    }
     struct Dominant {
         int start = -1;            // first hue bin of the window
         std::uint64_t weight = 0;  // weight of the window's pixels
@@ -96,8 +114,8 @@ private:
         int median = 0;            // their median lightness bucket
     };
     void findPaper(PageLook& look) const;
-    std::vector<std::uint8_t> backing() const;
-    std::vector<std::uint8_t> hues(Dominant& dom) const;
+    void markBacking();
+    Dominant dominant();
 
     int step_;               // a huge picture is looked at in every step_-th row and column
     int width_, height_;     // of the picture looked at
@@ -109,6 +127,7 @@ private:
     bool settled_ = false;
     bool partial_ = false;  // settled below a large plain area
     std::unique_ptr<std::uint8_t[]> rgb_;    // the rows read
+    std::unique_ptr<Pixel[]> pixels_;        // their inspected pixels, sorted
     std::vector<std::uint8_t> cellX_;        // cell column of each picture column
     std::vector<std::uint32_t> cellWeight_;  // weight of each cell
     std::vector<std::uint32_t> cellLight_;   // light uncoloured weight seen in each cell

@@ -168,7 +168,8 @@ def test_margins_printed_paper_and_part_coloured_pages(tmp_path, run_splitter):
     """A white page with a wide coloured frame is not a sheet, nor is a form
     printed on pink paper, nor a page coloured down to two thirds (the rule
     must look below the top); a sheet with a dark scanner edge and punch
-    holes still is."""
+    holes still is, and so is a sheet scanned so large that its picture is
+    thinned out, white lid showing along its left edge."""
     from PIL import ImageDraw
     from pdfgen import jpeg_bytes, picture
     px = (330, 468)
@@ -179,13 +180,16 @@ def test_margins_printed_paper_and_part_coloured_pages(tmp_path, run_splitter):
         d.rectangle(box, fill=BLUE)
     top_coloured = picture("text", px, seed=6)
     ImageDraw.Draw(top_coloured).rectangle([0, 0, px[0], int(px[1] * 0.66)], fill=YELLOW)
+    huge = picture("sheet", (8400, 1400), PINK, seed=7)
+    ImageDraw.Draw(huge).rectangle([0, 0, 2100, 1400], fill=(250, 250, 248))
     src = tmp_path / "in"
     src.mkdir()
     write_pdf(src / "m.pdf", [JpegPage(1), JpegPage(2, data=jpeg_bytes(framed, 2)), JpegPage(3, "sheet", GREEN),
                               JpegPage(4), JpegPage(5, "text", colour=PINK, dpi=100),
-                              JpegPage(6, data=jpeg_bytes(top_coloured, 6))])
+                              JpegPage(6, data=jpeg_bytes(top_coloured, 6)),
+                              JpegPage(7, size=(1512.0, 252.0), data=jpeg_bytes(huge, 7)), JpegPage(8)])
     dst = tmp_path / "out"
     dst.mkdir()
     res = run_splitter(src, dst)
     assert res.code == 0, res.out + res.err
-    assert [page_ids(dst / "m" / n) for n in outputs(dst)["m"]] == [[1, 2], [4, 5, 6]]
+    assert [page_ids(dst / "m" / n) for n in outputs(dst)["m"]] == [[1, 2], [4, 5, 6], [8]]
