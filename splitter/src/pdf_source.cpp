@@ -71,6 +71,13 @@ constexpr std::size_t kMaxPlainContent = 64 * 1024;
 // The page image judged from its JPEG data: declared pixels and raw bytes.
 constexpr double kMaxImagePixels = 200e6;
 constexpr long long kMaxImageBytes = 256LL << 20;
+// Copying a page nests one call per object it enters (about 160 bytes of
+// stack each in qpdf 11.3, measured on chains of arrays, dictionaries and
+// forms), so never deeper than the number of objects it would enter as a
+// document's first page: as a later page it enters only part of them. A page
+// entering at most this many needs at most about 1.6 MB of stack, a fifth of
+// a thread's usual 8 MB.
+constexpr std::size_t kSafeCopyObjects = 10000;
 
 std::string mib(std::size_t bytes) { return std::to_string(bytes >> 20) + " MB"; }
 
@@ -334,6 +341,43 @@ bool scanContent(QPDFPageObjectHelper& page, SingleImageScan& scan) {
     return true;
 }
 
+// Copying a page into a document (writeDocument) walks, recursively inside
+// qpdf, every array, dictionary and stream the page refers to: each once per
+// document, never into a page-tree node nor past another page. Walks the same
+// objects of `page` without recursion, resolving each as the copy would, and
+// counts those entered; stops once the count passes `limit`. (A direct
+// dictionary is always entered, whatever its type: the count is never less
+// than the copy's.)
+std::size_t copyWalk(QPDFObjectHandle page, std::size_t limit) {
+    std::vector<QPDFObjectHandle> todo{page};
+    std::set<QPDFObjGen> seen;
+    std::size_t entered = 0;
+    const auto follow = [&todo](QPDFObjectHandle o) {
+        if (o.isIndirect() || o.isArray() || o.isDictionary()) todo.push_back(std::move(o));
+    };
+    while (!todo.empty() && entered <= limit) {
+        QPDFObjectHandle o = std::move(todo.back());
+        todo.pop_back();
+        const qpdf_object_type_e type = o.getTypeCode();
+        if (o.isIndirect()) {
+            if (!seen.insert(o.getObjGen()).second || o.isPagesObject()) continue;
+            // Another page is referred to, not copied with this one.
+            if (o.getObjGen() != page.getObjGen() && o.isPageObject()) continue;
+        }
+        if (type == ot_array) {
+            for (int i = 0, n = o.getArrayNItems(); i < n; ++i) follow(o.getArrayItem(i));
+        } else if (type == ot_dictionary) {
+            for (auto& entry : o.getDictAsMap()) follow(entry.second);
+        } else if (type == ot_stream) {
+            follow(o.getDict());
+        } else {
+            continue;
+        }
+        ++entered;
+    }
+    return entered;
+}
+
 bool ranOutOfMemory(QPDF& qpdf) {
     for (const QPDFExc& w : qpdf.getWarnings())
         if (w.getMessageDetail().find("bad_alloc") != std::string::npos) return true;
@@ -463,11 +507,13 @@ std::string SourcePdf::trialReading() const {
     try {
         QPDF trial;
         read(trial);
-        // Copying a page walks everything it refers to, recursively:
-        // rehearsed for each page as a document's first page, so that a page
-        // nesting its objects deeper than qpdf's stack can take ends here.
+        // Copying a page recurses over what it refers to. A page that
+        // refers to too much for that to be surely safe is copied here for
+        // real, as a document's first page: if its objects nest deeper than
+        // qpdf's stack can take, the child ends, not the worker.
         trial.pushInheritedAttributesToPage();
         for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(trial).getAllPages()) {
+            if (copyWalk(page.getObjectHandle(), kSafeCopyObjects) <= kSafeCopyObjects) continue;
             QPDF copy;
             copy.emptyPDF();
             QPDFPageDocumentHelper(copy).addPage(page, false);

@@ -113,9 +113,9 @@ def nested_forms():
     return forms(40, b"/F Do /F Do")
 
 
-def form_chain():
-    """20,000 forms in a chain."""
-    return forms(20000, b"/F Do")
+def form_chain(levels=20000):
+    """Forms in a chain, 20,000 by default."""
+    return forms(levels, b"/F Do")
 
 
 def tree_loop():

@@ -64,6 +64,8 @@ PAGES_OVER_BUDGET = [
     ("flate_image_30gb", hostile.flate_image_huge, 1, "none", None, ["page 1"]),
     ("content_flate_bomb_1gb", hostile.content_bomb, 2, "none", None, ["pages 1-2"]),
     ("forms_nested_2_pow_40", hostile.nested_forms, 2, "none", "1", ["pages 1-2"]),
+    # Too deep to copy without a rehearsal, not too deep for the copy itself.
+    ("form_chain_3000_deep", lambda: hostile.form_chain(3000), 2, "none", None, ["pages 1-2"]),
     ("page_taking_minutes", lambda: hostile.slow_pages(1), 1, "none", "1", ["page 1"]),
 ]
 
