@@ -1,6 +1,7 @@
 #include "isolate.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -29,6 +30,7 @@ std::mutex lock;
 std::condition_variable changed;
 int holders = 0;       // threads holding the gate
 bool forking = false;  // a fork is waiting or under way: nobody enters
+std::atomic<bool> forkWaiting{false};  // the same, read without the lock
 bool inChild = false;  // a child is one thread: the gate means nothing there
 thread_local int depth = 0;
 
@@ -127,6 +129,11 @@ int readAll(int fd, char* out, std::size_t size,
 ForkGate::ForkGate() { gate::enter(); }
 ForkGate::~ForkGate() { gate::leave(); }
 
+void ForkGate::letForksPass() {
+    if (gate::inChild || gate::depth == 0 || !gate::forkWaiting) return;
+    Idle idle;
+}
+
 ForkGate::Idle::Idle() : depth_(gate::depth) {
     if (depth_ == 0 || gate::inChild) return;
     gate::depth = 1;
@@ -153,6 +160,7 @@ bool IsolatedServer::start() {
     std::unique_lock<std::mutex> g(gate::lock);
     gate::changed.wait(g, [] { return !gate::forking; });
     gate::forking = true;
+    gate::forkWaiting = true;
     gate::changed.wait(g, [] { return gate::holders == 0; });
     g.unlock();
     pid_t pid;
@@ -179,6 +187,7 @@ bool IsolatedServer::start() {
     }
     g.lock();
     gate::forking = false;
+    gate::forkWaiting = false;
     g.unlock();
     gate::changed.notify_all();
     if (pid == -2) return false;

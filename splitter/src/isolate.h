@@ -24,6 +24,10 @@ public:
     ForkGate(const ForkGate&) = delete;
     ForkGate& operator=(const ForkGate&) = delete;
 
+    // Between two steps of a long piece of work, holding no lock a child
+    // could need: lets a fork that waits for this thread go ahead first.
+    static void letForksPass();
+
     // Lets go of this thread's hold for its lifetime: around a wait (for
     // work, for a child's reply) that neither allocates nor takes a lock a
     // child could need.

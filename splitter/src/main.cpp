@@ -240,8 +240,11 @@ void Splitter::look(Job& job, Worker& w, int from, int to) {
     if (!job.failed) {
         try {
             SourcePdf& pdf = w.open(job);
-            for (int i = from; i < to && !job.failed; ++i)
+            for (int i = from; i < to && !job.failed; ++i) {
+                // Another worker opening a file forks: not after this whole file.
+                ForkGate::letForksPass();
                 job.results[static_cast<std::size_t>(i)] = pdf.lookAt(i, threshold_);
+            }
             if (!job.failed) events_.looked(job.shown, to - from);
             std::lock_guard<std::mutex> g(job.lock);
             job.repairs = std::max(job.repairs, pdf.repairs());
@@ -290,7 +293,10 @@ void Splitter::afterLooking(Job& job, Worker& w) {
 }
 
 void Splitter::writeDocuments(Job& job, Worker& w) {
-    for (std::size_t d; (d = job.nextDocument++) < job.documents.size();) write(job, w, d);
+    for (std::size_t d; (d = job.nextDocument++) < job.documents.size();) {
+        ForkGate::letForksPass();
+        write(job, w, d);
+    }
 }
 
 void Splitter::write(Job& job, Worker& w, std::size_t doc) {
