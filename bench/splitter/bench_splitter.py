@@ -10,6 +10,8 @@ files:
   - qpdf --split-pages  (splitting only)
   - a bare loop decoding every page's JPEG at 1/8 scale (the floor for
     looking at every page; same decoder and settings as the splitter)
+  - the same loop decoding only the rows the splitter's rule read of each
+    page (from its trace): the decoding no run with the same verdicts can skip
 
 and the peak resident memory of the splitter on one file of all the pages.
 
@@ -20,6 +22,7 @@ The splitter is ORVANE_SPLITTER, else orvaneFun.exe on PATH, else built here.
 import argparse
 import os
 import random
+import re
 import resource
 import shutil
 import subprocess
@@ -158,6 +161,22 @@ def timed(cmds, stdin=None):
     return wall, cpu
 
 
+def rows_read(splitter, src, work):
+    """Rows of its small picture the rule read of each page, from the
+    splitter's trace: the least any decoder must decode for the same verdicts."""
+    out = fresh(os.path.join(work, "out"))
+    done = subprocess.run([splitter, src, out, "1", "19"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                          env=dict(os.environ, ORVANE_SPLITTER_TRACE="1"))
+    rows = {}
+    for line in done.stderr.decode("utf-8", "replace").splitlines():
+        m = re.search(r" page (\d+): jpeg .* rows=(\d+)/", line)
+        if m:
+            rows[int(m.group(1))] = int(m.group(2))
+    if done.returncode != 0 or not rows:
+        raise SystemExit("the splitter's trace gave no rows:\n" + done.stderr.decode("utf-8", "replace")[-2000:])
+    return [rows.get(i + 1, 0) for i in range(max(rows))]
+
+
 def peak_rss_mb(cmd):
     """Peak resident memory of a command, measured by GNU time so that the
     benchmark's own memory (inherited across fork) does not count."""
@@ -258,6 +277,8 @@ def run(args, work):
                                                                os.path.join(out, "q%d-%%d.pdf" % i)]))
 
     log("single file of %d pages:" % pages)
+    needed = ("".join("%s\t%d\n" % (all_pages[i], n) for i, n in enumerate(rows_read(splitter, single, work)))).encode()
+    needed_t = best("bare decode of the rows read", lambda: [[floor]], stdin=needed)
     s1 = best("orvaneFun.exe, 1 worker", splitter_run(1, single))
     s2 = best("orvaneFun.exe, 2 workers", splitter_run(2, single))
     qp1 = best("qpdf --split-pages", lambda: [["qpdf", "--split-pages", os.path.join(single, "all.pdf"),
@@ -286,6 +307,7 @@ def run(args, work):
     ratio("whole run 1 worker / bare decode loop", whole1, floor_t, 1.3)
     ratio("whole run 1 worker / qpdf --split-pages, batch", whole1, qp, 1.3)
     ratio("whole run 1 worker / qpdf --split-pages, one file", s1, qp1, 1.3)
+    ratio("rows the rule reads, decoding alone / qpdf, one file", needed_t, qp1)
     log("  %-40s wall %5.2f  (>= 1.70) %s   (CPU-time ratio %.2f: the work itself does not grow)"
         % ("speed-up 2 workers over 1, batch", whole1[0] / whole2[0], check(whole1[0] / whole2[0] >= 1.7),
            whole1[1] / whole2[1]))
