@@ -49,7 +49,7 @@ def log(msg):
 
 def make_pool(folder):
     """Distinct page images: text pages, a few with logos, a photo, sheets."""
-    os.makedirs(folder)
+    fresh(folder)
     pool = {"text": [], "sheet": [], "other": []}
     number = 0
     for i in range(12):
