@@ -29,8 +29,9 @@ namespace gate {
 std::mutex lock;
 std::condition_variable changed;
 int holders = 0;       // threads holding the gate
-bool forking = false;  // a fork is waiting or under way: nobody enters
-std::atomic<bool> forkWaiting{false};  // the same, read without the lock
+// A fork is waiting or under way: nobody enters. Changed under the lock,
+// read without it too (letForksPass).
+std::atomic<bool> forking{false};
 bool inChild = false;  // a child is one thread: the gate means nothing there
 thread_local int depth = 0;
 
@@ -130,7 +131,7 @@ ForkGate::ForkGate() { gate::enter(); }
 ForkGate::~ForkGate() { gate::leave(); }
 
 void ForkGate::letForksPass() {
-    if (gate::inChild || gate::depth == 0 || !gate::forkWaiting) return;
+    if (gate::inChild || gate::depth == 0 || !gate::forking) return;
     Idle idle;
 }
 
@@ -160,7 +161,6 @@ bool IsolatedServer::start() {
     std::unique_lock<std::mutex> g(gate::lock);
     gate::changed.wait(g, [] { return !gate::forking; });
     gate::forking = true;
-    gate::forkWaiting = true;
     gate::changed.wait(g, [] { return gate::holders == 0; });
     g.unlock();
     pid_t pid;
@@ -187,7 +187,6 @@ bool IsolatedServer::start() {
     }
     g.lock();
     gate::forking = false;
-    gate::forkWaiting = false;
     g.unlock();
     gate::changed.notify_all();
     if (pid == -2) return false;

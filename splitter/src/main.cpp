@@ -97,7 +97,7 @@ struct Job {
     // Chunks of pages to look at, then documents to write: the worker that
     // started the file works through them and idle workers join in, each
     // taking the next one not taken yet.
-    int chunks = 0;
+    int chunkPages = 0, chunks = 0;
     std::atomic<int> nextChunk{0};
     std::atomic<std::size_t> nextDocument{0};
     std::atomic<int> pending{0};
@@ -220,7 +220,8 @@ void Splitter::start(Job& job, Worker& w) {
         job.fail(std::string("cannot be read (") + e.what() + ")");
         return finish(job);
     }
-    job.chunks = workers_ == 1 || job.pages <= 2 * kChunk ? 1 : (job.pages + kChunk - 1) / kChunk;
+    job.chunkPages = workers_ == 1 || job.pages <= 2 * kChunk ? job.pages : kChunk;
+    job.chunks = (job.pages + job.chunkPages - 1) / job.chunkPages;
     job.pending = job.chunks;
     // The call for help waits behind the files not started yet: while there
     // are any, every worker has a file of its own, and joining another's
@@ -230,10 +231,8 @@ void Splitter::start(Job& job, Worker& w) {
 }
 
 void Splitter::lookAtChunks(Job& job, Worker& w) {
-    for (int c; (c = job.nextChunk++) < job.chunks;) {
-        const int from = job.chunks == 1 ? 0 : c * kChunk;
-        look(job, w, from, job.chunks == 1 ? job.pages : std::min(job.pages, from + kChunk));
-    }
+    for (int c; (c = job.nextChunk++) < job.chunks;)
+        look(job, w, c * job.chunkPages, std::min(job.pages, (c + 1) * job.chunkPages));
 }
 
 void Splitter::look(Job& job, Worker& w, int from, int to) {

@@ -8,7 +8,6 @@
 #include <new>
 #include <set>
 
-#include <qpdf/Buffer.hh>
 #include <qpdf/BufferInputSource.hh>
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFExc.hh>
@@ -553,19 +552,7 @@ void SourcePdf::open(bool readOnTrial) {
             return serve(*static_cast<const ChildRequest*>(request), *static_cast<ChildReply*>(reply));
         },
         sizeof(ChildRequest), sizeof(ChildReply), kChildMemory));
-    if (readOnTrial) {
-        ChildReply verdict{};
-        const ChildRequest trial{-1, 0};
-        const IsolatedEnd end = child_->call(&trial, &verdict, kReadSeconds);
-        if (end == IsolatedEnd::Crashed) ++crashedChildren;
-        if (end == IsolatedEnd::TimedOut)
-            throw FileError("over the limits: reading it takes more than " +
-                            std::to_string(static_cast<int>(kReadSeconds)) + " s");
-        if (end == IsolatedEnd::Crashed) throw FileError("damaged: qpdf crashes while reading it");
-        if (end != IsolatedEnd::Done) throw FileError("cannot be read (no process for reading it)");
-        if (verdict.why[0]) throw FileError(verdict.why);
-    }
-
+    if (readOnTrial) passTrial();
     read(qpdf_);
     try {
         pages_ = QPDFPageDocumentHelper(qpdf_).getAllPages();
@@ -583,6 +570,21 @@ void SourcePdf::open(bool readOnTrial) {
         throw FileError(std::string("damaged: the pages cannot be read (") + e.what() + ")");
     }
     if (pages_.empty()) throw FileError("it has no pages");
+}
+
+// Has the child read the file on trial. Throws FileError when the file does
+// not pass.
+void SourcePdf::passTrial() {
+    ChildReply verdict{};
+    const ChildRequest trial{-1, 0};
+    const IsolatedEnd end = child_->call(&trial, &verdict, kReadSeconds);
+    if (end == IsolatedEnd::Crashed) ++crashedChildren;
+    if (end == IsolatedEnd::TimedOut)
+        throw FileError("over the limits: reading it takes more than " +
+                        std::to_string(static_cast<int>(kReadSeconds)) + " s");
+    if (end == IsolatedEnd::Crashed) throw FileError("damaged: qpdf crashes while reading it");
+    if (end != IsolatedEnd::Done) throw FileError("cannot be read (no process for reading it)");
+    if (verdict.why[0]) throw FileError(verdict.why);
 }
 
 SourcePdf::~SourcePdf() = default;

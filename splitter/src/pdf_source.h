@@ -75,6 +75,7 @@ private:
     };
 
     void open(bool readOnTrial);
+    void passTrial();
     void read(QPDF& qpdf) const;
     std::string trialReading() const;
     bool serve(const ChildRequest& request, ChildReply& reply);
