@@ -23,32 +23,36 @@ double request_deadline_seconds() {
   return total;
 }
 
-// obj.name, or an empty Ref when obj has no such attribute (or it is None).
-Ref optional_attr(Handle obj, Handle name) {
-  if (!obj.get()) return Ref();
-  PyObject* value = PyObject_GetAttr(obj.get(), name.get());
-  if (!value) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) raise_pending();
+Ref imported(const char* module) { return Ref::steal(PyImport_ImportModule(module)); }
+
+// A socket object of our own on the connection under a reply of requests (through urllib3), or an
+// empty Ref when there is none to reach: a reply read to its end already, or one of another library.
+// It is a duplicate, so that the timer never touches a descriptor the library may have closed and the
+// system handed to someone else; shutting it down still ends the connection both share.
+Ref own_socket(Handle raw) {
+  try {
+    Ref fd = method(raw, S.fileno);
+    Ref shared = call_kw(attr(imported("socket"), S.socket), {}, {{S.fileno, fd}});
+    PyObject* own = PyObject_CallMethodObjArgs(shared.get(), S.dup, nullptr);
+    PendingException failed;  // detached first, so that the library's descriptor stays open
+    method(shared, S.detach);
+    failed.restore();
+    return Ref::steal(own);
+  } catch (PyError&) {
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
     PyErr_Clear();
     return Ref();
   }
-  if (value == Py_None) {
-    Py_DECREF(value);
-    return Ref();
-  }
-  return Ref::steal(value);
 }
 
-Ref imported(const char* module) { return Ref::steal(PyImport_ImportModule(module)); }
-
-// A started timer that will shut the socket down; cancelled when the read is over, however it ended.
+// A started timer that shuts the socket down; when the read is over, however it ended, the timer
+// is cancelled and the socket closed.
 class Watchdog {
  public:
-  Watchdog(Handle sock, double seconds) {
-    Ref shutdown = attr(sock, S.shutdown);
+  Watchdog(Handle sock, double seconds) : sock_(Ref::borrow(sock.get())) {
     Ref how = attr(imported("socket"), S.SHUT_RDWR);
     timer_ = call(attr(imported("threading"), S.Timer),
-                  {Ref::steal(PyFloat_FromDouble(seconds)), shutdown, tuple({how})});
+                  {Ref::steal(PyFloat_FromDouble(seconds)), attr(sock, S.shutdown), tuple({how})});
     set_attr(timer_, S.daemon, Py_True);  // never holds the interpreter's exit
     method(timer_, S.start);
   }
@@ -56,13 +60,19 @@ class Watchdog {
   Watchdog& operator=(const Watchdog&) = delete;
   ~Watchdog() {
     PendingException unwinding;  // kept aside and put back as it was
-    PyObject* done = PyObject_CallMethodObjArgs(timer_.get(), S.cancel, nullptr);
-    Py_XDECREF(done);
+    if (timer_) {
+      PyObject* cancelled = PyObject_CallMethodObjArgs(timer_.get(), S.cancel, nullptr);
+      Py_XDECREF(cancelled);
+      PyErr_Clear();
+    }
+    PyObject* closed = PyObject_CallMethodObjArgs(sock_.get(), S.close, nullptr);
+    Py_XDECREF(closed);
     PyErr_Clear();
     unwinding.restore();
   }
 
  private:
+  Ref sock_;
   Ref timer_;
 };
 
@@ -73,11 +83,19 @@ Ref post_within_deadline(Handle post, Handle url, Handle data, Handle headers) {
   Ref response = call_kw(post, {},
                          {{S.url, url}, {S.data, data}, {S.headers, headers},
                           {S.timeout, S.request_timeout}, {S.stream, Py_True}});
-  // The socket under a reply of requests (through urllib3); a reply without one has nothing left to
-  // read from the network, or reads it in ways this cannot reach, bounded then by the read time-out.
-  Ref raw = optional_attr(response, S.raw);
-  Ref sock = optional_attr(optional_attr(raw, S.connection), S.sock);
-  if (!sock) return response;
+  // A stand-in without `raw` holds its whole reply already.
+  PyObject* raw = PyObject_GetAttr(response.get(), S.raw);
+  if (!raw) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) raise_pending();
+    PyErr_Clear();
+    return response;
+  }
+  Ref raw_ref = Ref::steal(raw);
+  Ref sock = own_socket(raw_ref);
+  if (!sock) {
+    attr(response, S.content);  // bounded by the read time-out alone
+    return response;
+  }
   const double spent = std::chrono::duration<double>(Clock::now() - start).count();
   Watchdog watchdog(sock, std::max(0.0, request_deadline_seconds() - spent));
   attr(response, S.content);  // reads the whole body, as a request without `stream` does
