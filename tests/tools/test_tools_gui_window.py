@@ -278,6 +278,18 @@ def test_review_flags_pages_to_check(tmp_path, display):
         root.destroy()
 
 
+def in_process_window(tmp_path, display, monkeypatch, source):
+    """The window in this process: (Tk root, app, source folder, target folder)."""
+    tk = pytest.importorskip("tkinter")
+    monkeypatch.delenv("ORVANE_TOKEN", raising=False)
+    monkeypatch.chdir(tmp_path)  # the module's own folders
+    src, dst = tmp_path / source, tmp_path / "out"
+    src.mkdir()
+    dst.mkdir()
+    root = tk.Tk(screenName=display)
+    return root, gui.App(root, str(tmp_path / "cache"), str(tmp_path / "gui.json")), src, dst
+
+
 def fill(app, setup, src, dst):
     for name, value in (("source", src), ("target", dst), ("urldb", setup["db"]),
                         ("splitter", setup["splitter"]), ("workers", 1)):
@@ -288,14 +300,7 @@ def fill(app, setup, src, dst):
 def test_watching_splits_a_dropped_file_until_switched_off(tmp_path, display, setup, monkeypatch):
     """Switched on, watching splits a PDF dropped into the source folder and the window shows the
     batch's status; switched off, the watcher ends and a single job can be started again."""
-    tk = pytest.importorskip("tkinter")
-    monkeypatch.delenv("ORVANE_TOKEN", raising=False)
-    monkeypatch.chdir(tmp_path)  # the module's own folders
-    src, dst = tmp_path / "inbox", tmp_path / "out"
-    src.mkdir()
-    dst.mkdir()
-    root = tk.Tk(screenName=display)
-    app = gui.App(root, str(tmp_path / "cache"), str(tmp_path / "gui.json"))
+    root, app, src, dst = in_process_window(tmp_path, display, monkeypatch, "inbox")
 
     def until(probe, timeout, what):
         deadline = time.monotonic() + timeout
@@ -331,17 +336,10 @@ def test_stop_answered_after_the_job_has_ended(tmp_path, display, setup, monkeyp
     """"Stop the job?" stays open while the job ends (its nested event loop runs the window's
     ticks); its Yes then comes too late to stop anything: the window is ready again, keeps the
     finished job's documents and raises nothing."""
-    tk = pytest.importorskip("tkinter")
-    monkeypatch.delenv("ORVANE_TOKEN", raising=False)
-    monkeypatch.chdir(tmp_path)  # the module's own folders
-    src, dst = tmp_path / "scans", tmp_path / "out"
-    src.mkdir()
-    dst.mkdir()
+    root, app, src, dst = in_process_window(tmp_path, display, monkeypatch, "scans")
     samples.write_batches(str(src))
-    root = tk.Tk(screenName=display)
     raised = []
     root.report_callback_exception = lambda *exc: raised.append(exc)
-    app = gui.App(root, str(tmp_path / "cache"), str(tmp_path / "gui.json"))
     asked = []
 
     def ask(text):
