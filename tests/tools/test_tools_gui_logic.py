@@ -51,7 +51,7 @@ class TestHandover:
         assert (found is None) if what is None else (found[0] == what and fix_names in found[1])
 
 
-@pytest.mark.parametrize("place", ["watch log", "window messages", "window watch reports"])
+@pytest.mark.parametrize("place", ["watch log", "window watch reports"])
 @pytest.mark.parametrize("text", [TOKEN, "token {} refused".format(TOKEN), "{0}|{0}".format(TOKEN)])
 def test_the_token_is_hidden_wherever_it_stands(place, text, caplog):
     from orvane_tools import watch
@@ -60,10 +60,6 @@ def test_the_token_is_hidden_wherever_it_stands(place, text, caplog):
     if place == "watch log":
         watch.WatchSink(watch._LogStream("[batch.pdf] "), TOKEN).mainPrint(text)
         lines = caplog.messages
-    elif place == "window messages":
-        sink, messages = handover.make_sink(TOKEN)
-        sink.mainPrint(text)
-        lines = messages.take()
     else:
         reports = handover.WatchReports(TOKEN)
         reports.on_state(text)

@@ -2,7 +2,6 @@
 reference service on a loopback port. A refused input leaves nothing on the service's record."""
 import os
 import signal
-import socket
 import subprocess
 import time
 
@@ -14,16 +13,9 @@ from orvane_tools import frontend, samples, urldb as urls
 pytestmark = pytest.mark.timeout(180)
 
 
-def unreachable(run):
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        urls.write_url(run.db, "http://127.0.0.1:{}/commit".format(s.getsockname()[1]))
-
-
 def usage_text_only(run):
-    # The real splitter given one argument too many: its usage text goes to standard error, which
-    # the module does not read, and no summary line comes.
-    run.splitter_args = ["--splitter", str(run.tmp / "orvaneFun.exe")]
+    # The real splitter given one argument too many (as ./orvaneFun.exe): its usage text goes to
+    # standard error, which the module does not read, and no summary line comes.
     (run.tmp / "orvaneFun.exe").write_text('#!/bin/sh\nexec "{}" "$@" extra\n'.format(run.splitter))
     os.chmod(str(run.tmp / "orvaneFun.exe"), 0o700)
 
@@ -34,7 +26,7 @@ CASES = [  # (case, the outcome, a change to the job before it runs, extra argum
     ("no-pdf", "nothing", lambda r: os.remove(str(r.src / "batch.pdf")), []),
     ("cancelled", "cancelled", None, []),
     ("expired-token", "refused", lambda r: setattr(r, "token", r.service.expired_token()), []),
-    ("service-unreachable", "refused", unreachable, []),
+    ("service-unreachable", "refused", lambda r: urls.write_url(r.db, "http://127.0.0.1:9/commit"), []),
     ("no-url-database", "refused", lambda r: os.remove(r.db), []),
     ("empty-url-database", "refused", lambda r: open(r.db, "w").close(), []),
     ("no-commit-entry", "refused",
@@ -45,7 +37,7 @@ CASES = [  # (case, the outcome, a change to the job before it runs, extra argum
     ("no-splitter", "refused-input", None, ["--splitter", "/nonexistent/orvaneFun.exe"]),
     ("no-source-folder", "refused-input", lambda r: setattr(r, "src", r.tmp / "gone"), []),
     ("blank-before-pdf", "refused-input", lambda r: (r.src / "a .pdf").write_bytes(b"%PDF-1.4\n"), []),
-    ("splitter-without-summary", "no-summary", usage_text_only, []),
+    ("splitter-without-summary", "no-summary", usage_text_only, ["--splitter", "./orvaneFun.exe"]),
 ]
 
 
@@ -54,7 +46,7 @@ def test_each_ending_has_its_exit_status(case, key, prepare, extra, tmp_path, se
     from splitter.conftest import installed_splitter
 
     run = type("Run", (), dict(tmp=tmp_path, src=tmp_path / "scans", dst=tmp_path / "out", service=service,
-                               db=str(tmp_path / "url.db"), token=service.token("clerk"), splitter_args=[],
+                               db=str(tmp_path / "url.db"), token=service.token("clerk"),
                                splitter=installed_splitter()))()
     if not run.splitter:
         pytest.skip("no installed orvaneFun.exe")
@@ -67,7 +59,7 @@ def test_each_ending_has_its_exit_status(case, key, prepare, extra, tmp_path, se
     if prepare:
         prepare(run)
     args = ["split", run.src, run.dst, "-w", "1", "--urldb", run.db, "--splitter", run.splitter]
-    proc = subprocess.Popen(cli_command(*(args + run.splitter_args + extra)), cwd=str(tmp_path),
+    proc = subprocess.Popen(cli_command(*(args + extra)), cwd=str(tmp_path),
                             env=cli_env({"ORVANE_TOKEN": run.token}), stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, universal_newlines=True, encoding="utf-8")
     if key == "cancelled":  # once the splitter is at work
