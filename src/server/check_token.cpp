@@ -4,6 +4,7 @@
 #include "controller/controller.h"
 #include "module/strings.h"
 #include "report/report.h"
+#include "server/reply_deadline.h"
 
 namespace orvane {
 
@@ -24,9 +25,8 @@ const Announcement kEnd = {150, &S.end_template, false, false, true};
 
 Ref post(Handle url, Handle body, Handle headers) {
   Ref data = call(attr(name(S.json), S.dumps), {body});  // a fresh text for every request
-  // The time-out keeps a stalled service from blocking the job thread for ever.
-  return call_kw(attr(name(S.requests), S.post), {},
-                 {{S.url, url}, {S.data, data}, {S.headers, headers}, {S.timeout, S.request_timeout}});
+  // The time-outs and the deadline keep a stalled or dripping service from holding the job thread.
+  return post_within_deadline(attr(name(S.requests), S.post), url, data, headers);
 }
 
 Ref announce(Frame& fr, PyObject* const* a, const Announcement& v) {

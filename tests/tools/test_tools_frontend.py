@@ -40,6 +40,10 @@ def job(tmp_path, service, standin, orvane):
     return j
 
 
+# The splitter's last line; without it no job counts as finished.
+SUMMARY = "Summary: 2 PDF files, 2 split, 0 not split; 8 pages, 0 separator pages, 2 documents written\n"
+
+
 def pid_alive_as(pid, name="orvaneFun.exe"):
     """Whether ``pid`` is a live (not zombie) process called ``name``."""
     try:
@@ -54,7 +58,7 @@ def pid_alive_as(pid, name="orvaneFun.exe"):
 
 class TestExitStatus:
     def test_finished_job(self, job, standin, service, run_cli):
-        standin.configure(mkdirs=["a", "b"], out=["a.pdf: 3 pages\n", "b.pdf: 5 pages\n"])
+        standin.configure(mkdirs=["a", "b"], out=["a.pdf: 3 pages\n", "b.pdf: 5 pages\n", SUMMARY])
         done = run_cli(*job.args(), env=job.env())
 
         assert done.returncode == frontend.EXIT_OK, done.stdout + done.stderr
@@ -77,7 +81,8 @@ class TestExitStatus:
     def test_files_the_splitter_could_not_split(self, job, standin, run_cli):
         # The module ignores the splitter's exit status; its per-file lines still tell.
         standin.configure(mkdirs=["a"], out=["a.pdf: 1 page; separators: none\n",
-                                             "b.pdf: NOT SPLIT: encrypted: it needs a password to open\n"],
+                                             "b.pdf: NOT SPLIT: encrypted: it needs a password to open\n",
+                                             SUMMARY.replace("2 split, 0 not", "1 split, 1 not")],
                           exit_status=1)
         done = run_cli(*job.args(), env=job.env())
         assert done.returncode == frontend.EXIT_INCOMPLETE, done.stdout + done.stderr
@@ -100,7 +105,7 @@ class TestExitStatus:
         done = run_cli(*args, env=job.env())
 
         assert done.returncode == frontend.EXIT_CHECKS, done.stdout + done.stderr
-        assert done.stdout.splitlines() == ["原PDF文件路径不存在"]
+        assert done.stdout == ""  # refused before the module was asked
         assert "the source folder does not exist" in done.stderr
         assert not standin.ran()
 
@@ -109,8 +114,8 @@ class TestExitStatus:
         args[args.index("--splitter") + 1] = str(tmp_path / "nowhere" / "orvaneFun.exe")
         done = run_cli(*args, env=job.env())
         assert done.returncode == frontend.EXIT_CHECKS
-        assert "warning: 切分隔页的exe不存在" in done.stdout
-        assert "splitter program does not exist" in done.stderr
+        assert done.stdout == "" and "splitter program does not exist" in done.stderr
+        assert service.store.announcements() == []
 
     def test_setup_problems_are_refused_before_the_job(self, job, standin, service, run_cli, tmp_path):
         standin.configure()
@@ -127,13 +132,13 @@ class TestExitStatus:
         assert "registers no 'commit' endpoint" in with_db_row_missing.stderr
         assert not standin.ran() and service.store.refusals() == []
 
-        # Gone altogether: the module says so itself.
+        # Gone altogether.
         os.remove(job.db)
         gone = run_cli(*job.args(), env=job.env())
-        assert gone.returncode == frontend.EXIT_REFUSED and "保存URl表不存在" in gone.stdout
+        assert gone.returncode == frontend.EXIT_REFUSED and "URL database does not exist" in gone.stderr
 
     def test_token_from_a_file(self, job, standin, run_cli, tmp_path):
-        standin.configure()
+        standin.configure(out=SUMMARY)
         token_file = tmp_path / "token"
         token_file.write_text(job.token + "\n")
         done = run_cli(*job.args("--token-file", str(token_file)))
@@ -247,7 +252,7 @@ def _on_terminal(job, standin, tmp_path, wanted, while_held=None):
     (``while_held()`` runs first); returns the output and the ended process."""
     import pty
 
-    standin.configure(mkdirs=["a"], hold=True, hold_timeout=30)
+    standin.configure(mkdirs=["a"], out=SUMMARY, hold=True, hold_timeout=30)
     master, slave = pty.openpty()
     proc = subprocess.Popen(cli_command(*job.args()), cwd=str(tmp_path), env=cli_env(job.env()),
                             stdin=subprocess.DEVNULL, stdout=slave, stderr=subprocess.PIPE)

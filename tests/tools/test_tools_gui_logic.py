@@ -51,6 +51,22 @@ class TestHandover:
         assert (found is None) if what is None else (found[0] == what and fix_names in found[1])
 
 
+@pytest.mark.parametrize("place", ["watch log", "window watch reports"])
+@pytest.mark.parametrize("text", [TOKEN, "token {} refused".format(TOKEN), "{0}|{0}".format(TOKEN)])
+def test_the_token_is_hidden_wherever_it_stands(place, text, caplog):
+    from orvane_tools import watch
+
+    caplog.set_level("INFO", logger=watch.LOG.name)
+    if place == "watch log":
+        watch.WatchSink(watch._LogStream("[batch.pdf] "), TOKEN).mainPrint(text)
+        lines = caplog.messages
+    else:
+        reports = handover.WatchReports(TOKEN)
+        reports.on_state(text)
+        lines = [shown for _kind, shown in reports.take()]
+    assert lines and all(TOKEN not in line and "<hidden" in line for line in lines), lines
+
+
 def _lines(*evs):
     return "".join(json.dumps(e, ensure_ascii=False) + "\n" for e in evs).encode("utf-8")
 

@@ -278,17 +278,29 @@ def test_review_flags_pages_to_check(tmp_path, display):
         root.destroy()
 
 
-def test_watching_splits_a_dropped_file_until_switched_off(tmp_path, display, setup, monkeypatch):
-    """Switched on, watching splits a PDF dropped into the source folder and the window shows the
-    batch's status; switched off, the watcher ends and a single job can be started again."""
+def in_process_window(tmp_path, display, monkeypatch, source):
+    """The window in this process: (Tk root, app, source folder, target folder)."""
     tk = pytest.importorskip("tkinter")
     monkeypatch.delenv("ORVANE_TOKEN", raising=False)
     monkeypatch.chdir(tmp_path)  # the module's own folders
-    src, dst = tmp_path / "inbox", tmp_path / "out"
+    src, dst = tmp_path / source, tmp_path / "out"
     src.mkdir()
     dst.mkdir()
     root = tk.Tk(screenName=display)
-    app = gui.App(root, str(tmp_path / "cache"), str(tmp_path / "gui.json"))
+    return root, gui.App(root, str(tmp_path / "cache"), str(tmp_path / "gui.json")), src, dst
+
+
+def fill(app, setup, src, dst):
+    for name, value in (("source", src), ("target", dst), ("urldb", setup["db"]),
+                        ("splitter", setup["splitter"]), ("workers", 1)):
+        app.vars[name].set(str(value))
+    app.token.set(setup["token"])
+
+
+def test_watching_splits_a_dropped_file_until_switched_off(tmp_path, display, setup, monkeypatch):
+    """Switched on, watching splits a PDF dropped into the source folder and the window shows the
+    batch's status; switched off, the watcher ends and a single job can be started again."""
+    root, app, src, dst = in_process_window(tmp_path, display, monkeypatch, "inbox")
 
     def until(probe, timeout, what):
         deadline = time.monotonic() + timeout
@@ -298,10 +310,7 @@ def test_watching_splits_a_dropped_file_until_switched_off(tmp_path, display, se
             time.sleep(0.05)
 
     try:
-        for name, value in (("source", src), ("target", dst), ("urldb", setup["db"]),
-                            ("splitter", setup["splitter"]), ("workers", 1)):
-            app.vars[name].set(str(value))
-        app.token.set(setup["token"])
+        fill(app, setup, src, dst)
         app.toggle_watch()
         watcher = app.watcher
         until(lambda: app.watch_text["text"] == "Watching: watching", 30, "watching did not start")
@@ -320,4 +329,36 @@ def test_watching_splits_a_dropped_file_until_switched_off(tmp_path, display, se
     finally:
         if app.watcher is not None:
             app.watcher.stop(60)
+        root.destroy()
+
+
+def test_stop_answered_after_the_job_has_ended(tmp_path, display, setup, monkeypatch):
+    """"Stop the job?" stays open while the job ends (its nested event loop runs the window's
+    ticks); its Yes then comes too late to stop anything: the window is ready again, keeps the
+    finished job's documents and raises nothing."""
+    root, app, src, dst = in_process_window(tmp_path, display, monkeypatch, "scans")
+    samples.write_batches(str(src))
+    raised, asked = [], []
+    root.report_callback_exception = lambda *exc: raised.append(exc)
+
+    def ask(text):
+        # Stands in for the modal question: events run until the job has ended, then the answer.
+        deadline = time.monotonic() + 120
+        while app.job is not None and time.monotonic() < deadline:
+            root.update()
+            time.sleep(0.02)
+        return asked.append(text) or True
+
+    app.dialogs.ask = ask
+    try:
+        fill(app, setup, src, dst)
+        app.start()
+        app.stop()
+        root.update()
+        assert asked[0].startswith("Stop the job?") and app.job is None and raised == []
+        assert app.progress_text["text"].startswith(frontend.OUTCOMES["finished"].window)
+        assert str(app.start_button["state"]) == "normal" and str(app.stop_button["state"]) == "disabled"
+        assert sorted(os.listdir(str(dst))) == sorted(os.path.basename(name)[:-4] for name in samples.BATCHES)
+    finally:
+        app.review.stop_thumbs.set()
         root.destroy()

@@ -124,15 +124,16 @@ def test_complete_files_are_split_and_archived(watched, arrive):
     assert sorted(os.listdir(str(watched.inbox))) == [".orvane-watch", "archive", "failed"]
 
 
-@pytest.mark.parametrize("name, data, splitter, reason", [
-    ("garbage.pdf", b"%PDF-1.4\nnot really a PDF\n", None, "NOT SPLIT: damaged or not a PDF file"),
-    ("empty.pdf", b"", None, "NOT SPLIT: damaged or not a PDF file"),
-    ("my scan .pdf", samples.build_pdf(layout(2)), None, "some PDF file names have a blank before .pdf"),
+@pytest.mark.parametrize("name, data, splitter, status, reason", [
+    ("garbage.pdf", b"%PDF-1.4\nnot really a PDF\n", None, "not-split", "NOT SPLIT: damaged or not a PDF file"),
+    ("empty.pdf", b"", None, "not-split", "NOT SPLIT: damaged or not a PDF file"),
+    ("my scan .pdf", samples.build_pdf(layout(2)), None, "refused-input",
+     "some PDF file names have a blank before .pdf"),
     # A splitter that ends without a word (killed, crashed): no documents, so not archived.
-    ("batch.pdf", samples.build_pdf(layout(2)), "#!/bin/sh\nexit 0\n", "without its summary line"),
+    ("batch.pdf", samples.build_pdf(layout(2)), "#!/bin/sh\nexit 0\n", "no-summary", "without its summary line"),
 ])
 def test_a_file_that_cannot_be_split_goes_to_failed_with_its_reason(watched, tmp_path, name, data, splitter,
-                                                                    reason):
+                                                                    status, reason):
     if splitter:
         watched.splitter = str(tmp_path / "orvaneFun.exe")
         with open(watched.splitter, "w") as fh:
@@ -142,7 +143,7 @@ def test_a_file_that_cannot_be_split_goes_to_failed_with_its_reason(watched, tmp
     watched.start()
     [batch] = watched.wait(1)
 
-    assert batch.status == "failed" and batch.documents == 0
+    assert batch.status == status and batch.documents == 0
     assert (watched.failed / name).read_bytes() == data
     assert reason in (watched.failed / (name + ".reason.txt")).read_text(encoding="utf-8")
     assert os.listdir(str(watched.target)) == []

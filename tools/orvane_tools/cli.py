@@ -2,7 +2,6 @@
 import argparse
 import os
 import shutil
-import sqlite3
 import sys
 
 from . import frontend
@@ -13,12 +12,16 @@ SPLITTER_NAME = frontend.SPLITTER_NAME
 
 EPILOG_SPLIT = """\
 exit status:
-  0    the job finished
+  0    the job finished: the splitter's summary line came and every file was split
   2    bad command line
-  3    the announcement service refused the login token or could not be reached
-  4    the job's input was refused (folders, file names, worker count, splitter program)
-  5    the splitter stage failed (the module wrote an error log under ./logging)
+  3    the announcement service refused the login token or could not be reached, or the URL
+       database is missing, empty or has no 'commit' entry
+  4    the job's input was refused (folders, file names, worker count, threshold, splitter
+       program), before anything was announced
+  5    the splitter ended without its summary line (ended from outside, crashed, refused its
+       arguments) or its stage failed (the module wrote an error log under ./logging)
   6    the job ran, but the splitter could not split some source files (damaged, encrypted)
+  7    nothing to do: SOURCE holds no PDF file (nothing announced)
   130  cancelled with Ctrl-C; folders the job had made in TARGET were deleted
   1    any other failure
 
@@ -195,18 +198,16 @@ def _job_inputs(args, parser):
     if os.path.sep in splitter or (os.path.altsep and os.path.altsep in splitter):
         splitter = os.path.abspath(splitter)
 
-    if os.path.exists(urldb):
-        from . import urldb as urls
-        try:
-            endpoint = urls.lookup(urldb)
-        except sqlite3.Error as exc:
-            sys.stderr.write("orvane: {} is not a URL database: {}\n".format(urldb, exc))
-            return frontend.EXIT_REFUSED, None, None, None
-        if not endpoint:
-            # The module skips the announcement when the name is missing; a job must not run unannounced.
-            sys.stderr.write("orvane: {} registers no 'commit' endpoint (orvane urldb {} --url URL)\n"
-                             .format(urldb, urldb))
-            return frontend.EXIT_REFUSED, None, None, None
+    from . import inputs
+    if args.command == "split":
+        folders = ((args.source, "source folder"), (args.target, "target folder"))
+    else:
+        folders = ((args.inbox, "INBOX folder"), (args.target, "TARGET folder"))
+    try:
+        inputs.check_job(folders, args.workers, args.threshold, splitter, urldb)
+    except inputs.Refused as refused:
+        sys.stderr.write("orvane: job refused: {}\n".format(refused))
+        return refused.status, None, None, None
 
     try:
         import Orvane  # noqa: F401
@@ -229,6 +230,10 @@ def cmd_split(args, parser):
     import Orvane
 
     src, dst = (os.path.abspath(p) for p in (args.source, args.target))
+    if not frontend.count_pdfs(src):
+        # Announcing a job that cannot split anything would only put a false start on record.
+        sys.stderr.write("orvane: nothing to do: {} holds no PDF file\n".format(src))
+        return frontend.EXIT_NOTHING
     _enter_workdir(args)
 
     def controller(sink):

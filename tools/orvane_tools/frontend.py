@@ -1,6 +1,8 @@
 """Terminal front end for one split job: runs the Orvane controller on a worker thread, prints its
 messages as they come, shows progress on a terminal and cancels cleanly on Ctrl-C."""
+import collections
 import os
+import re
 import signal
 import sys
 import threading
@@ -17,7 +19,25 @@ EXIT_REFUSED = 3      # the announcement service refused the token or could not 
 EXIT_CHECKS = 4       # the job's input was refused: folders, file names, worker count, splitter
 EXIT_SPLITTER = 5     # the splitter stage failed; the module wrote an error log
 EXIT_INCOMPLETE = 6   # the job ran, but the splitter named source files it could not split
+EXIT_NOTHING = 7      # the source folder holds no PDF file: nothing was announced or split
 EXIT_CANCELLED = 130  # stopped by Ctrl-C (128 + SIGINT), partial output deleted
+
+# Every way a job can end, the same in each front end: the exit status of `orvane split`, the word
+# of the watcher's status line and the words of the window. "finished" is said only when the
+# splitter's summary line came.
+Outcome = collections.namedtuple("Outcome", "status watch window")
+OUTCOMES = {
+    "finished": Outcome(EXIT_OK, "finished", "Done: every file split."),
+    "not-split": Outcome(EXIT_INCOMPLETE, "not-split", "Finished, but some files could not be split."),
+    "nothing": Outcome(EXIT_NOTHING, "empty", "Nothing to do: the source folder holds no PDF file."),
+    "cancelled": Outcome(EXIT_CANCELLED, "restored",
+                         "Stopped. The folders the job had made in the target folder were deleted."),
+    "refused": Outcome(EXIT_REFUSED, "refused", "Job refused by the announcement service."),
+    "refused-input": Outcome(EXIT_CHECKS, "refused-input", "Job refused: an input must be corrected."),
+    "no-summary": Outcome(EXIT_SPLITTER, "no-summary",
+                          "The splitter ended before it had finished (see the messages)."),
+    "error": Outcome(EXIT_ERROR, "failed", "The job ended with an error (see the messages)."),
+}
 
 SPLITTER_NAME = "orvaneFun.exe"
 
@@ -44,6 +64,20 @@ WORKER_REFUSAL_PREFIX = "请输入1-"
 # The reference splitter's line for a source file it could not split (damaged, encrypted). The
 # module ignores the splitter's exit status, so this line is the only sign that reaches us.
 NOT_SPLIT_MARK = ": NOT SPLIT: "
+# The splitter's last line, the only sign that it went through its work: the module ignores how the
+# splitter ended, and one ended from outside, crashed or refusing its arguments prints none.
+SUMMARY_LINE = re.compile(r"^Summary: (\d+) PDF files?, .*?(\d+) documents? written")
+
+
+HIDDEN = "<hidden>"
+
+
+def hide_secrets(text, secrets):
+    """``text`` with every login token in ``secrets`` replaced by a mark, wherever it stands: the
+    module reports the token on its own and inside longer messages (a failed request's text)."""
+    for secret in sorted((s for s in secrets if s), key=len, reverse=True):
+        text = text.replace(secret, HIDDEN)
+    return text
 
 
 class JobSink(object):
@@ -66,6 +100,9 @@ class JobSink(object):
         self.refused_after_done = False
         self.check_failure = None
         self.not_split = 0
+        self.summary_seen = False
+        self.summary_files = None
+        self.documents = 0
 
     def __bool__(self):
         # The module tests `communication` for truth before every report.
@@ -76,7 +113,7 @@ class JobSink(object):
     def mainPrint(self, *values):  # noqa: N802 (name fixed by the module)
         try:
             self._note(values)
-            self._print(self._render(values))
+            self._print(hide_secrets(self._render(values), [self.token]))
         except Exception:  # pragma: no cover - last resort, the job must go on
             traceback.print_exc()
 
@@ -87,7 +124,12 @@ class JobSink(object):
         value = values[0] if values else None
         if not isinstance(value, str):
             return
-        if NOT_SPLIT_MARK in value and self.splitter_started and not self.done:
+        relayed = self.splitter_started and not self.done
+        summary = SUMMARY_LINE.match(value) if relayed else None
+        if summary:
+            self.summary_seen = True
+            self.summary_files, self.documents = int(summary.group(1)), int(summary.group(2))
+        elif NOT_SPLIT_MARK in value and relayed:
             self.not_split += 1
         elif value == MSG_DONE:
             self.done = True
@@ -313,30 +355,40 @@ def start_job(controller, name="orvane-job"):
     return finished, failure
 
 
+def classify(sink, controller, failure, cancelled):
+    """How a job that has ended went: (a key of OUTCOMES, the one-line summary)."""
+    if cancelled:
+        return "cancelled", "job cancelled; folders it had made in the target folder were deleted"
+    if failure:
+        return "error", "the job stopped with an error"
+    if sink.check_failure:
+        return "refused-input", "job refused: {}".format(sink.check_failure)
+    if sink.exe_missing:
+        return "refused-input", "job refused: the splitter program does not exist " \
+                                "(give --splitter or put orvaneFun.exe on PATH)"
+    if sink.refusal and not sink.refused_after_done:
+        return "refused", "job refused: {}".format(sink.refusal)
+    if sink.splitter_failed:
+        return "no-summary", "the splitter stage failed; see the error log named above"
+    if sink.splitter_started and not sink.summary_seen:
+        return "no-summary", "the splitter ended without its summary line (it was ended from outside, " \
+                             "crashed or refused its arguments); nothing is known to be split"
+    if sink.refusal:
+        return "refused", "the split ran, but the end of the job was not recorded: {}".format(sink.refusal)
+    if not (sink.done and getattr(controller, "run_code", 0)):
+        return "error", "the job ended without finishing (see the messages above)"
+    if sink.summary_files == 0:
+        return "nothing", "nothing to do: the source folder holds no PDF file"
+    if sink.not_split:
+        return "not-split", "job finished, but {} source file{} could not be split (see above)".format(
+            sink.not_split, "" if sink.not_split == 1 else "s")
+    return "finished", "job finished"
+
+
 def outcome(sink, controller, failure, cancelled):
     """The exit status and a one-line summary for a job that has ended."""
-    if cancelled:
-        return EXIT_CANCELLED, "job cancelled; folders it had made in the target folder were deleted"
-    if failure:
-        return EXIT_ERROR, "the job stopped with an error"
-    if sink.check_failure:
-        return EXIT_CHECKS, "job refused: {}".format(sink.check_failure)
-    if sink.exe_missing:
-        return EXIT_CHECKS, "job refused: the splitter program does not exist " \
-                            "(give --splitter or put orvaneFun.exe on PATH)"
-    if sink.refusal:
-        if sink.refused_after_done:
-            return EXIT_REFUSED, "the split ran, but the end of the job was not recorded: {}".format(
-                sink.refusal)
-        return EXIT_REFUSED, "job refused: {}".format(sink.refusal)
-    if sink.splitter_failed:
-        return EXIT_SPLITTER, "the splitter stage failed; see the error log named above"
-    if sink.not_split and sink.done:
-        return EXIT_INCOMPLETE, "job finished, but {} source file{} could not be split (see above)".format(
-            sink.not_split, "" if sink.not_split == 1 else "s")
-    if sink.done and getattr(controller, "run_code", 0):
-        return EXIT_OK, "job finished"
-    return EXIT_ERROR, "the job ended without finishing (see the messages above)"
+    key, summary = classify(sink, controller, failure, cancelled)
+    return OUTCOMES[key].status, summary
 
 
 def _isatty(stream):

@@ -18,7 +18,7 @@ import traceback
 import tkinter as tk
 from tkinter import filedialog, messagebox, ttk
 
-from . import events, frontend, handover, settings, thumbs, watch
+from . import events, frontend, handover, inputs, settings, thumbs, watch
 
 TITLE = "Orvane"
 TICK_MS = 100
@@ -44,6 +44,28 @@ def open_in_viewer(path):
         subprocess.Popen(["open", path])
     else:
         subprocess.Popen(["xdg-open", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+# The window's title word for each way a job can end (frontend.OUTCOMES has the words it shows).
+ENDED_TITLE = {"finished": "done", "not-split": "done", "nothing": "nothing to do", "cancelled": "stopped",
+               "refused": "refused", "refused-input": "refused", "no-summary": "incomplete", "error": "failed"}
+
+
+class Dialogs(object):
+    """The window's questions and notices. Each runs a nested event loop until it is answered, so a
+    job may end while one is open. Tests stand in for these."""
+
+    def __init__(self, root):
+        self.root = root
+
+    def ask(self, text):
+        return messagebox.askyesno(TITLE, text, parent=self.root)
+
+    def error(self, text):
+        messagebox.showerror(TITLE, text, parent=self.root)
+
+    def info(self, text):
+        messagebox.showinfo(TITLE, text, parent=self.root)
 
 
 class Job(object):
@@ -298,6 +320,7 @@ class App(object):
         self.cache_root = cache_root or settings.cache_dir()
         self.jobs_dir = os.path.join(self.cache_root, "jobs")
         self.job = None
+        self.dialogs = Dialogs(root)
         self.watcher = None
         self.watch_reports = None
         self.watch_log = None
@@ -464,9 +487,19 @@ class App(object):
                                             ("a whole number of workers", v["workers"] is not None),
                                             ("a whole number as threshold", v["threshold"] is not None)) if not ok]
         if missing:
-            messagebox.showerror(TITLE, "Enter " + ", ".join(missing) + ".", parent=self.root)
+            self.dialogs.error("Enter " + ", ".join(missing) + ".")
             return None
         self.remember()
+        if v["splitter"] and not os.path.isfile(v["splitter"]):
+            v["splitter"] = shutil.which(v["splitter"]) or v["splitter"]
+        try:
+            # Before anything is announced: the module would check some of these only after the start
+            # is on the service's record, and the splitter refuses others without a word to the user.
+            inputs.check_job(((v["source"], "source folder"), (v["target"], "target folder")), v["workers"],
+                             v["threshold"], v["splitter"], v["urldb"])
+        except inputs.Refused as refused:
+            self.dialogs.error("Nothing was started: {}.".format(refused))
+            return None
         return v, token
 
     def current_token(self):
@@ -484,47 +517,69 @@ class App(object):
         events_path = os.path.join(self.jobs_dir, "{}-{}-{:03d}.jsonl".format(
             time.strftime("%Y%m%d-%H%M%S"), os.getpid(), int(time.time() * 1000) % 1000))
         self.events_file = events.EventsFile(events_path).__enter__()
-        self.job = Job(v, token, events_path)
-        self.progress["value"] = 0
-        self.progress_text["text"] = "Checking the job and announcing it…"
-        self.start_button.configure(state="disabled")
-        self.stop_button.configure(state="normal")
-        self.watch_button.configure(state="disabled")
         self.say("— Job: {} → {}".format(v["source"], v["target"]))
-        self._state("splitting")
-        self.job.thread.start()
+        self._change("started", Job(v, token, events_path))
 
     def stop(self):
         job = self.job
         if job is None or job.cancelled:
             return
-        if messagebox.askyesno(TITLE, "Stop the job?\n\nThe splitter is ended and the folders it has made "
-                                      "in the target folder are deleted.", parent=self.root):
-            self._cancel()
+        if self.dialogs.ask("Stop the job?\n\nThe splitter is ended and the folders it has made "
+                            "in the target folder are deleted."):
+            self._change("stop", job)
 
-    def _cancel(self):
-        self.progress_text["text"] = "Stopping: ending the splitter and deleting its partial output…"
-        self._state("stopping")
-        self.job.cancel()
+    # -- every change of state, on the Tk thread
+
+    def _change(self, event, subject):
+        """The one place where the window's state changes: "started", "stop" (confirmed), "ended"
+        for a job; "watching", "watch-ended" for a watcher. A dialog's nested event loop lets a job
+        end, or a watcher stop, while the question about it is open: an event about a job or watcher
+        that is no longer the window's own comes too late and changes nothing."""
+        if event == "started":
+            self.job = subject
+            self.progress["value"] = 0
+            self.progress_text["text"] = "Checking the job and announcing it…"
+            self._buttons(start=False, stop=True, watch=False)
+            self._state("splitting")
+            subject.thread.start()
+        elif event == "watching":
+            self.watcher = subject
+            self._buttons(start=False, stop=False, watch=True)
+        elif subject is None or (subject is not self.job and subject is not self.watcher):
+            return
+        elif event == "stop" and not subject.cancelled:
+            self.progress_text["text"] = "Stopping: ending the splitter and deleting its partial output…"
+            self._state("stopping")
+            subject.cancel()
+        elif event == "ended":
+            self._ended(subject)
+        elif event == "watch-ended":
+            self._watch_ended()
+
+    def _buttons(self, start, stop, watch):
+        for button, on in ((self.start_button, start), (self.stop_button, stop), (self.watch_button, watch)):
+            button.configure(state="normal" if on else "disabled")
 
     def close(self):
-        if self.watcher is not None and not self.closing:
-            if not messagebox.askyesno(TITLE, "Watching is on. Stop watching and close the window?\n\nA batch "
-                                              "under way is undone and its source put back into the source "
-                                              "folder, to be split when watching starts again.", parent=self.root):
+        watcher, job = self.watcher, self.job
+        if watcher is not None and not self.closing:
+            if not self.dialogs.ask("Watching is on. Stop watching and close the window?\n\nA batch "
+                                    "under way is undone and its source put back into the source "
+                                    "folder, to be split when watching starts again."):
                 return
-            self.closing = True
-            self.close_by = time.monotonic() + WATCH_CLOSE_WAIT
-            self._stop_watching()
-            return  # `tick` closes the window once the watcher has stopped
-        if self.job is not None and not self.closing:
-            if not messagebox.askyesno(TITLE, "A job is running. Stop it and close the window?\n\nThe splitter "
-                                              "is ended and its partial output deleted.", parent=self.root):
+            if self.watcher is watcher:  # (else it stopped while the question was open)
+                self.closing = True
+                self.close_by = time.monotonic() + WATCH_CLOSE_WAIT
+                self._stop_watching()
+                return  # `tick` closes the window once the watcher has stopped
+        if job is not None and not self.closing:
+            if not self.dialogs.ask("A job is running. Stop it and close the window?\n\nThe splitter "
+                                    "is ended and its partial output deleted."):
                 return
-            self.closing = True
-            if not self.job.cancelled:
-                self._cancel()
-            return  # `tick` closes the window once the job has ended
+            if self.job is job:  # (else it ended while the question was open)
+                self.closing = True
+                self._change("stop", job)
+                return  # `tick` closes the window once the job has ended
         if self.job is None and self.watcher is None:
             self.remember()
             self.review.stop_thumbs.set()
@@ -541,7 +596,7 @@ class App(object):
                 if not job.cancelled:
                     self._show_progress(job.record)
                 if job.finished.is_set() and job.messages.lines.empty():
-                    self._ended(job)
+                    self._change("ended", job)
             if self.watcher is not None:
                 self._watch_tick()
             self.review.tick()
@@ -559,44 +614,34 @@ class App(object):
     def _ended(self, job):
         self.job = None
         self.events_file.__exit__(None, None, None)
-        self.start_button.configure(state="normal")
-        self.stop_button.configure(state="disabled")
-        self.watch_button.configure(state="normal")
+        self._buttons(start=True, stop=False, watch=True)
         job.record.apply_all(job.tail.poll())
         if job.failure:
             self.say(job.failure.rstrip())
-        if job.cancelled:
+        key, _summary = frontend.classify(job.sink, job.controller, job.failure, job.cancelled)
+        words = frontend.OUTCOMES[key].window
+        self._state(ENDED_TITLE[key])
+        if key == "cancelled":
             self.progress["value"] = 0
-            self.progress_text["text"] = "Stopped. The folders the job had made in the target folder were deleted."
-            self._state("stopped")
+            self.progress_text["text"] = words
             if self.closing:
                 self.close()
             return
         refused = handover.refusal(job.sink)
-        if refused:
-            self.progress_text["text"] = "Job refused: {}".format(refused[0])
-            self._state("refused")
-            messagebox.showerror(TITLE, "The job was refused: {}.\n\n{}".format(*refused), parent=self.root)
-            return
-        if job.failure or not job.sink.done:
-            self.progress_text["text"] = "The job ended without finishing (see the messages)."
-            self._state("failed")
+        if key in ("refused", "refused-input") and refused:
+            self.progress_text["text"] = "{} ({})".format(words, refused[0])
+            self.dialogs.error("The job was refused: {}.\n\n{}".format(*refused))
             return
         record = job.record
-        if record.files and not record.ended:
-            # The module reports a finished job whatever became of the splitter; its events tell.
-            self.progress_text["text"] = "The splitter ended before it had finished: {} of {} files done " \
-                                         "(see the messages).".format(record.files_done(), len(record.files))
-            self._state("incomplete")
+        if key in ("finished", "not-split"):
+            self.progress["value"] = 100
+            self._show_progress(record)
+            words = "{} {}".format(words, self.progress_text["text"]) if record.files else words
+        elif key == "no-summary" and record.files:
+            words = "{} {} of {} files done.".format(words, record.files_done(), len(record.files))
+        self.progress_text["text"] = words
+        if record.files and key in ("finished", "not-split", "no-summary"):
             self.review.show(record)
-            return
-        self.progress["value"] = 100
-        self._show_progress(record)
-        self.progress_text["text"] = "Done: " + self.progress_text["text"]
-        if record.files:
-            self.review.show(record)
-        else:
-            self._state("done")
 
     # -- watching the source folder: each complete PDF dropped into it is split as its own job
 
@@ -621,16 +666,16 @@ class App(object):
         try:
             watch.check_folders(s)  # before its log file is made in the source folder
         except OSError as exc:
-            messagebox.showerror(TITLE, "Watching cannot start: {}.\n\n(INBOX is the source folder, TARGET the "
-                                        "target folder.)".format(exc), parent=self.root)
+            self.dialogs.error("Watching cannot start: {}.\n\n(INBOX is the source folder, TARGET the "
+                               "target folder.)".format(exc))
             return
         self.watch_reports = handover.WatchReports(token)
         self.watch_token = token
         log_path = os.path.join(s.state_dir, "watch.log")
         self.watch_log = watch.open_log(log_path)
-        self.watcher = watch.Watcher(s, on_batch=self.watch_reports.on_batch, on_state=self.watch_reports.on_state)
-        self.watcher.start()
-        self.start_button.configure(state="disabled")
+        watcher = watch.Watcher(s, on_batch=self.watch_reports.on_batch, on_state=self.watch_reports.on_state)
+        watcher.start()
+        self._change("watching", watcher)
         self.say("— Watching {} → {}: finished sources go to {}, the others to {} (log: {})".format(
             s.inbox, s.target, s.archive, s.failed, log_path))
         self._show_watch_state("starting")
@@ -655,14 +700,14 @@ class App(object):
                 self._show_watch_state(text)
         if ended or (self.closing and time.monotonic() > self.close_by):
             # (Past the wait, the next start undoes the batch left under way.)
-            self._watch_ended()
+            self._change("watch-ended", self.watcher)
 
     def _watch_ended(self):
         self.watcher = None
         watch.LOG.removeHandler(self.watch_log)
         self.watch_log.close()
         self.watching.set(False)
-        self.start_button.configure(state="normal")
+        self._buttons(start=True, stop=False, watch=True)
         if self.closing:
             self.close()
 
@@ -685,8 +730,8 @@ class App(object):
             return
         path = events.latest_record_for(target, self.jobs_dir)
         if path is None:
-            messagebox.showinfo(TITLE, "No job into {} was run from this window, so there is no record of "
-                                       "where its files were split.".format(target), parent=self.root)
+            self.dialogs.info("No job into {} was run from this window, so there is no record of "
+                              "where its files were split.".format(target))
             return
         self.say("— Review of {} (job record {})".format(target, path))
         self.review.show(events.read_record(path))

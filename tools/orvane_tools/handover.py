@@ -8,7 +8,7 @@ import queue
 
 from . import frontend, watch
 
-HIDDEN = "<hidden>"
+HIDDEN = frontend.HIDDEN
 
 
 class MessageQueue(object):
@@ -21,8 +21,7 @@ class MessageQueue(object):
         self.partial = ""
 
     def write(self, text):
-        if self.token:
-            text = text.replace(self.token, HIDDEN)
+        text = frontend.hide_secrets(text, [self.token])
         *whole, self.partial = (self.partial + text).split("\n")
         for line in whole:
             self.lines.put(line)
@@ -61,8 +60,7 @@ class WatchReports(object):
             self.secrets = self.secrets | {token}
 
     def _put(self, kind, text):
-        for secret in self.secrets:
-            text = text.replace(secret, HIDDEN)
+        text = frontend.hide_secrets(text, self.secrets)
         self.items.put((kind, text))
 
     def on_state(self, state):

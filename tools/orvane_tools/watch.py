@@ -16,7 +16,6 @@ import itertools
 import logging
 import logging.handlers
 import os
-import re
 import shutil
 import signal
 import socket
@@ -44,11 +43,9 @@ REFUSED = "refused"
 RETRY = "retry"          # sources refused under an older token went back to INBOX
 RESTORED = "restored"    # an interrupted batch was undone; its source is back in INBOX
 
-SUMMARY_DOCUMENTS = re.compile(r"^Summary: .*?(\d+) documents? written")
-
 BatchStatus = collections.namedtuple("BatchStatus", "time name status summary documents seconds")
 BatchStatus.__doc__ = """One batch's result: ``time`` (epoch seconds of its end), ``name`` (the source
-file), ``status`` (finished, failed, refused, retry, restored), ``summary`` (one line), ``documents``
+file), ``status`` (one of the outcomes' watcher words in frontend.OUTCOMES, or retry), ``summary`` (one line), ``documents``
 (how many the splitter wrote) and ``seconds`` (how long the job took)."""
 
 
@@ -163,17 +160,11 @@ class WatchSink(frontend.JobSink):
         frontend.JobSink.__init__(self, out, token=token)
         self.lines = []
         self.not_split_lines = []
-        self.documents = 0
-        self.summary_seen = False
 
     def _print(self, text):
         self.lines.append(text)
         if frontend.NOT_SPLIT_MARK in text:
             self.not_split_lines.append(text)
-        found = SUMMARY_DOCUMENTS.match(text)
-        if found:
-            self.summary_seen = True
-            self.documents = int(found.group(1))
         frontend.JobSink._print(self, text)
 
 
@@ -464,8 +455,8 @@ class Watcher(object):
             return None
         for text in failure:
             LOG.error("[%s] %s", record["name"], text.rstrip())
-        status, summary = frontend.outcome(sink, controller, failure, False)
-        return status, summary, sink
+        key, summary = frontend.classify(sink, controller, failure, False)
+        return key, summary, sink
 
     @staticmethod
     def _end_own_splitter(controller):
@@ -480,26 +471,23 @@ class Watcher(object):
         else:
             controller.stopCut()  # no process table to find our own child in: the module's way
 
-    def _decide(self, record, status, summary, sink):
-        """Where the source goes and why, from the job's exit status."""
-        if status == frontend.EXIT_OK and not sink.summary_seen:
-            # The module ignores how the splitter ended: one killed or crashed on this file says
-            # nothing, and the source must not go to the archive without its documents.
-            status, summary = frontend.EXIT_SPLITTER, "the splitter ended without its summary line " \
-                                                      "(it was ended or crashed); put the file back to retry"
-        if status == frontend.EXIT_OK or (status == frontend.EXIT_REFUSED and sink.refused_after_done):
+    def _decide(self, record, key, summary, sink):
+        """Where the source goes and why, from how the job ended."""
+        status = frontend.OUTCOMES[key].watch
+        if key == "finished" or (key == "refused" and sink.refused_after_done and sink.summary_seen):
             # (When only the end of the job was refused, the documents are written: done.)
             return {"status": FINISHED, "summary": summary, "documents": sink.documents}
         reason = [summary] + sink.not_split_lines
-        if status == frontend.EXIT_REFUSED:
+        if key == "refused":
             reason.append("It goes back to INBOX by itself once the watcher has a new login token.")
+        elif key == "no-summary":
+            reason.append("Put the file back into INBOX to split it again.")
         reason += ["", "The job's messages:"] + sink.lines
         if sink.not_split_lines:
             summary = "NOT SPLIT: " + sink.not_split_lines[0].split(frontend.NOT_SPLIT_MARK, 1)[1]
-        return {"status": REFUSED if status == frontend.EXIT_REFUSED else FAILED, "summary": summary,
-                "documents": 0,
+        return {"status": status, "summary": summary, "documents": 0,
                 "reason": "\n".join(reason) + "\n",
-                "token": token_fingerprint(self.token()) if status == frontend.EXIT_REFUSED else None}
+                "token": token_fingerprint(self.token()) if status == REFUSED else None}
 
     def _finish(self, record):
         """Put the source of a decided batch in its last folder; repeatable after a crash."""
