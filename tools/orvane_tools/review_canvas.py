@@ -141,7 +141,9 @@ class ReviewView(ttk.Frame):
         self.images = {}              # (file index, page) -> PhotoImage
         self.positions = {}           # (file index, page) -> (x, y, tags) of the thumbnail
         self.documents = {}           # canvas tag -> document path
-        self.ready = queue.Queue()    # (file index, page, ppm path) from the thumbnail thread
+        # (file index, page, PPM data) from the thumbnail thread: the data, not the file's name, since
+        # keeping the cache in its bound may delete the file before the Tk thread comes to it.
+        self.ready = queue.Queue()
         self.stop_thumbs = threading.Event()
         self.thumbs_total = self.thumbs_done = 0
         self.laid_width = 0
@@ -229,8 +231,12 @@ class ReviewView(ttk.Frame):
         if separator:
             c.create_rectangle(tx - FRAME_PAD, ty - FRAME_PAD, tx + g.thumb_w + FRAME_PAD, ty + g.thumb_h + FRAME_PAD,
                                outline=SEPARATOR_MARK, width=FRAME_WIDTH, tags=("mark", "frame"))
-        label = _("{} separator").format(page) if separator else str(page)
-        c.create_text(x + CELL_W // 2, top + g.page_y, text=self.numbers.fit(label, g.text_w), anchor="n",
+        label = str(page)
+        if separator:
+            # "12 separator" where it fits, else the number alone (red, like the frame).
+            worded = _("{} separator").format(page)
+            label = worded if self.numbers.fit(worded, g.text_w) == worded else label
+        c.create_text(x + CELL_W // 2, top + g.page_y, text=label, anchor="n",
                       fill=SEPARATOR_MARK if separator else "black", font=PAGE_FONT, tags=tags + ("label",))
         if page in f.unsure:
             right = tx + g.thumb_w
@@ -274,7 +280,7 @@ class ReviewView(ttk.Frame):
             for index, f in work:
                 try:
                     maker = thumbs.Thumbnailer(os.path.join(source, f.name), cache_root, cache=cache)
-                    maker.make(range(1, f.pages + 1), lambda page, path, i=index: ready.put((i, page, path)),
+                    maker.make(range(1, f.pages + 1), lambda page, path, i=index: ready.put((i, page, _read(path))),
                                stopped=stop.is_set)
                 except Exception:
                     # A source moved or changed since the job: its pages stay blank.
@@ -301,17 +307,16 @@ class ReviewView(ttk.Frame):
         shown = False
         while time.monotonic() < until:
             try:
-                index, page, path = self.ready.get_nowait()
+                index, page, data = self.ready.get_nowait()
             except queue.Empty:
                 break
             if page is None:
                 self.thumbs_done += self.files[index].pages
                 continue
             self.thumbs_done += 1
-            try:
-                image = tk.PhotoImage(file=path)
-            except tk.TclError:
-                continue  # deleted meanwhile to keep the cache in its bound: the page stays blank
+            if data is None:
+                continue  # deleted by another window's trim before it was read: the page stays blank
+            image = tk.PhotoImage(data=data)
             self.images[(index, page)] = image
             place = self.positions.get((index, page))
             if place is not None:
@@ -325,3 +330,11 @@ class ReviewView(ttk.Frame):
         if self.thumbs_done >= self.thumbs_total:
             self._thumb_bar(False)
             self.announce("review")
+
+
+def _read(path):
+    try:
+        with open(path, "rb") as fh:
+            return fh.read()
+    except OSError:
+        return None
