@@ -6,8 +6,8 @@ force when it is called, so that a change of language in the window's settings t
 The module's own messages (its fixed Chinese texts) are never passed through `_`.
 
 The language is the user's: the `language` setting when it names one of `LANGUAGES`, else the
-system's (POSIX: LANGUAGE, LC_ALL, LC_MESSAGES, LANG in that order; Windows sets none of these, so
-there its user interface language), else English. The catalogues are the compiled `.mo` files in
+system's (POSIX: the locale of LC_ALL, LC_MESSAGES or LANG, and the list in LANGUAGE unless that
+locale is "C"; Windows sets none of these, so there its user interface language), else English. The catalogues are the compiled `.mo` files in
 `locale/` beside this file (made at build time by `catalogues.py`), or in a source checkout the
 `.po` sources read directly."""
 import gettext
@@ -19,7 +19,7 @@ from . import catalogues
 LANGUAGES = ("zh_CN", "en")
 DEFAULT = "en"
 LOCALE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "locale")
-POSIX_VARIABLES = ("LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG")
+LOCALE_VARIABLES = ("LC_ALL", "LC_MESSAGES", "LANG")
 
 _current = {"language": None, "translation": gettext.NullTranslations()}
 
@@ -53,23 +53,16 @@ def system_language(environ=None, platform=None, windows=windows_language):
     """The language the system asks for, of `LANGUAGES` (English when it asks for none of them)."""
     environ = os.environ if environ is None else environ
     platform = sys.platform if platform is None else platform
-    for variable in POSIX_VARIABLES:
-        value = environ.get(variable)
-        if not value:
-            continue
-        if value.split(".")[0] in ("C", "POSIX"):
-            # The C locale: no language asked for; LANGUAGE is ignored under it, as gettext does.
-            return DEFAULT
-        # LANGUAGE is a list by preference ("zh_CN:en"); the first we have wins.
-        for name in value.split(":") if variable == "LANGUAGE" else (value,):
-            found = supported(name)
-            if found:
-                return found
-        if variable != "LANGUAGE":
-            return DEFAULT
-    if platform.startswith("win"):
-        return supported(windows()) or DEFAULT
-    return DEFAULT
+    locale_name = next((environ[v] for v in LOCALE_VARIABLES if environ.get(v)), None)
+    if locale_name is None:
+        return (supported(windows()) if platform.startswith("win") else None) or DEFAULT
+    if locale_name.split(".")[0] in ("C", "POSIX"):
+        return DEFAULT  # no language asked for; LANGUAGE is ignored then, as GNU gettext does
+    # LANGUAGE lists languages by preference ("zh_CN:en"): the first we have wins.
+    for name in environ.get("LANGUAGE", "").split(":"):
+        if supported(name):
+            return supported(name)
+    return supported(locale_name) or DEFAULT
 
 
 def choose(setting=None, environ=None, platform=None, windows=windows_language):
