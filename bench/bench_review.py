@@ -71,11 +71,11 @@ def with_display():
 def time_open(path, cache):
     """Seconds from reading the events file to the laid-out review on the screen."""
     import tkinter as tk
-    from orvane_tools import gui
+    from orvane_tools import review_canvas
 
     root = tk.Tk()
     root.geometry("1200x800")
-    view = gui.ReviewView(root, cache, lambda text: None)
+    view = review_canvas.ReviewView(root, cache, lambda text: None)
     view.pack(fill="both", expand=True)
     root.update()
     started = time.perf_counter()
