@@ -40,26 +40,40 @@ PAGE_FONT = ("TkDefaultFont", 8)
 
 
 class Fitter(object):
-    """Cuts texts short with "…" to a width in pixels, measured in one font."""
+    """Cuts texts short with "…" to a width in pixels, in one font.
+
+    A text's width is the sum of its characters' widths, each measured once: that is how Tk adds up
+    a line (glyph advances, no kerning), and measuring every label whole would take most of the
+    time of laying out a large review. `SLACK` pixels are kept free for rounding."""
+
+    SLACK = 2
 
     def __init__(self, spec, root):
         self.font = tkfont.Font(root=root, font=spec)
-        self.spec = spec
         self.height = self.font.metrics("linespace")
-        # No character is wider than this: texts short enough need no measuring.
-        self.widest = max(self.font.measure(c) for c in ("W", "M", "@", "\u4e2d", "\u2014"))
+        self.widths = {}
+
+    def _widths(self, text):
+        known = self.widths
+        out = []
+        for c in text:
+            w = known.get(c)
+            if w is None:
+                w = known[c] = self.font.measure(c)
+            out.append(w)
+        return out
 
     def fit(self, text, width):
-        if len(text) * self.widest <= width or self.font.measure(text) <= width:
+        widths = self._widths(text)
+        if sum(widths) <= width - self.SLACK:
             return text
-        low, high = 0, len(text)            # text[:low] + "…" fits, text[:high] + "…" does not
-        while high - low > 1:
-            middle = (low + high) // 2
-            if self.font.measure(text[:middle] + ELLIPSIS) <= width:
-                low = middle
-            else:
-                high = middle
-        return text[:low].rstrip() + ELLIPSIS if low else ""
+        room = width - self.SLACK - self._widths(ELLIPSIS)[0]
+        used = 0
+        for count, w in enumerate(widths):
+            if used + w > room:
+                break
+            used += w
+        return text[:count].rstrip() + ELLIPSIS if count else ""
 
 
 class Geometry(object):
@@ -148,6 +162,7 @@ class ReviewView(ttk.Frame):
         self.thumbs_total = self.thumbs_done = 0
         self.laid_width = 0
         self.canvas.bind("<Configure>", self._resized)
+        self.canvas.tag_bind("page", "<Double-Button-1>", self._double_click)
         for wheel in ("<MouseWheel>", "<Button-4>", "<Button-5>"):
             self.canvas.bind(wheel, self._wheel)
 
@@ -219,7 +234,6 @@ class ReviewView(ttk.Frame):
                 if name:
                     c.create_text(x + g.thumb_x - FRAME_OUT + GAP, top + g.name_y, text=name, anchor="nw",
                                   font=NAME_FONT, tags=tags + ("label", "name"))
-            c.tag_bind(tag, "<Double-Button-1>", lambda e, t=tag: self._open(t))
         tx, ty = x + g.thumb_x, top + g.thumb_y
         self.positions[(index, page)] = (tx, ty, tags)
         c.create_rectangle(tx, ty, tx + g.thumb_w, ty + g.thumb_h, fill=PLACEHOLDER, outline="#bbbbbb",
@@ -244,6 +258,12 @@ class ReviewView(ttk.Frame):
                              tags=("mark",))
             c.create_text(right - 3, ty + 1, text="?", anchor="ne", fill="white", font=("TkDefaultFont", 9, "bold"),
                           tags=("mark",))
+
+    def _double_click(self, event):
+        for tag in self.canvas.gettags("current"):
+            if tag in self.documents:
+                self._open(tag)
+                return
 
     def _open(self, tag):
         path = self.documents.get(tag)
