@@ -32,6 +32,7 @@ SEPARATOR_MARK = "#d62020"     # frame and page number of a separator sheet
 UNSURE_MARK = "#ff8c00"        # flag of a page to check
 PLACEHOLDER = "#e4e4e4"
 FLAG = 24                      # the "?" flag's size
+THUMBS_AFTER_MS = 100          # thumbnails start this long after the review is laid out
 ELLIPSIS = "\u2026"
 
 HEAD_FONT = ("TkDefaultFont", 11, "bold")
@@ -161,6 +162,7 @@ class ReviewView(ttk.Frame):
         self.stop_thumbs = threading.Event()
         self.thumbs_total = self.thumbs_done = 0
         self.laid_width = 0
+        self.pending = None           # the `after` that starts the thumbnails
         self.canvas.bind("<Configure>", self._resized)
         self.canvas.tag_bind("page", "<Double-Button-1>", self._double_click)
         for wheel in ("<MouseWheel>", "<Button-4>", "<Button-5>"):
@@ -171,11 +173,16 @@ class ReviewView(ttk.Frame):
         self.record = record
         self.files = record.file_records()
         self.layout()
-        self._start_thumbnails()
+        # The worker making thumbnails holds the GIL for long stretches: it starts once the laid-out
+        # review has been drawn.
+        self.pending = self.after(THUMBS_AFTER_MS, self._start_thumbnails)
 
     def clear(self):
         """An empty review: thumbnails still being made are given up (a new job starts)."""
         self.stop_thumbs.set()
+        if self.pending is not None:
+            self.after_cancel(self.pending)
+            self.pending = None
         self.record = None
         self.files = []
         self.images.clear()
@@ -225,12 +232,12 @@ class ReviewView(ttk.Frame):
             tag = "doc{}_{}".format(index, doc)
             tags = ("page", tag)
             self.documents[tag] = os.path.join(self.record.target or "", f.folder, d.name)
-            c.create_rectangle(x, top, x + CELL_W, top + g.band_h, fill=GROUP_COLOURS[doc % len(GROUP_COLOURS)],
-                               outline="", tags=tags)
             if page == d.first or column == 0:
-                # The name over the document's pages in this row, at its first page and each row's.
-                span = min(d.last - page + 1, left_in_row) * CELL_W - 2 * (g.thumb_x - FRAME_OUT) - 2 * GAP
-                name = self.names.fit(d.name, span)
+                # The document's band and name over its pages in this row, drawn at the first of them.
+                cells = min(d.last - page + 1, left_in_row)
+                c.create_rectangle(x, top, x + cells * CELL_W, top + g.band_h,
+                                   fill=GROUP_COLOURS[doc % len(GROUP_COLOURS)], outline="", tags=tags)
+                name = self.names.fit(d.name, cells * CELL_W - 2 * (g.thumb_x - FRAME_OUT) - 2 * GAP)
                 if name:
                     c.create_text(x + g.thumb_x - FRAME_OUT + GAP, top + g.name_y, text=name, anchor="nw",
                                   font=NAME_FONT, tags=tags + ("label", "name"))
@@ -283,6 +290,7 @@ class ReviewView(ttk.Frame):
     # -- thumbnails: made on a worker thread, shown by `tick` on the Tk thread
 
     def _start_thumbnails(self):
+        self.pending = None
         self.stop_thumbs = threading.Event()
         work = [(i, f) for i, f in enumerate(self.files) if f.pages]
         self.thumbs_total = sum(f.pages for _, f in work)
