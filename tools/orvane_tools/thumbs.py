@@ -73,7 +73,7 @@ def small_from_jpeg(data, height=HEIGHT):
     im = Image.open(io.BytesIO(data))
     # DCT scaling in libjpeg: the smallest scale that still gives at least the wanted height.
     im.draft("RGB", (max(1, im.size[0] * height // max(1, im.size[1])), height))
-    return shrink(im.convert("RGB"), height)
+    return shrink(im if im.mode == "RGB" else im.convert("RGB"), height)  # (convert copies, even to its own mode)
 
 
 def shrink(im, height=HEIGHT, most_wide=WIDTH):
