@@ -117,7 +117,9 @@ class Legend(ttk.Frame):
                             c.create_text(s - 3, 1, text="?", anchor="ne", fill="white",
                                           font=("TkDefaultFont", 9, "bold"))),
                  _("Page to check")),
-                (lambda c: c.create_rectangle(0, 0, s, s, fill=GROUP_COLOURS[0], outline=""),
+                # Two colours: each document has one of its own, different from its neighbours'.
+                (lambda c: (c.create_rectangle(0, 0, s // 2, s, fill=GROUP_COLOURS[1], outline=""),
+                            c.create_rectangle(s // 2, 0, s, s, fill=GROUP_COLOURS[2], outline="")),
                  _("One document (double-click to open it)")))):
             swatch = tk.Canvas(self, width=s, height=s, highlightthickness=0, background="white")
             draw(swatch)
