@@ -39,3 +39,26 @@ def run_cli(tmp_path):
 
     _run.workdir = workdir
     return _run
+
+
+@pytest.fixture(scope="session")
+def x_display():
+    """An Xvfb display for Tk windows made in the test process, kept to the end of the session: Tk
+    keeps its connection to a display after its window is destroyed, and dies when that server goes."""
+    import os
+    import shutil
+
+    if not shutil.which("Xvfb"):
+        pytest.skip("Xvfb is not installed")
+    env = dict(os.environ)
+    env.pop("LD_PRELOAD", None)  # the X server is not under test: no sanitizer runtime in it
+    read, write = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x900x24", "-nolisten", "tcp"],
+                              pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    os.close(write)
+    with os.fdopen(read) as fh:
+        number = fh.readline().strip()
+    assert number, "Xvfb did not start"
+    yield ":" + number
+    server.terminate()
+    server.wait(10)

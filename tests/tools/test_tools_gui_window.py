@@ -49,20 +49,10 @@ def collect_here():
 
 
 @pytest.fixture(scope="module")
-def display():
-    # One server for the module: Tk keeps its connection to a display after its window is destroyed,
-    # and a later Tk in this process dies when that server is gone.
-    read, write = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x900x24", "-nolisten", "tcp"],
-                              pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              env=tool_env())
-    os.close(write)
-    with os.fdopen(read) as fh:
-        number = fh.readline().strip()
-    assert number, "Xvfb did not start"
-    yield ":" + number
-    server.terminate()
-    server.wait(10)
+def display(x_display):
+    # The session's server (conftest): Tk keeps its connection to a display after its window is
+    # destroyed, and a later Tk in this process dies when that server is gone.
+    return x_display
 
 
 class Window(object):

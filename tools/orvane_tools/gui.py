@@ -7,9 +7,7 @@ through `handover.MessageQueue` and the splitter's events file, read by the Tk t
 Watching the source folder runs a `watch.Watcher` on its own thread, which reports through
 `handover.WatchReports` the same way."""
 import os
-import queue
 import shutil
-import subprocess
 import sys
 import threading
 import time
@@ -18,32 +16,16 @@ import traceback
 import tkinter as tk
 from tkinter import filedialog, messagebox, ttk
 
-from . import events, frontend, handover, inputs, settings, thumbs, watch
+from . import events, frontend, handover, inputs, settings, watch
+from .dialogs import open_in_viewer  # noqa: F401  (the window's viewer, for the callers of gui)
+from .review_canvas import GROUP_COLOURS, SEPARATOR_MARK, UNSURE_MARK, ReviewView  # noqa: F401
 
 TITLE = "Orvane"
 TICK_MS = 100
 SPLITTER_NAME = "orvaneFun.exe"
 WATCH_CLOSE_WAIT = 150         # seconds closing the window waits for the watcher to undo its batch
 
-# Review layout (pixels).
-CELL_W, CELL_H = 96, 150       # one page: thumbnail, page number, marks
-THUMB_TOP = 22                 # room for the document's label above the thumbnail
-MARGIN = 12
-GROUP_COLOURS = ("#bcdcff", "#c6efbd", "#ffd9a8", "#e0ccff", "#ffc7d3", "#b9ece7")
-SEPARATOR_MARK = "#d62020"     # frame and label of a separator sheet
-UNSURE_MARK = "#ff8c00"        # flag of a page to check
-PLACEHOLDER = "#e4e4e4"
 PROGRESS_COLOUR = "#2e8b57"    # the job's progress bar
-
-
-def open_in_viewer(path):
-    """Open ``path`` in the system's viewer for its type."""
-    if sys.platform.startswith("win"):
-        os.startfile(path)  # noqa: (Windows only)
-    elif sys.platform == "darwin":
-        subprocess.Popen(["open", path])
-    else:
-        subprocess.Popen(["xdg-open", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 # The window's title word for each way a job can end (frontend.OUTCOMES has the words it shows).
@@ -112,205 +94,6 @@ class Job(object):
         self.record.apply_all(self.tail.poll())
         if self.cancelled and not self.finished.is_set() and frontend.splitter_children():
             self.cancel()
-
-
-class ReviewView(ttk.Frame):
-    """Each source file of a job as rows of page thumbnails: documents as coloured groups labelled
-    with their file names, separator sheets framed in red, pages to check flagged in orange.
-    Double-clicking a page opens its document."""
-
-    def __init__(self, master, cache_root, status, announce=lambda state: None):
-        ttk.Frame.__init__(self, master)
-        self.cache_root = cache_root
-        self.status = status
-        self.announce = announce
-        self.canvas = tk.Canvas(self, background="white", highlightthickness=0)
-        bar = ttk.Scrollbar(self, orient="vertical", command=self.canvas.yview)
-        self.canvas.configure(yscrollcommand=bar.set)
-        self.canvas.grid(row=0, column=0, sticky="nsew")
-        bar.grid(row=0, column=1, sticky="ns")
-        self.rowconfigure(0, weight=1)
-        self.columnconfigure(0, weight=1)
-        self.thumb_bar = ttk.Progressbar(self, mode="determinate")
-        self.thumb_label = ttk.Label(self, text="")
-        self.record = None
-        self.files = []
-        self.images = {}              # (file index, page) -> PhotoImage
-        self.positions = {}           # (file index, page) -> (x, y, tags) of the thumbnail
-        self.documents = {}           # canvas tag -> document path
-        self.ready = queue.Queue()    # (file index, page, ppm path) from the thumbnail thread
-        self.stop_thumbs = threading.Event()
-        self.thumbs_total = self.thumbs_done = 0
-        self.laid_width = 0
-        self.canvas.bind("<Configure>", self._resized)
-        for wheel in ("<MouseWheel>", "<Button-4>", "<Button-5>"):
-            self.canvas.bind(wheel, self._wheel)
-
-    def show(self, record):
-        self.stop_thumbs.set()
-        self.record = record
-        self.files = record.file_records()
-        self.images.clear()
-        self.ready = queue.Queue()
-        self.layout()
-        self.canvas.yview_moveto(0)
-        self._start_thumbnails()
-
-    def layout(self):
-        c = self.canvas
-        c.delete("all")
-        self.positions.clear()
-        self.documents.clear()
-        width = max(c.winfo_width(), 4 * CELL_W)
-        self.laid_width = width
-        per_row = max(1, (width - 2 * MARGIN) // CELL_W)
-        y = MARGIN
-        for index, f in enumerate(self.files):
-            y = self._lay_file(index, f, y, per_row) + 2 * MARGIN
-        c.tag_raise("label")
-        c.configure(scrollregion=(0, 0, width, y))
-
-    def _lay_file(self, index, f, y, per_row):
-        c = self.canvas
-        if f.reason is not None:
-            head = "{}: NOT SPLIT: {}".format(f.name, f.reason)
-        else:
-            head = "{}: {} page{}, {} document{}{}".format(
-                f.name, f.pages, "" if f.pages == 1 else "s", len(f.documents),
-                "" if len(f.documents) == 1 else "s", ", {} to check".format(len(f.unsure)) if f.unsure else "")
-        c.create_text(MARGIN, y, text=head, anchor="nw", font=("TkDefaultFont", 11, "bold"))
-        y += 24
-        doc_of = {}
-        for number, d in enumerate(f.documents):
-            for page in range(d.first, d.last + 1):
-                doc_of[page] = number
-        rows = max(1, (f.pages + per_row - 1) // per_row)
-        for page in range(1, f.pages + 1):
-            x = MARGIN + ((page - 1) % per_row) * CELL_W
-            top = y + ((page - 1) // per_row) * CELL_H
-            self._lay_page(index, f, page, x, top, doc_of.get(page))
-        return y + rows * CELL_H
-
-    def _lay_page(self, index, f, page, x, top, doc):
-        c = self.canvas
-        tags = ("page",)
-        if doc is not None:
-            d = f.documents[doc]
-            tag = "doc{}_{}".format(index, doc)
-            tags = ("page", tag)
-            self.documents[tag] = os.path.join(self.record.target or "", f.folder, d.name)
-            colour = GROUP_COLOURS[doc % len(GROUP_COLOURS)]
-            c.create_rectangle(x, top, x + CELL_W, top + CELL_H - 4, fill=colour, outline="", tags=tags)
-            if page == d.first or (page - 1) % max(1, (self.laid_width - 2 * MARGIN) // CELL_W) == 0:
-                c.create_text(x + 4, top + 3, text=d.name, anchor="nw", font=("TkDefaultFont", 8, "bold"),
-                              tags=tags + ("label",))
-        tx, ty = x + 8, top + THUMB_TOP
-        self.positions[(index, page)] = (tx, ty, tags)
-        c.create_rectangle(tx, ty, tx + CELL_W - 16, ty + thumbs.HEIGHT, fill=PLACEHOLDER, outline="#bbbbbb",
-                           tags=tags)
-        image = self.images.get((index, page))
-        if image is not None:
-            c.create_image(tx, ty, image=image, anchor="nw", tags=tags)
-        separator = f.verdicts[page - 1] == "separator" if page - 1 < len(f.verdicts) else False
-        if separator:
-            c.create_rectangle(tx - 3, ty - 3, tx + CELL_W - 13, ty + thumbs.HEIGHT + 3, outline=SEPARATOR_MARK,
-                               width=4, tags=("mark",))
-        label = "{}{}".format(page, "  separator" if separator else "")
-        c.create_text(x + CELL_W // 2, ty + thumbs.HEIGHT + 6, text=label, anchor="n",
-                      fill=SEPARATOR_MARK if separator else "black", font=("TkDefaultFont", 8), tags=tags)
-        if page in f.unsure:
-            c.create_polygon(tx + CELL_W - 40, ty, tx + CELL_W - 16, ty, tx + CELL_W - 16, ty + 24,
-                             fill=UNSURE_MARK, outline="", tags=("mark",))
-            c.create_text(tx + CELL_W - 19, ty + 1, text="?", anchor="ne", fill="white",
-                          font=("TkDefaultFont", 9, "bold"), tags=("mark",))
-        if doc is not None:
-            c.tag_bind(tags[1], "<Double-Button-1>", lambda e, t=tags[1]: self._open(t))
-
-    def _open(self, tag):
-        path = self.documents.get(tag)
-        if not path or not os.path.exists(path):
-            self.status("The document {} is no longer there.".format(path))
-            return
-        try:
-            open_in_viewer(path)
-        except OSError as exc:
-            self.status("Cannot open {}: {}".format(path, exc))
-
-    def _resized(self, event):
-        if self.files and abs(event.width - self.laid_width) >= CELL_W:
-            self.layout()
-
-    def _wheel(self, event):
-        step = -1 if getattr(event, "num", 0) == 4 or getattr(event, "delta", 0) > 0 else 1
-        self.canvas.yview_scroll(step * 3, "units")
-
-    # -- thumbnails: made on a worker thread, shown by `tick` on the Tk thread
-
-    def _start_thumbnails(self):
-        self.stop_thumbs = threading.Event()
-        work = [(i, f) for i, f in enumerate(self.files) if f.pages]
-        self.thumbs_total = sum(f.pages for _, f in work)
-        self.thumbs_done = 0
-        if not work or not self.record.source or not thumbs.available():
-            self._thumb_bar(False)
-            self.announce("review")
-            return
-        self.announce("review: making thumbnails")
-        stop, ready = self.stop_thumbs, self.ready
-
-        def make():
-            for index, f in work:
-                source = os.path.join(self.record.source, f.name)
-                try:
-                    maker = thumbs.Thumbnailer(source, self.cache_root)
-                    maker.make(range(1, f.pages + 1), lambda page, path, i=index: ready.put((i, page, path)),
-                               stopped=stop.is_set)
-                except Exception:
-                    # A source moved or changed since the job: its pages stay blank.
-                    ready.put((index, None, None))
-                if stop.is_set():
-                    return
-
-        self._thumb_bar(True)
-        threading.Thread(target=make, name="orvane-thumbnails", daemon=True).start()
-
-    def _thumb_bar(self, on):
-        if on:
-            self.thumb_label.grid(row=1, column=0, sticky="w")
-            self.thumb_bar.grid(row=1, column=0, sticky="e", padx=4)
-        else:
-            self.thumb_label.grid_remove()
-            self.thumb_bar.grid_remove()
-
-    def tick(self, budget=0.05):
-        """Show the thumbnails that are ready, for at most ``budget`` seconds."""
-        if not self.thumbs_total or self.thumbs_done >= self.thumbs_total:
-            return
-        until = time.monotonic() + budget
-        shown = False
-        while time.monotonic() < until:
-            try:
-                index, page, path = self.ready.get_nowait()
-            except queue.Empty:
-                break
-            if page is None:
-                self.thumbs_done += self.files[index].pages
-                continue
-            self.thumbs_done += 1
-            image = tk.PhotoImage(file=path)
-            self.images[(index, page)] = image
-            place = self.positions.get((index, page))
-            if place is not None:
-                self.canvas.create_image(place[0], place[1], image=image, anchor="nw", tags=place[2])
-                shown = True
-        if shown:
-            self.canvas.tag_raise("mark")
-            self.canvas.tag_raise("label")
-        self.thumb_bar["value"] = 100.0 * self.thumbs_done / self.thumbs_total
-        self.thumb_label["text"] = "thumbnails: {} of {}".format(self.thumbs_done, self.thumbs_total)
-        if self.thumbs_done >= self.thumbs_total:
-            self._thumb_bar(False)
-            self.announce("review")
 
 
 class App(object):

@@ -4,7 +4,10 @@ A scanned page is one JPEG image: its data is decoded by libjpeg at 1/8 scale (P
 asks libjpeg for DCT scaling, so only the DC coefficient of each 8x8 block is used and no inverse
 DCT runs), then shrunk to the thumbnail height. Other pages are rendered by poppler's pdftoppm at
 a few dots per inch when it is installed, and shown as blank sheets otherwise. Thumbnails are PPM
-files, which Tk shows without any image library. Needs Pillow and pypdf (`pip install orvane[gui]`)."""
+files, which Tk shows without any image library. Needs Pillow and pypdf (`pip install orvane[gui]`).
+
+The cache is bounded (`CACHE_LIMIT`): past it, the thumbnails used longest ago are deleted first."""
+import collections
 import glob
 import hashlib
 import io
@@ -12,8 +15,12 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 
 HEIGHT = 112          # thumbnail height in pixels
+WIDTH = 80            # at most this wide: an A4 page is 79 wide, a landscape page is shown smaller
+# 256 MiB: an A4 thumbnail is 27 KB, so about 9,500 pages, a few days of a busy scanner.
+CACHE_LIMIT = 256 * 1024 * 1024
 RENDER_DPI = 14       # for pages that are not one JPEG: A4 gives 116 pixels high
 
 
@@ -30,7 +37,7 @@ def available():
 def cache_folder(cache_root, pdf_path):
     """The folder of one source file's thumbnails: a new one when the file changes."""
     st = os.stat(pdf_path)
-    key = "{}|{}|{}|{}".format(os.path.abspath(pdf_path), st.st_size, st.st_mtime_ns, HEIGHT)
+    key = "{}|{}|{}|{}x{}".format(os.path.abspath(pdf_path), st.st_size, st.st_mtime_ns, WIDTH, HEIGHT)
     return os.path.join(cache_root, "thumbs", hashlib.sha1(key.encode("utf-8", "surrogateescape")).hexdigest())
 
 
@@ -66,13 +73,18 @@ def small_from_jpeg(data, height=HEIGHT):
     im = Image.open(io.BytesIO(data))
     # DCT scaling in libjpeg: the smallest scale that still gives at least the wanted height.
     im.draft("RGB", (max(1, im.size[0] * height // max(1, im.size[1])), height))
-    return shrink(im.convert("RGB"), height)
+    return shrink(im if im.mode == "RGB" else im.convert("RGB"), height)  # (convert copies, even to its own mode)
 
 
-def shrink(im, height=HEIGHT):
+def shrink(im, height=HEIGHT, most_wide=WIDTH):
+    """``im`` scaled to ``height``, or narrower pages' height when that would be wider than ``most_wide``."""
     from PIL import Image
 
-    width = max(1, int(round(im.size[0] * height / float(im.size[1]))))
+    width = im.size[0] * height / float(im.size[1])
+    if width > most_wide:
+        height = max(1, int(round(height * most_wide / width)))
+        width = most_wide
+    width = max(1, int(round(width)))
     return im.resize((width, height), Image.BILINEAR) if im.size != (width, height) else im
 
 
@@ -82,17 +94,96 @@ def blank(height=HEIGHT):
     return Image.new("RGB", (int(height * 0.707), height), (236, 236, 236))
 
 
+class Cache(object):
+    """The thumbnails under ``cache_root``/thumbs kept under ``limit`` bytes (None: `CACHE_LIMIT`), the
+    ones used longest ago deleted first (down to nine tenths of the limit, so that deleting is not
+    done page by page). Each thumbnail made or used is counted in; a cache shared by several windows
+    is each one's own to trim. Used by one thread."""
+
+    def __init__(self, cache_root, limit=None):
+        self.root = os.path.join(cache_root, "thumbs")
+        self.limit = CACHE_LIMIT if limit is None else limit
+        self.total = 0
+        self.queue = collections.deque()    # (mtime, path, size), oldest first
+        found = []
+        for folder in _listdir(self.root):
+            folder = os.path.join(self.root, folder)
+            names = _listdir(folder)
+            if not names and os.path.isdir(folder):
+                _quietly(os.rmdir, folder)
+            for name in names:
+                if name.endswith(".ppm"):
+                    try:
+                        st = os.stat(os.path.join(folder, name))
+                    except OSError:
+                        continue
+                    found.append((st.st_mtime, os.path.join(folder, name), st.st_size))
+        found.sort()
+        for entry in found:
+            self._count(entry)
+        self.trim()
+
+    def _count(self, entry):
+        self.queue.append(entry)
+        self.total += entry[2]
+
+    def stored(self, path):
+        """A thumbnail was written at ``path``."""
+        try:
+            self._count((time.time(), path, os.path.getsize(path)))
+        except OSError:
+            return
+        self.trim()
+
+    def used(self, path):
+        """A cached thumbnail is used again, so it is the last to go (it keeps its place in the queue,
+        and is put back at the end when its turn comes). False if it is not there."""
+        return _quietly(os.utime, path)
+
+    def trim(self):
+        if self.total <= self.limit:
+            return
+        while self.queue and self.total > self.limit * 0.9:
+            when, path, size = self.queue.popleft()
+            try:
+                now = os.stat(path).st_mtime
+            except OSError:
+                now = None
+            if now is not None and now > when + 1e-3:
+                self.queue.append((now, path, size))   # used since it was counted
+                continue
+            self.total -= size
+            _quietly(os.remove, path)
+
+
+def _listdir(folder):
+    try:
+        return os.listdir(folder)
+    except OSError:
+        return []
+
+
+def _quietly(how, path):
+    """``how(path)``; False when the path is gone already (another window's trim) or not ours."""
+    try:
+        how(path)
+    except OSError:
+        return False
+    return True
+
+
 class Thumbnailer(object):
     """Makes (or finds in the cache) the thumbnails of one source PDF, page by page."""
 
-    def __init__(self, pdf_path, cache_root, height=HEIGHT):
+    def __init__(self, pdf_path, cache_root, height=HEIGHT, cache=None):
         self.pdf_path = pdf_path
         self.height = height
         self.folder = cache_folder(cache_root, pdf_path)
+        self.cache = cache or Cache(cache_root)
 
     def cached(self, page):
         path = thumb_path(self.folder, page)
-        return path if os.path.exists(path) else None
+        return path if self.cache.used(path) else None
 
     def make(self, pages, done, stopped=lambda: False):
         """Make the thumbnails of ``pages`` (numbers from 1) not yet cached, calling
@@ -145,6 +236,7 @@ class Thumbnailer(object):
         part = path + ".part"
         im.save(part, "PPM")
         os.replace(part, path)
+        self.cache.stored(path)
         return path
 
     def _render(self, first, last):

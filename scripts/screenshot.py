@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Screenshots of a real window on a private Xvfb server, in a chosen language, for the READMEs.
+
+    python3 scripts/screenshot.py --lang zh_CN --out docs/window-zh.png \\
+        [--title '^Orvane'] [--until 'review$'] [--settle 1.5] [--size 1100x760] -- orvane gui --review DIR
+
+Starts Xvfb, runs the command with DISPLAY and the language's locale variables set (LANGUAGE and
+LANG, with LC_ALL unset; LC_CTYPE stays C.UTF-8, which every system has, so that file names decode
+whether or not the language's locale is installed; Tk draws Chinese with any CJK font fontconfig finds, e.g. Debian's fonts-wqy-microhei), waits for a
+window whose name matches --title and then, if given, for its name to match --until (the window
+puts its state in its title), lets it draw for --settle seconds and saves it as PNG with
+ImageMagick's `import`. Then the command is ended and the server stopped. Several shots of one
+window, in order: `--shot 'PATTERN=FILE'`, repeated.
+
+Needs xvfb, xdotool and imagemagick (packaging/apt-packages.txt)."""
+import argparse
+import os
+import re
+import subprocess
+import sys
+import time
+
+LOCALES = {"zh_CN": "zh_CN.UTF-8", "en": "en_US.UTF-8"}
+
+
+def tool_env(env=None):
+    # The X server and tools are not what is shown: no sanitizer runtime preloaded into them.
+    env = dict(os.environ if env is None else env)
+    env.pop("LD_PRELOAD", None)
+    return env
+
+
+def start_server(size):
+    read, write = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24", "-nolisten", "tcp"],
+                              pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=tool_env())
+    os.close(write)
+    with os.fdopen(read) as fh:
+        number = fh.readline().strip()
+    if not number:
+        server.kill()
+        sys.exit("screenshot: Xvfb did not start")
+    return server, ":" + number
+
+
+def xdotool(display, *args):
+    done = subprocess.run(["xdotool"] + list(args), env=tool_env(dict(os.environ, DISPLAY=display)),
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, universal_newlines=True, timeout=20)
+    return done.stdout.strip()
+
+
+def wait(probe, timeout, what, proc):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        found = probe()
+        if found:
+            return found
+        if proc.poll() is not None:
+            sys.exit("screenshot: the command ended ({}) before {}".format(proc.returncode, what))
+        time.sleep(0.1)
+    sys.exit("screenshot: timed out waiting for {}".format(what))
+
+
+def shoot(display, window, path):
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    subprocess.run(["import", "-display", display, "-window", window, path], check=True, timeout=30, env=tool_env())
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--lang", choices=sorted(LOCALES), default="en")
+    parser.add_argument("--title", default="^Orvane", help="pattern of the window's name to wait for")
+    parser.add_argument("--shot", action="append", default=[], metavar="PATTERN=FILE",
+                        help="once the window's name matches PATTERN, save it to FILE (in order)")
+    parser.add_argument("--until", default="", help="with --out: the pattern to wait for")
+    parser.add_argument("--out", help="the one shot's file (same as --shot UNTIL=OUT)")
+    parser.add_argument("--settle", type=float, default=1.5, help="seconds to let the window draw")
+    parser.add_argument("--timeout", type=float, default=120)
+    parser.add_argument("--size", default="1280x900")
+    parser.add_argument("command", nargs=argparse.REMAINDER)
+    args = parser.parse_args(argv)
+    command = args.command[1:] if args.command[:1] == ["--"] else args.command
+    shots = [s.rsplit("=", 1) for s in args.shot] + ([[args.until, args.out]] if args.out else [])
+    if not command or not shots:
+        parser.error("a command to run and at least one shot (--out or --shot) are needed")
+    server, display = start_server(args.size)
+    locale_name = LOCALES[args.lang]
+    env = dict(os.environ, DISPLAY=display, LANGUAGE=args.lang, LANG=locale_name, LC_CTYPE="C.UTF-8")
+    for variable in ("LC_ALL", "LC_MESSAGES"):
+        env.pop(variable, None)
+    proc = subprocess.Popen(command, env=env)
+    try:
+        window = wait(lambda: (xdotool(display, "search", "--name", args.title).split() or [None])[0],
+                      args.timeout, "a window named like " + args.title, proc)
+        for pattern, path in shots:
+            wait(lambda: re.search(pattern, xdotool(display, "getwindowname", window)), args.timeout,
+                 "the window's name to match " + pattern, proc)
+            time.sleep(args.settle)
+            shoot(display, window, path)
+            print(path)
+    finally:
+        if proc.poll() is None:
+            proc.terminate()
+            try:
+                proc.wait(10)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        server.terminate()
+        server.wait(10)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,101 @@
+"""The review canvas in a real Tk window on Xvfb: labels that never overlap, and the thumbnail
+cache kept within its bound while a review makes more thumbnails than fit."""
+import gc
+import os
+import time
+
+import pytest
+
+import toolsupport  # noqa: F401  (tools/ on sys.path)
+from orvane_tools import events
+
+tk = pytest.importorskip("tkinter")
+
+
+@pytest.fixture
+def root(x_display):
+    window = tk.Tk(screenName=x_display)
+    yield window
+    window.destroy()
+    gc.collect()  # the interpreter freed here, on the thread that made it
+
+
+def one_page_documents(pages, source=None):
+    """A job's record: every odd page a document of its own with a 60-character name, every even
+    page a separator, every seventh page to check."""
+    docs = [{"name": "{:04d}".format(n) + "合同扫描件" * 11 + ".pdf", "first": n, "last": n}
+            for n in range(1, pages + 1, 2)]
+    return events.JobRecord().apply_all(
+        [{"event": "start", "files": ["长名称的扫描批次.pdf"], "source": source, "target": "/nowhere"}] +
+        [{"event": "page", "file": "长名称的扫描批次.pdf", "page": n, "verdict": "page" if n % 2 else "separator",
+          "share": 0.5, "unsure": n % 7 == 0} for n in range(1, pages + 1)] +
+        [{"event": "file", "file": "长名称的扫描批次.pdf", "pages": pages, "folder": "x", "documents": docs}])
+
+
+def collisions(canvas):
+    """Pairs of (label, what it overlaps): another label, a thumbnail or a separator's frame."""
+    labels = set(canvas.find_withtag("label"))
+    solid = labels | set(canvas.find_withtag("thumb"))
+    found = []
+    for item in labels:
+        found += [(item, other) for other in canvas.find_overlapping(*canvas.bbox(item))
+                  if other != item and other in solid]
+    for frame in canvas.find_withtag("frame"):
+        found += [(item, frame) for item in canvas.find_overlapping(*canvas.bbox(frame)) if item in labels]
+    return [tuple(canvas.itemcget(i, "text") or canvas.type(i) for i in pair) for pair in found]
+
+
+@pytest.mark.parametrize("width", [520, 1250])
+def test_review_labels_never_overlap(root, tmp_path, width):
+    from orvane_tools.review_canvas import ReviewView
+
+    root.geometry("{}x700+0+0".format(width))
+    view = ReviewView(root, str(tmp_path / "cache"), lambda text: None)
+    view.pack(fill="both", expand=True)
+    root.update()
+    view.show(one_page_documents(1200))
+    root.update()
+    canvas = view.canvas
+    texts = [canvas.itemcget(i, "text") for i in canvas.find_withtag("label")]
+    assert ({"1199", "1200", "1200 separator"} & set(texts)) >= {"1199"} and len(canvas.find_withtag("name")) == 600 and len(canvas.find_withtag("frame")) == 600
+    assert all(len(t) < 60 for t in texts if t.startswith("0")), "long names are cut short"
+    assert collisions(canvas) == []
+    assert max(canvas.bbox(i)[2] for i in canvas.find_withtag("label")) <= view.laid_width
+
+    view.clear()
+    root.update()
+    assert canvas.find_all() == () and not view.files
+
+
+def test_thumbnail_cache_stays_within_its_bound(root, tmp_path):
+    Image = pytest.importorskip("PIL.Image")
+    pytest.importorskip("pypdf")
+    from orvane_tools import thumbs
+    from orvane_tools.review_canvas import ReviewView
+
+    source = tmp_path / "src"
+    source.mkdir()
+    pages = [Image.new("RGB", (200, 283), (40 * (n % 6), 120, 200 - 3 * n)) for n in range(60)]
+    pages[0].save(str(source / "长名称的扫描批次.pdf"), "PDF", save_all=True, append_images=pages[1:])
+    cache = tmp_path / "cache"
+    stale = cache / "thumbs" / "from-an-earlier-job" / "00001.ppm"
+    stale.parent.mkdir(parents=True)
+    pages[0].save(str(stale), "PPM")
+    os.utime(str(stale), (1e9, 1e9))
+    one = 80 * 112 * 3 + 20
+    limit = 20 * one                        # room for 20 of the 60 thumbnails
+
+    view = ReviewView(root, str(cache), lambda text: None, cache_limit=limit)
+    view.pack(fill="both", expand=True)
+    view.show(one_page_documents(60, str(source)))
+    deadline = time.monotonic() + 60
+    while not view.thumbs_total or view.thumbs_done < view.thumbs_total:
+        assert time.monotonic() < deadline, "thumbnails not made"
+        view.tick()
+        root.update()
+        time.sleep(0.01)
+    kept = [os.path.join(d, n) for d, _, names in os.walk(str(cache / "thumbs")) for n in names]
+    assert sum(os.path.getsize(p) for p in kept) <= limit
+    assert not stale.exists()                          # the oldest went first ...
+    assert os.path.basename(max(kept)) == "00060.ppm"  # ... the newest stay
+    assert len(view.images) > 50 and thumbs.CACHE_LIMIT >= 100 * 1024 * 1024

@@ -1,0 +1,54 @@
+"""The language of the tools' own texts: which one the system asks for, and the catalogues as the
+build compiles them (by the same script, run as the build runs it)."""
+import gettext
+import glob
+import os
+import re
+import subprocess
+import sys
+
+import pytest
+
+import toolsupport  # noqa: F401  (tools/ on sys.path)
+from orvane_tools import catalogues, i18n
+
+
+@pytest.mark.parametrize("environ, platform, windows, setting, expected", [
+    ({"LANG": "zh_CN.UTF-8"}, "linux", None, None, "zh_CN"),
+    ({"LANG": "zh_CN.UTF-8"}, "linux", None, "en", "en"),                 # the window's setting wins
+    ({"LANG": "en_US.UTF-8"}, "linux", None, "zh_CN", "zh_CN"),
+    ({"LANGUAGE": "fr:zh_TW", "LANG": "en_US.UTF-8"}, "linux", None, None, "zh_CN"),
+    ({"LANGUAGE": "zh_CN", "LC_ALL": "C"}, "linux", None, None, "en"),    # C: no language asked for
+    ({"LC_MESSAGES": "de_DE.UTF-8", "LANG": "zh_CN.UTF-8"}, "linux", None, None, "en"),
+    ({"LC_ALL": "", "LANG": "zh_SG"}, "linux", None, "auto", "zh_CN"),
+    ({}, "linux", None, None, "en"),
+    ({}, "win32", "zh_CN", None, "zh_CN"),                               # Windows sets no LANG
+    ({}, "win32", "zh-Hans", None, "zh_CN"),
+    ({}, "win32", None, None, "en"),
+])
+def test_language_chosen(environ, platform, windows, setting, expected):
+    assert i18n.choose(setting, environ, platform, lambda: windows) == expected
+
+
+def test_catalogues_compiled_by_the_build_script_translate_every_marked_text(tmp_path):
+    sources = glob.glob(os.path.join(os.path.dirname(catalogues.__file__), "*.py"))
+    marked = catalogues.marked_texts(sources)
+    assert len(marked) > 10
+    subprocess.run([sys.executable, catalogues.__file__, str(tmp_path)], check=True, stdout=subprocess.DEVNULL)
+    for language in i18n.LANGUAGES:
+        with open(catalogues.mo_path(str(tmp_path), language), "rb") as fh:
+            compiled = gettext.GNUTranslations(fh)
+        listed = set(catalogues.read_po(catalogues.po_files()[language]))
+        entries = {k for k in listed if k}
+        if language == "en":
+            continue  # English is the texts themselves
+        assert set(marked) - entries == set(), "texts without a Chinese translation"
+        for key in marked:
+            singular, _, plural = key.partition("\0")
+            shown = compiled.ngettext(singular, plural, 2) if plural else compiled.gettext(singular)
+            # The same fields to fill in, and none of the English left over.
+            assert sorted(re.findall(r"{\w*}", shown)) == sorted(re.findall(r"{\w*}", singular)), key
+            assert shown != singular or not re.search("[A-Za-z]{3}", singular), key
+    # The English catalogue lists every marked text, so that translators see them all.
+    english = set(re.findall(r'^msgid "(.+)"$', open(catalogues.po_files()["en"], encoding="utf-8").read(), re.M))
+    assert {k.split("\0")[0] for k in marked if "\n" not in k} <= english

@@ -1,0 +1,370 @@
+"""The review of a job: each source file as rows of page thumbnails, documents as coloured groups
+labelled with their file names, separator sheets framed in red, pages to check flagged with "?".
+
+Every label is laid out in a space of its own, measured with its font: a document's name above its
+pages, cut short with "…" to the width of its pages in that row; a page's number under its
+thumbnail, clear of the separator's frame and of the next row. A legend above the canvas explains
+the marks. Double-clicking a page opens its document.
+
+Thumbnails are made on a worker thread (`thumbs`) and put on the canvas by `tick` on the Tk thread."""
+import os
+import queue
+import threading
+import time
+
+import tkinter as tk
+from tkinter import font as tkfont
+from tkinter import ttk
+
+from . import dialogs, thumbs
+from .i18n import _, ngettext
+
+# Layout (pixels).
+CELL_W = 96                    # one page's column
+MARGIN = 12
+FRAME_PAD = 3                  # the separator's frame: this far outside the thumbnail ...
+FRAME_WIDTH = 4                # ... and this thick (drawn centred on its line)
+FRAME_OUT = FRAME_PAD + FRAME_WIDTH // 2
+GAP = 2                        # between a label and what is next to it
+ROW_GAP = 4                    # between the coloured bands of two rows
+GROUP_COLOURS = ("#bcdcff", "#c6efbd", "#ffd9a8", "#e0ccff", "#ffc7d3", "#b9ece7")
+SEPARATOR_MARK = "#d62020"     # frame and page number of a separator sheet
+UNSURE_MARK = "#ff8c00"        # flag of a page to check
+PLACEHOLDER = "#e4e4e4"
+FLAG = 24                      # the "?" flag's size
+THUMBS_AFTER_MS = 100          # thumbnails start this long after the review is laid out
+ELLIPSIS = "\u2026"
+
+HEAD_FONT = ("TkDefaultFont", 11, "bold")
+NAME_FONT = ("TkDefaultFont", 8, "bold")
+PAGE_FONT = ("TkDefaultFont", 8)
+
+
+class Fitter(object):
+    """Cuts texts short with "…" to a width in pixels, in one font.
+
+    A text's width is the sum of its characters' widths, each measured once: that is how Tk adds up
+    a line (glyph advances, no kerning), and measuring every label whole would take most of the
+    time of laying out a large review. `SLACK` pixels are kept free for rounding."""
+
+    SLACK = 2
+
+    def __init__(self, spec, root):
+        self.font = tkfont.Font(root=root, font=spec)
+        self.height = self.font.metrics("linespace")
+        self.widths = {}
+
+    def _widths(self, text):
+        known = self.widths
+        out = []
+        for c in text:
+            w = known.get(c)
+            if w is None:
+                w = known[c] = self.font.measure(c)
+            out.append(w)
+        return out
+
+    def fit(self, text, width):
+        widths = self._widths(text)
+        if sum(widths) <= width - self.SLACK:
+            return text
+        room = width - self.SLACK - self._widths(ELLIPSIS)[0]
+        used = 0
+        for count, w in enumerate(widths):
+            if used + w > room:
+                break
+            used += w
+        return text[:count].rstrip() + ELLIPSIS if count else ""
+
+
+class Geometry(object):
+    """Where things go in one page's cell, from the fonts' heights (offsets from the cell's top)."""
+
+    def __init__(self, name_height, page_height):
+        self.thumb_w, self.thumb_h = thumbs.WIDTH, thumbs.HEIGHT
+        self.thumb_x = (CELL_W - self.thumb_w) // 2
+        self.name_y = GAP
+        self.thumb_y = self.name_y + name_height + GAP + FRAME_OUT
+        self.page_y = self.thumb_y + self.thumb_h + FRAME_OUT + GAP
+        self.band_h = self.page_y + page_height + GAP
+        self.cell_h = self.band_h + ROW_GAP
+        self.text_w = CELL_W - 2 * (self.thumb_x - FRAME_OUT) - 2 * GAP   # inside the frames' span
+
+
+def file_head(f):
+    """The line above a source file's pages."""
+    if f.reason is not None:
+        return _("{name}: NOT SPLIT: {reason}").format(name=f.name, reason=f.reason)
+    parts = [ngettext("{} page", "{} pages", f.pages).format(f.pages),
+             ngettext("{} document", "{} documents", len(f.documents)).format(len(f.documents))]
+    if f.unsure:
+        parts.append(_("{} to check").format(len(f.unsure)))
+    return "{}: {}".format(f.name, _(", ").join(parts))
+
+
+class Legend(ttk.Frame):
+    """What the review's marks mean: drawn with the same colours and shapes as on the canvas."""
+
+    SIZE = 18
+
+    def __init__(self, master):
+        ttk.Frame.__init__(self, master)
+        s = self.SIZE
+        for column, (draw, text) in enumerate((
+                (lambda c: c.create_rectangle(3, 3, s - 3, s - 3, outline=SEPARATOR_MARK, width=3),
+                 _("Separator sheet (not in any document)")),
+                (lambda c: (c.create_polygon(0, 0, s, 0, s, s, fill=UNSURE_MARK, outline=""),
+                            c.create_text(s - 3, 1, text="?", anchor="ne", fill="white",
+                                          font=("TkDefaultFont", 9, "bold"))),
+                 _("Page to check")),
+                # Two colours: each document has one of its own, different from its neighbours'.
+                (lambda c: (c.create_rectangle(0, 0, s // 2, s, fill=GROUP_COLOURS[1], outline=""),
+                            c.create_rectangle(s // 2, 0, s, s, fill=GROUP_COLOURS[2], outline="")),
+                 _("One document (double-click to open it)")))):
+            swatch = tk.Canvas(self, width=s, height=s, highlightthickness=0, background="white")
+            draw(swatch)
+            swatch.grid(row=0, column=2 * column, padx=(0 if column == 0 else 12, 4), pady=2)
+            ttk.Label(self, text=text).grid(row=0, column=2 * column + 1, sticky="w")
+
+
+class ReviewView(ttk.Frame):
+    """The review pane. ``status(text)`` reports a problem to the user (a document gone);
+    ``announce(state)`` tells the window's state ("review: making thumbnails", "review"); thumbnails
+    are kept under ``cache_root`` within ``cache_limit`` bytes (None: `thumbs.CACHE_LIMIT`)."""
+
+    def __init__(self, master, cache_root, status, announce=lambda state: None, cache_limit=None):
+        ttk.Frame.__init__(self, master)
+        self.cache_root = cache_root
+        self.cache_limit = cache_limit
+        self.status = status
+        self.announce = announce
+        self.legend = Legend(self)
+        self.legend.grid(row=0, column=0, columnspan=2, sticky="w")
+        self.canvas = tk.Canvas(self, background="white", highlightthickness=0)
+        bar = ttk.Scrollbar(self, orient="vertical", command=self.canvas.yview)
+        self.canvas.configure(yscrollcommand=bar.set)
+        self.canvas.grid(row=1, column=0, sticky="nsew")
+        bar.grid(row=1, column=1, sticky="ns")
+        self.rowconfigure(1, weight=1)
+        self.columnconfigure(0, weight=1)
+        self.thumb_bar = ttk.Progressbar(self, mode="determinate")
+        self.thumb_label = ttk.Label(self, text="")
+        self.heads = Fitter(HEAD_FONT, self)
+        self.names = Fitter(NAME_FONT, self)
+        self.numbers = Fitter(PAGE_FONT, self)
+        self.geometry = Geometry(self.names.height, self.numbers.height)
+        self.record = None
+        self.files = []
+        self.images = {}              # (file index, page) -> PhotoImage
+        self.positions = {}           # (file index, page) -> (x, y, tags) of the thumbnail
+        self.documents = {}           # canvas tag -> document path
+        # (file index, page, PPM data) from the thumbnail thread: the data, not the file's name, since
+        # keeping the cache in its bound may delete the file before the Tk thread comes to it.
+        self.ready = queue.Queue()
+        self.stop_thumbs = threading.Event()
+        self.thumbs_total = self.thumbs_done = 0
+        self.laid_width = 0
+        self.pending = None           # the `after` that starts the thumbnails
+        self.canvas.bind("<Configure>", self._resized)
+        self.canvas.tag_bind("page", "<Double-Button-1>", self._double_click)
+        for wheel in ("<MouseWheel>", "<Button-4>", "<Button-5>"):
+            self.canvas.bind(wheel, self._wheel)
+
+    def show(self, record):
+        self.clear()
+        self.record = record
+        self.files = record.file_records()
+        self.layout()
+        # The worker making thumbnails holds the GIL for long stretches: it starts once the laid-out
+        # review has been drawn.
+        self.pending = self.after(THUMBS_AFTER_MS, self._start_thumbnails)
+
+    def clear(self):
+        """An empty review: thumbnails still being made are given up (a new job starts)."""
+        self.stop_thumbs.set()
+        if self.pending is not None:
+            self.after_cancel(self.pending)
+            self.pending = None
+        self.record = None
+        self.files = []
+        self.images.clear()
+        self.ready = queue.Queue()
+        self.thumbs_total = self.thumbs_done = 0
+        self._thumb_bar(False)
+        self.layout()
+        self.canvas.yview_moveto(0)
+
+    def layout(self):
+        c = self.canvas
+        c.delete("all")
+        self.positions.clear()
+        self.documents.clear()
+        width = max(c.winfo_width(), 4 * CELL_W + 2 * MARGIN)
+        self.laid_width = width
+        per_row = max(1, (width - 2 * MARGIN) // CELL_W)
+        y = MARGIN
+        for index, f in enumerate(self.files):
+            y = self._lay_file(index, f, y, per_row) + 2 * MARGIN
+        c.tag_raise("mark")
+        c.tag_raise("label")
+        c.configure(scrollregion=(0, 0, width, y))
+
+    def _lay_file(self, index, f, y, per_row):
+        c = self.canvas
+        c.create_text(MARGIN, y, text=self.heads.fit(file_head(f), self.laid_width - 2 * MARGIN), anchor="nw",
+                      font=HEAD_FONT, tags=("label", "head"))
+        y += self.heads.height + 2 * GAP
+        doc_of = {}
+        for number, d in enumerate(f.documents):
+            for page in range(d.first, d.last + 1):
+                doc_of[page] = number
+        for page in range(1, f.pages + 1):
+            column = (page - 1) % per_row
+            x = MARGIN + column * CELL_W
+            top = y + ((page - 1) // per_row) * self.geometry.cell_h
+            self._lay_page(index, f, page, x, top, doc_of.get(page), column, per_row - column)
+        rows = max(1, (f.pages + per_row - 1) // per_row)
+        return y + rows * self.geometry.cell_h
+
+    def _lay_page(self, index, f, page, x, top, doc, column, left_in_row):
+        c, g = self.canvas, self.geometry
+        tags = ("page",)
+        if doc is not None:
+            d = f.documents[doc]
+            tag = "doc{}_{}".format(index, doc)
+            tags = ("page", tag)
+            self.documents[tag] = os.path.join(self.record.target or "", f.folder, d.name)
+            if page == d.first or column == 0:
+                # The document's band and name over its pages in this row, drawn at the first of them.
+                cells = min(d.last - page + 1, left_in_row)
+                c.create_rectangle(x, top, x + cells * CELL_W, top + g.band_h,
+                                   fill=GROUP_COLOURS[doc % len(GROUP_COLOURS)], outline="", tags=tags)
+                name = self.names.fit(d.name, cells * CELL_W - 2 * (g.thumb_x - FRAME_OUT) - 2 * GAP)
+                if name:
+                    c.create_text(x + g.thumb_x - FRAME_OUT + GAP, top + g.name_y, text=name, anchor="nw",
+                                  font=NAME_FONT, tags=tags + ("label", "name"))
+        tx, ty = x + g.thumb_x, top + g.thumb_y
+        self.positions[(index, page)] = (tx, ty, tags)
+        c.create_rectangle(tx, ty, tx + g.thumb_w, ty + g.thumb_h, fill=PLACEHOLDER, outline="#bbbbbb",
+                           tags=tags + ("thumb",))
+        image = self.images.get((index, page))
+        if image is not None:
+            c.create_image(tx, ty, image=image, anchor="nw", tags=tags + ("thumb",))
+        separator = page - 1 < len(f.verdicts) and f.verdicts[page - 1] == "separator"
+        if separator:
+            c.create_rectangle(tx - FRAME_PAD, ty - FRAME_PAD, tx + g.thumb_w + FRAME_PAD, ty + g.thumb_h + FRAME_PAD,
+                               outline=SEPARATOR_MARK, width=FRAME_WIDTH, tags=("mark", "frame"))
+        label = str(page)
+        if separator:
+            # "12 separator" where it fits, else the number alone (red, like the frame).
+            worded = _("{} separator").format(page)
+            label = worded if self.numbers.fit(worded, g.text_w) == worded else label
+        c.create_text(x + CELL_W // 2, top + g.page_y, text=label, anchor="n",
+                      fill=SEPARATOR_MARK if separator else "black", font=PAGE_FONT, tags=tags + ("label",))
+        if page in f.unsure:
+            right = tx + g.thumb_w
+            c.create_polygon(right - FLAG, ty, right, ty, right, ty + FLAG, fill=UNSURE_MARK, outline="",
+                             tags=("mark",))
+            c.create_text(right - 3, ty + 1, text="?", anchor="ne", fill="white", font=("TkDefaultFont", 9, "bold"),
+                          tags=("mark",))
+
+    def _double_click(self, event):
+        for tag in self.canvas.gettags("current"):
+            if tag in self.documents:
+                self._open(tag)
+                return
+
+    def _open(self, tag):
+        path = self.documents.get(tag)
+        if not path or not os.path.exists(path):
+            self.status(_("The document {} is no longer there.").format(path))
+            return
+        dialogs.open_document(path, self)
+
+    def _resized(self, event):
+        if self.files and abs(event.width - self.laid_width) >= CELL_W:
+            self.layout()
+
+    def _wheel(self, event):
+        step = -1 if getattr(event, "num", 0) == 4 or getattr(event, "delta", 0) > 0 else 1
+        self.canvas.yview_scroll(step * 3, "units")
+
+    # -- thumbnails: made on a worker thread, shown by `tick` on the Tk thread
+
+    def _start_thumbnails(self):
+        self.pending = None
+        self.stop_thumbs = threading.Event()
+        work = [(i, f) for i, f in enumerate(self.files) if f.pages]
+        self.thumbs_total = sum(f.pages for _, f in work)
+        self.thumbs_done = 0
+        if not work or not self.record.source or not thumbs.available():
+            self.thumbs_total = 0
+            self.announce("review")
+            return
+        self.announce("review: making thumbnails")
+        stop, ready, source, cache_root, limit = self.stop_thumbs, self.ready, self.record.source, \
+            self.cache_root, self.cache_limit
+
+        def make():
+            cache = thumbs.Cache(cache_root, limit)
+            for index, f in work:
+                try:
+                    maker = thumbs.Thumbnailer(os.path.join(source, f.name), cache_root, cache=cache)
+                    maker.make(range(1, f.pages + 1), lambda page, path, i=index: ready.put((i, page, _read(path))),
+                               stopped=stop.is_set)
+                except Exception:
+                    # A source moved or changed since the job: its pages stay blank.
+                    ready.put((index, None, None))
+                if stop.is_set():
+                    return
+
+        self._thumb_bar(True)
+        threading.Thread(target=make, name="orvane-thumbnails", daemon=True).start()
+
+    def _thumb_bar(self, on):
+        if on:
+            self.thumb_label.grid(row=2, column=0, sticky="w")
+            self.thumb_bar.grid(row=2, column=0, sticky="e", padx=4)
+        else:
+            self.thumb_label.grid_remove()
+            self.thumb_bar.grid_remove()
+
+    def tick(self, budget=0.05):
+        """Show the thumbnails that are ready, for at most ``budget`` seconds."""
+        if not self.thumbs_total or self.thumbs_done >= self.thumbs_total:
+            return
+        until = time.monotonic() + budget
+        shown = False
+        while time.monotonic() < until:
+            try:
+                index, page, data = self.ready.get_nowait()
+            except queue.Empty:
+                break
+            if page is None:
+                self.thumbs_done += self.files[index].pages
+                continue
+            self.thumbs_done += 1
+            if data is None:
+                continue  # deleted by another window's trim before it was read: the page stays blank
+            image = tk.PhotoImage(data=data)
+            self.images[(index, page)] = image
+            place = self.positions.get((index, page))
+            if place is not None:
+                self.canvas.create_image(place[0], place[1], image=image, anchor="nw", tags=place[2] + ("thumb",))
+                shown = True
+        if shown:
+            self.canvas.tag_raise("mark")
+            self.canvas.tag_raise("label")
+        self.thumb_bar["value"] = 100.0 * self.thumbs_done / self.thumbs_total
+        self.thumb_label["text"] = _("thumbnails: {} of {}").format(self.thumbs_done, self.thumbs_total)
+        if self.thumbs_done >= self.thumbs_total:
+            self._thumb_bar(False)
+            self.announce("review")
+
+
+def _read(path):
+    try:
+        with open(path, "rb") as fh:
+            return fh.read()
+    except OSError:
+        return None
