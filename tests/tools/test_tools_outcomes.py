@@ -1,6 +1,5 @@
-"""Every way a job can end, as `orvane split` tells it and as `orvane watch` tells it of a batch: real
-runs of the real splitter against the reference service on a loopback port. A refused input leaves
-nothing on the service's record."""
+"""Every way a job can end, as `orvane split` and `orvane watch` tell it: real runs of the real splitter
+against the reference service on a loopback port. A refused input leaves nothing on the service's record."""
 import os
 import re
 import signal
@@ -22,28 +21,31 @@ def usage_text_only(run):
     os.chmod(str(run.tmp / "orvaneFun.exe"), 0o700)
 
 
-CASES = [  # (case, the outcome, a change to the job before it runs, extra arguments, the file whose
-    #         batch ends so under the watcher, or None where no batch can: the watcher does not start)
-    ("all-split", "finished", None, [], "batch.pdf"),
-    ("a-damaged-file", "not-split", lambda r: (r.src / "damaged.pdf").write_bytes(b"%PDF-1.4\nno more"), [],
-     "damaged.pdf"),
-    ("no-pdf", "nothing", lambda r: os.remove(str(r.src / "batch.pdf")), [], None),
-    ("cancelled", "cancelled", None, [], "batch.pdf"),
-    ("expired-token", "refused", lambda r: setattr(r, "token", r.service.expired_token()), [], "batch.pdf"),
-    ("service-unreachable", "refused", lambda r: urls.write_url(r.db, "http://127.0.0.1:9/commit"), [],
-     "batch.pdf"),
-    ("no-url-database", "refused", lambda r: os.remove(r.db), [], None),
-    ("empty-url-database", "refused", lambda r: open(r.db, "w").close(), [], None),
+CASES = [  # (case, the outcome, a change to the job before it runs, extra arguments)
+    ("all-split", "finished", None, []),
+    ("a-damaged-file", "not-split", lambda r: (r.src / "damaged.pdf").write_bytes(b"%PDF-1.4\nno more"), []),
+    ("no-pdf", "nothing", lambda r: os.remove(str(r.src / "batch.pdf")), []),
+    ("cancelled", "cancelled", None, []),
+    ("expired-token", "refused", lambda r: setattr(r, "token", r.service.expired_token()), []),
+    ("service-unreachable", "refused", lambda r: urls.write_url(r.db, "http://127.0.0.1:9/commit"), []),
+    ("no-url-database", "refused", lambda r: os.remove(r.db), []),
+    ("empty-url-database", "refused", lambda r: open(r.db, "w").close(), []),
     ("no-commit-entry", "refused",
-     lambda r: (os.remove(r.db), urls.write_url(r.db, r.service.commit_url, name="other")), [], None),
-    ("threshold-999", "refused-input", None, ["-t", "999"], None),
-    ("threshold-300", "refused-input", None, ["-t", "300"], None),
-    ("more-workers-than-processors", "refused-input", None, ["-w", str((os.cpu_count() or 1) + 1)], None),
-    ("no-splitter", "refused-input", None, ["--splitter", "/nonexistent/orvaneFun.exe"], None),
-    ("no-source-folder", "refused-input", lambda r: setattr(r, "src", r.tmp / "gone"), [], None),
-    ("blank-before-pdf", "refused-input", lambda r: (r.src / "a .pdf").write_bytes(b"%PDF-1.4\n"), [], "a .pdf"),
-    ("splitter-without-summary", "no-summary", usage_text_only, ["--splitter", "./orvaneFun.exe"], "batch.pdf"),
+     lambda r: (os.remove(r.db), urls.write_url(r.db, r.service.commit_url, name="other")), []),
+    ("threshold-999", "refused-input", None, ["-t", "999"]),
+    ("threshold-300", "refused-input", None, ["-t", "300"]),
+    ("more-workers-than-processors", "refused-input", None, ["-w", str((os.cpu_count() or 1) + 1)]),
+    ("no-splitter", "refused-input", None, ["--splitter", "/nonexistent/orvaneFun.exe"]),
+    ("no-source-folder", "refused-input", lambda r: setattr(r, "src", r.tmp / "gone"), []),
+    ("blank-before-pdf", "refused-input", lambda r: (r.src / "a .pdf").write_bytes(b"%PDF-1.4\n"), []),
+    ("splitter-without-summary", "no-summary", usage_text_only, ["--splitter", "./orvaneFun.exe"]),
 ]
+
+# The file whose batch ends the row's way when the source folder is watched. No batch can end the
+# way of the other rows: the watcher does not start (or, without a PDF file, has nothing to do).
+WATCHED = {"all-split": "batch.pdf", "a-damaged-file": "damaged.pdf", "cancelled": "batch.pdf",
+           "expired-token": "batch.pdf", "service-unreachable": "batch.pdf", "blank-before-pdf": "a .pdf",
+           "splitter-without-summary": "batch.pdf"}
 
 
 # The watcher's status line of a batch: "DATE TIME  WORD  NAME  N documents, S s  SUMMARY".
@@ -52,8 +54,7 @@ WATCH_AT_ONCE = ["--settle", "0", "--damaged-after", "0", "--poll", "0.05", "--e
 
 
 def run_to_the_end(run, key, args, target):
-    """`orvane ARGS...` run to its end (Ctrl-C once the splitter is at work, for a cancelled job):
-    (exit status, standard output and error)."""
+    """(exit status, output, errors) of `orvane ARGS...`; Ctrl-C once the splitter works if cancelled."""
     proc = subprocess.Popen(cli_command(*args), cwd=str(run.tmp),
                             env=cli_env({"ORVANE_TOKEN": run.token}), stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, universal_newlines=True, encoding="utf-8")
@@ -68,8 +69,8 @@ def run_to_the_end(run, key, args, target):
     return proc.returncode, out, err
 
 
-@pytest.mark.parametrize("case, key, prepare, extra, watched", CASES, ids=[c[0] for c in CASES])
-def test_each_ending_has_its_exit_status(case, key, prepare, extra, watched, tmp_path, service, orvane):
+@pytest.mark.parametrize("case, key, prepare, extra", CASES, ids=[c[0] for c in CASES])
+def test_each_ending_has_its_exit_status(case, key, prepare, extra, tmp_path, service, orvane):
     from splitter.conftest import installed_splitter
 
     run = type("Run", (), dict(tmp=tmp_path, src=tmp_path / "scans", dst=tmp_path / "out", service=service,
@@ -96,14 +97,15 @@ def test_each_ending_has_its_exit_status(case, key, prepare, extra, watched, tmp
     assert bool(service.store.refusals()) == (case == "expired-token")
     assert os.listdir(str(run.dst)) == (["batch"] if key in ("finished", "not-split") else [])
 
-    # The same source folder watched: each PDF file in it is a batch of its own, and the one the row
-    # is about ends the row's way (the others are split). Where no batch can end so, the watcher
-    # does not start: it refuses as `orvane split` does, or, with no PDF file, has nothing to do.
+    # The same folder watched: each PDF file is a batch, the row's own ends the row's way and the
+    # others are split. Where the watcher does not start, it refuses as `orvane split` does.
+    watched = WATCHED.get(case)
     into = tmp_path / "watched"
     into.mkdir()
-    sources = sorted(os.listdir(str(run.src))) if watched else []
+    expected = {}
+    if watched:
+        expected = dict.fromkeys(os.listdir(str(run.src)), frontend.OUTCOMES["finished"].watch)
+        expected[watched] = frontend.OUTCOMES[key].watch
     status, out, err = run_to_the_end(run, key, ["watch", run.src, into] + job + extra + WATCH_AT_ONCE, into)
-    expected = dict({name: frontend.OUTCOMES["finished"].watch for name in sources},
-                    **({watched: frontend.OUTCOMES[key].watch} if watched else {}))
     assert {name: word for word, name in STATUS_LINE.findall(out)} == expected, out + err
     assert status == (frontend.EXIT_OK if watched or key == "nothing" else frontend.OUTCOMES[key].status), err
