@@ -40,7 +40,8 @@ Ref imported(const char* module) { return Ref::steal(PyImport_ImportModule(modul
     PyErr_Clear();
     type = Ref::borrow(PyExc_TimeoutError);
   }
-  PyErr_Format(type.get(), "no whole reply within %g s, the request's deadline", seconds);
+  Ref limit = Ref::steal(PyFloat_FromDouble(seconds));
+  PyErr_Format(type.get(), "no whole reply within %S s, the request's deadline", limit.get());
   raise_pending();
 }
 
