@@ -917,6 +917,13 @@ def dripping_body(conn, stop):
         conn.sendall(b"x")
 
 
+def dripping_head(conn, stop):
+    # The same, a step earlier: the status line and headers never end.
+    conn.sendall(b"HTTP/1.1 200 OK\r\n")
+    while not stop.wait(1.0):
+        conn.sendall(b"X")
+
+
 def _service_misbehaving(root, exe, handler, memory_limit=None):
     import Orvane
     job = Job(root, exe, server=False)
@@ -958,15 +965,19 @@ def test_service_sending_an_endless_body(tmp_path, standin_exe):
     assert name == "MemoryError"
 
 
-def test_service_dripping_its_reply(tmp_path, standin_exe):
+@pytest.mark.parametrize("handler, failures", [
+    (dripping_body, ("ConnectionError", "ChunkedEncodingError")),
+    (dripping_head, ("ReadTimeout",)),
+], ids=["body", "head"])
+def test_service_dripping_its_reply(handler, failures, tmp_path, standin_exe):
     # A reply that trickles in a byte a second never trips the read time-out of 30 s; the request
     # still ends at its deadline (5 s to connect plus 30 s to read) as a failed request.
     started = time.monotonic()
-    name, connections = isolated(_service_misbehaving, tmp_path, standin_exe, dripping_body,
+    name, connections = isolated(_service_misbehaving, tmp_path, standin_exe, handler,
                                  timeout=5 + 30 + 10)
     assert time.monotonic() - started < 5 + 30 + 5
     assert connections == 1
-    assert name in ("ConnectionError", "ChunkedEncodingError"), name
+    assert name in failures, name
 
 
 def _huge_reply(root, exe):

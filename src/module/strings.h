@@ -23,7 +23,7 @@ namespace orvane {
   X(__package__) X(__path__) X(name) X(loader) X(origin) X(parent)                            \
   X(submodule_search_locations) X(rpartition) X(Connection) X(stream) X(raw) X(connection)  \
   X(content) X(shutdown) X(SHUT_RDWR) X(Timer) X(daemon) X(start) X(cancel) X(fileno) X(dup)   \
-  X(detach) X(socket)
+  X(detach) X(socket) X(Thread) X(target) X(ReadTimeout)
 
 // Fixed texts: member name, then the text itself (UTF-8).
 #define ORVANE_TEXTS(X)                                                                  \

@@ -1,13 +1,17 @@
 // requests bounds each socket read by the read time-out, never the reply as a whole: a service that
 // trickles its reply a byte at a time, each within the time-out, would hold the job for as long as it
-// likes. So the body is asked for as a stream and read here, with a timer standing by that shuts the
-// connection's socket down at the deadline; the blocked read then sees the connection end.
+// likes. The library hands over the reply's connection only once the head has come, so the request
+// itself runs on a thread of its own that is awaited until the deadline at most; the body is then asked
+// for as a stream and read here, with a timer standing by that shuts the connection's socket down at
+// the deadline, so that the blocked read sees the connection end.
 #include "server/reply_deadline.h"
 
 #include "module/strings.h"
+#include "server/own_thread.h"
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace orvane {
 
@@ -24,6 +28,22 @@ double request_deadline_seconds() {
 }
 
 Ref imported(const char* module) { return Ref::steal(PyImport_ImportModule(module)); }
+
+// A request whose reply did not come before its deadline fails as one whose read timed out:
+// requests' ReadTimeout, or the interpreter's TimeoutError without that library.
+[[noreturn]] void raise_late_reply(double seconds) {
+  Ref type;
+  try {
+    type = attr(imported("requests.exceptions"), S.ReadTimeout);
+  } catch (PyError&) {
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
+    PyErr_Clear();
+    type = Ref::borrow(PyExc_TimeoutError);
+  }
+  Ref limit = Ref::steal(PyFloat_FromDouble(seconds));
+  PyErr_Format(type.get(), "no whole reply within %S s, the request's deadline", limit.get());
+  raise_pending();
+}
 
 // A socket object of our own on the connection under a reply of requests (through urllib3), or an
 // empty Ref when there is none to reach: a reply read to its end already, or one of another library.
@@ -80,9 +100,13 @@ class Watchdog {
 
 Ref post_within_deadline(Handle post, Handle url, Handle data, Handle headers) {
   const Clock::time_point start = Clock::now();
-  Ref response = call_kw(post, {},
-                         {{S.url, url}, {S.data, data}, {S.headers, headers},
-                          {S.timeout, S.request_timeout}, {S.stream, Py_True}});
+  const double deadline = request_deadline_seconds();
+  Ref kwargs = Ref::steal(PyDict_New());
+  const std::pair<Handle, Handle> arguments[] = {{S.url, url}, {S.data, data}, {S.headers, headers},
+                                                 {S.timeout, S.request_timeout}, {S.stream, Py_True}};
+  for (const auto& [key, value] : arguments) check(PyDict_SetItem(kwargs.get(), key.get(), value.get()));
+  Ref response = call_on_own_thread(post, kwargs, deadline);
+  if (!response) raise_late_reply(deadline);
   // A stand-in without `raw` holds its whole reply already.
   PyObject* raw = PyObject_GetAttr(response.get(), S.raw);
   if (!raw) {
@@ -97,7 +121,7 @@ Ref post_within_deadline(Handle post, Handle url, Handle data, Handle headers) {
     return response;
   }
   const double spent = std::chrono::duration<double>(Clock::now() - start).count();
-  Watchdog watchdog(sock, std::max(0.0, request_deadline_seconds() - spent));
+  Watchdog watchdog(sock, std::max(0.0, deadline - spent));
   attr(response, S.content);  // reads the whole body, as a request without `stream` does
   return response;
 }

@@ -1,6 +1,7 @@
-"""Every way a job can end, as `orvane split` tells it: real runs of the real splitter against the
-reference service on a loopback port. A refused input leaves nothing on the service's record."""
+"""Every way a job can end, as `orvane split` and `orvane watch` tell it: real runs of the real splitter
+against the reference service on a loopback port. A refused input leaves nothing on the service's record."""
 import os
+import re
 import signal
 import subprocess
 import time
@@ -40,6 +41,33 @@ CASES = [  # (case, the outcome, a change to the job before it runs, extra argum
     ("splitter-without-summary", "no-summary", usage_text_only, ["--splitter", "./orvaneFun.exe"]),
 ]
 
+# The file whose batch ends the row's way when the source folder is watched. No batch can end the
+# way of the other rows: the watcher does not start (or, without a PDF file, has nothing to do).
+WATCHED = {"all-split": "batch.pdf", "a-damaged-file": "damaged.pdf", "cancelled": "batch.pdf",
+           "expired-token": "batch.pdf", "service-unreachable": "batch.pdf", "blank-before-pdf": "a .pdf",
+           "splitter-without-summary": "batch.pdf"}
+
+
+# The watcher's status line of a batch: "DATE TIME  WORD  NAME  N documents, S s  SUMMARY".
+STATUS_LINE = re.compile(r"^\S+ \S+  (\S+) +(.+?)  \d+ documents?, ", re.M)
+WATCH_AT_ONCE = ["--settle", "0", "--damaged-after", "0", "--poll", "0.05", "--exit-when-idle"]
+
+
+def run_to_the_end(run, key, args, target):
+    """(exit status, output, errors) of `orvane ARGS...`; Ctrl-C once the splitter works if cancelled."""
+    proc = subprocess.Popen(cli_command(*args), cwd=str(run.tmp),
+                            env=cli_env({"ORVANE_TOKEN": run.token}), stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, universal_newlines=True, encoding="utf-8")
+    if key == "cancelled":
+        deadline = time.monotonic() + 60
+        while not (frontend.splitter_children(proc.pid) or os.listdir(str(target))) and \
+                time.monotonic() < deadline:
+            time.sleep(0.01)
+        proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=120)
+    assert run.token not in out + err
+    return proc.returncode, out, err
+
 
 @pytest.mark.parametrize("case, key, prepare, extra", CASES, ids=[c[0] for c in CASES])
 def test_each_ending_has_its_exit_status(case, key, prepare, extra, tmp_path, service, orvane):
@@ -58,23 +86,26 @@ def test_each_ending_has_its_exit_status(case, key, prepare, extra, tmp_path, se
     urls.write_url(run.db, service.commit_url)
     if prepare:
         prepare(run)
-    args = ["split", run.src, run.dst, "-w", "1", "--urldb", run.db, "--splitter", run.splitter]
-    proc = subprocess.Popen(cli_command(*(args + extra)), cwd=str(tmp_path),
-                            env=cli_env({"ORVANE_TOKEN": run.token}), stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, universal_newlines=True, encoding="utf-8")
-    if key == "cancelled":  # once the splitter is at work
-        deadline = time.monotonic() + 60
-        while not (frontend.splitter_children(proc.pid) or os.listdir(str(run.dst))) and \
-                time.monotonic() < deadline:
-            time.sleep(0.01)
-        proc.send_signal(signal.SIGINT)
-    out, err = proc.communicate(timeout=120)
+    job = ["-w", "1", "--urldb", run.db, "--splitter", run.splitter]
+    status, out, err = run_to_the_end(run, key, ["split", run.src, run.dst] + job + extra, run.dst)
 
-    assert proc.returncode == frontend.OUTCOMES[key].status, out + err
-    assert run.token not in out + err
+    assert status == frontend.OUTCOMES[key].status, out + err
     announced = [r["event"] for r in service.store.announcements()]
     # Refused, or nothing to do: nothing on the service's record (a refused token: its refusals).
     ran = key in ("finished", "not-split", "cancelled", "no-summary")
     assert announced == (["start", "end"] if ran else [])
     assert bool(service.store.refusals()) == (case == "expired-token")
     assert os.listdir(str(run.dst)) == (["batch"] if key in ("finished", "not-split") else [])
+
+    # The same folder watched: each PDF file is a batch, the row's own ends the row's way and the
+    # others are split. Where the watcher does not start, it refuses as `orvane split` does.
+    watched = WATCHED.get(case)
+    into = tmp_path / "watched"
+    into.mkdir()
+    expected = {}
+    if watched:
+        expected = dict.fromkeys(os.listdir(str(run.src)), frontend.OUTCOMES["finished"].watch)
+        expected[watched] = frontend.OUTCOMES[key].watch
+    status, out, err = run_to_the_end(run, key, ["watch", run.src, into] + job + extra + WATCH_AT_ONCE, into)
+    assert {name: word for word, name in STATUS_LINE.findall(out)} == expected, out + err
+    assert status == (frontend.EXIT_OK if watched or key == "nothing" else frontend.OUTCOMES[key].status), err
