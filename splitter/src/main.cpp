@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "detect.h"
-#include "isolate.h"
 #include "events.h"
+#include "helper.h"
 #include "pdf_source.h"
 
 namespace fs = std::filesystem;
@@ -119,12 +119,14 @@ struct Job {
 struct Worker {
     Job* job = nullptr;
     std::unique_ptr<SourcePdf> pdf;
+    // Started when this worker first needs one, kept for all its files.
+    Helper helper;
 
     SourcePdf& open(Job& j) {
         if (job != &j || !pdf) {
             pdf.reset();
             job = nullptr;
-            pdf.reset(new SourcePdf(j.source.string(), j.readOnTrial));
+            pdf.reset(new SourcePdf(j.source.string(), helper, j.readOnTrial));
             job = &j;
         }
         return *pdf;
@@ -164,8 +166,6 @@ private:
     std::deque<Task> queue_;
     bool stop_ = false;
 
-    std::atomic<int> started_{0};
-
     std::mutex doneLock_;
     std::condition_variable doneCv_;
 
@@ -182,22 +182,13 @@ void Splitter::pushBack(Task t) {
 }
 
 void Splitter::workerLoop() {
-    ++started_;
-    ForkGate hold;  // let go only while waiting for work
     Worker w;
     for (;;) {
         Task t;
         {
-            ForkGate::Idle idle;
             std::unique_lock<std::mutex> g(queueLock_);
             queueCv_.wait(g, [&] { return stop_ || !queue_.empty(); });
-        }
-        {
-            std::lock_guard<std::mutex> g(queueLock_);
-            if (queue_.empty()) {
-                if (stop_) return;
-                continue;
-            }
+            if (queue_.empty()) return;
             t = std::move(queue_.front());
             queue_.pop_front();
         }
@@ -239,11 +230,8 @@ void Splitter::look(Job& job, Worker& w, int from, int to) {
     if (!job.failed) {
         try {
             SourcePdf& pdf = w.open(job);
-            for (int i = from; i < to && !job.failed; ++i) {
-                // Another worker opening a file forks: not after this whole file.
-                ForkGate::letForksPass();
+            for (int i = from; i < to && !job.failed; ++i)
                 job.results[static_cast<std::size_t>(i)] = pdf.lookAt(i, threshold_);
-            }
             if (!job.failed) events_.looked(job.shown, to - from);
             std::lock_guard<std::mutex> g(job.lock);
             job.repairs = std::max(job.repairs, pdf.repairs());
@@ -292,10 +280,7 @@ void Splitter::afterLooking(Job& job, Worker& w) {
 }
 
 void Splitter::writeDocuments(Job& job, Worker& w) {
-    for (std::size_t d; (d = job.nextDocument++) < job.documents.size();) {
-        ForkGate::letForksPass();
-        write(job, w, d);
-    }
+    for (std::size_t d; (d = job.nextDocument++) < job.documents.size();) write(job, w, d);
 }
 
 void Splitter::write(Job& job, Worker& w, std::size_t doc) {
@@ -350,13 +335,17 @@ bool Splitter::makeFolder(Job& job) {
     return false;
 }
 
-// ORVANE_SPLITTER_TRACE=1 shows on stderr how each page was judged.
-void trace(const Job& job) {
+bool tracing() {
     static const bool on = [] {
         const char* v = std::getenv("ORVANE_SPLITTER_TRACE");
         return v && *v && std::strcmp(v, "0") != 0;
     }();
-    if (!on) return;
+    return on;
+}
+
+// ORVANE_SPLITTER_TRACE=1 shows on stderr how each page was judged.
+void trace(const Job& job) {
+    if (!tracing()) return;
     static std::mutex lock;
     std::lock_guard<std::mutex> g(lock);
     for (int i = 0; i < job.pages; ++i) {
@@ -366,6 +355,13 @@ void trace(const Job& job) {
                      job.shown.c_str(), i + 1, how, r.look.share, r.look.hue, r.look.standout,
                      r.look.rowsRead, r.look.height, r.look.separator ? 1 : 0, r.look.unsure ? 1 : 0);
     }
+    std::fflush(stderr);
+}
+
+// And how many helper processes the run started, and how many crashed.
+void traceHelpers() {
+    if (!tracing()) return;
+    std::fprintf(stderr, "trace helpers: %zu started, %zu crashed\n", helpersStarted(), helperCrashes());
     std::fflush(stderr);
 }
 
@@ -415,7 +411,6 @@ void Splitter::finish(Job& job) {
 }
 
 int Splitter::run(const fs::path& src, std::vector<fs::path> files) {
-    ForkGate hold;  // the workers' forks wait while this thread is busy, not while it waits
     {
         std::error_code ec;
         for (fs::directory_iterator it(dst_, ec), end; !ec && it != end; it.increment(ec))
@@ -441,20 +436,13 @@ int Splitter::run(const fs::path& src, std::vector<fs::path> files) {
     for (Job& j : jobs) pushBack([this, &j](Worker& w) { start(j, w); });
     std::vector<std::thread> threads;
     for (int i = 0; i < workers_; ++i) threads.emplace_back([this] { workerLoop(); });
-    // A thread's start-up (a sanitizer's bookkeeping of it) is outside the
-    // gate: no fork until every worker is past it.
-    while (started_ < workers_) std::this_thread::yield();
 
     long pages = 0, separators = 0, unsure = 0, documents = 0, failed = 0;
     for (Job& j : jobs) {
         std::string line;
         {
-            ForkGate::Idle idle;
             std::unique_lock<std::mutex> g(doneLock_);
             doneCv_.wait(g, [&] { return j.done; });
-        }
-        {
-            std::lock_guard<std::mutex> g(doneLock_);
             line = j.line;
         }
         emit(line);
@@ -475,10 +463,8 @@ int Splitter::run(const fs::path& src, std::vector<fs::path> files) {
         stop_ = true;
     }
     queueCv_.notify_all();
-    {
-        ForkGate::Idle idle;
-        for (std::thread& t : threads) t.join();
-    }
+    for (std::thread& t : threads) t.join();
+    traceHelpers();
 
     const long total = static_cast<long>(jobs.size());
     emit("Summary: " + std::to_string(total) + " PDF " + (total == 1 ? "file" : "files") + ", " +
@@ -517,6 +503,7 @@ extern "C" const char* __lsan_default_suppressions() {
 }
 
 int main(int argc, char** argv) {
+    serveIfHelper(argc, argv);
     long workers = 0, threshold = 0;
     if (argc != 5 || !parseNumber(argv[3], 256, workers) || !parseNumber(argv[4], 255, threshold)) {
         std::fputs(kUsage, stderr);
@@ -535,7 +522,6 @@ int main(int argc, char** argv) {
         emit("The target folder does not exist: " + dst.string());
         return 2;
     }
-    initialiseLibraries();
     Splitter splitter(dst, static_cast<int>(threshold), static_cast<int>(workers));
     return splitter.run(src, findPdfs(src, dst));
 }
