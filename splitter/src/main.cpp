@@ -361,7 +361,7 @@ void trace(const Job& job) {
 // And how many helper processes the run started, and how many crashed.
 void traceHelpers() {
     if (!tracing()) return;
-    std::fprintf(stderr, "trace helpers: %zu started, %zu crashed\n", helpersStarted(), helperCrashes());
+    std::fprintf(stderr, "helpers: %zu started, %zu crashed\n", helpersStarted(), helperCrashes());
     std::fflush(stderr);
 }
 
