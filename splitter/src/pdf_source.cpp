@@ -9,7 +9,6 @@
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFTokenizer.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <qpdf/QPDFMatrix.hh>
 
@@ -17,6 +16,7 @@
 #include "jpeg_small.h"
 #include "pdf_open.h"
 #include "reasons.h"
+#include "writer.h"
 
 namespace orvane {
 
@@ -413,20 +413,8 @@ void SourcePdf::writeDocument(int first, int last, const std::string& outPath) {
             qpdf_.pushInheritedAttributesToPage();
             inheritedPushed_ = true;
         }
-        QPDF out;
-        out.setSuppressWarnings(true);
-        out.emptyPDF();
-        QPDFPageDocumentHelper helper(out);
-        for (int i = first; i <= last; ++i)
-            helper.addPage(pages_.at(static_cast<std::size_t>(i)), false);
-        QPDFWriter writer(out, outPath.c_str());
-        // Copy every stream byte for byte: no recompression, no re-encoding.
-        writer.setStreamDataMode(qpdf_s_preserve);
-        writer.setMinimumPDFVersion(qpdf_.getPDFVersion());
-        // The /ID from the content, not the clock and the file name: the same
-        // batch gives byte-identical documents whatever the number of workers.
-        writer.setDeterministicID(true);
-        writer.write();
+        writePages(qpdf_, std::vector<QPDFPageObjectHelper>(pages_.begin() + first, pages_.begin() + last + 1),
+                   outPath);
     } catch (const std::exception& e) {
         throw FileError(fileReason(e, path_, Doing{Doing::Copying, first, last}));
     }
