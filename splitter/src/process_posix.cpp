@@ -153,9 +153,16 @@ ChildExit ChildProcess::stop(bool kill) {
 }
 
 std::string ownExecutable() {
+    // By its name, so that a helper shows as orvaneFun.exe like its parent;
+    // through /proc when the file has been replaced since the run began (an
+    // update installed meanwhile): the helper must be the same program.
     std::vector<char> buf(4096);
     const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    return n > 0 ? std::string(buf.data(), static_cast<std::size_t>(n)) : std::string();
+    const std::string path = n > 0 ? std::string(buf.data(), static_cast<std::size_t>(n)) : std::string();
+    const std::string gone = " (deleted)";
+    if (path.empty() || (path.size() > gone.size() && path.compare(path.size() - gone.size(), gone.size(), gone) == 0))
+        return "/proc/self/exe";
+    return path;
 }
 
 std::string ownProcessId() { return std::to_string(getpid()); }
