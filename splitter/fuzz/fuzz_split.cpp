@@ -56,8 +56,8 @@ void splitInto(orvane::SourcePdf& pdf, const std::filesystem::path& dir) {
 
 }  // namespace
 
-// fontconfig and poppler keep process-lifetime caches (set up once, by
-// initialiseLibraries).
+// fontconfig and poppler keep process-lifetime caches (set up once in each
+// helper).
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig\nleak:libpoppler\n";
 }
