@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <io.h>
 #include <psapi.h>
 
 #include <atomic>
@@ -255,7 +256,11 @@ bool becomeHelper(const std::string&) {
         !DuplicateHandle(self, GetStdHandle(STD_OUTPUT_HANDLE), self, &parentOut, 0, FALSE,
                          DUPLICATE_SAME_ACCESS))
         return false;
-    return std::freopen("NUL", "r", stdin) && std::freopen("NUL", "w", stdout);
+    if (!std::freopen("NUL", "r", stdin) || !std::freopen("NUL", "w", stdout)) return false;
+    // And for those that write to the system's handle, not the C library's.
+    SetStdHandle(STD_INPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin))));
+    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout))));
+    return true;
 }
 
 bool readFromParent(void* out, std::size_t size) { return readAll(parentIn, static_cast<char*>(out), size); }
@@ -266,7 +271,8 @@ bool writeToParent(const void* data, std::size_t size) {
 
 void limitOwnMemory(std::size_t extra) {
     // A job of the helper's own, inside the parent's: its limit can be set
-    // afresh for every file.
+    // afresh for every file. (Jobs nest from Windows 8 on; on Windows 7 the
+    // helper cannot join a second job and runs without this limit.)
     if (!memoryJob) {
         memoryJob = CreateJobObjectW(nullptr, nullptr);
         if (!memoryJob || !AssignProcessToJobObject(memoryJob, GetCurrentProcess())) return;
