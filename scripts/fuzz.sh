@@ -8,7 +8,7 @@
 # from the seed PDFs in splitter/fuzz/seeds and the regression inputs in
 # tests/splitter/regressions; what it learns is kept in build/fuzz/corpus.
 # Crashing, hanging or memory-hungry inputs land in build/fuzz/artifacts;
-# inputs on which qpdf or poppler crashed inside the splitter's child process
+# inputs on which qpdf or poppler crashed inside a helper process of the splitter
 # (caught by that isolation, so no failure) in build/fuzz/isolated.
 # Prints executions, executions per second, coverage and finds; the exit
 # status is non-zero when something was found or the run did not complete.
@@ -68,7 +68,7 @@ found="$(( $(ls "$ARTIFACTS" | wc -l) - before ))"
 echo "fuzz: ${execs:-?} executions in $SECONDS_WANTED s, ${speed:-?} exec/s, coverage ${cov:-?} edges" \
      "(${ft:-?} features), corpus ${units:-?} inputs, peak RSS ${rss:-?} MB"
 echo "fuzz: finds: $found new input(s) in $ARTIFACTS, $reports sanitizer report(s) in the log"
-echo "fuzz: library crashes caught in a child process: $(( $(ls "$ISOLATED" | wc -l) - isolated_before )) new input(s) in $ISOLATED"
+echo "fuzz: library crashes caught in a helper process: $(( $(ls "$ISOLATED" | wc -l) - isolated_before )) new input(s) in $ISOLATED"
 ls -t "$ARTIFACTS" | head -n "$found" | sed 's/^/fuzz:   /'
 if [[ $rc -ne 0 || $found -ne 0 || $reports -ne 0 ]]; then
     echo "fuzz: FAILED (libFuzzer exit status $rc)"

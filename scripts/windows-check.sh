@@ -8,7 +8,10 @@
 #   2. link     Orvane.cp37-win32.pyd against an import library of python37.dll made with
 #               dlltool, so that a call the Windows runtime lacks (a POSIX-only function) fails
 #               to link; the .pyd must export PyInit_Orvane and nothing else
-#   3. argv     under wine: the splitter's command line, built by the module's own quoting code
+#   3. splitter the splitter's helper processes (splitter/src/process_windows.cpp: CreateProcessW,
+#               a job object, pipes; and the helper protocol over it) compiled for 32-bit Windows
+#               with i686-w64-mingw32-g++-posix (objects only: the PDF libraries come later)
+#   4. argv     under wine: the splitter's command line, built by the module's own quoting code
 #               for Windows, passed through `cmd.exe /c "..."` as os.popen does, and what a
 #               program receives (tests/windows/); skipped, not failed, when wine is missing or
 #               does not start in time
@@ -114,6 +117,25 @@ step_link() {
     fi
 }
 
+# The Windows side of the splitter's helper interface. The posix thread model is the one the
+# splitter's threads need.
+step_splitter() {
+    local f failed=0 log
+    mkdir -p "$OUT/splitter"
+    for f in process_windows helper; do
+        log="$OUT/splitter/$f.log"
+        if i686-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -Werror -c "$ROOT/splitter/src/$f.cpp" \
+               -o "$OUT/splitter/$f.o" >"$log" 2>&1 </dev/null && [[ ! -s "$log" ]]; then
+            echo "  compiled  splitter/src/$f.cpp"
+        else
+            echo "  FAILED    splitter/src/$f.cpp"
+            sed 's/^/      /' "$log" | head -n 40
+            failed=1
+        fi
+    done
+    return $failed
+}
+
 wine_binary() {
     local cand
     for cand in "$(command -v wine64 2>/dev/null)" /usr/lib/wine/wine64 "$(command -v wine 2>/dev/null)"; do
@@ -206,6 +228,9 @@ if step_compile "$OUT/include" "$OUT/obj"; then
 else
     status=1
 fi
+
+echo "---- splitter helpers"
+step_splitter || status=1
 
 if [[ $RUN_WINE -eq 1 ]]; then
     echo "---- argv under wine"

@@ -1,6 +1,8 @@
 // libFuzzer target over the splitter's path from PDF bytes to written
-// documents: the bytes are opened in memory, every page is judged, and the
-// documents the verdicts give are written into a temporary folder. Built and
+// documents: the bytes are written to a file, every page is judged, and the
+// documents the verdicts give are written into a temporary folder. The trial
+// reading and the rendering run in a helper, as in the splitter: this
+// program started again in helper mode, under the same sanitizers. Built and
 // run by scripts/fuzz.sh.
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "detect.h"
+#include "helper.h"
 #include "pdf_source.h"
 
 namespace {
@@ -53,24 +56,25 @@ void splitInto(orvane::SourcePdf& pdf, const std::filesystem::path& dir) {
 
 }  // namespace
 
-// fontconfig and poppler keep process-lifetime caches (set up once, by
-// initialiseLibraries).
+// fontconfig and poppler keep process-lifetime caches (set up once in each
+// helper).
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig\nleak:libpoppler\n";
 }
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    orvane::initialiseLibraries();
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    // Before libFuzzer reads the command line: a helper serves and ends here.
+    orvane::serveIfHelper(*argc, *argv);
     outFolder();
     return 0;
 }
 
-// A crash in qpdf or poppler ends only the child process that ran it, which
+// A crash in qpdf or poppler ends only the helper process that ran it, which
 // libFuzzer does not see: such inputs are kept in ORVANE_FUZZ_ISOLATED.
 void keepIfAChildCrashed(std::size_t before, const std::uint8_t* data, std::size_t size) {
     const char* dir = std::getenv("ORVANE_FUZZ_ISOLATED");
-    if (!dir || orvane::childCrashes() == before) return;
-    const std::string name = std::string(dir) + "/child-crash-" +
+    if (!dir || orvane::helperCrashes() == before) return;
+    const std::string name = std::string(dir) + "/helper-crash-" +
                              std::to_string(std::hash<std::string>()(
                                  std::string(reinterpret_cast<const char*>(data), size))) +
                              ".pdf";
@@ -81,9 +85,15 @@ void keepIfAChildCrashed(std::size_t before, const std::uint8_t* data, std::size
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::size_t crashes = orvane::childCrashes();
+    static orvane::Helper helper;
+    const std::size_t crashes = orvane::helperCrashes();
+    const std::string input = (outFolder() / "input.pdf").string();
+    if (std::FILE* f = std::fopen(input.c_str(), "wb")) {
+        std::fwrite(data, 1, size, f);
+        std::fclose(f);
+    }
     try {
-        orvane::SourcePdf pdf("input.pdf", reinterpret_cast<const char*>(data), size);
+        orvane::SourcePdf pdf(input, helper);
         splitInto(pdf, outFolder());
     } catch (const std::exception&) {
         // A reason to report (the splitter prints it as NOT SPLIT): fine.

@@ -477,6 +477,12 @@ void FilePaper::settle(PageLook& look, int threshold) {
     look.unsure = look.unsure || within(look.standout, threshold, kUnsureChroma);
 }
 
+void settleFile(const std::vector<PageLook*>& looks, int threshold) {
+    FilePaper paper;
+    for (const PageLook* look : looks) paper.add(*look);
+    for (PageLook* look : looks) paper.settle(*look, threshold);
+}
+
 PageLook judgePage(const std::uint8_t* rgb, int width, int height, std::ptrdiff_t stride,
                    int threshold) {
     PageJudge judge(width, height, threshold);

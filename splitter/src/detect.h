@@ -151,6 +151,11 @@ private:
     std::array<int, 3> reference_{{255, 255, 255}};
 };
 
+// The file-level step of the verdict, once every page of a file has been
+// looked at: each page's final verdict against the paper of the file's
+// ordinary pages.
+void settleFile(const std::vector<PageLook*>& looks, int threshold);
+
 // The whole rule on a full picture (rgb: packed R,G,B, `stride` bytes a row),
 // against ideal white paper.
 PageLook judgePage(const std::uint8_t* rgb, int width, int height, std::ptrdiff_t stride,

@@ -16,14 +16,9 @@
 #include <vector>
 
 #include "pdf_source.h"
+#include "split_plan.h"
 
 namespace orvane {
-
-// One document written for a source file: pages [first, last], 0-based.
-struct Document {
-    int first = 0, last = 0;
-    std::string name;
-};
 
 class Events {
 public:

@@ -3,8 +3,7 @@
 // open their own.
 #pragma once
 
-#include <memory>
-#include <stdexcept>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,19 +11,11 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 
 #include "detect.h"
-#include "isolate.h"
+#include "helper.h"
 #include "jpeg_small.h"
-
-namespace poppler {
-class document;
-}
+#include "reasons.h"
 
 namespace orvane {
-
-// A reason, fit to show the user, why a file cannot be split.
-struct FileError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 // How a page was looked at (for the counters and the tests).
 enum class LookPath { Jpeg, Grey, Rendered };
@@ -37,12 +28,11 @@ struct PageResult {
 class SourcePdf {
 public:
     // Throws FileError (damaged, encrypted, no pages, over its budget ...).
-    // `readOnTrial` false: another SourcePdf of the same file has already
-    // passed the trial reading in its child, so this one reads it at once.
-    explicit SourcePdf(const std::string& path, bool readOnTrial = true);
-    // A file held in memory: `data` must outlive the object; `name` stands
-    // for the file in messages.
-    SourcePdf(const std::string& name, const char* data, std::size_t size);
+    // The steps that must not run in the splitter's own process run in
+    // `helper`, which must outlive the object. `readOnTrial` false: another
+    // SourcePdf of the same file has already passed the trial reading, so
+    // this one reads it at once.
+    SourcePdf(const std::string& path, Helper& helper, bool readOnTrial = true);
     ~SourcePdf();
     SourcePdf(const SourcePdf&) = delete;
     SourcePdf& operator=(const SourcePdf&) = delete;
@@ -62,47 +52,19 @@ public:
     void writeDocument(int first, int last, const std::string& outPath);
 
 private:
-    // A request to the child process: the trial reading (page -1) or a page
-    // to render; and its reply.
-    struct ChildRequest {
-        int page;
-        int threshold;
-    };
-    struct ChildReply {
-        char why[512];  // the trial reading: why the file cannot be split
-        bool rendered;  // a page: whether poppler could draw it
-        PageLook look;
-    };
-
-    void open(bool readOnTrial);
     void passTrial();
-    void read(QPDF& qpdf) const;
-    std::string trialReading() const;
-    bool serve(const ChildRequest& request, ChildReply& reply);
     JpegKind decodeImage(QPDFObjectHandle image, JpegRows& rows);
     PageResult render(int index, int threshold);
     PageResult overBudget(bool slow);
 
     std::string path_;
-    const char* data_ = nullptr;  // the file's bytes when it is held in memory
-    std::size_t size_ = 0;
+    std::uint64_t file_;  // its id for the helper
+    Helper& helper_;
     QPDF qpdf_;
     std::vector<QPDFPageObjectHelper> pages_;
     int slowPages_ = 0;
     std::size_t budgetWarnings_ = 0;  // qpdf's words on decodings we stopped
-    std::unique_ptr<IsolatedServer> child_;
-    // Only ever set inside the child, which keeps it between pages.
-    std::unique_ptr<poppler::document> childDocument_;
     bool inheritedPushed_ = false;
 };
-
-// Child processes (of any SourcePdf) that ended by a signal so far: a crash
-// in qpdf or poppler that the isolation caught (the fuzz target keeps the
-// inputs that cause one).
-std::size_t childCrashes();
-
-// Quiets poppler's diagnostics on stderr and sets up what every render
-// child would otherwise set up again; call once before any thread starts.
-void initialiseLibraries();
 
 }  // namespace orvane

@@ -193,3 +193,18 @@ def test_margins_printed_paper_and_part_coloured_pages(tmp_path, run_splitter):
     res = run_splitter(src, dst)
     assert res.code == 0, res.out + res.err
     assert [page_ids(dst / "m" / n) for n in outputs(dst)["m"]] == [[1, 2], [4, 5, 6], [8]]
+
+
+def test_documents_are_the_same_bytes_whatever_the_workers(tmp_path, run_splitter):
+    """Archives and checksums rely on it: nothing of the run (time, threads)
+    goes into a document."""
+    src = tmp_path / "in"
+    make_tree(src)
+    written = []
+    for i, workers in enumerate([1, 2, 2]):
+        dst = tmp_path / ("out%d" % i)
+        dst.mkdir()
+        assert run_splitter(src, dst, workers=workers).code == 0
+        written.append({name: state[0] for name, state in tree_state(dst).items()})
+    assert len(written[0]) == 9
+    assert written[1] == written[0] and written[2] == written[0]

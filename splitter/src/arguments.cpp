@@ -1,0 +1,50 @@
+#include "arguments.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "detect.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: orvaneFun.exe SRC DST WORKERS THRESHOLD\n"
+    "  SRC        folder searched (with its subfolders) for PDF files\n"
+    "  DST        existing folder that receives one new folder per PDF file\n"
+    "  WORKERS    threads, 1-256 (0: one per processor)\n"
+    "  THRESHOLD  chroma above which a pixel counts as coloured, 1-255 (0: 19)\n";
+
+// Plain decimal digits only, at most `max`.
+bool parseNumber(const char* text, long max, long& value) {
+    if (!text || !*text || std::strlen(text) > 9) return false;
+    long v = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        v = v * 10 + (*p - '0');
+    }
+    if (v > max) return false;
+    value = v;
+    return true;
+}
+
+}  // namespace
+
+bool parseArguments(int argc, char** argv, Arguments& out) {
+    long workers = 0, threshold = 0;
+    if (argc != 5 || !parseNumber(argv[3], 256, workers) || !parseNumber(argv[4], 255, threshold)) {
+        std::fputs(kUsage, stderr);
+        return false;
+    }
+    out.src = argv[1];
+    out.dst = argv[2];
+    out.workers = workers == 0 ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))
+                               : static_cast<int>(workers);
+    out.threshold = threshold == 0 ? kDefaultThreshold : static_cast<int>(threshold);
+    return true;
+}
+
+}  // namespace orvane

@@ -1,0 +1,59 @@
+// What one file and one page may cost at most (splitter/README.md, "Limits").
+// The steps that hostile input can make crash, hang or eat memory (reading
+// a file's structure on trial, rendering a page) run in a helper process
+// (helper.h) within these budgets; the rest is bounded in the splitter.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace orvane {
+
+// Reading a file's structure on trial, in a helper.
+constexpr double kReadSeconds = 30.0;
+
+#if defined(__SANITIZE_ADDRESS__)  // gcc
+#define ORVANE_ASAN 1
+#elif defined(__has_feature)  // clang
+#if __has_feature(address_sanitizer)
+#define ORVANE_ASAN 1
+#endif
+#endif
+#ifdef ORVANE_ASAN
+// AddressSanitizer keeps freed memory in quarantine (256 MB by default) and
+// adds its own bookkeeping: the memory budgets are its and ours.
+constexpr std::size_t kSanitizerMemory = std::size_t(1536) << 20;
+#else
+constexpr std::size_t kSanitizerMemory = 0;
+#endif
+// Memory a helper may take for one file beyond what it used when the file
+// began (its libraries, what earlier files left behind).
+constexpr std::size_t kHelperMemory = (std::size_t(160) << 20) + kSanitizerMemory;
+
+constexpr std::size_t kMaxPages = 50000;
+constexpr int kMaxTreeDepth = 64;
+
+// Rendering one page, in a helper.
+constexpr double kRenderSeconds = 10.0;
+// A file in which this many pages run out of render time is not split: it
+// would cost minutes per page.
+constexpr int kMaxSlowPages = 3;
+
+// A plain scanned page's content is a few dozen bytes; longer content is
+// rendered (in a helper) instead of being decoded in the splitter.
+constexpr std::size_t kMaxPlainContent = 64 * 1024;
+// The page image judged from its JPEG data: declared pixels and raw bytes.
+constexpr double kMaxImagePixels = 200e6;
+constexpr long long kMaxImageBytes = 256LL << 20;
+
+// Copying a page nests one call per object it enters (about 160 bytes of
+// stack each in qpdf 11.3, measured on chains of arrays, dictionaries and
+// forms), so never deeper than the number of objects it would enter as a
+// document's first page: as a later page it enters only part of them. A page
+// entering at most this many needs at most about 1.6 MB of stack, a fifth of
+// a thread's usual 8 MB.
+constexpr std::size_t kSafeCopyObjects = 10000;
+
+inline std::string mib(std::size_t bytes) { return std::to_string(bytes >> 20) + " MB"; }
+
+}  // namespace orvane

@@ -1,0 +1,290 @@
+// The helper processes on Windows: CreateProcessW of our own executable,
+// its standard input an anonymous pipe, its standard output a named pipe
+// that we read with a deadline (overlapped), and a job object per helper that
+// ends it when the splitter goes, however the splitter ends.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef PSAPI_VERSION
+#define PSAPI_VERSION 2
+#endif
+#include "process.h"
+
+#include <windows.h>
+
+#include <io.h>
+#include <psapi.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+namespace orvane {
+
+namespace {
+
+HANDLE parentIn = INVALID_HANDLE_VALUE, parentOut = INVALID_HANDLE_VALUE;
+// The helper's own job, holding its memory limit (limitOwnMemory).
+HANDLE memoryJob = nullptr;
+
+std::wstring wide(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+    return out;
+}
+
+std::string narrow(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
+                            nullptr);
+    return out;
+}
+
+void closeHandle(HANDLE& h) {
+    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    h = nullptr;
+}
+
+bool writeAll(HANDLE h, const char* p, std::size_t n) {
+    while (n > 0) {
+        DWORD done = 0;
+        const DWORD chunk = n > 65536 ? 65536 : static_cast<DWORD>(n);
+        if (!WriteFile(h, p, chunk, &done, nullptr) || done == 0) return false;
+        p += done;
+        n -= done;
+    }
+    return true;
+}
+
+bool readAll(HANDLE h, char* out, std::size_t size) {
+    for (std::size_t got = 0; got < size;) {
+        DWORD n = 0;
+        const DWORD chunk = size - got > 65536 ? 65536 : static_cast<DWORD>(size - got);
+        if (!ReadFile(h, out + got, chunk, &n, nullptr) || n == 0) return false;
+        got += n;
+    }
+    return true;
+}
+
+// An exit code in the range of NTSTATUS errors: an access violation, a
+// stack overflow, an unhandled exception.
+bool crashCode(DWORD code) { return code >= 0xC0000000u; }
+
+}  // namespace
+
+struct ChildProcess::Native {
+    HANDLE process = nullptr;
+    HANDLE job = nullptr;      // kill-on-close: the helper ends with us
+    HANDLE toChild = nullptr;  // its standard input
+    HANDLE fromChild = nullptr;  // its standard output, overlapped
+    HANDLE readDone = nullptr;   // the event of an overlapped read
+};
+
+ChildProcess::ChildProcess() : native_(new Native) {}
+
+ChildProcess::~ChildProcess() { stop(true); }
+
+bool ChildProcess::start(const std::string& program, const std::vector<std::string>& args) {
+    stop(true);
+    static std::atomic<unsigned> serial{0};
+    const std::wstring pipeName = L"\\\\.\\pipe\\orvane-helper-" + std::to_wstring(GetCurrentProcessId()) +
+                                  L"-" + std::to_wstring(++serial);
+    Native n;
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE childIn = nullptr, childOut = nullptr, childErr = nullptr;
+    bool ok = false;
+    do {
+        n.fromChild = CreateNamedPipeW(pipeName.c_str(),
+                                       PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                       PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536, 0,
+                                       nullptr);
+        if (n.fromChild == INVALID_HANDLE_VALUE) {
+            n.fromChild = nullptr;
+            break;
+        }
+        childOut = CreateFileW(pipeName.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+        if (childOut == INVALID_HANDLE_VALUE) {
+            childOut = nullptr;
+            break;
+        }
+        if (!CreatePipe(&childIn, &n.toChild, &inherit, 0)) break;
+        SetHandleInformation(n.toChild, HANDLE_FLAG_INHERIT, 0);
+        // Our standard error, for the helper's reports, if we have one.
+        const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+        if (err && err != INVALID_HANDLE_VALUE)
+            DuplicateHandle(GetCurrentProcess(), err, GetCurrentProcess(), &childErr, 0, TRUE,
+                            DUPLICATE_SAME_ACCESS);
+        n.readDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        n.job = CreateJobObjectW(nullptr, nullptr);
+        if (!n.readDone || !n.job) break;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        // A crash ends the helper at once, with no dialog waiting for a user.
+        limits.BasicLimitInformation.LimitFlags =
+            JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+        if (!SetInformationJobObject(n.job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) break;
+
+        // Only these handles pass to the helper, whatever other threads
+        // have open and inheritable at this moment.
+        HANDLE passed[3] = {childIn, childOut, childErr};
+        const DWORD passedCount = childErr ? 3 : 2;
+        SIZE_T attrSize = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &attrSize);
+        std::string attrBuffer(attrSize, '\0');
+        auto* attrs = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(&attrBuffer[0]);
+        if (!InitializeProcThreadAttributeList(attrs, 1, 0, &attrSize)) break;
+        const bool listed = UpdateProcThreadAttribute(attrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, passed,
+                                                      passedCount * sizeof(HANDLE), nullptr, nullptr);
+        STARTUPINFOEXW start{};
+        start.StartupInfo.cb = sizeof start;
+        start.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        start.StartupInfo.hStdInput = childIn;
+        start.StartupInfo.hStdOutput = childOut;
+        start.StartupInfo.hStdError = childErr;
+        start.lpAttributeList = attrs;
+        // Windows paths hold no quotes; the mode's arguments hold no spaces.
+        std::wstring commandLine = L"\"" + wide(program) + L"\"";
+        for (const std::string& a : args) commandLine += L" " + wide(a);
+        PROCESS_INFORMATION info{};
+        const bool created =
+            listed && CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE,
+                                     CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                                     &start.StartupInfo, &info);
+        DeleteProcThreadAttributeList(attrs);
+        if (!created) break;
+        // In its job before it runs a single instruction.
+        if (!AssignProcessToJobObject(n.job, info.hProcess)) {
+            TerminateProcess(info.hProcess, 1);
+            CloseHandle(info.hThread);
+            CloseHandle(info.hProcess);
+            break;
+        }
+        ResumeThread(info.hThread);
+        CloseHandle(info.hThread);
+        n.process = info.hProcess;
+        ok = true;
+    } while (false);
+    // The helper's ends are its own now: with them closed here, its end
+    // reads as the end of data on our side.
+    closeHandle(childIn);
+    closeHandle(childOut);
+    closeHandle(childErr);
+    if (!ok) {
+        closeHandle(n.toChild);
+        closeHandle(n.fromChild);
+        closeHandle(n.readDone);
+        closeHandle(n.job);
+        return false;
+    }
+    *native_ = n;
+    return true;
+}
+
+bool ChildProcess::running() const { return native_->process != nullptr; }
+
+bool ChildProcess::write(const void* data, std::size_t size) {
+    return running() && writeAll(native_->toChild, static_cast<const char*>(data), size);
+}
+
+int ChildProcess::read(void* out, std::size_t size, Deadline deadline) {
+    if (!running()) return 0;
+    char* p = static_cast<char*>(out);
+    for (std::size_t got = 0; got < size;) {
+        const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   deadline - std::chrono::steady_clock::now())
+                                   .count();
+        if (left <= 0) return -1;
+        OVERLAPPED ov{};
+        ov.hEvent = native_->readDone;
+        ResetEvent(ov.hEvent);
+        DWORD n = 0;
+        const DWORD chunk = size - got > 65536 ? 65536 : static_cast<DWORD>(size - got);
+        if (!ReadFile(native_->fromChild, p + got, chunk, nullptr, &ov)) {
+            if (GetLastError() != ERROR_IO_PENDING) return 0;
+            if (WaitForSingleObject(ov.hEvent, static_cast<DWORD>(left)) != WAIT_OBJECT_0) {
+                // The read must be over before its buffer goes.
+                CancelIoEx(native_->fromChild, &ov);
+                GetOverlappedResult(native_->fromChild, &ov, &n, TRUE);
+                return -1;
+            }
+        }
+        if (!GetOverlappedResult(native_->fromChild, &ov, &n, FALSE) || n == 0) return 0;
+        got += n;
+    }
+    return 1;
+}
+
+ChildExit ChildProcess::stop(bool kill) {
+    Native& n = *native_;
+    if (!n.process) return ChildExit::Normal;
+    closeHandle(n.toChild);
+    closeHandle(n.fromChild);
+    closeHandle(n.readDone);
+    if (kill) TerminateProcess(n.process, 1);
+    WaitForSingleObject(n.process, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(n.process, &code);
+    closeHandle(n.process);
+    closeHandle(n.job);
+    if (kill) return ChildExit::Killed;
+    return crashCode(code) ? ChildExit::Crashed : ChildExit::Normal;
+}
+
+std::string ownExecutable() {
+    std::wstring path(32768, L'\0');
+    const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+    path.resize(n < path.size() ? n : 0);
+    return narrow(path);
+}
+
+std::string ownProcessId() { return std::to_string(GetCurrentProcessId()); }
+
+bool becomeHelper(const std::string&) {
+    // The parent's job ends the helper with the parent; a crash ends it
+    // plainly, with no dialog.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    // The protocol moves off the standard handles: a library that prints to
+    // standard output must not write into a reply.
+    const HANDLE self = GetCurrentProcess();
+    if (!DuplicateHandle(self, GetStdHandle(STD_INPUT_HANDLE), self, &parentIn, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS) ||
+        !DuplicateHandle(self, GetStdHandle(STD_OUTPUT_HANDLE), self, &parentOut, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return false;
+    if (!std::freopen("NUL", "r", stdin) || !std::freopen("NUL", "w", stdout)) return false;
+    // And for those that write to the system's handle, not the C library's.
+    SetStdHandle(STD_INPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin))));
+    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout))));
+    return true;
+}
+
+bool readFromParent(void* out, std::size_t size) { return readAll(parentIn, static_cast<char*>(out), size); }
+
+bool writeToParent(const void* data, std::size_t size) {
+    return writeAll(parentOut, static_cast<const char*>(data), size);
+}
+
+void limitOwnMemory(std::size_t extra) {
+    // A job of the helper's own, inside the parent's: its limit can be set
+    // afresh for every file. (Jobs nest from Windows 8 on; on Windows 7 the
+    // helper cannot join a second job and runs without this limit.)
+    if (!memoryJob) {
+        memoryJob = CreateJobObjectW(nullptr, nullptr);
+        if (!memoryJob || !AssignProcessToJobObject(memoryJob, GetCurrentProcess())) return;
+    }
+    PROCESS_MEMORY_COUNTERS_EX used{};
+    used.cb = sizeof used;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&used), sizeof used))
+        return;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    limits.ProcessMemoryLimit = used.PrivateUsage + extra;
+    SetInformationJobObject(memoryJob, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+
+}  // namespace orvane

@@ -1,0 +1,120 @@
+#include "report.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "helper.h"
+
+namespace orvane {
+
+namespace {
+
+// "1, 5-6, 14" for 0-based page indices.
+std::string pageList(const std::vector<int>& pages) {
+    std::string out;
+    for (std::size_t i = 0; i < pages.size();) {
+        std::size_t j = i;
+        while (j + 1 < pages.size() && pages[j + 1] == pages[j] + 1) ++j;
+        if (!out.empty()) out += ", ";
+        out += std::to_string(pages[i] + 1);
+        if (j > i) out += "-" + std::to_string(pages[j] + 1);
+        i = j + 1;
+    }
+    return out;
+}
+
+std::string pageSpan(int first, int last) {
+    return first == last ? "page " + std::to_string(first + 1)
+                         : "pages " + std::to_string(first + 1) + "-" + std::to_string(last + 1);
+}
+
+std::string counted(long n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+bool tracing() {
+    static const bool on = [] {
+        const char* v = std::getenv("ORVANE_SPLITTER_TRACE");
+        return v && *v && std::strcmp(v, "0") != 0;
+    }();
+    return on;
+}
+
+std::mutex traceLock;
+
+}  // namespace
+
+void emit(const std::string& line) {
+    std::string text = line + "\n";
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::string splitLine(const std::string& shown, const std::vector<PageResult>& results,
+                      const std::string& folder, const std::vector<Document>& documents, bool repaired) {
+    std::vector<int> separators, unsure;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        if (results[i].look.separator) separators.push_back(static_cast<int>(i));
+        if (results[i].look.unsure) unsure.push_back(static_cast<int>(i));
+    }
+    std::string line = shown + ": " + counted(static_cast<long>(results.size()), "page", "pages");
+    line += "; separators: " + (separators.empty() ? std::string("none") : pageList(separators));
+    if (!unsure.empty()) line += "; check: " + pageList(unsure);
+    if (documents.empty()) {
+        line += "; no document written (no pages between the separator sheets)";
+    } else {
+        line += "; " + counted(static_cast<long>(documents.size()), "document", "documents") + " in \"" +
+                folder + "\": ";
+        for (std::size_t d = 0; d < documents.size(); ++d) {
+            if (d) line += ", ";
+            line += documents[d].name + " (" + pageSpan(documents[d].first, documents[d].last) + ")";
+        }
+    }
+    if (repaired) line += "; note: the file is damaged and was repaired while reading, please check the documents";
+    return line;
+}
+
+std::string notSplitLine(const std::string& shown, const std::string& reason) {
+    return shown + ": NOT SPLIT: " + reason;
+}
+
+void Totals::add(const std::vector<PageResult>& results, std::size_t written) {
+    pages += static_cast<long>(results.size());
+    for (const PageResult& r : results) {
+        separators += r.look.separator ? 1 : 0;
+        unsure += r.look.unsure ? 1 : 0;
+    }
+    documents += static_cast<long>(written);
+}
+
+std::string summaryLine(const Totals& t) {
+    return "Summary: " + std::to_string(t.files) + " PDF " + (t.files == 1 ? "file" : "files") + ", " +
+           std::to_string(t.files - t.failed) + " split, " + std::to_string(t.failed) + " not split; " +
+           std::to_string(t.pages) + " pages, " + std::to_string(t.separators) + " separator pages, " +
+           std::to_string(t.documents) + " documents written" +
+           (t.unsure ? "; " + counted(t.unsure, "page", "pages") + " to check" : std::string());
+}
+
+void tracePages(const std::string& shown, const std::vector<PageResult>& results) {
+    if (!tracing()) return;
+    std::lock_guard<std::mutex> g(traceLock);
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const PageResult& r = results[i];
+        const char* how = r.path == LookPath::Jpeg ? "jpeg" : r.path == LookPath::Grey ? "grey" : "rendered";
+        std::fprintf(stderr, "trace %s page %zu: %s share=%.3f hue=%d standout=%d rows=%d/%d separator=%d unsure=%d\n",
+                     shown.c_str(), i + 1, how, r.look.share, r.look.hue, r.look.standout, r.look.rowsRead,
+                     r.look.height, r.look.separator ? 1 : 0, r.look.unsure ? 1 : 0);
+    }
+    std::fflush(stderr);
+}
+
+void traceHelpers() {
+    if (!tracing()) return;
+    std::lock_guard<std::mutex> g(traceLock);
+    std::fprintf(stderr, "helpers: %zu started, %zu crashed\n", helpersStarted(), helperCrashes());
+    std::fflush(stderr);
+}
+
+}  // namespace orvane

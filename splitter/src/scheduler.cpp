@@ -1,0 +1,299 @@
+#include "scheduler.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "detect.h"
+#include "events.h"
+#include "helper.h"
+#include "pdf_source.h"
+#include "report.h"
+#include "split_plan.h"
+
+namespace fs = std::filesystem;
+
+namespace orvane {
+
+namespace {
+
+// A file with more pages than twice this is looked at in chunks of kChunk
+// pages, which idle workers help with.
+constexpr int kChunk = 24;
+
+struct Job {
+    fs::path source;
+    std::string shown;  // path relative to SRC, as shown to the user
+    std::string stem;
+    std::string plannedName;
+    int pages = 0;
+    // Set once the file has passed its trial reading (in start, before any
+    // other worker can open it): later openers skip the trial.
+    bool readOnTrial = true;
+    std::vector<PageResult> results;
+    // Chunks of pages to look at, then documents to write: the worker that
+    // started the file works through them and idle workers join in, each
+    // taking the next one not taken yet.
+    int chunkPages = 0, chunks = 0;
+    std::atomic<int> nextChunk{0};
+    std::atomic<std::size_t> nextDocument{0};
+    std::atomic<int> pending{0};
+    std::atomic<bool> failed{false};
+    std::mutex lock;
+    std::string error;
+    fs::path folder;
+    std::vector<Document> documents;
+    std::size_t repairs = 0;
+    std::string line;
+    bool done = false;
+
+    void fail(const std::string& why) {
+        std::lock_guard<std::mutex> g(lock);
+        if (!failed.exchange(true)) error = why;
+    }
+    void repaired(const SourcePdf& pdf) {
+        std::lock_guard<std::mutex> g(lock);
+        repairs = std::max(repairs, pdf.repairs());
+    }
+};
+
+struct Worker {
+    Job* job = nullptr;
+    std::unique_ptr<SourcePdf> pdf;
+    // Started when this worker first needs one, kept for all its files.
+    Helper helper;
+
+    SourcePdf& open(Job& j) {
+        if (job != &j || !pdf) {
+            pdf.reset();
+            job = nullptr;
+            pdf.reset(new SourcePdf(j.source.string(), helper, j.readOnTrial));
+            job = &j;
+        }
+        return *pdf;
+    }
+};
+
+using Task = std::function<void(Worker&)>;
+
+class Splitter {
+public:
+    Splitter(const fs::path& dst, int threshold, int workers)
+        : threshold_(threshold), workers_(workers), events_(dst), folders_(dst) {}
+
+    int run(const fs::path& src, const fs::path& dst, const std::vector<fs::path>& files);
+
+private:
+    void pushBack(Task t);
+    void workerLoop();
+    // Runs `step` on the worker's open copy of the file; a failure is the
+    // file's.
+    void withFile(Job& job, Worker& w, const std::function<void(SourcePdf&)>& step);
+
+    void start(Job& job, Worker& w);
+    void lookAtChunks(Job& job, Worker& w);
+    void look(Job& job, Worker& w, int from, int to);
+    void afterLooking(Job& job, Worker& w);
+    void writeDocuments(Job& job, Worker& w);
+    void finish(Job& job);
+
+    int threshold_;
+    int workers_;
+    Events events_;
+    OutputFolders folders_;
+
+    std::mutex queueLock_;
+    std::condition_variable queueCv_;
+    std::deque<Task> queue_;
+    bool stop_ = false;
+
+    std::mutex doneLock_;
+    std::condition_variable doneCv_;
+};
+
+void Splitter::pushBack(Task t) {
+    {
+        std::lock_guard<std::mutex> g(queueLock_);
+        queue_.push_back(std::move(t));
+    }
+    queueCv_.notify_one();
+}
+
+void Splitter::workerLoop() {
+    Worker w;
+    for (;;) {
+        Task t;
+        {
+            std::unique_lock<std::mutex> g(queueLock_);
+            queueCv_.wait(g, [&] { return stop_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            t = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        t(w);
+    }
+}
+
+void Splitter::withFile(Job& job, Worker& w, const std::function<void(SourcePdf&)>& step) {
+    if (job.failed) return;
+    try {
+        SourcePdf& pdf = w.open(job);
+        step(pdf);
+        job.repaired(pdf);
+    } catch (const std::exception& e) {
+        job.fail(fileReason(e, job.source.string(), Doing{Doing::Opening}));
+    }
+}
+
+void Splitter::start(Job& job, Worker& w) {
+    withFile(job, w, [&](SourcePdf& pdf) {
+        job.readOnTrial = false;
+        job.pages = pdf.pageCount();
+        job.results.assign(static_cast<std::size_t>(job.pages), PageResult{});
+        events_.opened(job.shown, job.pages);
+    });
+    if (job.failed) return finish(job);
+    job.chunkPages = workers_ == 1 || job.pages <= 2 * kChunk ? job.pages : kChunk;
+    job.chunks = (job.pages + job.chunkPages - 1) / job.chunkPages;
+    job.pending = job.chunks;
+    // The call for help waits behind the files not started yet: while there
+    // are any, every worker has a file of its own, and joining another's
+    // would only make both open and read it.
+    if (job.chunks > 1) pushBack([this, &job](Worker& wk) { lookAtChunks(job, wk); });
+    lookAtChunks(job, w);
+}
+
+void Splitter::lookAtChunks(Job& job, Worker& w) {
+    for (int c; (c = job.nextChunk++) < job.chunks;)
+        look(job, w, c * job.chunkPages, std::min(job.pages, (c + 1) * job.chunkPages));
+}
+
+void Splitter::look(Job& job, Worker& w, int from, int to) {
+    withFile(job, w, [&](SourcePdf& pdf) {
+        for (int i = from; i < to && !job.failed; ++i)
+            job.results[static_cast<std::size_t>(i)] = pdf.lookAt(i, threshold_);
+        if (!job.failed) events_.looked(job.shown, to - from);
+    });
+    if (--job.pending == 0) afterLooking(job, w);
+}
+
+void Splitter::afterLooking(Job& job, Worker& w) {
+    if (job.failed) return finish(job);
+    std::vector<PageLook*> looks;
+    for (PageResult& r : job.results) looks.push_back(&r.look);
+    settleFile(looks, threshold_);
+    std::vector<bool> separators;
+    for (const PageResult& r : job.results) separators.push_back(r.look.separator);
+    job.documents = planDocuments(separators, job.stem);
+    if (job.documents.empty()) return finish(job);
+    const std::string why = folders_.make(job.plannedName, job.stem, job.folder);
+    if (!why.empty()) {
+        job.fail(why);
+        return finish(job);
+    }
+    const std::size_t n = job.documents.size();
+    job.pending = static_cast<int>(n);
+    if (n > 1 && workers_ > 1) pushBack([this, &job](Worker& wk) { writeDocuments(job, wk); });
+    writeDocuments(job, w);
+}
+
+void Splitter::writeDocuments(Job& job, Worker& w) {
+    for (std::size_t d; (d = job.nextDocument++) < job.documents.size();) {
+        withFile(job, w, [&](SourcePdf& pdf) {
+            const Document& doc = job.documents[d];
+            pdf.writeDocument(doc.first, doc.last, (job.folder / doc.name).string());
+        });
+        if (--job.pending == 0) finish(job);
+    }
+}
+
+void Splitter::finish(Job& job) {
+    std::string line;
+    if (job.failed) {
+        // Never leave half a result: take away the folder this run made.
+        if (!job.folder.empty()) {
+            std::error_code ec;
+            fs::remove_all(job.folder, ec);
+        }
+        line = notSplitLine(job.shown, job.error);
+        events_.notSplit(job.shown, job.error);
+    } else {
+        tracePages(job.shown, job.results);
+        const std::string folder = job.folder.filename().string();
+        line = splitLine(job.shown, job.results, folder, job.documents, job.repairs > 0);
+        events_.split(job.shown, job.results, folder, job.documents);
+    }
+    {
+        std::lock_guard<std::mutex> g(doneLock_);
+        job.line = std::move(line);
+        job.done = true;
+    }
+    doneCv_.notify_all();
+}
+
+int Splitter::run(const fs::path& src, const fs::path& dst, const std::vector<fs::path>& files) {
+    std::deque<Job> jobs;
+    for (const fs::path& f : files) {
+        jobs.emplace_back();
+        Job& j = jobs.back();
+        j.source = f;
+        j.shown = f.lexically_relative(src).string();
+        j.stem = f.stem().string();
+        if (j.stem.empty() || j.stem == "." || j.stem == "..") j.stem = "document";
+        j.plannedName = folders_.plan(j.stem);
+    }
+    if (jobs.empty()) emit("No PDF file found in " + src.string());
+    if (events_.on()) {
+        std::vector<std::string> shown;
+        for (const Job& j : jobs) shown.push_back(j.shown);
+        events_.start(src, dst, shown, workers_);
+    }
+
+    for (Job& j : jobs) pushBack([this, &j](Worker& w) { start(j, w); });
+    std::vector<std::thread> threads;
+    for (int i = 0; i < workers_; ++i) threads.emplace_back([this] { workerLoop(); });
+
+    Totals totals;
+    totals.files = static_cast<long>(jobs.size());
+    for (Job& j : jobs) {
+        std::string line;
+        {
+            std::unique_lock<std::mutex> g(doneLock_);
+            doneCv_.wait(g, [&] { return j.done; });
+            line = j.line;
+        }
+        emit(line);
+        if (j.failed)
+            ++totals.failed;
+        else
+            totals.add(j.results, j.documents.size());
+        std::vector<PageResult>().swap(j.results);
+    }
+    {
+        std::lock_guard<std::mutex> g(queueLock_);
+        stop_ = true;
+    }
+    queueCv_.notify_all();
+    for (std::thread& t : threads) t.join();
+    traceHelpers();
+
+    emit(summaryLine(totals));
+    events_.end(totals.failed ? 1 : 0);
+    return totals.failed ? 1 : 0;
+}
+
+}  // namespace
+
+int splitFiles(const fs::path& src, const fs::path& dst, const std::vector<fs::path>& files, int workers,
+               int threshold) {
+    Splitter splitter(dst, threshold, workers);
+    return splitter.run(src, dst, files);
+}
+
+}  // namespace orvane
