@@ -201,7 +201,8 @@ cmake_build poppler "$dir" -DCMAKE_CXX_FLAGS=-DPOPPLER_CPP_STATIC_DEFINE \
     -DJPEG_LIBRARY="$STAGE/lib/libjpeg.a" -DJPEG_INCLUDE_DIR="$STAGE/include" \
     -DZLIB_LIBRARY="$STAGE/lib/libz.a" -DZLIB_INCLUDE_DIR="$STAGE/include" \
     -DFREETYPE_LIBRARY="$STAGE/lib/libfreetype.a" -DFREETYPE_INCLUDE_DIRS="$STAGE/include/freetype2"
-sed -i '1i #define POPPLER_CPP_STATIC_DEFINE' "$STAGE/include/poppler/cpp/poppler_cpp_export.h"
+sed -i '1i #ifndef POPPLER_CPP_STATIC_DEFINE\n#define POPPLER_CPP_STATIC_DEFINE\n#endif' \
+    "$STAGE/include/poppler/cpp/poppler_cpp_export.h"
 licence "$POPPLER_SRC" "$POPPLER_VER" "$dir" COPYING COPYING3 README.contributors debian/copyright
 
 # The compiler's own runtime, linked into the program: libstdc++ and libgcc (GCC's runtime library

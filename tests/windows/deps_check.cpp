@@ -12,6 +12,7 @@
 #include <poppler/cpp/poppler-image.h>
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
+#include <poppler/cpp/poppler-version.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -125,7 +126,10 @@ int main(int argc, char** argv) {
             near(small[4], 40),
         "libjpeg " + std::to_string(JPEG_LIB_VERSION) + ", width height r g b: " + shown(small));
 
-  std::string bytes = QUtil::read_file_into_string(QUtil::safe_fopen(path.c_str(), "rb"));
+  std::string bytes;
+  std::FILE* in = QUtil::safe_fopen(path.c_str(), "rb");
+  for (char chunk[4096]; std::size_t n = std::fread(chunk, 1, sizeof chunk, in);) bytes.append(chunk, n);
+  std::fclose(in);
   std::unique_ptr<poppler::document> doc(
       poppler::document::load_from_raw_data(bytes.data(), static_cast<int>(bytes.size())));
   bool rendered = false;
