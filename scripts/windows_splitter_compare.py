@@ -12,6 +12,7 @@ With --native the "Windows" side is the Linux program too: a check of this scrip
 import argparse
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -126,7 +127,8 @@ def compare_corpus(linux, win, work):
         line_verdict = same_line(lline, wline) or "DIFFERS: " + wline
         check = "same (%s)" % check_part(lline) if check_part(lline) == check_part(wline) else \
             "DIFFERS: %s / %s" % (check_part(lline), check_part(wline))
-        folder = lline.split(' documents in "', 1)[1].split('"', 1)[0] if ' in "' in lline else None
+        named = re.search(r' documents? in "([^"]*)"', lline)
+        folder = named.group(1) if named else None
         if folder is None:
             docs = "none written" if not [k for k in wdocs if k.startswith(name)] else "-"
         else:
