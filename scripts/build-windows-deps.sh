@@ -11,8 +11,8 @@
 # keyed by the triplet, the source versions, the compiler's version and this recipe's number, so a
 # machine builds each set once; a second run prints the prefix at once. The last line printed is
 # the prefix (with --print-prefix it is all that is printed, and nothing is built).
-# Environment: ORVANE_WINDOWS_DEPS_CACHE (default /var/cache/orvane/windows-deps when writable, else
-# ~/.cache/orvane/windows-deps), ORVANE_BUILD_JOBS (default 2).
+# Environment: ORVANE_WINDOWS_DEPS_CACHE (default /var/cache/orvane/windows-deps when it holds this
+# build or can be written, else ~/.cache/orvane/windows-deps), ORVANE_BUILD_JOBS (default 2).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -33,14 +33,8 @@ JOBS="${ORVANE_BUILD_JOBS:-2}"
 # Debian's own cmake (3.25): a newer one first on PATH refuses libjpeg-turbo's minimum version.
 CMAKE=/usr/bin/cmake
 
-default_cache() {
-    if mkdir -p /var/cache/orvane/windows-deps 2>/dev/null && [[ -w /var/cache/orvane/windows-deps ]]; then
-        echo /var/cache/orvane/windows-deps
-    else
-        echo "${XDG_CACHE_HOME:-$HOME/.cache}/orvane/windows-deps"
-    fi
-}
-CACHE="${ORVANE_WINDOWS_DEPS_CACHE:-$(default_cache)}"
+MACHINE_CACHE=/var/cache/orvane/windows-deps
+USER_CACHE="${XDG_CACHE_HOME:-$HOME/.cache}/orvane/windows-deps"
 
 # "source-package version" of the package that the Linux build links.
 source_of() {
@@ -55,7 +49,9 @@ read -r FREETYPE_SRC FREETYPE_VER < <(source_of libfreetype-dev)
 read -r ZLIB_SRC ZLIB_VER < <(source_of libz-mingw-w64-dev)
 command -v "$TRIPLET-g++-posix" >/dev/null ||
     { echo "build-windows-deps: $TRIPLET-g++-posix is missing (scripts/setup.sh installs it)" >&2; exit 1; }
-GCC_VER="$(dpkg-query -W -f='${Version}' "g++-mingw-w64-${TRIPLET%%-*}-posix" 2>/dev/null | sed 's/_/-/g')"
+ARCH_NAME="${TRIPLET%%-*}"
+ARCH_NAME="${ARCH_NAME/_/-}"
+GCC_VER="$(dpkg-query -W -f='${Version}' "g++-mingw-w64-$ARCH_NAME-posix" 2>/dev/null)"
 GCC_VER="${GCC_VER:-$("$TRIPLET-g++-posix" -dumpfullversion)}"
 
 MANIFEST="triplet $TRIPLET
@@ -69,6 +65,15 @@ $POPPLER_SRC $POPPLER_VER
 iconv $(cat "$ROOT"/packaging/windows/iconv/iconv.[ch] | sha256sum | cut -c1-12)
 toolchain $(sha256sum <"$ROOT/packaging/windows/mingw-toolchain.cmake" | cut -c1-12)"
 KEY="$TRIPLET-$(sha256sum <<<"$MANIFEST" | cut -c1-16)"
+# The machine's cache when it holds this build or can be written (root), else the user's own.
+if [[ -n "${ORVANE_WINDOWS_DEPS_CACHE:-}" ]]; then
+    CACHE="$ORVANE_WINDOWS_DEPS_CACHE"
+elif [[ -f "$MACHINE_CACHE/$KEY/.complete" ]] ||
+     { mkdir -p "$MACHINE_CACHE" 2>/dev/null && [[ -w "$MACHINE_CACHE" ]]; }; then
+    CACHE="$MACHINE_CACHE"
+else
+    CACHE="$USER_CACHE"
+fi
 PREFIX="$CACHE/$KEY"
 
 if [[ $PRINT_ONLY -eq 1 ]]; then
@@ -76,6 +81,11 @@ if [[ $PRINT_ONLY -eq 1 ]]; then
     exit 0
 fi
 
+if [[ -f "$PREFIX/.complete" ]]; then
+    echo "windows deps: cached ($KEY)"
+    echo "$PREFIX"
+    exit 0
+fi
 mkdir -p "$CACHE"
 exec 9>"$CACHE/.lock"
 # Another build of the same machine (a second CI run) waits instead of building twice.
@@ -207,8 +217,7 @@ licence "$POPPLER_SRC" "$POPPLER_VER" "$dir" COPYING COPYING3 README.contributor
 
 # The compiler's own runtime, linked into the program: libstdc++ and libgcc (GCC's runtime library
 # exception) and libwinpthread (mingw-w64).
-for pkg in "gcc-mingw-w64-${TRIPLET%%-*}-posix-runtime" "mingw-w64-${TRIPLET%%-*}-dev"; do
-    pkg="${pkg/x86_64/x86-64}"
+for pkg in "gcc-mingw-w64-$ARCH_NAME-posix-runtime" "mingw-w64-$ARCH_NAME-dev"; do
     read -r src ver < <(source_of "$pkg")
     mkdir -p "$STAGE/licenses/$src"
     cp "/usr/share/doc/$pkg/copyright" "$STAGE/licenses/$src/copyright"

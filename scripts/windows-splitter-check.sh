@@ -96,7 +96,7 @@ if [[ ! -f "$prefix/.complete" ]]; then
     exit 1
 fi
 CXX=(i686-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -static -I "$ROOT/splitter/src"
-     -I "$prefix/include" -DPOPPLER_CPP_STATIC_DEFINE)
+     -isystem "$prefix/include" -DPOPPLER_CPP_STATIC_DEFINE -DPOINTERHOLDER_TRANSITION=4)
 LIBS=(-L "$prefix/lib" -lpoppler-cpp -lpoppler -lfreetype -lqpdf -ljpeg -lz -liconv
       -ladvapi32 -lgdi32 -lshell32 -luser32)
 s="$ROOT/splitter/src"
@@ -115,7 +115,6 @@ echo "---- compare"
 x86_64-w64-mingw32-g++ -std=c++17 -O2 -municode -static -I "$ROOT/src" -I "$ROOT/tests/windows" \
     -o "$OUT/module_run.exe" "$ROOT/tests/windows/module_run.cpp" "$ROOT/src/platform/command_line.cpp" ||
     exit 1
-export LOCPATH="$OUT/locale" LC_ALL=zh_CN.UTF-8
-"$python" "$ROOT/scripts/windows_splitter_compare.py" --linux "$linux" --windows "$exe" --wine "$wine" \
+"${WINE_LOCALE[@]}" "$python" "$ROOT/scripts/windows_splitter_compare.py" --linux "$linux" --windows "$exe" --wine "$wine" \
     --module-run "$OUT/module_run.exe" --work "$OUT/work" || status=1
 exit $status
