@@ -6,7 +6,7 @@
 #   windows        scripts/windows-check.sh: every src/ file compiled for 32-bit Windows against
 #                  CPython 3.7's headers (no warnings), Orvane.cp37-win32.pyd linked, and the
 #                  splitter's command line run through cmd.exe under wine (skipped without wine)
-#   win32-zip    scripts/build-win32-zip.sh: the Windows libraries (built once per machine into a
+#   win32-zip    scripts/build-windows-zip.sh: the Windows libraries (built once per machine into a
 #                  cache outside the clone), orvaneFun.exe cross-built for 32-bit Windows,
 #                  dist/orvane-win32.zip; then scripts/windows-splitter-check.sh runs the splitter
 #                  unpacked from it under wine against the Linux build (skipped without wine
@@ -259,7 +259,7 @@ stage_windows() {
 # needs the test requirements (pypdf, Pillow, pytest): a venv of its own, on the default python3.
 stage_win32_zip() {
     local stage="$1" py="$2" venv="$BUILD/venv-windows" log="$LOGS/win32-zip.pip.log" rc t0=$SECONDS
-    timeout -k 30 "$WIN32_ZIP_TIMEOUT" bash "$ROOT/scripts/build-win32-zip.sh" </dev/null
+    timeout -k 30 "$WIN32_ZIP_TIMEOUT" bash "$ROOT/scripts/build-windows-zip.sh" </dev/null
     rc=$?
     [[ $rc -eq 124 || $rc -eq 137 ]] && echo "win32-zip: stopped after ${WIN32_ZIP_TIMEOUT} s"
     [[ $rc -eq 0 ]] || return $rc
