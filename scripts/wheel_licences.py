@@ -34,10 +34,12 @@ def package_of(path):
     for candidate in (path, path.replace("/usr/lib/", "/lib/", 1), path.replace("/lib/", "/usr/lib/", 1)):
         done = subprocess.run(["dpkg", "-S", candidate], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         if done.returncode == 0:
-            binary = done.stdout.decode().split(":")[0].split(",")[0].strip()
-            src = subprocess.run(["dpkg-query", "-W", "-f=${source:Package} ${source:Version}", binary],
+            # "libjpeg62-turbo:amd64: /usr/lib/...": the package with its architecture, since the
+            # i386 one (wine32's) may be installed too.
+            owner = done.stdout.decode().split("\n")[0].split(": ")[0].split(",")[0].strip()
+            src = subprocess.run(["dpkg-query", "-W", "-f=${source:Package} ${source:Version}", owner],
                                  stdout=subprocess.PIPE, check=True).stdout.decode().split()
-            return binary, src[0], src[1]
+            return owner.split(":")[0], src[0], src[1]
     raise SystemExit("wheel_licences: no Debian package owns %s" % path)
 
 

@@ -180,7 +180,7 @@ def module_runs(linux, win, module_run, work):
     os.makedirs(dst_l)
     os.makedirs(dst_w)
     _, llines, _ = linux.run(src, dst_l, 300)
-    done = subprocess.run(win.prefix[:-1] + [module_run, "run", win.prefix[-1], win.path(src), win.path(dst_w)],
+    done = subprocess.run(win.prefix[:-1] + [module_run, "run", win.path(win.prefix[-1]), win.path(src), win.path(dst_w)],
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
     wlines = win.lines(done.stdout)
     print("\n### Through cmd.exe /c with the module's command line\n")
@@ -202,7 +202,7 @@ def module_runs(linux, win, module_run, work):
     with open(os.path.join(dst, "keep.txt"), "w") as f:
         f.write("kept")
     before = set(os.listdir(dst))
-    done = subprocess.run(win.prefix[:-1] + [module_run, "cancel", win.prefix[-1], win.path(src), win.path(dst)],
+    done = subprocess.run(win.prefix[:-1] + [module_run, "cancel", win.path(win.prefix[-1]), win.path(src), win.path(dst)],
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
     report = done.stdout.decode(CODE_PAGE, "replace")
     added = set(os.listdir(dst)) - before
