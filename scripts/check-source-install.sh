@@ -77,7 +77,9 @@ PY="$(readlink -f "${1:-$(command -v python3)}")"
 PACKAGES=(pkg-config pkgconf pkgconf-bin libqpdf-dev libpoppler-cpp-dev libpoppler-dev libjpeg62-turbo-dev)
 for lib in libqpdf libpoppler-cpp libpoppler libjpeg; do
     so="$(readlink -f "/usr/lib/$(gcc -dumpmachine)/$lib.so" 2>/dev/null || true)"
-    [[ -f "$so" ]] && PACKAGES+=("$(dpkg -S "$so" | cut -d: -f1)")
+    # "libjpeg62-turbo:amd64: /usr/lib/...": the package with its architecture; the name alone is
+    # ambiguous for dpkg -L once wine32 has brought the i386 copy.
+    [[ -f "$so" ]] && PACKAGES+=("$(dpkg -S "$so" | head -n 1 | sed 's/: .*//')")
 done
 rm -rf "$WORK"
 mkdir -p "$WORK/overlay"

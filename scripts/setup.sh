@@ -46,16 +46,53 @@ for pkg in "${wanted[@]}"; do
     fi
 done
 
-if [[ ${#missing[@]} -eq 0 ]]; then
-    echo "setup: all ${#wanted[@]} Debian packages present"
-    exit 0
-fi
-
 if [[ $(id -u) -eq 0 ]]; then
     SUDO=()
 elif command -v sudo >/dev/null 2>&1; then
     SUDO=(sudo -n)
 else
+    SUDO=(false)
+fi
+
+# The Windows libraries are built from Debian's own source packages (scripts/build-windows-deps.sh),
+# so apt needs a deb-src entry. It is derived from the machine's own Debian entries (same mirror,
+# suites, components and key), never written with a host name of ours.
+SRC_LIST=/etc/apt/sources.list.d/orvane-deb-src.sources
+refresh=0
+if [[ ! -f "$SRC_LIST" ]] && ! grep -rqsE '^[[:space:]]*(deb-src|Types:.*deb-src)' \
+        /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    entries="$(bash "$ROOT/scripts/deb-src-entries.sh")" || exit 1
+    if [[ -z "$entries" ]]; then
+        echo "setup: no Debian entry found in apt's sources to derive a deb-src entry from" >&2
+        exit 1
+    fi
+    printf '%s\n' "$entries" | "${SUDO[@]}" tee "$SRC_LIST" >/dev/null ||
+        { echo "setup: cannot write $SRC_LIST (needs root)" >&2; exit 1; }
+    echo "setup: added deb-src entries in $SRC_LIST"
+    refresh=1
+fi
+
+# wine32 (an i686 program under wine) comes from Debian's i386 architecture.
+for pkg in "${wanted[@]}"; do
+    arch="${pkg%%=*}"
+    [[ "$arch" == *:* ]] || continue
+    arch="${arch#*:}"
+    if [[ "$arch" != "$(dpkg --print-architecture)" ]] &&
+       ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+        "${SUDO[@]}" dpkg --add-architecture "$arch" ||
+            { echo "setup: cannot add the $arch architecture (needs root)" >&2; exit 1; }
+        echo "setup: added the $arch architecture"
+        refresh=1
+    fi
+done
+
+if [[ ${#missing[@]} -eq 0 ]]; then
+    [[ $refresh -eq 1 ]] && "${SUDO[@]}" apt-get update -qq </dev/null
+    echo "setup: all ${#wanted[@]} Debian packages present"
+    exit 0
+fi
+
+if [[ "${SUDO[0]:-}" == false ]]; then
     echo "setup: missing ${missing[*]} and not root (no sudo either)" >&2
     exit 1
 fi

@@ -6,6 +6,11 @@
 #   windows        scripts/windows-check.sh: every src/ file compiled for 32-bit Windows against
 #                  CPython 3.7's headers (no warnings), Orvane.cp37-win32.pyd linked, and the
 #                  splitter's command line run through cmd.exe under wine (skipped without wine)
+#   win32-zip    scripts/build-windows-zip.sh: the Windows libraries (built once per machine into a
+#                  cache outside the clone), orvaneFun.exe cross-built for 32-bit Windows,
+#                  dist/orvane-win32.zip; then scripts/windows-splitter-check.sh runs the splitter
+#                  unpacked from it under wine against the Linux build (skipped without wine
+#                  outside CI, failed under CI=true)
 #   tests-3.7      fresh venv on CPython 3.7: pip install . + test requirements, full test suite
 #   tests-3.11     the same on the machine's default python3
 #                  (leaks, under valgrind too, are checked by the suite itself: tests/test_leaks.py)
@@ -34,6 +39,7 @@
 # Environment: ORVANE_TEST_TIMEOUT (seconds per test-suite run, default 1500),
 #              ORVANE_SANITIZE_TIMEOUT (default 2400), ORVANE_CASE_TIMEOUT (seconds per test
 #              when pytest-timeout is installed, default 600), ORVANE_WINDOWS_TIMEOUT (default 600),
+#              ORVANE_WIN32_ZIP_TIMEOUT (default 3000: a first build of the libraries included),
 #              ORVANE_WHEEL_TIMEOUT (seconds for building the wheels, and for checking each,
 #              default 900), ORVANE_FUZZ_SECONDS (default 120).
 set -uo pipefail
@@ -48,6 +54,7 @@ TEST_TIMEOUT="${ORVANE_TEST_TIMEOUT:-1500}"
 SANITIZE_TIMEOUT="${ORVANE_SANITIZE_TIMEOUT:-2400}"
 CASE_TIMEOUT="${ORVANE_CASE_TIMEOUT:-600}"
 WINDOWS_TIMEOUT="${ORVANE_WINDOWS_TIMEOUT:-600}"
+WIN32_ZIP_TIMEOUT="${ORVANE_WIN32_ZIP_TIMEOUT:-3000}"
 WHEEL_TIMEOUT="${ORVANE_WHEEL_TIMEOUT:-900}"
 FUZZ_SECONDS="${ORVANE_FUZZ_SECONDS:-120}"
 
@@ -248,6 +255,25 @@ stage_windows() {
     return $rc
 }
 
+# The zip for the users' Windows, and its splitter under wine. The comparison with the Linux build
+# needs the test requirements (pypdf, Pillow, pytest): a venv of its own, on the default python3.
+stage_win32_zip() {
+    local stage="$1" py="$2" venv="$BUILD/venv-windows" log="$LOGS/win32-zip.pip.log" rc t0=$SECONDS
+    timeout -k 30 "$WIN32_ZIP_TIMEOUT" bash "$ROOT/scripts/build-windows-zip.sh" </dev/null
+    rc=$?
+    [[ $rc -eq 124 || $rc -eq 137 ]] && echo "win32-zip: stopped after ${WIN32_ZIP_TIMEOUT} s"
+    [[ $rc -eq 0 ]] || return $rc
+    : >"$log"
+    make_venv "$py" "$venv" || return 1
+    VPY="$venv/bin/python"
+    pip_step "$log" "install -r tests/requirements.txt" -r "$ROOT/tests/requirements.txt" || return 1
+    ORVANE_PYTHON="$VPY" timeout -k 30 $((WIN32_ZIP_TIMEOUT - (SECONDS - t0))) \
+        bash "$ROOT/scripts/windows-splitter-check.sh" "$ROOT/dist/orvane-win32.zip" </dev/null
+    rc=$?
+    [[ $rc -eq 124 || $rc -eq 137 ]] && echo "win32-zip: stopped after ${WIN32_ZIP_TIMEOUT} s"
+    return $rc
+}
+
 # stage_tests STAGE PYTHON: fresh venv, the project and the test requirements, the suite.
 stage_tests() {
     local stage="$1" py="$2"
@@ -423,6 +449,7 @@ fi
 STAGES=()   # entries "name|function|python"
 STAGES+=("setup|stage_setup|")
 STAGES+=("windows|stage_windows|")
+STAGES+=("win32-zip|stage_win32_zip|$DEFAULT_PY")
 if [[ "$DEFAULT_MINOR" != 7 ]]; then
     STAGES+=("tests-3.7|stage_tests|$PY37")
 fi

@@ -13,8 +13,8 @@
 #               with i686-w64-mingw32-g++-posix (objects only: the PDF libraries come later)
 #   4. argv     under wine: the splitter's command line, built by the module's own quoting code
 #               for Windows, passed through `cmd.exe /c "..."` as os.popen does, and what a
-#               program receives (tests/windows/); skipped, not failed, when wine is missing or
-#               does not start in time
+#               program receives (tests/windows/); skipped when wine is missing or does not
+#               start in time, failed then under CI=true
 #
 # Usage: scripts/windows-check.sh [--no-wine]
 # Environment: ORVANE_WINE_TIMEOUT (seconds for wine's first start, default 180),
@@ -23,6 +23,8 @@
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# shellcheck source=scripts/wine-env.sh
+. "$ROOT/scripts/wine-env.sh"
 OUT="$ROOT/build/windows"
 WINE_TIMEOUT="${ORVANE_WINE_TIMEOUT:-180}"
 RUN_WINE=1
@@ -136,21 +138,13 @@ step_splitter() {
     return $failed
 }
 
-wine_binary() {
-    local cand
-    for cand in "$(command -v wine64 2>/dev/null)" /usr/lib/wine/wine64 "$(command -v wine 2>/dev/null)"; do
-        [[ -n "$cand" && -x "$cand" ]] && { echo "$cand"; return 0; }
-    done
-    return 1
-}
-
 # Builds the two programs into a folder whose name has a blank and Chinese characters, so the
 # splitter's own path is one of the cases; starts wine in a prefix of its own; runs the table.
 step_argv() {
-    local wine dir="$OUT/argv/测试 程序" rc
+    local wine dir="$OUT/argv/测试 程序" rc t0
     if ! wine="$(wine_binary)"; then
-        echo "argv: SKIPPED: wine is not installed (Debian package wine64)"
-        return 0
+        wine_unavailable "argv: wine is not installed (Debian package wine64)"
+        return
     fi
     if ! command -v x86_64-w64-mingw32-g++ >/dev/null 2>&1; then
         echo "argv: SKIPPED: x86_64-w64-mingw32-g++ is not installed (Debian package g++-mingw-w64-x86-64)"
@@ -162,50 +156,25 @@ step_argv() {
     x86_64-w64-mingw32-g++ "${CXXFLAGS[@]}" -static -I "$ROOT/src" -o "$dir/argv_run.exe" \
         "$ROOT/tests/windows/argv_run.cpp" "$ROOT/src/platform/command_line.cpp" || return 1
     # The users' Windows is Chinese: ANSI code page 936, which wine takes from the locale.
-    mkdir -p "$OUT/locale"
-    if [[ ! -d "$OUT/locale/zh_CN.UTF-8" ]] &&
-       ! localedef -i zh_CN -f UTF-8 "$OUT/locale/zh_CN.UTF-8" >"$OUT/localedef.log" 2>&1; then
-        echo "argv: the zh_CN.UTF-8 locale could not be made (Debian package locales):"
-        cat "$OUT/localedef.log"
-        return 1
-    fi
-    # No window and no offer to install Mono or Gecko: nothing here needs them.
-    export WINEPREFIX="$OUT/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    unset DISPLAY
-    local locale=(env LOCPATH="$OUT/locale" LC_ALL=zh_CN.UTF-8)
-    echo "wine: $("$wine" --version 2>/dev/null), prefix ${WINEPREFIX#"$ROOT"/}"
-    # A prefix whose first start was cut short cannot start again: it is made anew unless an
-    # earlier start finished.
-    [[ -f "$WINEPREFIX/.orvane-ready" ]] || rm -rf "$WINEPREFIX"
-    local t0=$SECONDS
-    timeout -k 10 "$WINE_TIMEOUT" "${locale[@]}" "$wine" wineboot --init </dev/null >"$OUT/wineboot.log" 2>&1
+    wine_prepare_locale "$OUT" || { echo "argv: no Chinese locale"; return 1; }
+    t0=$SECONDS
+    wine_start "$wine" "$OUT/wineprefix" "$WINE_TIMEOUT" "$OUT/wineboot.log"
     rc=$?
-    if [[ $rc -ne 0 ]]; then
-        if [[ $rc -eq 124 || $rc -eq 137 ]]; then
-            echo "argv: SKIPPED: wine did not start within ${WINE_TIMEOUT} s"
-        else
-            echo "argv: SKIPPED: wine did not start (wineboot status $rc):"
-            sed 's/^/    /' "$OUT/wineboot.log" | tail -n 5
-        fi
-        wineserver_stop "$wine"
-        rm -rf "$WINEPREFIX"
-        return 0
+    echo "wine: $("$wine" --version 2>/dev/null), prefix ${WINEPREFIX#"$ROOT"/}"
+    if [[ $rc -eq 124 ]]; then
+        wine_unavailable "argv: wine did not start within ${WINE_TIMEOUT} s"
+        return
+    elif [[ $rc -ne 0 ]]; then
+        sed 's/^/    /' "$OUT/wineboot.log" | tail -n 5
+        wine_unavailable "argv: wine did not start (wineboot status $rc)"
+        return
     fi
-    touch "$WINEPREFIX/.orvane-ready"
     echo "wine: started in $((SECONDS - t0)) s"
-    (cd "$dir" && timeout -k 10 120 "${locale[@]}" "$wine" "$dir/argv_run.exe" </dev/null)
+    (cd "$dir" && timeout -k 10 120 "${WINE_LOCALE[@]}" "$wine" "$dir/argv_run.exe" </dev/null)
     rc=$?
     wineserver_stop "$wine"
     [[ $rc -eq 124 || $rc -eq 137 ]] && echo "argv: the run did not end within 120 s"
     return $rc
-}
-
-# Ends this prefix's wine server (and with it any process left in the prefix).
-wineserver_stop() {
-    local server="${1%/*}/wineserver"
-    [[ -x "$server" ]] || server="$(command -v wineserver 2>/dev/null)"
-    [[ -n "$server" ]] && timeout 30 "$server" -k >/dev/null 2>&1 </dev/null
-    return 0
 }
 
 mkdir -p "$OUT"

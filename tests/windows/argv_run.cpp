@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "cmd_shell.h"
 #include "platform/platform.h"
 
 namespace {
@@ -40,28 +41,8 @@ const Case kCases[] = {
     {"all at once, drive root last", "D:\\代 R&D ^ %TEMP%\\", true},
 };
 
-std::wstring wide(const std::string& text) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(n, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-  return out;
-}
-
-std::string utf8(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(n, '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n,
-                        nullptr, nullptr);
-  return out;
-}
-
-std::string environment(const wchar_t* name, const std::string& fallback) {
-  wchar_t buffer[32768];
-  DWORD n = GetEnvironmentVariableW(name, buffer, 32768);
-  return n > 0 && n < 32768 ? utf8(std::wstring(buffer, n)) : fallback;
-}
+using cmd_shell::environment;
+using cmd_shell::utf8;
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -85,30 +66,10 @@ struct Received {
 // `%COMSPEC% /c "<line>"`, as subprocess builds it for shell=True.
 Received run_through_cmd(const std::string& line) {
   Received got;
-  std::wstring command = wide(environment(L"COMSPEC", "cmd.exe") + " /c \"" + line + "\"");
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE read_end, write_end;
-  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return got;
-  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = startup.hStdError = write_end;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION process = {};
-  BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                &startup, &process);
-  CloseHandle(write_end);
+  cmd_shell::Shell shell = cmd_shell::start(line);
   std::string output;
-  char chunk[4096];
-  DWORD n;
-  while (started && ReadFile(read_end, chunk, sizeof chunk, &n, nullptr) && n > 0)
-    output.append(chunk, n);
-  CloseHandle(read_end);
-  if (!started) return got;
-  got.finished = WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  if (!shell.process) return got;
+  got.finished = cmd_shell::finish(shell, output, 20000);
   size_t start = 0;
   for (size_t end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
     std::string entry = output.substr(start, end - start);

@@ -1,0 +1,231 @@
+#!/usr/bin/env bash
+# Cross-builds the splitter's libraries for Windows, statically, from Debian's own source packages at
+# the versions the Linux build uses: zlib (Debian's libz-mingw-w64-dev, not rebuilt), libjpeg-turbo,
+# freetype, qpdf and poppler (its C++ front end and the Splash renderer; no fontconfig, cairo, glib,
+# Qt, boost, nss, lcms, openjpeg, curl, png or tiff). poppler's C++ front end wants iconv, which
+# mingw lacks: packaging/windows/iconv/ provides the UTF-8 <-> UTF-16 conversions it uses.
+#
+#   scripts/build-windows-deps.sh [--triplet i686-w64-mingw32|x86_64-w64-mingw32] [--print-prefix]
+#
+# The result is a prefix (include/, lib/, licenses/, toolchain.cmake) in a cache outside the clone,
+# keyed by the triplet, the source versions, the compiler's version and this recipe's number, so a
+# machine builds each set once; a second run prints the prefix at once. The last line printed is
+# the prefix (with --print-prefix it is all that is printed, and nothing is built).
+# Environment: ORVANE_WINDOWS_DEPS_CACHE (default /var/cache/orvane/windows-deps when it holds this
+# build or can be written, else ~/.cache/orvane/windows-deps), ORVANE_BUILD_JOBS (default 2).
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# Bumped whenever the options below change what is built.
+RECIPE=1
+TRIPLET=i686-w64-mingw32
+PRINT_ONLY=0
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+        --triplet) TRIPLET="${2:?--triplet needs a value}"; shift ;;
+        --print-prefix) PRINT_ONLY=1 ;;
+        -h|--help) sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed -e '$d' -e 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "build-windows-deps: unknown option '$1'" >&2; exit 2 ;;
+    esac
+    shift
+done
+JOBS="${ORVANE_BUILD_JOBS:-2}"
+# Debian's own cmake (3.25): a newer one first on PATH refuses libjpeg-turbo's minimum version.
+CMAKE=/usr/bin/cmake
+
+MACHINE_CACHE=/var/cache/orvane/windows-deps
+USER_CACHE="${XDG_CACHE_HOME:-$HOME/.cache}/orvane/windows-deps"
+
+# "source-package version" of the package that the Linux build links.
+source_of() {
+    dpkg-query -W -f='${source:Package} ${source:Version}\n' "$1" 2>/dev/null ||
+        { echo "build-windows-deps: $1 is not installed (scripts/setup.sh installs it)" >&2; return 1; }
+}
+
+read -r QPDF_SRC QPDF_VER < <(source_of libqpdf-dev)
+read -r JPEG_SRC JPEG_VER < <(source_of libjpeg62-turbo-dev)
+read -r POPPLER_SRC POPPLER_VER < <(source_of libpoppler-cpp-dev)
+read -r FREETYPE_SRC FREETYPE_VER < <(source_of libfreetype-dev)
+read -r ZLIB_SRC ZLIB_VER < <(source_of libz-mingw-w64-dev)
+command -v "$TRIPLET-g++-posix" >/dev/null ||
+    { echo "build-windows-deps: $TRIPLET-g++-posix is missing (scripts/setup.sh installs it)" >&2; exit 1; }
+ARCH_NAME="${TRIPLET%%-*}"
+ARCH_NAME="${ARCH_NAME/_/-}"
+GCC_VER="$(dpkg-query -W -f='${Version}' "g++-mingw-w64-$ARCH_NAME-posix" 2>/dev/null)"
+GCC_VER="${GCC_VER:-$("$TRIPLET-g++-posix" -dumpfullversion)}"
+
+MANIFEST="triplet $TRIPLET
+recipe $RECIPE
+compiler $TRIPLET-g++-posix $GCC_VER
+$ZLIB_SRC $ZLIB_VER
+$JPEG_SRC $JPEG_VER
+$FREETYPE_SRC $FREETYPE_VER
+$QPDF_SRC $QPDF_VER
+$POPPLER_SRC $POPPLER_VER
+iconv $(cat "$ROOT"/packaging/windows/iconv/iconv.[ch] | sha256sum | cut -c1-12)
+toolchain $(sha256sum <"$ROOT/packaging/windows/mingw-toolchain.cmake" | cut -c1-12)"
+KEY="$TRIPLET-$(sha256sum <<<"$MANIFEST" | cut -c1-16)"
+# The machine's cache when it holds this build or can be written (root), else the user's own.
+if [[ -n "${ORVANE_WINDOWS_DEPS_CACHE:-}" ]]; then
+    CACHE="$ORVANE_WINDOWS_DEPS_CACHE"
+elif [[ -f "$MACHINE_CACHE/$KEY/.complete" ]] ||
+     { mkdir -p "$MACHINE_CACHE" 2>/dev/null && [[ -w "$MACHINE_CACHE" ]]; }; then
+    CACHE="$MACHINE_CACHE"
+else
+    CACHE="$USER_CACHE"
+fi
+PREFIX="$CACHE/$KEY"
+
+if [[ $PRINT_ONLY -eq 1 ]]; then
+    echo "$PREFIX"
+    exit 0
+fi
+
+if [[ -f "$PREFIX/.complete" ]]; then
+    echo "windows deps: cached ($KEY)"
+    echo "$PREFIX"
+    exit 0
+fi
+mkdir -p "$CACHE"
+exec 9>"$CACHE/.lock"
+# Another build of the same machine (a second CI run) waits instead of building twice.
+flock 9
+if [[ -f "$PREFIX/.complete" ]]; then
+    echo "windows deps: cached ($KEY)"
+    echo "$PREFIX"
+    exit 0
+fi
+
+WORK="$CACHE/$KEY.build"
+# Built in place (paths inside the installed files stay right); complete once .complete exists.
+STAGE="$PREFIX"
+rm -rf "$WORK" "$STAGE"
+mkdir -p "$WORK/src" "$STAGE/lib" "$STAGE/include" "$STAGE/licenses"
+LOGS="$WORK/logs"
+mkdir -p "$LOGS"
+{ printf '%s\n' "# triplet $TRIPLET" "$MANIFEST"; } >"$STAGE/manifest.txt"
+{ echo "set(ORVANE_MINGW_TRIPLET $TRIPLET)"; cat "$ROOT/packaging/windows/mingw-toolchain.cmake"; } \
+    >"$STAGE/toolchain.cmake"
+TOOLCHAIN="$STAGE/toolchain.cmake"
+# pkg-config must not find the build machine's libraries (cairo, glib, nss ...).
+export PKG_CONFIG_LIBDIR="$STAGE/lib/pkgconfig" PKG_CONFIG_PATH=""
+# The cmake first on PATH may be a newer one; the libraries' own build steps call cmake by name.
+export PATH="/usr/bin:$PATH"
+T_ALL=$SECONDS
+
+# run_logged NAME COMMAND...: the command's output to a log, shown when it fails.
+run_logged() {
+    local name="$1"; shift
+    if ! "$@" >>"$LOGS/$name.log" 2>&1 </dev/null; then
+        echo "build-windows-deps: $name failed; last lines of $LOGS/$name.log:" >&2
+        tail -n 40 "$LOGS/$name.log" >&2
+        exit 1
+    fi
+}
+
+# fetch SOURCE VERSION: Debian's source package, unpacked with Debian's patches; prints its folder.
+fetch() {
+    local src="$1" ver="$2" dir
+    (cd "$WORK/src" && run_logged "fetch-$src" apt-get source -q --only-source "$src=$ver")
+    dir="$(find "$WORK/src" -mindepth 1 -maxdepth 1 -type d -name "$src-*" | head -n 1)"
+    [[ -n "$dir" ]] || { echo "build-windows-deps: apt-get source $src=$ver unpacked nothing" >&2; exit 1; }
+    echo "$dir"
+}
+
+# licence SOURCE VERSION FOLDER FILE...: the licence texts of a bundled library, with where it came from.
+licence() {
+    local src="$1" ver="$2" from="$3" f; shift 3
+    mkdir -p "$STAGE/licenses/$src"
+    for f in "$@"; do
+        [[ -f "$from/$f" ]] && cp "$from/$f" "$STAGE/licenses/$src/$(basename "$f")"
+    done
+    echo "$src $ver" >>"$STAGE/licenses/SOURCES.txt"
+}
+
+# cmake_build NAME SOURCE-FOLDER OPTIONS...: configure, build and install into the stage prefix.
+cmake_build() {
+    local name="$1" src="$2" t0=$SECONDS; shift 2
+    run_logged "$name" "$CMAKE" -S "$src" -B "$WORK/build-$name" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$STAGE" -DBUILD_SHARED_LIBS=OFF "$@"
+    run_logged "$name" "$CMAKE" --build "$WORK/build-$name" -j "$JOBS"
+    run_logged "$name" "$CMAKE" --install "$WORK/build-$name"
+    echo "built $name in $((SECONDS - t0)) s"
+}
+
+echo "windows deps: building $KEY into $CACHE ($JOBS jobs)"
+printf '%s\n' "$MANIFEST" | sed 's/^/  /'
+
+# zlib: Debian's mingw build, copied so that the prefix is complete by itself.
+cp "/usr/$TRIPLET/lib/libz.a" "$STAGE/lib/libz.a"
+cp /usr/"$TRIPLET"/include/zlib.h /usr/"$TRIPLET"/include/zconf.h "$STAGE/include/"
+mkdir -p "$STAGE/licenses/$ZLIB_SRC"
+cp /usr/share/doc/libz-mingw-w64/copyright "$STAGE/licenses/$ZLIB_SRC/copyright"
+echo "$ZLIB_SRC $ZLIB_VER" >>"$STAGE/licenses/SOURCES.txt"
+
+# iconv: our own conversions, for poppler's C++ front end.
+t0=$SECONDS
+"$TRIPLET-gcc-posix" -O2 -Wall -Wextra -c "$ROOT/packaging/windows/iconv/iconv.c" -o "$WORK/iconv.o"
+"$TRIPLET-ar" rcs "$STAGE/lib/libiconv.a" "$WORK/iconv.o"
+cp "$ROOT/packaging/windows/iconv/iconv.h" "$STAGE/include/iconv.h"
+
+dir="$(fetch "$JPEG_SRC" "$JPEG_VER")"
+cmake_build libjpeg-turbo "$dir" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF \
+    -DWITH_SIMD=OFF -DWITH_JPEG8=OFF
+licence "$JPEG_SRC" "$JPEG_VER" "$dir" LICENSE.md README.ijg debian/copyright
+
+dir="$(fetch "$FREETYPE_SRC" "$FREETYPE_VER")"
+cmake_build freetype "$dir" -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON -DFT_DISABLE_HARFBUZZ=ON \
+    -DFT_DISABLE_BROTLI=ON -DFT_REQUIRE_ZLIB=ON
+licence "$FREETYPE_SRC" "$FREETYPE_VER" "$dir" LICENSE.TXT docs/FTL.TXT docs/GPLv2.TXT debian/copyright
+
+dir="$(fetch "$QPDF_SRC" "$QPDF_VER")"
+# A configure check names `Advapi32`; on a case-sensitive file system that library is not found,
+# the check fails and every later check fails with it. mingw's file is libadvapi32.a.
+sed -i 's/\bAdvapi32\b/advapi32/' "$dir/CMakeLists.txt"
+t0=$SECONDS
+run_logged qpdf "$CMAKE" -S "$dir" -B "$WORK/build-qpdf" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$STAGE" -DBUILD_SHARED_LIBS=OFF \
+    -DBUILD_STATIC_LIBS=ON -DUSE_IMPLICIT_CRYPTO=OFF -DREQUIRE_CRYPTO_NATIVE=ON \
+    -DREQUIRE_CRYPTO_OPENSSL=OFF -DREQUIRE_CRYPTO_GNUTLS=OFF -DBUILD_DOC=OFF -DINSTALL_MANUAL=OFF \
+    -DINSTALL_EXAMPLES=OFF -DZLIB_LIBRARY="$STAGE/lib/libz.a" -DZLIB_INCLUDE_DIR="$STAGE/include" \
+    -DJPEG_LIBRARY="$STAGE/lib/libjpeg.a" -DJPEG_INCLUDE_DIR="$STAGE/include"
+# Only the library: qpdf's programs and tests are not needed here.
+run_logged qpdf "$CMAKE" --build "$WORK/build-qpdf" -j "$JOBS" --target libqpdf
+run_logged qpdf "$CMAKE" --install "$WORK/build-qpdf" --component dev
+run_logged qpdf "$CMAKE" --install "$WORK/build-qpdf" --component lib
+echo "built qpdf in $((SECONDS - t0)) s"
+licence "$QPDF_SRC" "$QPDF_VER" "$dir" LICENSE.txt NOTICE.md Artistic-2.0 debian/copyright
+
+dir="$(fetch "$POPPLER_SRC" "$POPPLER_VER")"
+# Static: the C++ front end's export header must not declare dllimport, in poppler's own build and
+# in the programs that include it.
+cmake_build poppler "$dir" -DCMAKE_CXX_FLAGS=-DPOPPLER_CPP_STATIC_DEFINE \
+    -DENABLE_UNSTABLE_API_ABI_HEADERS=OFF -DENABLE_CPP=ON -DENABLE_UTILS=OFF -DENABLE_GLIB=OFF \
+    -DENABLE_GOBJECT_INTROSPECTION=OFF -DENABLE_QT5=OFF -DENABLE_QT6=OFF -DENABLE_BOOST=OFF \
+    -DENABLE_CMS=none -DENABLE_LIBOPENJPEG=none -DENABLE_DCTDECODER=libjpeg -DENABLE_LIBCURL=OFF \
+    -DENABLE_ZLIB=ON -DENABLE_RELOCATABLE=OFF -DWITH_NSS3=OFF -DWITH_Cairo=OFF -DWITH_TIFF=OFF \
+    -DWITH_PNG=OFF -DWITH_GLIB=OFF -DWITH_GObjectIntrospection=OFF -DBUILD_GTK_TESTS=OFF \
+    -DBUILD_QT5_TESTS=OFF -DBUILD_QT6_TESTS=OFF -DBUILD_CPP_TESTS=OFF -DBUILD_MANUAL_TESTS=OFF \
+    -DRUN_GPERF_IF_PRESENT=OFF -DFONT_CONFIGURATION=win32 \
+    -DICONV_INCLUDE_DIR="$STAGE/include" -DICONV_LIBRARIES="$STAGE/lib/libiconv.a" \
+    -DJPEG_LIBRARY="$STAGE/lib/libjpeg.a" -DJPEG_INCLUDE_DIR="$STAGE/include" \
+    -DZLIB_LIBRARY="$STAGE/lib/libz.a" -DZLIB_INCLUDE_DIR="$STAGE/include" \
+    -DFREETYPE_LIBRARY="$STAGE/lib/libfreetype.a" -DFREETYPE_INCLUDE_DIRS="$STAGE/include/freetype2"
+sed -i '1i #ifndef POPPLER_CPP_STATIC_DEFINE\n#define POPPLER_CPP_STATIC_DEFINE\n#endif' \
+    "$STAGE/include/poppler/cpp/poppler_cpp_export.h"
+licence "$POPPLER_SRC" "$POPPLER_VER" "$dir" COPYING COPYING3 README.contributors debian/copyright
+
+# The compiler's own runtime, linked into the program: libstdc++ and libgcc (GCC's runtime library
+# exception) and libwinpthread (mingw-w64).
+for pkg in "gcc-mingw-w64-$ARCH_NAME-posix-runtime" "mingw-w64-$ARCH_NAME-dev"; do
+    read -r src ver < <(source_of "$pkg")
+    mkdir -p "$STAGE/licenses/$src"
+    cp "/usr/share/doc/$pkg/copyright" "$STAGE/licenses/$src/copyright"
+    echo "$src $ver" >>"$STAGE/licenses/SOURCES.txt"
+done
+
+echo "built in $((SECONDS - T_ALL)) s" >"$STAGE/build-time.txt"
+touch "$STAGE/.complete"
+rm -rf "$WORK"
+echo "windows deps: built in $((SECONDS - T_ALL)) s, $(du -sh "$PREFIX" | cut -f1)"
+echo "$PREFIX"

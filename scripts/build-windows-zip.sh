@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds dist/orvane-win32.zip: the splitter orvaneFun.exe cross-built for 32-bit Windows (static:
+# no DLL of ours beside it), the module Orvane.cp37-win32.pyd that scripts/windows-check.sh links,
+# a README (packaging/windows/README.txt: what was checked under wine, what needs Windows), the
+# project's LICENSE and the licence texts of every bundled library with the Debian source package
+# and version each came from.
+#
+# Usage: scripts/build-windows-zip.sh
+# The libraries come from scripts/build-windows-deps.sh (built once per machine, then cached).
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+OUT="$ROOT/build/win32-zip"
+ZIP="$ROOT/dist/orvane-win32.zip"
+mkdir -p "$OUT"
+case "${1:-}" in
+    -h|--help) sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed -e '$d' -e 's/^# \{0,1\}//'; exit 0 ;;
+esac
+
+t0=$SECONDS
+prefix="$(bash "$ROOT/scripts/build-windows-deps.sh" | tail -n 1)"
+echo "libraries: $prefix ($(cat "$prefix/build-time.txt" 2>/dev/null || echo "time unknown"))"
+
+echo "== orvaneFun.exe for i686-w64-mingw32"
+/usr/bin/cmake -S "$ROOT/splitter" -B "$OUT/splitter" -DCMAKE_TOOLCHAIN_FILE="$prefix/toolchain.cmake" \
+    -DCMAKE_BUILD_TYPE=Release >"$OUT.cmake.log" 2>&1 || { tail -n 40 "$OUT.cmake.log"; exit 1; }
+/usr/bin/cmake --build "$OUT/splitter" -j "${ORVANE_BUILD_JOBS:-2}" >>"$OUT.cmake.log" 2>&1 ||
+    { grep -E 'error|Error' "$OUT.cmake.log" | head -n 40; exit 1; }
+exe="$OUT/splitter/orvaneFun.exe"
+i686-w64-mingw32-strip "$exe"
+
+pyd="$ROOT/build/windows/Orvane.cp37-win32.pyd"
+if [[ ! -f "$pyd" ]]; then
+    echo "== Orvane.cp37-win32.pyd (scripts/windows-check.sh --no-wine)"
+    bash "$ROOT/scripts/windows-check.sh" --no-wine >"$OUT.module.log" 2>&1 || { tail -n 40 "$OUT.module.log"; exit 1; }
+fi
+
+stage="$OUT/orvane-win32"
+rm -rf "$stage"
+mkdir -p "$stage"
+cp "$exe" "$pyd" "$ROOT/LICENSE" "$stage/"
+cp -R "$prefix/licenses" "$stage/licenses"
+imports="$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | sort -u | tr '\n' ' ')"
+{
+    cat "$ROOT/packaging/windows/README.txt"
+    echo
+    echo "orvaneFun.exe imports: ${imports% }"
+    echo "Built from Debian's source packages (licenses/SOURCES.txt):"
+    sed 's/^/  /' "$prefix/licenses/SOURCES.txt"
+} | sed 's/$/\r/' >"$stage/README.txt"
+
+mkdir -p "$ROOT/dist"
+rm -f "$ZIP"
+(cd "$OUT" && zip -q -r -X "$ZIP" orvane-win32)
+echo "$ZIP: $(stat -c %s "$ZIP") bytes in $((SECONDS - t0)) s; orvaneFun.exe $(stat -c %s "$exe") bytes, imports ${imports% }"
+unzip -l "$ZIP" | tail -n +4 | head -n -2 | awk '{print "  " $4}'

@@ -1,0 +1,89 @@
+"""Adds to a repaired wheel the licence texts of the libraries auditwheel bundled into it.
+
+    python3 scripts/wheel_licences.py WHEEL...
+
+For each library in the wheel's <name>.libs/ (auditwheel names them libfoo-<hash>.so.N), the
+system's own file is found by its name without the hash, dpkg names its Debian package, and that
+package's copyright file goes into <dist-info>/licenses/<source package>/copyright; SOURCES.txt there
+lists each bundled file with the Debian source package and version it came from. RECORD is rewritten.
+"""
+import base64
+import glob
+import hashlib
+import os
+import re
+import subprocess
+import sys
+import zipfile
+
+LIB_DIRS = ["/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib", "/lib", "/usr/lib64"]
+
+
+def system_file(bundled):
+    """/usr/lib/.../libfoo.so.N for the bundled libfoo-<hash>.so.N."""
+    plain = re.sub(r"-[0-9a-f]{8}(?=\.so)", "", bundled)
+    for folder in LIB_DIRS:
+        found = glob.glob(os.path.join(folder, plain))
+        if found:
+            return os.path.realpath(found[0]), plain
+    return None, plain
+
+
+def package_of(path):
+    """(binary package, source package, version) owning `path`."""
+    for candidate in (path, path.replace("/usr/lib/", "/lib/", 1), path.replace("/lib/", "/usr/lib/", 1)):
+        done = subprocess.run(["dpkg", "-S", candidate], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        if done.returncode == 0:
+            # "libjpeg62-turbo:amd64: /usr/lib/...": the package with its architecture, since the
+            # i386 one (wine32's) may be installed too.
+            owner = done.stdout.decode().split("\n")[0].split(": ")[0].split(",")[0].strip()
+            src = subprocess.run(["dpkg-query", "-W", "-f=${source:Package} ${source:Version}", owner],
+                                 stdout=subprocess.PIPE, check=True).stdout.decode().split()
+            return owner.split(":")[0], src[0], src[1]
+    raise SystemExit("wheel_licences: no Debian package owns %s" % path)
+
+
+def record_line(name, data):
+    digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
+    return "%s,sha256=%s,%d" % (name, digest, len(data))
+
+
+def add_licences(wheel):
+    with zipfile.ZipFile(wheel) as z:
+        entries = [(info, z.read(info)) for info in z.infolist()]
+    names = [info.filename for info, _ in entries]
+    dist_info = next(n.split("/")[0] for n in names if n.split("/")[0].endswith(".dist-info"))
+    bundled = sorted(n.split("/", 1)[1] for n in names if re.match(r"[^/]+\.libs/[^/]+$", n))
+    added, sources = {}, []
+    for lib in bundled:
+        path, plain = system_file(lib)
+        if not path:
+            raise SystemExit("wheel_licences: %s (bundled as %s) is not on this system" % (plain, lib))
+        binary, source, version = package_of(path)
+        with open("/usr/share/doc/%s/copyright" % binary, "rb") as f:
+            added["%s/licenses/%s/copyright" % (dist_info, source)] = f.read()
+        sources.append("%s: %s %s (Debian package %s)" % (lib, source, version, binary))
+    added["%s/licenses/SOURCES.txt" % dist_info] = ("\n".join(sources) + "\n").encode()
+    record_name = "%s/RECORD" % dist_info
+    kept = [(i, d) for i, d in entries if i.filename != record_name and i.filename not in added]
+    tmp = wheel + ".tmp"
+    with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED) as z:
+        lines = []
+        for info, data in kept:
+            z.writestr(info, data)
+            lines.append(record_line(info.filename, data))
+        for name, data in sorted(added.items()):
+            z.writestr(name, data)
+            lines.append(record_line(name, data))
+        lines.append("%s,," % record_name)
+        z.writestr(record_name, "\n".join(lines) + "\n")
+    os.replace(tmp, wheel)
+    print("%s: licence texts of %d bundled libraries from %d Debian source packages"
+          % (os.path.basename(wheel), len(bundled), len(added) - 1))
+    for line in sources:
+        print("  " + line)
+
+
+if __name__ == "__main__":
+    for w in sys.argv[1:]:
+        add_licences(w)

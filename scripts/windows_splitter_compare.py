@@ -1,0 +1,243 @@
+"""The Windows splitter under wine against the Linux build, on the same inputs.
+
+Run by scripts/windows-splitter-check.sh (which prepares wine and the programs); prints Markdown
+tables and exits 1 when a check fails:
+  corpus     the splitter's test corpus in a folder tree with blanks, '&' and Chinese names: the
+             same lines (the Windows output decoded in code page 936, as the module's os.popen
+             decodes it), the same check: lists and the same documents (pages, image bytes)
+  hostile    the pathological set: each case's line and time, within the bounds of its table
+  module     the module's quoted command line through cmd.exe, and its cancellation by taskkill
+With --native the "Windows" side is the Linux program too: a check of this script itself.
+"""
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO, "tests", "splitter"))
+
+import officescans  # noqa: E402
+import pdfgen  # noqa: E402
+import test_splitter_hostile as hostile_table  # noqa: E402
+from test_splitter_split import scanned_batch, vector_batch  # noqa: E402
+
+CODE_PAGE = "cp936"
+
+
+class Side(object):
+    """How one build is started: argv prefix, and how a Linux path is given to it."""
+
+    def __init__(self, name, prefix, windows):
+        self.name, self.prefix, self.windows = name, prefix, windows
+
+    def path(self, p):
+        return "Z:" + os.path.abspath(p).replace("/", "\\") if self.windows else p
+
+    def run(self, src, dst, limit, workers="2"):
+        start = time.monotonic()
+        try:
+            done = subprocess.run(self.prefix + [self.path(src), self.path(dst), workers, "0"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=limit)
+            code, out = done.returncode, done.stdout
+        except subprocess.TimeoutExpired as e:
+            code, out = "timeout", e.stdout or b""
+        return code, self.lines(out), time.monotonic() - start
+
+    def lines(self, out):
+        text = out.decode(CODE_PAGE if self.windows else "utf-8", "replace")
+        return [l.rstrip("\r") for l in text.split("\n") if l.strip()]
+
+
+def same_line(linux, windows):
+    """'same', 'same but \\ for /' (a relative path shown with Windows separators) or ''."""
+    if linux == windows:
+        return "same"
+    if linux == windows.replace("\\", "/"):
+        return "same but \\ for /"
+    return ""
+
+
+def documents(folder):
+    """{relative document path: (pages, sha256 of its pages' image streams)}."""
+    from pypdf import PdfReader
+    found = {}
+    for parent, _dirs, files in os.walk(folder):
+        for name in sorted(files):
+            p = os.path.join(parent, name)
+            reader = PdfReader(p)
+            digest = hashlib.sha256()
+            for page in reader.pages:
+                xobjects = page.get("/Resources", {}).get("/XObject", {})
+                for key in sorted(xobjects):
+                    digest.update(xobjects[key].get_object()._data or b"")
+            found[os.path.relpath(p, folder)] = (len(reader.pages), digest.hexdigest()[:16])
+    return found
+
+
+def corpus(src):
+    """The corpus, in a tree whose names have blanks, '&' and Chinese; {path: source}."""
+    made = {}
+
+    def put(rel, write):
+        p = os.path.join(src, rel)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        write(p)
+        made[rel] = p
+
+    for i, (name, (_, pages)) in enumerate(sorted(officescans.CONDITIONS.items())):
+        put(os.path.join("办公 扫描 & scans", "%02d %s 扫描.pdf" % (i + 1, name.replace(",", ""))),
+            lambda p, pages=pages: officescans.condition_pdf(p, pages))
+    put(os.path.join("批次 1", "R&D 文件.pdf"), lambda p: pdfgen.write_pdf(p, scanned_batch()))
+    put(os.path.join("批次 1", "vector & flate 矢量.pdf"), lambda p: pdfgen.write_pdf(p, vector_batch()))
+    regressions = os.path.join(REPO, "tests", "splitter", "regressions")
+    for name in sorted(os.listdir(regressions)):
+        put(os.path.join("回归 regressions", name),
+            lambda p, name=name: shutil.copyfile(os.path.join(regressions, name), p))
+    return made
+
+
+def check_part(line):
+    return line.split("; check: ", 1)[1].split(";", 1)[0] if "; check: " in line else "-"
+
+
+def compare_corpus(linux, win, work):
+    src = os.path.join(work, "源 文件 & R&D")
+    corpus(src)
+    outs = {}
+    for side in (linux, win):
+        dst = os.path.join(work, "目标 %s" % side.name)
+        os.makedirs(dst)
+        code, lines, seconds = side.run(src, dst, 900)
+        outs[side.name] = (code, lines, dst, seconds)
+    (lcode, llines, ldst, ls), (wcode, wlines, wdst, ws) = outs[linux.name], outs[win.name]
+    ldocs, wdocs = documents(ldst), documents(wdst)
+    print("\n### Corpus: %d lines on Linux (%.1f s, status %s), %d under wine (%.1f s, status %s)\n"
+          % (len(llines), ls, lcode, len(wlines), ws, wcode))
+    print("| file | line | check: | documents (pages, image bytes) |")
+    print("|---|---|---|---|")
+    failed = lcode != wcode or len(llines) != len(wlines)
+    for i, lline in enumerate(llines):
+        wline = wlines[i] if i < len(wlines) else ""
+        name = lline.split(": ", 1)[0]
+        line_verdict = same_line(lline, wline) or "DIFFERS: " + wline
+        check = "same (%s)" % check_part(lline) if check_part(lline) == check_part(wline) else \
+            "DIFFERS: %s / %s" % (check_part(lline), check_part(wline))
+        named = re.search(r' documents? in "([^"]*)"', lline)
+        folder = named.group(1) if named else None
+        if folder is None:
+            docs = "none written" if not [k for k in wdocs if k.startswith(name)] else "-"
+        else:
+            mine = {k: v for k, v in ldocs.items() if k.split(os.sep)[0] == folder}
+            theirs = {k: v for k, v in wdocs.items() if k.split(os.sep)[0] == folder}
+            docs = ("same: %d, %s pages" % (len(mine), "+".join(str(v[0]) for _, v in sorted(mine.items())))
+                    if mine == theirs else "DIFFERS: %s / %s" % (sorted(mine.items()), sorted(theirs.items())))
+        failed |= "DIFFERS" in line_verdict + check + docs
+        print("| %s | %s | %s | %s |" % (name, line_verdict, check, docs))
+    failed |= ldocs != wdocs
+    return not failed
+
+
+def compare_hostile(linux, win, work):
+    print("\n### Pathological set (2 workers)\n")
+    print("| case | bound | Linux s | wine s | wine's line | against Linux | result |")
+    print("|---|---|---|---|---|---|---|")
+    cases = [(c[0], c[1], 90, lambda c=c: "%s.pdf: %d page%s; separators: %s;" % (
+                  c[0], c[2], "s" if c[2] > 1 else "", c[3])) for c in hostile_table.PAGES_OVER_BUDGET]
+    cases += [(c[0], c[1], 120, lambda c=c: "%s.pdf: NOT SPLIT: %s" % (c[0], c[2]))
+              for c in hostile_table.FILES_OVER_BUDGET]
+    ok = True
+    for name, build, bound, expected in cases:
+        src = os.path.join(work, "恶意 hostile", name)
+        os.makedirs(src)
+        with open(os.path.join(src, name + ".pdf"), "wb") as f:
+            f.write(build())
+        row = []
+        for side in (linux, win):
+            dst = os.path.join(work, "恶意 out %s" % side.name, name)
+            os.makedirs(dst)
+            code, lines, seconds = side.run(src, dst, bound + 60)
+            first = lines[0] if lines else "(no line, status %s)" % code
+            row.append((first, seconds))
+        good = row[1][0].startswith(expected()) and row[1][1] <= bound
+        ok &= good
+        print("| %s | %d s | %.1f | %.1f | %s | %s | %s |" % (
+            name, bound, row[0][1], row[1][1], row[1][0][len(name) + 6:][:80],
+            same_line(row[0][0], row[1][0]) or "differs", "within" if good else "FAILED"))
+    return ok
+
+
+def module_runs(linux, win, module_run, work):
+    """The module's command line through cmd.exe; then a run ended by the module's taskkill."""
+    src = os.path.join(work, "模块 源 & 文件")
+    os.makedirs(src)
+    pdfgen.write_pdf(os.path.join(src, "扫描 文件.pdf"), scanned_batch())
+    dst_l, dst_w = os.path.join(work, "模块 Linux"), os.path.join(work, "模块 目标 & 输出")
+    os.makedirs(dst_l)
+    os.makedirs(dst_w)
+    _, llines, _ = linux.run(src, dst_l, 300)
+    done = subprocess.run(win.prefix[:-1] + [module_run, "run", win.path(win.prefix[-1]), win.path(src), win.path(dst_w)],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
+    wlines = win.lines(done.stdout)
+    print("\n### Through cmd.exe /c with the module's command line\n")
+    print("| Linux line | wine line (decoded in code page %s) | result |" % CODE_PAGE[2:])
+    print("|---|---|---|")
+    ok = len(llines) == len(wlines) and documents(dst_l) == documents(dst_w)
+    for lline, wline in zip(llines, wlines):
+        verdict = same_line(lline, wline)
+        ok &= bool(verdict)
+        print("| %s | %s | %s |" % (lline, wline, verdict or "DIFFERS"))
+
+    # Cancellation: a batch large enough to be under way when the first line arrives.
+    src = os.path.join(work, "取消 源")
+    os.makedirs(src)
+    for i in range(8):
+        pdfgen.write_pdf(os.path.join(src, "批次 %02d.pdf" % i), scanned_batch() * 4)
+    dst = os.path.join(work, "取消 目标")
+    os.makedirs(os.path.join(dst, "已有 earlier"))
+    with open(os.path.join(dst, "keep.txt"), "w") as f:
+        f.write("kept")
+    before = set(os.listdir(dst))
+    done = subprocess.run(win.prefix[:-1] + [module_run, "cancel", win.path(win.prefix[-1]), win.path(src), win.path(dst)],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+    report = done.stdout.decode(CODE_PAGE, "replace")
+    added = set(os.listdir(dst)) - before
+    only_folders = all(os.path.isdir(os.path.join(dst, n)) for n in added)
+    kept = before <= set(os.listdir(dst)) and open(os.path.join(dst, "keep.txt")).read() == "kept"
+    print("\n### Cancelled by `taskkill -f -im orvaneFun.exe`\n")
+    print("```\n%s```" % report)
+    print("new entries in the target: %d, all folders: %s; earlier entries kept: %s"
+          % (len(added), only_folders, kept))
+    return ok and done.returncode == 0 and only_folders and kept
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--linux", required=True, help="the Linux orvaneFun.exe")
+    ap.add_argument("--windows", help="the Windows orvaneFun.exe (unpacked from the zip)")
+    ap.add_argument("--wine", help="the wine binary")
+    ap.add_argument("--module-run", help="module_run.exe (tests/windows/module_run.cpp)")
+    ap.add_argument("--native", action="store_true", help="the Linux program on both sides")
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--only", default="corpus,hostile,module")
+    a = ap.parse_args()
+    linux = Side("linux", [a.linux], False)
+    win = Side("native", [a.linux], False) if a.native else Side("wine", [a.wine, a.windows], True)
+    ok = True
+    parts = a.only.split(",")
+    if "corpus" in parts:
+        ok &= compare_corpus(linux, win, a.work)
+    if "hostile" in parts:
+        ok &= compare_hostile(linux, win, a.work)
+    if "module" in parts and not a.native:
+        ok &= module_runs(linux, win, a.module_run, a.work)
+    print("\nwindows splitter check: %s" % ("ok" if ok else "FAILED"))
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
