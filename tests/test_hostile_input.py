@@ -965,11 +965,8 @@ def test_service_sending_an_endless_body(tmp_path, standin_exe):
     assert name == "MemoryError"
 
 
-@pytest.mark.parametrize("handler, failures", [
-    (dripping_body, ("ConnectionError", "ChunkedEncodingError")),
-    (dripping_head, ("ReadTimeout",)),
-], ids=["body", "head"])
-def test_service_dripping_its_reply(handler, failures, tmp_path, standin_exe):
+@pytest.mark.parametrize("handler", [dripping_body, dripping_head], ids=["body", "head"])
+def test_service_dripping_its_reply(handler, tmp_path, standin_exe):
     # A reply that trickles in a byte a second never trips the read time-out of 30 s; the request
     # still ends at its deadline (5 s to connect plus 30 s to read) as a failed request.
     started = time.monotonic()
@@ -977,7 +974,7 @@ def test_service_dripping_its_reply(handler, failures, tmp_path, standin_exe):
                                  timeout=5 + 30 + 10)
     assert time.monotonic() - started < 5 + 30 + 5
     assert connections == 1
-    assert name in failures, name
+    assert name == "ReadTimeout", name
 
 
 def _huge_reply(root, exe):

@@ -113,12 +113,12 @@ class TestRequest:
         assert len(fake.calls) == 4 == len(token_server.requests)
         for args, items in fake.calls:
             assert args == ()
-            assert [name for name, _ in items] == ["url", "data", "headers", "timeout", "stream"]
+            assert [name for name, _ in items] == ["url", "data", "headers", "timeout"]
             values = dict(items)
             assert values["url"] == token_server.commit_url
             assert values["data"] == BODY[method].decode("ascii")
             assert values["headers"] == {"token": TOKEN}
-            assert values["timeout"] == (5, 30) and values["stream"] is True
+            assert values["timeout"] == (5, 30)
 
     def test_fresh_json_text_for_every_request(self, method, make_ctrl, token_server, commit_db, rebind,
                                                 pauses):

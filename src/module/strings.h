@@ -21,9 +21,8 @@ namespace orvane {
   X(LoginToken) X(__name__) X(__file__) X(__enter__) X(__exit__) X(__traceback__)            \
   X(__builtins__) X(__test__) X(__module__) X(__qualname__) X(__init__) X(__loader__)        \
   X(__package__) X(__path__) X(name) X(loader) X(origin) X(parent)                            \
-  X(submodule_search_locations) X(rpartition) X(Connection) X(stream) X(raw) X(connection)  \
-  X(content) X(shutdown) X(SHUT_RDWR) X(Timer) X(daemon) X(start) X(cancel) X(fileno) X(dup)   \
-  X(detach) X(socket) X(Thread) X(target) X(ReadTimeout)
+  X(submodule_search_locations) X(rpartition) X(Connection) X(daemon) X(start) X(Thread)      \
+  X(target) X(ReadTimeout)
 
 // Fixed texts: member name, then the text itself (UTF-8).
 #define ORVANE_TEXTS(X)                                                                  \

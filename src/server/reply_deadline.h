@@ -5,12 +5,9 @@
 
 namespace orvane {
 
-// `post(url=..., data=..., headers=..., timeout=(5, 30), stream=True)`, then the reply's body read
-// before the request's deadline (the connect and read time-outs added up, counted from the call).
-// A reply whose head has not come by then fails as a read that timed out (the late reply is closed
-// when it comes); one whose body is still coming has its connection shut down, which ends the read
-// with the library's usual error for a broken reply. A reply object without a body to read (a stand-in of a
-// front end) is returned as it came.
+// `post(url=..., data=..., headers=..., timeout=(5, 30))`, awaited until the request's deadline at
+// most (the connect and read time-outs added up). A reply that has not come whole by then fails as a
+// read that timed out; the late reply is closed when it comes.
 Ref post_within_deadline(Handle post, Handle url, Handle data, Handle headers);
 
 }  // namespace orvane
