@@ -10,6 +10,7 @@ import time
 import traceback
 
 from . import events
+from .i18n import N_
 
 # Exit statuses of `orvane split`.
 EXIT_OK = 0
@@ -47,18 +48,18 @@ MSG_SPLITTER_STARTING = "执行exe信息"
 MSG_SPLITTER_FAILED = "执行exe文件报错"
 MSG_EXE_MISSING = "切分隔页的exe不存在"
 REFUSAL_MESSAGES = {
-    "保存URl表不存在": "the URL database does not exist",
-    "登录信息的Token过期": "the announcement service refused the login token",
-    "请求网页失败": "the announcement service could not be reached",
+    "保存URl表不存在": N_("the URL database does not exist"),
+    "登录信息的Token过期": N_("the announcement service refused the login token"),
+    "请求网页失败": N_("the announcement service could not be reached"),
 }
 CHECK_MESSAGES = {
-    "原PDF文件路径不存在": "the source folder does not exist",
-    "保存文件隔页位置不存在": "the target folder does not exist",
-    "源文件路径包含英文的双引号": "the source folder path holds a double quote",
-    "保存文件路径包含英文的双引号": "the target folder path holds a double quote",
-    "存在PDF文件包含空格，请修改后再次输入": "some PDF file names have a blank before .pdf",
-    "原路径不存在，请重新输入\n": "the source folder does not exist",
-    "保存文件不存在，请重新输入\n": "the target folder does not exist",
+    "原PDF文件路径不存在": N_("the source folder does not exist"),
+    "保存文件隔页位置不存在": N_("the target folder does not exist"),
+    "源文件路径包含英文的双引号": N_("the source folder path holds a double quote"),
+    "保存文件路径包含英文的双引号": N_("the target folder path holds a double quote"),
+    "存在PDF文件包含空格，请修改后再次输入": N_("some PDF file names have a blank before .pdf"),
+    "原路径不存在，请重新输入\n": N_("the source folder does not exist"),
+    "保存文件不存在，请重新输入\n": N_("the target folder does not exist"),
 }
 WORKER_REFUSAL_PREFIX = "请输入1-"
 # The reference splitter's line for a source file it could not split (damaged, encrypted). The

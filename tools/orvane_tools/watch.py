@@ -24,7 +24,7 @@ import sys
 import threading
 import time
 
-from . import frontend
+from . import events, frontend, settings as user_settings
 from .watchstate import (STATE_DIR_NAME, AlreadyWatched, InboxLock, Journal, free_name, fsync_dir,
                          move_file, write_atomic)
 
@@ -42,6 +42,18 @@ FAILED = "failed"
 REFUSED = "refused"
 RETRY = "retry"          # sources refused under an older token went back to INBOX
 RESTORED = "restored"    # an interrupted batch was undone; its source is back in INBOX
+
+# Why a PDF file in INBOX is not taken yet (Arrivals.waiting_list).
+STILL_WRITTEN = "still being written"
+NOT_COMPLETE = "not a complete PDF yet"
+
+# Each batch's events file (its job record) is kept in this folder of the watcher's state, pruned
+# on its own, apart from the window's records; every such folder is listed, one a line, in
+# RECORD_FOLDERS in the user's cache folder, so that the window's review finds watched batches of
+# any watcher the user ran.
+RECORDS_DIR_NAME = "jobs"
+RECORD_FOLDERS = "watched-records.txt"
+KEEP_RECORDS = 100
 
 BatchStatus = collections.namedtuple("BatchStatus", "time name status summary documents seconds")
 BatchStatus.__doc__ = """One batch's result: ``time`` (epoch seconds of its end), ``name`` (the source
@@ -136,6 +148,35 @@ class Arrivals(object):
 
     def waiting(self):
         return len(self.seen)
+
+    def waiting_list(self):
+        """(name, reason) of each file not taken yet, by name: STILL_WRITTEN while it changes (or
+        has not been unchanged long enough), NOT_COMPLETE while it does not open."""
+        now = self.clock()
+        return [(name, STILL_WRITTEN if state[2] is None or now - state[1] < self.settle else NOT_COMPLETE)
+                for name, state in sorted(self.seen.items())]
+
+
+def records_folders(listing=None):
+    """The record folders of every watcher the user ran (see RECORD_FOLDERS), those still there."""
+    try:
+        with open(listing or os.path.join(user_settings.cache_dir(), RECORD_FOLDERS), encoding="utf-8") as fh:
+            return [line.rstrip("\n") for line in fh if os.path.isdir(line.rstrip("\n"))]
+    except OSError:
+        return []
+
+
+def register_records(folder, listing=None):
+    """Adds ``folder`` to the user's list of watched batches' record folders (once)."""
+    listing = listing or os.path.join(user_settings.cache_dir(), RECORD_FOLDERS)
+    known = records_folders(listing)
+    if folder in known:
+        return
+    try:
+        os.makedirs(os.path.dirname(listing), exist_ok=True)
+        write_atomic(listing, "".join(p + "\n" for p in known + [folder]).encode("utf-8"))
+    except OSError as exc:
+        LOG.warning("the review cannot find this watcher's batches: %s", exc)
 
 
 def _scan_pdfs(folder):
@@ -283,12 +324,16 @@ class Watcher(object):
     ``on_batch(BatchStatus)`` is called after every batch and ``on_state(text)`` whenever the
     watcher's state changes ("starting", "watching", "splitting NAME", "stopping", "stopped", or
     "error: ..."); both are called on the watcher's thread and must not block. ``last`` holds the
-    latest BatchStatus."""
+    latest BatchStatus. ``on_waiting(list)`` is told the files not taken yet with their reasons
+    (Arrivals.waiting_list) whenever that list changes."""
 
-    def __init__(self, settings, on_batch=None, on_state=None, controller_class=None):
+    def __init__(self, settings, on_batch=None, on_state=None, controller_class=None, on_waiting=None):
         self.settings = settings
         self.on_batch = on_batch
         self.on_state = on_state
+        self.on_waiting = on_waiting
+        self.waiting = []
+        self.current_events = None   # the events file of the batch under way
         self.controller_class = controller_class
         self.state = "stopped"
         self.last = None
@@ -375,6 +420,10 @@ class Watcher(object):
             self._set_state("waiting: INBOX cannot be read ({})".format(exc))
             return 0
         self._set_state("watching")
+        waiting = [w for w in self.arrivals.waiting_list() if w[0] not in ready]
+        if waiting != self.waiting:
+            self.waiting = waiting
+            self._call(self.on_waiting, waiting)
         taken = 0
         for name in ready:
             if self._stop.is_set():
@@ -410,9 +459,18 @@ class Watcher(object):
         self.journal.save(record)
         crash_point("staged")
 
+        records = os.path.join(s.state_dir, RECORDS_DIR_NAME)
+        os.makedirs(records, exist_ok=True)
+        events.prune_records(records, KEEP_RECORDS - 1)
+        register_records(records)
+        self.current_events = os.path.join(records, job_id + ".jsonl")
         self._set_state("splitting {}".format(name))
         started = time.time()
-        result = self._run_job(record)
+        try:
+            with events.EventsFile(self.current_events):
+                result = self._run_job(record)
+        finally:
+            self.current_events = None
         if result is None:
             self._undo(record)
             self._report(RESTORED, name, "stopped while splitting; back in INBOX", 0, started)
