@@ -25,6 +25,7 @@ import threading
 import time
 
 from . import events, frontend, settings as user_settings
+from .i18n import _
 from .watchstate import (STATE_DIR_NAME, AlreadyWatched, InboxLock, Journal, free_name, fsync_dir,
                          move_file, write_atomic)
 
@@ -688,23 +689,23 @@ def _remove_empty(folder):
 
 def add_arguments(p):
     """`orvane watch`'s own options (the job options are those of `orvane split`)."""
-    p.add_argument("--archive", metavar="DIR", help="where finished sources go (default: INBOX/archive)")
+    p.add_argument("--archive", metavar="DIR", help=_("where finished sources go (default: INBOX/archive)"))
     p.add_argument("--failed", metavar="DIR",
-                   help="where sources that could not be split go, with NAME.reason.txt beside "
-                        "(default: INBOX/failed)")
+                   help=_("where sources that could not be split go, with NAME.reason.txt beside "
+                          "(default: INBOX/failed)"))
     p.add_argument("--settle", type=float, default=5.0, metavar="SECONDS",
-                   help="a file is complete once its size and time have not changed for this long "
-                        "and qpdf opens it (default: %(default)s)")
+                   help=_("a file is complete once its size and time have not changed for this long "
+                          "and qpdf opens it (default: %(default)s)"))
     p.add_argument("--poll", type=float, default=2.0, metavar="SECONDS",
-                   help="how often INBOX is looked at (default: %(default)s)")
+                   help=_("how often INBOX is looked at (default: %(default)s)"))
     p.add_argument("--damaged-after", type=float, default=120.0, metavar="SECONDS",
-                   help="a file that stays unchanged but does not open is split anyway after this "
-                        "long, so that it fails with its reason (default: %(default)s)")
+                   help=_("a file that stays unchanged but does not open is split anyway after this "
+                          "long, so that it fails with its reason (default: %(default)s)"))
     p.add_argument("--log", metavar="FILE",
-                   help="log file, rotated at 1 MB, five kept (default: INBOX/{}/watch.log)"
+                   help=_("log file, rotated at 1 MB, five kept (default: INBOX/{}/watch.log)")
                    .format(STATE_DIR_NAME))
     p.add_argument("--exit-when-idle", action="store_true",
-                   help="end once INBOX holds nothing more to split (for a scheduled task)")
+                   help=_("end once INBOX holds nothing more to split (for a scheduled task)"))
 
 
 def open_log(path):
@@ -738,13 +739,13 @@ def run_command(settings, log_file=None, exit_when_idle=False, out=None):
 
     def stop(signum, frame):
         if watcher.stopping():
-            sys.stderr.write("orvane: stopped at once; the next start takes the batch back\n")
+            sys.stderr.write(_("orvane: stopped at once; the next start takes the batch back\n"))
             os._exit(frontend.EXIT_CANCELLED)
-        sys.stderr.write("orvane: stopping: the batch under way is undone and its source put back\n")
+        sys.stderr.write(_("orvane: stopping: the batch under way is undone and its source put back\n"))
         watcher.stop(timeout=0)
 
     previous = [(sig, signal.signal(sig, stop)) for sig in (signal.SIGINT, signal.SIGTERM)]
-    sys.stderr.write("orvane: watching {} (Ctrl-C stops)\n".format(settings.inbox))
+    sys.stderr.write(_("orvane: watching {} (Ctrl-C stops)\n").format(settings.inbox))
     try:
         watcher.run()
     except (AlreadyWatched, OSError) as exc:
