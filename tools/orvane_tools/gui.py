@@ -109,7 +109,7 @@ class App(object):
         for row, label in enumerate((self.progress_text, self.watch_text, self.waiting_text, self.last_batch), 1):
             label.grid(row=row, column=0, sticky="ew")
 
-        self.panes = ttk.PanedWindow(root, orient="vertical")
+        self.panes = ttk.PanedWindow(root, orient="vertical", height=320)  # (more as the window grows)
         self.panes.grid(row=3, column=0, sticky="nsew", padx=8, pady=(4, 8))
         self.outcomes = gui_panes.TextPane(self.panes, _("Outcome"), height=5)
         self.details = gui_panes.DetailsPane(self.panes, self.say)

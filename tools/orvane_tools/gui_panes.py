@@ -41,11 +41,27 @@ def apply_look(root):
 
 
 class WrapLabel(ttk.Label):
-    """A status line that wraps at the width it is given, so no text runs off the window."""
+    """A status line that wraps at the width it is given, so no text runs off the window; gridded,
+    it takes no room while it is empty."""
 
     def __init__(self, master, **options):
         ttk.Label.__init__(self, master, **options)
         self.bind("<Configure>", lambda e: self.configure(wraplength=max(e.width - 4, 50)))
+
+    def grid(self, **options):
+        ttk.Label.grid(self, **options)
+        self._fit()
+
+    def __setitem__(self, key, value):
+        ttk.Label.__setitem__(self, key, value)
+        if key == "text":
+            self._fit()
+
+    def _fit(self):
+        if self.cget("text"):
+            ttk.Label.grid(self)
+        else:
+            self.grid_remove()
 
 
 class TextPane(ttk.LabelFrame):
