@@ -71,7 +71,7 @@ def check_urldb(path):
     if not endpoint:
         raise Refused(frontend.EXIT_REFUSED,
                       _("{} registers no 'commit' endpoint").format(path),
-                      _("orvane urldb {} --url URL").format(path), field="urldb")
+                      _("add it with: {}").format("orvane urldb {} --url URL".format(path)), field="urldb")
 
 
 def check_job(folders, workers, threshold, splitter, urldb_path):
