@@ -93,13 +93,16 @@ class Job(object):
         words = outcome_words(key)
         refused = handover.refusal(self.sink) if key in ("refused", "refused-input") else None
         record = self.record
+        detail = None
         if refused:
-            words = "{} ({})".format(words, _(refused[0]))
+            detail = _("({})").format(_(refused[0]))
         elif key == "no-summary" and record.files:
-            words = "{} {}".format(words, _("{} of {} files done.").format(record.files_done(), len(record.files)))
+            detail = _("{} of {} files done.").format(record.files_done(), len(record.files))
         elif key in ("finished", "not-split") and record.files:
             written = sum(len(f.documents) for f in record.file_records())
             checks = sum(len(f.unsure) for f in record.file_records())
-            words = "{} {}".format(words, _("{files} files, {documents} documents written, {checks} pages to check.")
-                                   .format(files=len(record.files), documents=written, checks=checks))
+            detail = _("{files} files, {documents} documents written, {checks} pages to check.").format(
+                files=len(record.files), documents=written, checks=checks)
+        if detail:
+            words = _("{outcome} {detail}").format(outcome=words, detail=detail)
         return key, words, refused

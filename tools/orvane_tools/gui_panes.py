@@ -67,9 +67,9 @@ class WrapLabel(ttk.Label):
 class TextPane(ttk.LabelFrame):
     """A titled, read-only text with a scroll bar; lines are added at the end."""
 
-    def __init__(self, master, title, height=6):
+    def __init__(self, master, title, height=6, font="TkTextFont"):
         ttk.LabelFrame.__init__(self, master, text=title, padding=4)
-        self.text = tk.Text(self, height=height, wrap="word", state="disabled", borderwidth=0)
+        self.text = tk.Text(self, height=height, wrap="word", state="disabled", borderwidth=0, font=font)
         bar = ttk.Scrollbar(self, orient="vertical", command=self.text.yview)
         self.text.configure(yscrollcommand=bar.set)
         self.text.grid(row=0, column=0, sticky="nsew")
@@ -100,7 +100,7 @@ class DetailsPane(TextPane):
     UTF-8 file."""
 
     def __init__(self, master, report):
-        TextPane.__init__(self, master, _("Details: the module's messages"), height=8)
+        TextPane.__init__(self, master, _("Details: the module's messages"), height=8, font="TkFixedFont")
         self.report = report
         buttons = ttk.Frame(self)
         buttons.grid(row=1, column=0, columnspan=2, sticky="e", pady=(4, 0))

@@ -32,7 +32,8 @@ def waiting_words(waiting):
     """The inbox files not yet taken, each with why: "a.pdf (still being written)"."""
     if not waiting:
         return ""
-    listed = _(", ").join("{} ({})".format(name, _(WAITING_REASONS[reason])) for name, reason in waiting)
+    listed = _(", ").join(_("{name} ({reason})").format(name=name, reason=_(WAITING_REASONS[reason]))
+                          for name, reason in waiting)
     return ngettext("Waiting: {}", "Waiting: {}", len(waiting)).format(listed)
 
 
