@@ -118,7 +118,8 @@ class Form(ttk.Frame):
         code = LANGUAGE_NAMES[self.language_box.current()][0]
         self.vars["language"].set(code)
         if self.on_language is not None:
-            self.on_language(code)
+            # After this event: the window is built again in the language, this box included.
+            self.after_idle(self.on_language, code)
 
     def _show_advanced(self):
         shown = self.advanced_shown.get()

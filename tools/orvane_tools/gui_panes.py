@@ -40,6 +40,16 @@ def apply_look(root):
     return family
 
 
+def scrolled(frame, widget, row):
+    """``widget`` in ``row`` of ``frame`` with a vertical scroll bar beside it, taking the room left."""
+    bar = ttk.Scrollbar(frame, orient="vertical", command=widget.yview)
+    widget.configure(yscrollcommand=bar.set)
+    widget.grid(row=row, column=0, sticky="nsew")
+    bar.grid(row=row, column=1, sticky="ns")
+    frame.rowconfigure(row, weight=1)
+    frame.columnconfigure(0, weight=1)
+
+
 class WrapLabel(ttk.Label):
     """A status line that wraps at the width it is given, so no text runs off the window; gridded,
     it takes no room while it is empty."""
@@ -70,12 +80,7 @@ class TextPane(ttk.LabelFrame):
     def __init__(self, master, title, height=6, font="TkTextFont"):
         ttk.LabelFrame.__init__(self, master, text=title, padding=4)
         self.text = tk.Text(self, height=height, wrap="word", state="disabled", borderwidth=0, font=font)
-        bar = ttk.Scrollbar(self, orient="vertical", command=self.text.yview)
-        self.text.configure(yscrollcommand=bar.set)
-        self.text.grid(row=0, column=0, sticky="nsew")
-        bar.grid(row=0, column=1, sticky="ns")
-        self.rowconfigure(0, weight=1)
-        self.columnconfigure(0, weight=1)
+        scrolled(self, self.text, 0)
         self.lines = []     # as given: what Copy and Save hand out, whatever Tk shows of them
 
     def add(self, line):
