@@ -10,7 +10,7 @@ import time
 import traceback
 
 from . import events
-from .i18n import N_
+from .i18n import N_, _, ngettext
 
 # Exit statuses of `orvane split`.
 EXIT_OK = 0
@@ -147,7 +147,7 @@ class JobSink(object):
                 self.check_failure = CHECK_MESSAGES[value]
         elif value.startswith(WORKER_REFUSAL_PREFIX) and value.endswith("的整数"):
             if self.check_failure is None:
-                self.check_failure = "the worker count is out of range ({})".format(value)
+                self.check_failure = _("the worker count is out of range ({})").format(value)
 
     def _render(self, values):
         if len(values) == 2 and isinstance(values[0], str):
@@ -199,9 +199,9 @@ class ProgressLine(object):
             text = self.record.progress_text()
         else:
             made = len(list_subfolders(self.dst) - self.before)
-            text = "{} of {} source PDFs begun, {} elapsed".format(
+            text = _("{} of {} source PDFs begun, {} elapsed").format(
                 min(made, self.total), self.total, events.clock_text(time.time() - self.started))
-        self.out.write("\r\x1b[Ksplitting: " + text)
+        self.out.write("\r\x1b[K" + _("splitting: {}").format(text))
         self.out.flush()
         self.shown = True
 
@@ -305,15 +305,15 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
                         display.draw()
             except (KeyboardInterrupt, _Terminate):
                 if cancelled:
-                    err.write("orvane: stopped without waiting for the job to end\n")
+                    err.write(_("orvane: stopped without waiting for the job to end\n"))
                     err.flush()
                     out.flush()
                     # The job's thread is still inside the module; leave without tearing the
                     # interpreter down under it.
                     os._exit(EXIT_CANCELLED)
                 cancelled = True
-                err.write("\norvane: cancelling: ending the splitter and deleting its partial output "
-                          "(press Ctrl-C again to quit at once)\n")
+                err.write(_("\norvane: cancelling: ending the splitter and deleting its partial output "
+                            "(press Ctrl-C again to quit at once)\n"))
                 err.flush()
                 # No splitter may start after this: the job checks the flag before starting it.
                 controller.run_code = 0
@@ -359,31 +359,32 @@ def start_job(controller, name="orvane-job"):
 def classify(sink, controller, failure, cancelled):
     """How a job that has ended went: (a key of OUTCOMES, the one-line summary)."""
     if cancelled:
-        return "cancelled", "job cancelled; folders it had made in the target folder were deleted"
+        return "cancelled", _("job cancelled; folders it had made in the target folder were deleted")
     if failure:
-        return "error", "the job stopped with an error"
+        return "error", _("the job stopped with an error")
     if sink.check_failure:
-        return "refused-input", "job refused: {}".format(sink.check_failure)
+        return "refused-input", _("job refused: {}").format(_(sink.check_failure))
     if sink.exe_missing:
-        return "refused-input", "job refused: the splitter program does not exist " \
-                                "(give --splitter or put orvaneFun.exe on PATH)"
+        return "refused-input", _("job refused: the splitter program does not exist "
+                                  "(give --splitter or put orvaneFun.exe on PATH)")
     if sink.refusal and not sink.refused_after_done:
-        return "refused", "job refused: {}".format(sink.refusal)
+        return "refused", _("job refused: {}").format(_(sink.refusal))
     if sink.splitter_failed:
-        return "no-summary", "the splitter stage failed; see the error log named above"
+        return "no-summary", _("the splitter stage failed; see the error log named above")
     if sink.splitter_started and not sink.summary_seen:
-        return "no-summary", "the splitter ended without its summary line (it was ended from outside, " \
-                             "crashed or refused its arguments); nothing is known to be split"
+        return "no-summary", _("the splitter ended without its summary line (it was ended from outside, "
+                               "crashed or refused its arguments); nothing is known to be split")
     if sink.refusal:
-        return "refused", "the split ran, but the end of the job was not recorded: {}".format(sink.refusal)
+        return "refused", _("the split ran, but the end of the job was not recorded: {}").format(_(sink.refusal))
     if not (sink.done and getattr(controller, "run_code", 0)):
-        return "error", "the job ended without finishing (see the messages above)"
+        return "error", _("the job ended without finishing (see the messages above)")
     if sink.summary_files == 0:
-        return "nothing", "nothing to do: the source folder holds no PDF file"
+        return "nothing", _("nothing to do: the source folder holds no PDF file")
     if sink.not_split:
-        return "not-split", "job finished, but {} source file{} could not be split (see above)".format(
-            sink.not_split, "" if sink.not_split == 1 else "s")
-    return "finished", "job finished"
+        return "not-split", ngettext("job finished, but {} source file could not be split (see above)",
+                                     "job finished, but {} source files could not be split (see above)",
+                                     sink.not_split).format(sink.not_split)
+    return "finished", _("job finished")
 
 
 def outcome(sink, controller, failure, cancelled):
