@@ -25,7 +25,7 @@ import threading
 import time
 
 from . import events, frontend, settings as user_settings
-from .i18n import _
+from .i18n import _, ngettext
 from .watchstate import (STATE_DIR_NAME, AlreadyWatched, InboxLock, Journal, free_name, fsync_dir,
                          move_file, write_atomic)
 
@@ -413,12 +413,12 @@ class Watcher(object):
 
     def _take_ready(self):
         if not os.path.isdir(self.settings.target):
-            self._set_state("waiting: the target folder is missing")
+            self._set_state("waiting: " + _("the target folder is missing"))
             return 0
         try:
             ready = self.arrivals.ready(self.settings.inbox)
         except OSError as exc:  # a network folder that is away for a while
-            self._set_state("waiting: INBOX cannot be read ({})".format(exc))
+            self._set_state("waiting: " + _("INBOX cannot be read ({})").format(exc))
             return 0
         self._set_state("watching")
         waiting = [w for w in self.arrivals.waiting_list() if w[0] not in ready]
@@ -474,7 +474,7 @@ class Watcher(object):
             self.current_events = None
         if result is None:
             self._undo(record)
-            self._report(RESTORED, name, "stopped while splitting; back in INBOX", 0, started)
+            self._report(RESTORED, name, _("stopped while splitting; back in INBOX"), 0, started)
             return 1
         crash_point("split")
         record.update(self._decide(record, *result))
@@ -610,7 +610,7 @@ class Watcher(object):
                 self._finish(record)
             elif os.path.exists(record["staged"]):
                 self._undo(record)
-                self._report(RESTORED, record["name"], "interrupted batch undone; back in INBOX", 0, None)
+                self._report(RESTORED, record["name"], _("interrupted batch undone; back in INBOX"), 0, None)
             else:  # never left INBOX
                 _remove_empty(record["stage_dir"])
                 self.journal.drop(record)
@@ -623,7 +623,7 @@ class Watcher(object):
                 continue
             if os.path.exists(record["dest"]):
                 self._move(record, record["dest"], self.settings.inbox, "back")
-                self._report(RETRY, os.path.basename(record["back"]), "new login token: back in INBOX", 0, None)
+                self._report(RETRY, os.path.basename(record["back"]), _("new login token: back in INBOX"), 0, None)
             try:
                 os.remove(record["dest"] + ".reason.txt")
             except FileNotFoundError:
@@ -667,9 +667,11 @@ def check_folders(settings):
 
 def format_status(batch):
     """The one status line of a batch."""
-    return "{}  {:<8}  {}  {} document{}, {:.1f} s  {}".format(
+    # (The status word stays as it is in every language: scripts and the table of endings read it.)
+    return "{}  {:<8}  {}  {}, {:.1f} s  {}".format(
         time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(batch.time)), batch.status, batch.name,
-        batch.documents, "" if batch.documents == 1 else "s", batch.seconds, batch.summary)
+        ngettext("{} document", "{} documents", batch.documents).format(batch.documents), batch.seconds,
+        batch.summary)
 
 
 def _remove_empty(folder):
