@@ -64,7 +64,8 @@ class WatchPanel(object):
         try:
             watch.check_folders(s)  # before its log file is made in the source folder
         except OSError as exc:
-            return _("Watching cannot start: {}.").format(exc)
+            return _("Watching cannot start: {}.").format(exc) + "\n\n" + _(
+                "(INBOX is the source folder, TARGET the target folder.)")
         self.reports = handover.WatchReports(token)
         self.token = token
         log_path = os.path.join(s.state_dir, "watch.log")
