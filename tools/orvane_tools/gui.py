@@ -297,7 +297,10 @@ class App(object):
                 self.root.after(TICK_MS, self.tick)
 
     def _show_progress(self, record):
+        """The bar and its line for a job's record; None: no batch under way (watching), both cleared."""
         if record is None:
+            self.progress["value"] = 0
+            self.progress_text["text"] = ""
             return
         total = record.pages_total()
         if total:

@@ -92,7 +92,7 @@ class WatchPanel(object):
             path = self.watcher.current_events
             if path:
                 self.batch = (path, events.EventTail(path), events.JobRecord())
-        elif not state.startswith("splitting"):
+        elif self.batch is not None or state == "stopped":
             self.batch = None
             self.progress(None)
 
