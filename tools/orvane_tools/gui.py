@@ -12,7 +12,7 @@ import sys
 import time
 
 import tkinter as tk
-from tkinter import ttk
+from tkinter import messagebox, ttk
 
 from . import events, gui_form, gui_job, gui_panes, gui_watch, i18n, settings, watch
 from .dialogs import open_in_viewer, pick_folder  # noqa: F401  (the window's viewer, for the callers of gui)
@@ -33,15 +33,12 @@ class Dialogs(object):
         self.root = root
 
     def ask(self, text):
-        from tkinter import messagebox
         return messagebox.askyesno(TITLE, text, parent=self.root)
 
     def error(self, text):
-        from tkinter import messagebox
         messagebox.showerror(TITLE, text, parent=self.root)
 
     def info(self, text):
-        from tkinter import messagebox
         messagebox.showinfo(TITLE, text, parent=self.root)
 
 
