@@ -349,6 +349,15 @@ def test_stop_answered_after_the_job_has_ended(tmp_path, display, setup, monkeyp
         assert app.progress_text["text"].startswith(frontend.OUTCOMES["finished"].window)
         assert str(app.start_button["state"]) == "normal" and str(app.stop_button["state"]) == "disabled"
         assert sorted(os.listdir(str(dst))) == sorted(os.path.basename(name)[:-4] for name in samples.BATCHES)
+        # The main pane in plain words, one line per source file and one for the job; the module's
+        # own messages, as they came, in Details, which saves them unchanged.
+        assert app.outcomes.lines[1:] == ["batch-01.pdf: 8 pages, 3 documents", "batch-02.pdf: 8 pages, 2 documents",
+                                          "contracts/batch-03.pdf: 3 pages, 2 documents",
+                                          app.progress_text["text"]]
+        saved = app.details.save(str(tmp_path / "details.txt"))
+        with open(saved, encoding="utf-8", newline="") as fh:
+            assert fh.read() == "".join(line + "\n" for line in app.details.lines)
+        assert frontend.MSG_DONE in app.details.lines and setup["token"] not in "".join(app.details.lines)
     finally:
         app.review.stop_thumbs.set()
         root.destroy()
