@@ -34,7 +34,8 @@ def apply_look(root):
     if family is not None:
         for name in NAMED_FONTS:
             try:
-                tkfont.nametofont(name, root=root).configure(family=family)
+                # (Not nametofont: its root argument came with Python 3.10.)
+                tkfont.Font(root=root, name=name, exists=True).configure(family=family)
             except tk.TclError:
                 pass
     return family
