@@ -10,7 +10,9 @@ whether or not the language's locale is installed; Tk draws Chinese with any CJK
 window whose name matches --title and then, if given, for its name to match --until (the window
 puts its state in its title), lets it draw for --settle seconds and saves it as PNG with
 ImageMagick's `import`. Then the command is ended and the server stopped. Several shots of one
-window, in order: `--shot 'PATTERN=FILE'`, repeated.
+window, in order: `--shot 'PATTERN=FILE'`, repeated; between them `--key 'PATTERN=KEYS'` sends keys
+(xdotool's names, e.g. ctrl+d) once the name matches. `--colours N` keeps a shot as an N-colour
+palette PNG (Pillow), a tenth the size of a true-colour one.
 
 Needs xvfb, xdotool and imagemagick (packaging/apt-packages.txt)."""
 import argparse
@@ -61,17 +63,28 @@ def wait(probe, timeout, what, proc):
     sys.exit("screenshot: timed out waiting for {}".format(what))
 
 
-def shoot(display, window, path):
+def shoot(display, window, path, colours=None):
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     subprocess.run(["import", "-display", display, "-window", window, path], check=True, timeout=30, env=tool_env())
+    if colours:
+        from PIL import Image
+
+        with Image.open(path) as im:
+            small = im.convert("RGB").quantize(colors=colours, method=Image.MEDIANCUT)
+        small.save(path, optimize=True)
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--lang", choices=sorted(LOCALES), default="en")
     parser.add_argument("--title", default="^Orvane", help="pattern of the window's name to wait for")
-    parser.add_argument("--shot", action="append", default=[], metavar="PATTERN=FILE",
+    parser.add_argument("--shot", action="append", dest="steps", default=[], metavar="PATTERN=FILE",
+                        type=lambda v: ("shot",) + tuple(v.rsplit("=", 1)),
                         help="once the window's name matches PATTERN, save it to FILE (in order)")
+    parser.add_argument("--key", action="append", dest="steps", metavar="PATTERN=KEYS",
+                        type=lambda v: ("key",) + tuple(v.rsplit("=", 1)),
+                        help="once the window's name matches PATTERN, send it KEYS (in order with the shots)")
+    parser.add_argument("--colours", type=int, help="save the shots as palette PNGs of this many colours")
     parser.add_argument("--until", default="", help="with --out: the pattern to wait for")
     parser.add_argument("--out", help="the one shot's file (same as --shot UNTIL=OUT)")
     parser.add_argument("--settle", type=float, default=1.5, help="seconds to let the window draw")
@@ -80,8 +93,8 @@ def main(argv=None):
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args(argv)
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
-    shots = [s.rsplit("=", 1) for s in args.shot] + ([[args.until, args.out]] if args.out else [])
-    if not command or not shots:
+    steps = args.steps + ([("shot", args.until, args.out)] if args.out else [])
+    if not command or not any(step[0] == "shot" for step in steps):
         parser.error("a command to run and at least one shot (--out or --shot) are needed")
     server, display = start_server(args.size)
     locale_name = LOCALES[args.lang]
@@ -92,12 +105,15 @@ def main(argv=None):
     try:
         window = wait(lambda: (xdotool(display, "search", "--name", args.title).split() or [None])[0],
                       args.timeout, "a window named like " + args.title, proc)
-        for pattern, path in shots:
+        for kind, pattern, value in steps:
             wait(lambda: re.search(pattern, xdotool(display, "getwindowname", window)), args.timeout,
                  "the window's name to match " + pattern, proc)
+            if kind == "key":
+                xdotool(display, "key", "--window", window, value)
+                continue
             time.sleep(args.settle)
-            shoot(display, window, path)
-            print(path)
+            shoot(display, window, value, args.colours)
+            print(value)
     finally:
         if proc.poll() is None:
             proc.terminate()

@@ -41,6 +41,17 @@ def run_cli(tmp_path):
     return _run
 
 
+@pytest.fixture(autouse=True)
+def english():
+    """The tools' texts in English in this process, whatever the machine's locale (tests read them);
+    a test that changes the language has it put back."""
+    from orvane_tools import i18n
+
+    i18n.use("en")
+    yield
+    i18n.use("en")
+
+
 @pytest.fixture(scope="session")
 def x_display():
     """An Xvfb display for Tk windows made in the test process, kept to the end of the session: Tk

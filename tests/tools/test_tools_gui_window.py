@@ -349,6 +349,98 @@ def test_stop_answered_after_the_job_has_ended(tmp_path, display, setup, monkeyp
         assert app.progress_text["text"].startswith(frontend.OUTCOMES["finished"].window)
         assert str(app.start_button["state"]) == "normal" and str(app.stop_button["state"]) == "disabled"
         assert sorted(os.listdir(str(dst))) == sorted(os.path.basename(name)[:-4] for name in samples.BATCHES)
+        # The main pane in plain words, one line per source file and one for the job; the module's
+        # own messages, as they came, in Details, which saves them unchanged.
+        assert app.outcomes.lines[1:] == ["batch-01.pdf: 8 pages, 3 documents", "batch-02.pdf: 8 pages, 2 documents",
+                                          "contracts/batch-03.pdf: 3 pages, 2 documents",
+                                          app.progress_text["text"]]
+        saved = app.details.save(str(tmp_path / "details.txt"))
+        with open(saved, encoding="utf-8", newline="") as fh:
+            assert fh.read() == "".join(line + "\n" for line in app.details.lines)
+        assert frontend.MSG_DONE in app.details.lines and setup["token"] not in "".join(app.details.lines)
     finally:
+        app.review.stop_thumbs.set()
+        root.destroy()
+
+
+def pump(root, probe, timeout, what):
+    """Runs the window's events until ``probe()`` holds."""
+    deadline = time.monotonic() + timeout
+    while not probe():
+        assert time.monotonic() < deadline, what
+        root.update()
+        time.sleep(0.05)
+
+
+def shown_texts(widget):
+    """The texts of every label, button and titled frame under ``widget``."""
+    texts = []
+    for child in widget.winfo_children():
+        # (Not cget alone: Tk takes "text" for "textvariable" in an entry.)
+        text = str(child.cget("text")) if "text" in child.keys() else ""
+        texts += ([text] if text else []) + shown_texts(child)
+    return texts
+
+
+@pytest.mark.parametrize("locale, language", [("zh_CN.UTF-8", "zh_CN"), ("en_US.UTF-8", "en")])
+def test_visible_labels_come_from_the_catalogue(tmp_path, display, monkeypatch, locale, language):
+    """In the user's locale, every label of the window, Advanced and Details open, is a text of
+    that language's catalogue (the Chinese translations; the English texts themselves)."""
+    from orvane_tools import catalogues, i18n
+
+    for variable in ("LC_ALL", "LC_MESSAGES", "LANGUAGE"):
+        monkeypatch.delenv(variable, raising=False)
+    monkeypatch.setenv("LANG", locale)
+    assert i18n.setup() == language
+    root, app, _src, _dst = in_process_window(tmp_path, display, monkeypatch, "scans")
+    try:
+        app.form.advanced_shown.set(True)
+        app.form._show_advanced()
+        app._toggle_details()
+        root.update()
+        shown = set(shown_texts(root))
+        catalogue = catalogues.read_po(catalogues.po_files()["zh_CN"])
+        known = set(catalogue.values()) if language == "zh_CN" else set(catalogue)
+        assert len(shown) > 25 and shown - known == set()
+    finally:
+        root.destroy()
+
+
+@pytest.mark.parametrize("watcher", ["window", "command line"])
+def test_a_watched_batch_is_reviewed_in_the_window(tmp_path, display, setup, monkeypatch, watcher):
+    """"Review a target folder" finds a watched batch's record, kept in the inbox's watch state,
+    whichever watcher split it: the window's own, or `orvane watch` (through the user's list of
+    watchers' record folders, the form's source folder cleared)."""
+    from orvane_tools import events, watch
+
+    monkeypatch.setenv("XDG_CACHE_HOME", str(tmp_path / "user-cache"))
+    root, app, inbox, dst = in_process_window(tmp_path, display, monkeypatch, "inbox")
+    notices = []
+    app.dialogs.info = app.dialogs.error = notices.append
+    try:
+        fill(app, setup, inbox, dst)
+        (inbox / "drop.pdf").write_bytes(samples.build_pdf([("doc", "A"), ("sep", samples.PINK), ("doc", "B")]))
+        if watcher == "window":
+            app.toggle_watch()
+            pump(root, lambda: "drop.pdf" in app.last_batch["text"], 90, "the dropped file was not split")
+            app.toggle_watch()
+            pump(root, lambda: app.watcher is None, 30, "watching did not stop")
+        else:
+            env = cli_env(dict(setup["env"], ORVANE_TOKEN=setup["token"], XDG_CACHE_HOME=str(tmp_path / "user-cache")))
+            done = subprocess.run(cli_command("watch", inbox, dst, "--urldb", setup["db"], "--splitter",
+                                              setup["splitter"], "-w", "1", "--settle", "0", "--poll", "0.05",
+                                              "--exit-when-idle"), cwd=str(tmp_path), env=env, timeout=90,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
+            assert done.returncode == 0, done.stderr
+        assert events.ENV not in os.environ
+        app.vars["source"].set("")
+        app.review_folder(str(dst))
+        assert notices == []
+        files = app.review.record.file_records()
+        assert [(f.name, len(f.documents)) for f in files] == [("drop.pdf", 2)]
+        assert len(os.listdir(str(inbox / watch.STATE_DIR_NAME / watch.RECORDS_DIR_NAME))) == 1
+    finally:
+        if app.watcher is not None:
+            app.watcher.stop(60)
         app.review.stop_thumbs.set()
         root.destroy()

@@ -210,3 +210,18 @@ def test_a_watcher_stopped_at_any_step_loses_and_doubles_nothing(watched, crash_
     assert watched.where() == expected
     state = watched.inbox / ".orvane-watch"
     assert os.listdir(str(state / "journal")) == [] and os.listdir(str(state / "staging")) == []
+
+
+@pytest.mark.parametrize("unchanged_for, opens, waiting", [
+    (1.0, True, [("a.pdf", watch.STILL_WRITTEN)]),    # not unchanged for the settle time yet
+    (6.0, False, [("a.pdf", watch.NOT_COMPLETE)]),    # unchanged, but it does not open
+    (6.0, True, []),                                  # complete: taken, so not waiting
+])
+def test_files_not_taken_are_listed_with_why(tmp_path, unchanged_for, opens, waiting):
+    clock = [100.0]
+    arrivals = watch.Arrivals(lambda path: opens, settle=5.0, clock=lambda: clock[0])
+    (tmp_path / "a.pdf").write_bytes(b"%PDF-1.4\n")
+    arrivals.ready(str(tmp_path))
+    clock[0] += unchanged_for
+    ready = arrivals.ready(str(tmp_path))
+    assert [w for w in arrivals.waiting_list() if w[0] not in ready] == waiting

@@ -36,6 +36,7 @@ def cli_env(extra=None):
     env["PYTHONIOENCODING"] = "utf-8"
     env.pop("ORVANE_TOKEN", None)
     env.pop("ORVANE_SECRET", None)
+    env["LANGUAGE"] = "en"  # the tests read the tools' English texts, whatever the machine's locale
     env.update(extra or {})
     return env
 

@@ -4,31 +4,12 @@ import os
 import shutil
 import sys
 
-from . import frontend
+from . import frontend, helptexts, i18n
+from .i18n import N_, _
 
 TOKEN_ENV = "ORVANE_TOKEN"
 SECRET_ENV = "ORVANE_SECRET"
 SPLITTER_NAME = frontend.SPLITTER_NAME
-
-EPILOG_SPLIT = """\
-exit status:
-  0    the job finished: the splitter's summary line came and every file was split
-  2    bad command line
-  3    the announcement service refused the login token or could not be reached, or the URL
-       database is missing, empty or has no 'commit' entry
-  4    the job's input was refused (folders, file names, worker count, threshold, splitter
-       program), before anything was announced
-  5    the splitter ended without its summary line (ended from outside, crashed, refused its
-       arguments) or its stage failed (the module wrote an error log under ./logging)
-  6    the job ran, but the splitter could not split some source files (damaged, encrypted)
-  7    nothing to do: SOURCE holds no PDF file (nothing announced)
-  130  cancelled with Ctrl-C; folders the job had made in TARGET were deleted
-  1    any other failure
-
-The module keeps its working folder "database" (and "logging" for error logs) in the current
-directory, or in --workdir. Cancelling ends every process named orvaneFun.exe of your user.
-"""
-
 
 def _read_secret_file(path):
     with open(path) as fh:
@@ -41,123 +22,127 @@ def _secret(args, parser):
     else:
         secret = args.secret or os.environ.get(SECRET_ENV)
     if not secret:
-        parser.error("no token secret: give --secret-file FILE or set {}".format(SECRET_ENV))
+        parser.error(_("no token secret: give --secret-file FILE or set {}").format(SECRET_ENV))
     if len(secret.encode("utf-8")) < 32:
-        sys.stderr.write("orvane: warning: a token secret shorter than 32 bytes can be guessed; "
-                         "make one with: python -c \"import secrets; print(secrets.token_hex(32))\"\n")
+        sys.stderr.write(_("orvane: warning: a token secret shorter than 32 bytes can be guessed; "
+                           "make one with: python -c \"import secrets; print(secrets.token_hex(32))\"\n"))
     return secret
+
+
+def _command(sub, name, summary, description, statuses, func):
+    """A sub-command with its one-line summary, description and exit statuses (all translated)."""
+    p = sub.add_parser(name, help=summary, description=description, epilog=_(statuses),
+                       formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.set_defaults(func=func, subparser=p)
+    return p
 
 
 def build_parser():
     parser = argparse.ArgumentParser(
         prog="orvane",
-        description="Split scanned PDF batches at their separator sheets with the Orvane module, "
-                    "and run the job-announcement service it reports to.")
-    sub = parser.add_subparsers(dest="command", metavar="COMMAND")
+        description=_("Split scanned PDF batches at their separator sheets with the Orvane module, "
+                      "and run the job-announcement service it reports to."))
+    sub = parser.add_subparsers(dest="command", metavar=_("COMMAND"))
     sub.required = True
 
-    p = sub.add_parser(
-        "split", help="split the PDF files of a folder (one job)",
-        description="Run one split job: check the folders, announce the job to the service named\n"
-                    "in the URL database, run the splitter and print every message as it comes.",
-        epilog=EPILOG_SPLIT, formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("source", metavar="SOURCE", help="folder holding the scanned PDF files")
-    p.add_argument("target", metavar="TARGET", help="existing folder that receives the split documents")
+    p = _command(sub, "split", _("split the PDF files of a folder (one job)"),
+                 _("Run one split job: check the folders, announce the job to the service named\n"
+                   "in the URL database, run the splitter and print every message as it comes."),
+                 helptexts.EXIT_STATUSES_SPLIT, cmd_split)
+    p.add_argument("source", metavar="SOURCE", help=_("folder holding the scanned PDF files"))
+    p.add_argument("target", metavar="TARGET", help=_("existing folder that receives the split documents"))
     _job_options(p)
-    p.add_argument("--no-progress", action="store_true", help="no progress line, even on a terminal")
-    p.set_defaults(func=cmd_split, subparser=p)
+    p.add_argument("--no-progress", action="store_true", help=_("no progress line, even on a terminal"))
 
-    p = sub.add_parser(
-        "watch", help="split every PDF file dropped into a folder, as it arrives",
-        description="Watch INBOX and run one split job for each PDF file once it is complete; the\n"
-                    "source then goes to the archive, or to the failed folder with NAME.reason.txt.\n"
-                    "Stop with Ctrl-C or SIGTERM: a batch under way is undone and put back.",
-        formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("inbox", metavar="INBOX", help="folder the scanner saves into")
-    p.add_argument("target", metavar="TARGET", help="existing folder that receives the split documents")
+    p = _command(sub, "watch", _("split every PDF file dropped into a folder, as it arrives"),
+                 _("Watch INBOX and run one split job for each PDF file once it is complete; the\n"
+                   "source then goes to the archive, or to the failed folder with NAME.reason.txt.\n"
+                   "Stop with Ctrl-C or SIGTERM: a batch under way is undone and put back."),
+                 helptexts.EXIT_STATUSES_WATCH, cmd_watch)
+    p.add_argument("inbox", metavar="INBOX", help=_("folder the scanner saves into"))
+    p.add_argument("target", metavar="TARGET", help=_("existing folder that receives the split documents"))
     _job_options(p)
     from .watch import add_arguments as watch_arguments
     watch_arguments(p)
-    p.set_defaults(func=cmd_watch, subparser=p)
 
-    p = sub.add_parser(
-        "standalone", help="run the module's stand-alone block (its fixed-default job)",
-        description="Execute the Orvane module under the name __main__, which runs its built-in job "
-                    "with fixed Windows folders and ./url.db; its messages go to standard output.")
-    p.add_argument("--workdir", metavar="DIR", help="run in DIR (where ./url.db and the folders are)")
-    p.set_defaults(func=cmd_standalone, subparser=p)
+    p = _command(sub, "gui", _("open the desktop window: run a job, watch a folder, review the split"),
+                 _("Open the Orvane window. The login token is pasted into its masked field (or read\n"
+                   "from a token file, or taken from {}) and is never stored.").format(TOKEN_ENV),
+                 helptexts.EXIT_STATUSES_GUI, cmd_gui)
+    p.add_argument("--review", metavar="TARGET", help=_("show the review of the latest job into TARGET at once"))
 
-    p = sub.add_parser(
-        "serve", help="run the job-announcement service",
-        description="Serve the 'commit' endpoint: accept announcements carrying a valid login token "
-                    "(a JSON Web Token signed with the secret) and record them; refuse others with 401.")
-    p.add_argument("--host", default="127.0.0.1", help="address to listen on (default: %(default)s)")
-    p.add_argument("--port", type=_port, default=8765, help="port, 0 for any free one (default: %(default)s)")
+    p = _command(sub, "serve", _("run the job-announcement service"),
+                 _("Serve the 'commit' endpoint: accept announcements carrying a valid login token\n"
+                   "(a JSON Web Token signed with the secret) and record them; refuse others with 401.\n"
+                   "Runs until Ctrl-C."), helptexts.EXIT_STATUSES_PLAIN, cmd_serve)
+    p.add_argument("--host", default="127.0.0.1", help=_("address to listen on (default: %(default)s)"))
+    p.add_argument("--port", type=_port, default=8765, help=_("port, 0 for any free one (default: %(default)s)"))
     p.add_argument("--db", default="announcements.db", metavar="PATH",
-                   help="SQLite file recording the announcements (default: %(default)s)")
+                   help=_("SQLite file recording the announcements (default: %(default)s)"))
     _secret_options(p)
     p.add_argument("--leeway", type=_non_negative, default=0, metavar="SECONDS",
-                   help="clock skew allowed when checking expiry (default: %(default)s)")
-    p.add_argument("--port-file", metavar="FILE", help="write the bound port to FILE once serving")
-    p.set_defaults(func=cmd_serve, subparser=p)
+                   help=_("clock skew allowed when checking expiry (default: %(default)s)"))
+    p.add_argument("--port-file", metavar="FILE", help=_("write the bound port to FILE once serving"))
 
-    p = sub.add_parser(
-        "urldb", help="create or update the URL database",
-        description="Create the SQLite URL database the module reads (table urldb(url_name, url)) and "
-                    "register URL under NAME, replacing an earlier row of that name.")
-    p.add_argument("path", metavar="PATH", help="database file to create or update")
-    p.add_argument("--url", required=True, help="endpoint URL, e.g. http://127.0.0.1:8765/commit")
-    p.add_argument("--name", default="commit", help="endpoint name (default: %(default)s)")
-    p.set_defaults(func=cmd_urldb, subparser=p)
-
-    p = sub.add_parser(
-        "token", help="issue a login token for the service",
-        description="Print a login token (JSON Web Token, HS256) for SUBJECT, signed with the "
-                    "service's secret.")
+    p = _command(sub, "token", _("issue a login token for the service"),
+                 _("Print a login token (JSON Web Token, HS256) for SUBJECT, signed with the\n"
+                   "service's secret."), helptexts.EXIT_STATUSES_PLAIN, cmd_token)
     _secret_options(p)
-    p.add_argument("--subject", required=True, help="user the token is issued to")
+    p.add_argument("--subject", required=True, help=_("user the token is issued to"))
     p.add_argument("--expires-in", default="8h", metavar="DURATION",
-                   help="lifetime: seconds, or with a unit s, m, h, d (default: %(default)s)")
-    p.set_defaults(func=cmd_token, subparser=p)
+                   help=_("lifetime: seconds, or with a unit s, m, h, d (default: %(default)s)"))
 
-    p = sub.add_parser(
-        "log", help="list the announcements the service recorded",
-        description="Print the job starts and ends (and the refusals) recorded by the service.")
+    p = _command(sub, "urldb", _("create or update the URL database"),
+                 _("Create the SQLite URL database the module reads (table urldb(url_name, url)) and\n"
+                   "register URL under NAME, replacing an earlier row of that name."),
+                 helptexts.EXIT_STATUSES_PLAIN, cmd_urldb)
+    p.add_argument("path", metavar="PATH", help=_("database file to create or update"))
+    p.add_argument("--url", required=True, help=_("endpoint URL, e.g. http://127.0.0.1:8765/commit"))
+    p.add_argument("--name", default="commit", help=_("endpoint name (default: %(default)s)"))
+
+    p = _command(sub, "samples", _("write sample scanned batches to try the splitter on"),
+                 _("Write a few sample PDF batches, with coloured separator sheets, under FOLDER\n"
+                   "(also: python -m orvane_tools.samples FOLDER)."), helptexts.EXIT_STATUSES_PLAIN, cmd_samples)
+    p.add_argument("folder", metavar="FOLDER", help=_("folder to write the batches into (made if missing)"))
+
+    p = _command(sub, "log", _("list the announcements the service recorded"),
+                 _("Print the job starts and ends (and the refusals) recorded by the service."),
+                 helptexts.EXIT_STATUSES_PLAIN, cmd_log)
     p.add_argument("--db", default="announcements.db", metavar="PATH",
-                   help="the service's SQLite file (default: %(default)s)")
-    p.set_defaults(func=cmd_log, subparser=p)
+                   help=_("the service's SQLite file (default: %(default)s)"))
 
-    p = sub.add_parser(
-        "gui", help="open the desktop window: run a job, watch it, review the split",
-        description="Open the Orvane window. The login token comes from {} or the window's masked "
-                    "field and is never stored.".format(TOKEN_ENV))
-    p.add_argument("--review", metavar="TARGET", help="show the review of the latest job into TARGET at once")
-    p.set_defaults(func=cmd_gui, subparser=p)
+    p = _command(sub, "standalone", _("run the module's stand-alone block (its fixed-default job)"),
+                 _("Execute the Orvane module under the name __main__, which runs its built-in job\n"
+                   "with fixed Windows folders and ./url.db; its messages go to standard output."),
+                 helptexts.EXIT_STATUSES_PLAIN, cmd_standalone)
+    p.add_argument("--workdir", metavar="DIR", help=_("run in DIR (where ./url.db and the folders are)"))
     return parser
 
 
 def _job_options(p):
     """The options of one split job, shared by `split` and `watch`."""
     p.add_argument("-w", "--workers", type=_non_negative, default=_default_workers(), metavar="N",
-                   help="worker count for the splitter, 1 to the processor count "
-                        "(default: processor count minus one, at least 1: %(default)s)")
+                   help=_("worker count for the splitter, 1 to the processor count (default: %(default)s, "
+                          "one less than the processors)"))
     p.add_argument("-t", "--threshold", type=_non_negative, default=19, metavar="T",
-                   help="colour threshold of a separator sheet, 0-255 chroma (default: %(default)s)")
+                   help=_("colour threshold of a separator sheet, 0-255 chroma (default: %(default)s)"))
     p.add_argument("--token", metavar="TOKEN",
-                   help="login token; better set it in the environment variable {} so that other "
-                        "users cannot read it from the process list".format(TOKEN_ENV))
-    p.add_argument("--token-file", metavar="FILE", help="read the login token from the first line of FILE")
+                   help=_("login token; better set it in the environment variable {} so that other "
+                          "users cannot read it from the process list").format(TOKEN_ENV))
+    p.add_argument("--token-file", metavar="FILE",
+                   help=_("read the login token from the first line of FILE (read again before each batch "
+                          "when watching)"))
     p.add_argument("--urldb", default="url.db", metavar="PATH",
-                   help="URL database naming the announcement endpoint (default: %(default)s)")
+                   help=_("URL database naming the announcement endpoint (default: %(default)s)"))
     p.add_argument("--splitter", metavar="PATH",
-                   help="splitter program (default: {} found on PATH)".format(SPLITTER_NAME))
+                   help=_("splitter program (default: {} found on PATH)").format(SPLITTER_NAME))
     p.add_argument("--workdir", metavar="DIR",
-                   help="folder for the module's 'database' and 'logging' folders (default: current)")
+                   help=_("folder for the module's 'database' and 'logging' folders (default: the current one)"))
 
 
 def _secret_options(p):
-    p.add_argument("--secret-file", metavar="FILE", help="read the token secret from the first line of FILE")
-    p.add_argument("--secret", help="token secret (prefer --secret-file or the environment variable {})"
+    p.add_argument("--secret-file", metavar="FILE", help=_("read the token secret from the first line of FILE"))
+    p.add_argument("--secret", help=_("token secret (prefer --secret-file or the environment variable {})")
                    .format(SECRET_ENV))
 
 
@@ -170,16 +155,16 @@ def _non_negative(text):
     try:
         value = int(text)
     except ValueError:
-        raise argparse.ArgumentTypeError("not a whole number: {!r}".format(text))
+        raise argparse.ArgumentTypeError(_("not a whole number: {!r}").format(text))
     if value < 0:
-        raise argparse.ArgumentTypeError("must not be negative: {}".format(value))
+        raise argparse.ArgumentTypeError(_("must not be negative: {}").format(value))
     return value
 
 
 def _port(text):
     value = _non_negative(text)
     if value > 65535:
-        raise argparse.ArgumentTypeError("not a port number: {}".format(value))
+        raise argparse.ArgumentTypeError(_("not a port number: {}").format(value))
     return value
 
 
@@ -191,7 +176,7 @@ def _job_inputs(args, parser):
     else:
         token = args.token or os.environ.get(TOKEN_ENV)
     if not token:
-        parser.error("no login token: set {} (or give --token-file FILE)".format(TOKEN_ENV))
+        parser.error(_("no login token: set {} (or give --token-file FILE)").format(TOKEN_ENV))
     splitter = args.splitter or shutil.which(SPLITTER_NAME) or SPLITTER_NAME
     # Paths are taken relative to where the command was given, before any change of folder.
     urldb = os.path.abspath(args.urldb)
@@ -200,19 +185,19 @@ def _job_inputs(args, parser):
 
     from . import inputs
     if args.command == "split":
-        folders = ((args.source, "source folder"), (args.target, "target folder"))
+        folders = ((args.source, N_("source folder")), (args.target, N_("target folder")))
     else:
-        folders = ((args.inbox, "INBOX folder"), (args.target, "TARGET folder"))
+        folders = ((args.inbox, N_("INBOX folder")), (args.target, N_("TARGET folder")))
     try:
         inputs.check_job(folders, args.workers, args.threshold, splitter, urldb)
     except inputs.Refused as refused:
-        sys.stderr.write("orvane: job refused: {}\n".format(refused))
+        sys.stderr.write(_("orvane: job refused: {}\n").format(refused))
         return refused.status, None, None, None
 
     try:
         import Orvane  # noqa: F401
     except ImportError as exc:
-        sys.stderr.write("orvane: cannot import the Orvane module: {}\n".format(exc))
+        sys.stderr.write(_("orvane: cannot import the Orvane module: {}\n").format(exc))
         return frontend.EXIT_ERROR, None, None, None
     return None, token, splitter, urldb
 
@@ -232,7 +217,7 @@ def cmd_split(args, parser):
     src, dst = (os.path.abspath(p) for p in (args.source, args.target))
     if not frontend.count_pdfs(src):
         # Announcing a job that cannot split anything would only put a false start on record.
-        sys.stderr.write("orvane: nothing to do: {} holds no PDF file\n".format(src))
+        sys.stderr.write(_("orvane: nothing to do: {} holds no PDF file\n").format(src))
         return frontend.EXIT_NOTHING
     _enter_workdir(args)
 
@@ -299,13 +284,19 @@ def cmd_log(args, parser):
     from .service import AnnouncementStore
 
     if not os.path.exists(args.db):
-        parser.error("no such file: {}".format(args.db))
+        parser.error(_("no such file: {}").format(args.db))
     store = AnnouncementStore(args.db)
     for row in store.announcements():
         print("{received_at}  {event:<5}  {subject}  {comments}".format(**row))
     for row in store.refusals():
         print("{received_at}  refused  {reason}".format(**row))
     return 0
+
+
+def cmd_samples(args, parser):
+    from . import samples
+
+    return samples.write_listing(args.folder)
 
 
 def cmd_gui(args, parser):
@@ -323,17 +314,20 @@ def main(argv=None):
                 reconfigure(errors="backslashreplace")
             except (ValueError, OSError):
                 pass
+    from . import settings
+    i18n.setup(settings.load().get("language") or None)
+    i18n.translate_argparse()
     parser = build_parser()
     args = parser.parse_args(argv)
     try:
         return args.func(args, args.subparser)
     except KeyboardInterrupt:
-        sys.stderr.write("\norvane: interrupted\n")
+        sys.stderr.write(_("\norvane: interrupted\n"))
         return frontend.EXIT_CANCELLED
     except ImportError as exc:
         if getattr(exc, "name", None) in ("flask", "jwt", "werkzeug"):
-            sys.stderr.write("orvane: {} needs the service packages: pip install 'orvane[tools]' "
-                             "(missing: {})\n".format(args.command, exc.name))
+            sys.stderr.write(_("orvane: {} needs the service packages: pip install 'orvane[tools]' "
+                               "(missing: {})\n").format(args.command, exc.name))
             return frontend.EXIT_ERROR
         raise
     except OSError as exc:

@@ -9,6 +9,8 @@ import json
 import os
 import time
 
+from .i18n import _
+
 ENV = "ORVANE_EVENTS"
 
 FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason")
@@ -127,15 +129,20 @@ class JobRecord(object):
 
     def progress_text(self):
         total = self.pages_total()
-        parts = ["{} of {}{} pages".format(self.pages_done(), "" if self.total is not None else "~",
-                                           total) if total is not None else "opening the files",
-                 "{} of {} files".format(self.files_done(), len(self.files))]
+        done = self.pages_done()
+        if total is None:
+            parts = [_("opening the files")]
+        elif self.total is not None:
+            parts = [_("{done} of {total} pages").format(done=done, total=total)]
+        else:
+            parts = [_("{done} of ~{total} pages").format(done=done, total=total)]
+        parts.append(_("{done} of {total} files").format(done=self.files_done(), total=len(self.files)))
         rate, left = self.rate(), self.seconds_left()
         if rate:
-            parts.append("{:.0f} pages/s".format(rate))
-        if left is not None and (total is None or self.pages_done() < total):
-            parts.append("{} left".format(clock_text(left)))
-        return ", ".join(parts)
+            parts.append(_("{:.0f} pages/s").format(rate))
+        if left is not None and (total is None or done < total):
+            parts.append(_("{} left").format(clock_text(left)))
+        return _(", ").join(parts)
 
     # -- review
 
@@ -169,14 +176,20 @@ def read_record(path):
 
 def latest_record_for(target, folder):
     """The events file in ``folder`` of the latest job into ``target`` (None if there is none)."""
+    return latest_record_in(target, [folder])
+
+
+def latest_record_in(target, folders):
+    """The events file of the latest job into ``target`` found in any of ``folders`` (None if none)."""
     want = os.path.normcase(os.path.abspath(target))
     best = None
-    try:
-        names = os.listdir(folder)
-    except OSError:
-        return None
-    for name in names:
-        path = os.path.join(folder, name)
+    paths = []
+    for folder in folders:
+        try:
+            paths.extend(os.path.join(folder, name) for name in os.listdir(folder))
+        except OSError:
+            continue
+    for path in paths:
         try:
             with open(path, "rb") as fh:
                 first = parse_line(fh.readline())

@@ -10,6 +10,7 @@ import time
 import traceback
 
 from . import events
+from .i18n import N_, _, ngettext
 
 # Exit statuses of `orvane split`.
 EXIT_OK = 0
@@ -47,18 +48,18 @@ MSG_SPLITTER_STARTING = "执行exe信息"
 MSG_SPLITTER_FAILED = "执行exe文件报错"
 MSG_EXE_MISSING = "切分隔页的exe不存在"
 REFUSAL_MESSAGES = {
-    "保存URl表不存在": "the URL database does not exist",
-    "登录信息的Token过期": "the announcement service refused the login token",
-    "请求网页失败": "the announcement service could not be reached",
+    "保存URl表不存在": N_("the URL database does not exist"),
+    "登录信息的Token过期": N_("the announcement service refused the login token"),
+    "请求网页失败": N_("the announcement service could not be reached"),
 }
 CHECK_MESSAGES = {
-    "原PDF文件路径不存在": "the source folder does not exist",
-    "保存文件隔页位置不存在": "the target folder does not exist",
-    "源文件路径包含英文的双引号": "the source folder path holds a double quote",
-    "保存文件路径包含英文的双引号": "the target folder path holds a double quote",
-    "存在PDF文件包含空格，请修改后再次输入": "some PDF file names have a blank before .pdf",
-    "原路径不存在，请重新输入\n": "the source folder does not exist",
-    "保存文件不存在，请重新输入\n": "the target folder does not exist",
+    "原PDF文件路径不存在": N_("the source folder does not exist"),
+    "保存文件隔页位置不存在": N_("the target folder does not exist"),
+    "源文件路径包含英文的双引号": N_("the source folder path holds a double quote"),
+    "保存文件路径包含英文的双引号": N_("the target folder path holds a double quote"),
+    "存在PDF文件包含空格，请修改后再次输入": N_("some PDF file names have a blank before .pdf"),
+    "原路径不存在，请重新输入\n": N_("the source folder does not exist"),
+    "保存文件不存在，请重新输入\n": N_("the target folder does not exist"),
 }
 WORKER_REFUSAL_PREFIX = "请输入1-"
 # The reference splitter's line for a source file it could not split (damaged, encrypted). The
@@ -146,7 +147,7 @@ class JobSink(object):
                 self.check_failure = CHECK_MESSAGES[value]
         elif value.startswith(WORKER_REFUSAL_PREFIX) and value.endswith("的整数"):
             if self.check_failure is None:
-                self.check_failure = "the worker count is out of range ({})".format(value)
+                self.check_failure = _("the worker count is out of range ({})").format(value)
 
     def _render(self, values):
         if len(values) == 2 and isinstance(values[0], str):
@@ -198,9 +199,9 @@ class ProgressLine(object):
             text = self.record.progress_text()
         else:
             made = len(list_subfolders(self.dst) - self.before)
-            text = "{} of {} source PDFs begun, {} elapsed".format(
+            text = _("{} of {} source PDFs begun, {} elapsed").format(
                 min(made, self.total), self.total, events.clock_text(time.time() - self.started))
-        self.out.write("\r\x1b[Ksplitting: " + text)
+        self.out.write("\r\x1b[K" + _("splitting: {}").format(text))
         self.out.flush()
         self.shown = True
 
@@ -304,15 +305,15 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
                         display.draw()
             except (KeyboardInterrupt, _Terminate):
                 if cancelled:
-                    err.write("orvane: stopped without waiting for the job to end\n")
+                    err.write(_("orvane: stopped without waiting for the job to end\n"))
                     err.flush()
                     out.flush()
                     # The job's thread is still inside the module; leave without tearing the
                     # interpreter down under it.
                     os._exit(EXIT_CANCELLED)
                 cancelled = True
-                err.write("\norvane: cancelling: ending the splitter and deleting its partial output "
-                          "(press Ctrl-C again to quit at once)\n")
+                err.write(_("\norvane: cancelling: ending the splitter and deleting its partial output "
+                            "(press Ctrl-C again to quit at once)\n"))
                 err.flush()
                 # No splitter may start after this: the job checks the flag before starting it.
                 controller.run_code = 0
@@ -358,31 +359,32 @@ def start_job(controller, name="orvane-job"):
 def classify(sink, controller, failure, cancelled):
     """How a job that has ended went: (a key of OUTCOMES, the one-line summary)."""
     if cancelled:
-        return "cancelled", "job cancelled; folders it had made in the target folder were deleted"
+        return "cancelled", _("job cancelled; folders it had made in the target folder were deleted")
     if failure:
-        return "error", "the job stopped with an error"
+        return "error", _("the job stopped with an error")
     if sink.check_failure:
-        return "refused-input", "job refused: {}".format(sink.check_failure)
+        return "refused-input", _("job refused: {}").format(_(sink.check_failure))
     if sink.exe_missing:
-        return "refused-input", "job refused: the splitter program does not exist " \
-                                "(give --splitter or put orvaneFun.exe on PATH)"
+        return "refused-input", _("job refused: the splitter program does not exist "
+                                  "(give --splitter or put orvaneFun.exe on PATH)")
     if sink.refusal and not sink.refused_after_done:
-        return "refused", "job refused: {}".format(sink.refusal)
+        return "refused", _("job refused: {}").format(_(sink.refusal))
     if sink.splitter_failed:
-        return "no-summary", "the splitter stage failed; see the error log named above"
+        return "no-summary", _("the splitter stage failed; see the error log named above")
     if sink.splitter_started and not sink.summary_seen:
-        return "no-summary", "the splitter ended without its summary line (it was ended from outside, " \
-                             "crashed or refused its arguments); nothing is known to be split"
+        return "no-summary", _("the splitter ended without its summary line (it was ended from outside, "
+                               "crashed or refused its arguments); nothing is known to be split")
     if sink.refusal:
-        return "refused", "the split ran, but the end of the job was not recorded: {}".format(sink.refusal)
+        return "refused", _("the split ran, but the end of the job was not recorded: {}").format(_(sink.refusal))
     if not (sink.done and getattr(controller, "run_code", 0)):
-        return "error", "the job ended without finishing (see the messages above)"
+        return "error", _("the job ended without finishing (see the messages above)")
     if sink.summary_files == 0:
-        return "nothing", "nothing to do: the source folder holds no PDF file"
+        return "nothing", _("nothing to do: the source folder holds no PDF file")
     if sink.not_split:
-        return "not-split", "job finished, but {} source file{} could not be split (see above)".format(
-            sink.not_split, "" if sink.not_split == 1 else "s")
-    return "finished", "job finished"
+        return "not-split", ngettext("job finished, but {} source file could not be split (see above)",
+                                     "job finished, but {} source files could not be split (see above)",
+                                     sink.not_split).format(sink.not_split)
+    return "finished", _("job finished")
 
 
 def outcome(sink, controller, failure, cancelled):

@@ -7,6 +7,7 @@ in its periodic `after` callback. Nothing here knows about Tk."""
 import queue
 
 from . import frontend, watch
+from .i18n import N_
 
 HIDDEN = frontend.HIDDEN
 
@@ -66,6 +67,9 @@ class WatchReports(object):
     def on_state(self, state):
         self._put("state", state)
 
+    def on_waiting(self, waiting):
+        self.items.put(("waiting", list(waiting)))
+
     def on_batch(self, batch):
         self._put("batch", watch.format_status(batch))
 
@@ -79,32 +83,32 @@ def make_sink(token):
     return frontend.JobSink(messages, token=token), messages
 
 
-# What the user must fix, for each way a job can be refused (keys: the notes of JobSink).
+# What the user must do in the window, for each way a job can be refused (keys: the notes of
+# JobSink); translated where they are shown.
 ADVICE = {
-    "the source folder does not exist": "Choose an existing folder under Source folder.",
-    "the target folder does not exist": "Choose an existing folder under Target folder (it is not created for you).",
-    "the source folder path holds a double quote": "Move the scans to a folder whose path has no \" in it.",
-    "the target folder path holds a double quote": "Choose a target folder whose path has no \" in it.",
+    "the source folder does not exist": N_("Choose an existing folder under Source folder."),
+    "the target folder does not exist": N_("Choose an existing folder under Target folder (it is not created for you)."),
+    "the source folder path holds a double quote": N_("Move the scans to a folder whose path has no \" in it."),
+    "the target folder path holds a double quote": N_("Choose a target folder whose path has no \" in it."),
     "some PDF file names have a blank before .pdf":
-        "Rename the files listed in the messages so that no blank stands before \".pdf\", then start again.",
-    "the URL database does not exist": "Choose the URL database file (url.db) under URL database.",
+        N_("Rename the files listed in Details so that no blank stands before \".pdf\", then start again."),
+    "the URL database does not exist": N_("Choose the URL database (url.db) under Advanced settings."),
     "the announcement service refused the login token":
-        "The login token was refused (expired or not valid): get a new one and enter it under Login token "
-        "(or set ORVANE_TOKEN).",
+        N_("The login token was refused (expired or not valid): get a new one and paste it under Login token."),
     "the announcement service could not be reached":
-        "Start the announcement service, or correct the address in the URL database, and check the network.",
+        N_("Start the announcement service, or ask for a URL database with its right address, and check the network."),
 }
+WORKERS_ADVICE = N_("Correct Workers under Advanced settings (1 to the processor count).")
 
 
 def refusal(sink):
     """(what happened, what to fix) for a job that was refused or failed; None for one that finished."""
     if sink.check_failure:
-        return sink.check_failure, ADVICE.get(sink.check_failure,
-                                              "Correct the number of workers (1 to the processor count).")
+        return sink.check_failure, ADVICE.get(sink.check_failure, WORKERS_ADVICE)
     if sink.exe_missing:
-        return "the splitter program does not exist", "Choose orvaneFun.exe under Splitter."
+        return N_("the splitter program does not exist"), N_("Choose orvaneFun.exe under Advanced settings, Splitter program.")
     if sink.refusal:
         return sink.refusal, ADVICE.get(sink.refusal, "")
     if sink.splitter_failed:
-        return "the splitter stage failed", "Read the error log named in the messages (folder logging)."
+        return N_("the splitter stage failed"), N_("Read the error log named in Details (folder logging).")
     return None

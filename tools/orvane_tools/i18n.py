@@ -141,3 +141,11 @@ def ngettext(singular, plural, n):
 def N_(text):
     """Marks a text for the catalogues where it is defined; `_` translates it where it is shown."""
     return text
+
+
+def translate_argparse():
+    """argparse's own words ("usage:", "options", its errors) through our catalogues too: it looks
+    them up in its module's `_` and `ngettext` at the time it shows them."""
+    import argparse
+    argparse._ = _
+    argparse.ngettext = ngettext

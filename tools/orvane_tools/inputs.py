@@ -5,18 +5,22 @@ import os
 import sqlite3
 
 from . import frontend, urldb
+from .i18n import _
 
 THRESHOLD_RANGE = (0, 255)   # 0: the splitter's default
 MAX_SPLITTER_WORKERS = 256
 
 
 class Refused(Exception):
-    """An input that a job would fail on: ``status`` is the exit status of `orvane split`, the text
-    says what is wrong and what to do about it."""
+    """An input that a job would fail on: ``status`` is the exit status of `orvane split`, ``problem``
+    says what is wrong, ``hint`` what to do about it on the command line and ``field`` the window's
+    field to correct (each front end says it in its own terms)."""
 
-    def __init__(self, status, text):
-        Exception.__init__(self, text)
+    def __init__(self, status, problem, hint=None, field=None):
+        Exception.__init__(self, "{} ({})".format(problem, hint) if hint else problem)
         self.status = status
+        self.problem = problem
+        self.field = field
 
 
 def worker_limit():
@@ -28,26 +32,28 @@ def check_numbers(workers, threshold):
     limit = worker_limit()
     if not 1 <= workers <= limit:
         raise Refused(frontend.EXIT_CHECKS,
-                      "the worker count {} is out of range: give 1 to {} (the processor count)"
-                      .format(workers, limit))
+                      _("the worker count {} is out of range: give 1 to {} (the processor count)")
+                      .format(workers, limit), field="workers")
     low, high = THRESHOLD_RANGE
     if not low <= threshold <= high:
         raise Refused(frontend.EXIT_CHECKS,
-                      "the threshold {} is out of range: give {} to {}".format(threshold, low, high))
+                      _("the threshold {} is out of range: give {} to {}").format(threshold, low, high),
+                      field="threshold")
 
 
 def check_splitter(path):
     if not os.path.isfile(path):
         raise Refused(frontend.EXIT_CHECKS,
-                      "the splitter program does not exist: {} (give --splitter or put {} on PATH)"
-                      .format(path, frontend.SPLITTER_NAME))
+                      _("the splitter program does not exist: {}").format(path),
+                      _("give --splitter or put {} on PATH").format(frontend.SPLITTER_NAME), field="splitter")
 
 
 def check_folders(folders):
     """``folders``: (path, what) pairs that must be existing folders."""
     for path, what in folders:
         if not os.path.isdir(path):
-            raise Refused(frontend.EXIT_CHECKS, "the {} does not exist: {}".format(what, path))
+            raise Refused(frontend.EXIT_CHECKS, _("the {} does not exist: {}").format(_(what), path),
+                          field=what)
 
 
 def check_urldb(path):
@@ -55,15 +61,17 @@ def check_urldb(path):
     refuses the job after its checks or runs it unannounced."""
     if not os.path.isfile(path):
         raise Refused(frontend.EXIT_REFUSED,
-                      "the URL database does not exist: {} (make one with: orvane urldb {} --url URL)"
-                      .format(path, path))
+                      _("the URL database does not exist: {}").format(path),
+                      _("make one with: orvane urldb {} --url URL").format(path), field="urldb")
     try:
         endpoint = urldb.lookup(path)
     except sqlite3.Error as exc:
-        raise Refused(frontend.EXIT_REFUSED, "{} is not a URL database: {}".format(path, exc))
+        raise Refused(frontend.EXIT_REFUSED, _("{} is not a URL database: {}").format(path, exc),
+                      field="urldb")
     if not endpoint:
         raise Refused(frontend.EXIT_REFUSED,
-                      "{} registers no 'commit' endpoint (orvane urldb {} --url URL)".format(path, path))
+                      _("{} registers no 'commit' endpoint").format(path),
+                      _("add it with: {}").format("orvane urldb {} --url URL".format(path)), field="urldb")
 
 
 def check_job(folders, workers, threshold, splitter, urldb_path):

@@ -17,6 +17,7 @@ from tkinter import font as tkfont
 from tkinter import ttk
 
 from . import dialogs, thumbs
+from .gui_panes import scrolled
 from .i18n import _, ngettext
 
 # Layout (pixels).
@@ -141,12 +142,7 @@ class ReviewView(ttk.Frame):
         self.legend = Legend(self)
         self.legend.grid(row=0, column=0, columnspan=2, sticky="w")
         self.canvas = tk.Canvas(self, background="white", highlightthickness=0)
-        bar = ttk.Scrollbar(self, orient="vertical", command=self.canvas.yview)
-        self.canvas.configure(yscrollcommand=bar.set)
-        self.canvas.grid(row=1, column=0, sticky="nsew")
-        bar.grid(row=1, column=1, sticky="ns")
-        self.rowconfigure(1, weight=1)
-        self.columnconfigure(0, weight=1)
+        scrolled(self, self.canvas, 1)
         self.thumb_bar = ttk.Progressbar(self, mode="determinate")
         self.thumb_label = ttk.Label(self, text="")
         self.heads = Fitter(HEAD_FONT, self)

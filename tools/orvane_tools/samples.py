@@ -11,6 +11,8 @@ pages back to back) that must split once.
 import os
 import sys
 
+from .i18n import _
+
 A4 = (595, 842)
 
 # Paper colours of separator sheets, RGB 0..1.
@@ -131,15 +133,32 @@ def write_batches(folder):
     return sorted(BATCHES)
 
 
-def main(argv=None):
-    argv = sys.argv[1:] if argv is None else argv
-    if len(argv) != 1 or argv[0].startswith("-"):
-        sys.stderr.write("usage: python -m orvane_tools.samples FOLDER\n")
-        return 2
-    for name in write_batches(argv[0]):
+def write_listing(folder):
+    """Write the sample batches under ``folder`` and list them; the exit status."""
+    try:
+        names = write_batches(folder)
+    except OSError as exc:
+        sys.stderr.write(_("orvane: the samples were not written: {}\n").format(exc))
+        return 1
+    for name in names:
         docs = expected_documents(BATCHES[name])
-        print("{}: {} pages, {} documents expected".format(name, len(BATCHES[name]), len(docs)))
+        print(_("{name}: {pages} pages, {documents} documents expected").format(
+            name=name, pages=len(BATCHES[name]), documents=len(docs)))
     return 0
+
+
+def main(argv=None):
+    import argparse
+
+    from . import helptexts, i18n
+    i18n.setup()
+    i18n.translate_argparse()
+    parser = argparse.ArgumentParser(
+        prog="python -m orvane_tools.samples", formatter_class=argparse.RawDescriptionHelpFormatter,
+        description=_("Write a few sample PDF batches, with coloured separator sheets, under FOLDER\n"
+                      "(also: orvane samples FOLDER)."), epilog=_(helptexts.EXIT_STATUSES_PLAIN))
+    parser.add_argument("folder", metavar="FOLDER", help=_("folder to write the batches into (made if missing)"))
+    return write_listing(parser.parse_args(argv).folder)
 
 
 if __name__ == "__main__":

@@ -9,7 +9,7 @@ import sys
 
 # What the window remembers; everything else (the token above all) is left out on saving.
 FIELDS = ("source", "target", "workers", "threshold", "urldb", "splitter", "archive", "failed", "geometry",
-          "language")   # language: "zh_CN", "en", or absent for the system's (i18n.setup)
+          "language", "token_file", "advanced")   # language: "zh_CN", "en", or absent for the system's (i18n.setup)
 
 
 def _home_dir(windows_var, xdg_var, xdg_default, mac_dir):

@@ -24,7 +24,8 @@ import sys
 import threading
 import time
 
-from . import frontend
+from . import events, frontend, settings as user_settings
+from .i18n import _, ngettext
 from .watchstate import (STATE_DIR_NAME, AlreadyWatched, InboxLock, Journal, free_name, fsync_dir,
                          move_file, write_atomic)
 
@@ -42,6 +43,18 @@ FAILED = "failed"
 REFUSED = "refused"
 RETRY = "retry"          # sources refused under an older token went back to INBOX
 RESTORED = "restored"    # an interrupted batch was undone; its source is back in INBOX
+
+# Why a PDF file in INBOX is not taken yet (Arrivals.waiting_list).
+STILL_WRITTEN = "still being written"
+NOT_COMPLETE = "not a complete PDF yet"
+
+# Each batch's events file (its job record) is kept in this folder of the watcher's state, pruned
+# on its own, apart from the window's records; every such folder is listed, one a line, in
+# RECORD_FOLDERS in the user's cache folder, so that the window's review finds watched batches of
+# any watcher the user ran.
+RECORDS_DIR_NAME = "jobs"
+RECORD_FOLDERS = "watched-records.txt"
+KEEP_RECORDS = 100
 
 BatchStatus = collections.namedtuple("BatchStatus", "time name status summary documents seconds")
 BatchStatus.__doc__ = """One batch's result: ``time`` (epoch seconds of its end), ``name`` (the source
@@ -136,6 +149,35 @@ class Arrivals(object):
 
     def waiting(self):
         return len(self.seen)
+
+    def waiting_list(self):
+        """(name, reason) of each file not taken yet, by name: STILL_WRITTEN while it changes (or
+        has not been unchanged long enough), NOT_COMPLETE while it does not open."""
+        now = self.clock()
+        return [(name, STILL_WRITTEN if state[2] is None or now - state[1] < self.settle else NOT_COMPLETE)
+                for name, state in sorted(self.seen.items())]
+
+
+def records_folders(listing=None):
+    """The record folders of every watcher the user ran (see RECORD_FOLDERS), those still there."""
+    try:
+        with open(listing or os.path.join(user_settings.cache_dir(), RECORD_FOLDERS), encoding="utf-8") as fh:
+            return [line.rstrip("\n") for line in fh if os.path.isdir(line.rstrip("\n"))]
+    except OSError:
+        return []
+
+
+def register_records(folder, listing=None):
+    """Adds ``folder`` to the user's list of watched batches' record folders (once)."""
+    listing = listing or os.path.join(user_settings.cache_dir(), RECORD_FOLDERS)
+    known = records_folders(listing)
+    if folder in known:
+        return
+    try:
+        os.makedirs(os.path.dirname(listing), exist_ok=True)
+        write_atomic(listing, "".join(p + "\n" for p in known + [folder]).encode("utf-8"))
+    except OSError as exc:
+        LOG.warning("the review cannot find this watcher's batches: %s", exc)
 
 
 def _scan_pdfs(folder):
@@ -283,12 +325,16 @@ class Watcher(object):
     ``on_batch(BatchStatus)`` is called after every batch and ``on_state(text)`` whenever the
     watcher's state changes ("starting", "watching", "splitting NAME", "stopping", "stopped", or
     "error: ..."); both are called on the watcher's thread and must not block. ``last`` holds the
-    latest BatchStatus."""
+    latest BatchStatus. ``on_waiting(list)`` is told the files not taken yet with their reasons
+    (Arrivals.waiting_list) whenever that list changes."""
 
-    def __init__(self, settings, on_batch=None, on_state=None, controller_class=None):
+    def __init__(self, settings, on_batch=None, on_state=None, controller_class=None, on_waiting=None):
         self.settings = settings
         self.on_batch = on_batch
         self.on_state = on_state
+        self.on_waiting = on_waiting
+        self.waiting = []
+        self.current_events = None   # the events file of the batch under way
         self.controller_class = controller_class
         self.state = "stopped"
         self.last = None
@@ -367,14 +413,18 @@ class Watcher(object):
 
     def _take_ready(self):
         if not os.path.isdir(self.settings.target):
-            self._set_state("waiting: the target folder is missing")
+            self._set_state("waiting: " + _("the target folder is missing"))
             return 0
         try:
             ready = self.arrivals.ready(self.settings.inbox)
         except OSError as exc:  # a network folder that is away for a while
-            self._set_state("waiting: INBOX cannot be read ({})".format(exc))
+            self._set_state("waiting: " + _("INBOX cannot be read ({})").format(exc))
             return 0
         self._set_state("watching")
+        waiting = [w for w in self.arrivals.waiting_list() if w[0] not in ready]
+        if waiting != self.waiting:
+            self.waiting = waiting
+            self._call(self.on_waiting, waiting)
         taken = 0
         for name in ready:
             if self._stop.is_set():
@@ -410,12 +460,21 @@ class Watcher(object):
         self.journal.save(record)
         crash_point("staged")
 
+        records = os.path.join(s.state_dir, RECORDS_DIR_NAME)
+        os.makedirs(records, exist_ok=True)
+        events.prune_records(records, KEEP_RECORDS - 1)
+        register_records(records)
+        self.current_events = os.path.join(records, job_id + ".jsonl")
         self._set_state("splitting {}".format(name))
         started = time.time()
-        result = self._run_job(record)
+        try:
+            with events.EventsFile(self.current_events):
+                result = self._run_job(record)
+        finally:
+            self.current_events = None
         if result is None:
             self._undo(record)
-            self._report(RESTORED, name, "stopped while splitting; back in INBOX", 0, started)
+            self._report(RESTORED, name, _("stopped while splitting; back in INBOX"), 0, started)
             return 1
         crash_point("split")
         record.update(self._decide(record, *result))
@@ -551,7 +610,7 @@ class Watcher(object):
                 self._finish(record)
             elif os.path.exists(record["staged"]):
                 self._undo(record)
-                self._report(RESTORED, record["name"], "interrupted batch undone; back in INBOX", 0, None)
+                self._report(RESTORED, record["name"], _("interrupted batch undone; back in INBOX"), 0, None)
             else:  # never left INBOX
                 _remove_empty(record["stage_dir"])
                 self.journal.drop(record)
@@ -564,7 +623,7 @@ class Watcher(object):
                 continue
             if os.path.exists(record["dest"]):
                 self._move(record, record["dest"], self.settings.inbox, "back")
-                self._report(RETRY, os.path.basename(record["back"]), "new login token: back in INBOX", 0, None)
+                self._report(RETRY, os.path.basename(record["back"]), _("new login token: back in INBOX"), 0, None)
             try:
                 os.remove(record["dest"] + ".reason.txt")
             except FileNotFoundError:
@@ -608,9 +667,11 @@ def check_folders(settings):
 
 def format_status(batch):
     """The one status line of a batch."""
-    return "{}  {:<8}  {}  {} document{}, {:.1f} s  {}".format(
+    # (The status word stays as it is in every language: scripts and the table of endings read it.)
+    return "{}  {:<8}  {}  {}, {:.1f} s  {}".format(
         time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(batch.time)), batch.status, batch.name,
-        batch.documents, "" if batch.documents == 1 else "s", batch.seconds, batch.summary)
+        ngettext("{} document", "{} documents", batch.documents).format(batch.documents), batch.seconds,
+        batch.summary)
 
 
 def _remove_empty(folder):
@@ -630,23 +691,23 @@ def _remove_empty(folder):
 
 def add_arguments(p):
     """`orvane watch`'s own options (the job options are those of `orvane split`)."""
-    p.add_argument("--archive", metavar="DIR", help="where finished sources go (default: INBOX/archive)")
+    p.add_argument("--archive", metavar="DIR", help=_("where finished sources go (default: INBOX/archive)"))
     p.add_argument("--failed", metavar="DIR",
-                   help="where sources that could not be split go, with NAME.reason.txt beside "
-                        "(default: INBOX/failed)")
+                   help=_("where sources that could not be split go, with NAME.reason.txt beside "
+                          "(default: INBOX/failed)"))
     p.add_argument("--settle", type=float, default=5.0, metavar="SECONDS",
-                   help="a file is complete once its size and time have not changed for this long "
-                        "and qpdf opens it (default: %(default)s)")
+                   help=_("a file is complete once its size and time have not changed for this long "
+                          "and qpdf opens it (default: %(default)s)"))
     p.add_argument("--poll", type=float, default=2.0, metavar="SECONDS",
-                   help="how often INBOX is looked at (default: %(default)s)")
+                   help=_("how often INBOX is looked at (default: %(default)s)"))
     p.add_argument("--damaged-after", type=float, default=120.0, metavar="SECONDS",
-                   help="a file that stays unchanged but does not open is split anyway after this "
-                        "long, so that it fails with its reason (default: %(default)s)")
+                   help=_("a file that stays unchanged but does not open is split anyway after this "
+                          "long, so that it fails with its reason (default: %(default)s)"))
     p.add_argument("--log", metavar="FILE",
-                   help="log file, rotated at 1 MB, five kept (default: INBOX/{}/watch.log)"
+                   help=_("log file, rotated at 1 MB, five kept (default: INBOX/{}/watch.log)")
                    .format(STATE_DIR_NAME))
     p.add_argument("--exit-when-idle", action="store_true",
-                   help="end once INBOX holds nothing more to split (for a scheduled task)")
+                   help=_("end once INBOX holds nothing more to split (for a scheduled task)"))
 
 
 def open_log(path):
@@ -680,13 +741,13 @@ def run_command(settings, log_file=None, exit_when_idle=False, out=None):
 
     def stop(signum, frame):
         if watcher.stopping():
-            sys.stderr.write("orvane: stopped at once; the next start takes the batch back\n")
+            sys.stderr.write(_("orvane: stopped at once; the next start takes the batch back\n"))
             os._exit(frontend.EXIT_CANCELLED)
-        sys.stderr.write("orvane: stopping: the batch under way is undone and its source put back\n")
+        sys.stderr.write(_("orvane: stopping: the batch under way is undone and its source put back\n"))
         watcher.stop(timeout=0)
 
     previous = [(sig, signal.signal(sig, stop)) for sig in (signal.SIGINT, signal.SIGTERM)]
-    sys.stderr.write("orvane: watching {} (Ctrl-C stops)\n".format(settings.inbox))
+    sys.stderr.write(_("orvane: watching {} (Ctrl-C stops)\n").format(settings.inbox))
     try:
         watcher.run()
     except (AlreadyWatched, OSError) as exc:

@@ -1,0 +1,62 @@
+#!/bin/bash
+# The screenshots of the window in tools/README.md, in each language: ready, a job under way, the
+# review with its legend, the Details pane, and watching with files waiting. A real job: a private
+# announcement service on 127.0.0.1, the sample batches and a long file, the splitter on PATH (or
+# ORVANE_SPLITTER), on a private Xvfb server (scripts/screenshot.py).
+#
+#   PYTHON=build/venv-3.11/bin/python bash scripts/window-screens.sh [OUTDIR]   (default: docs)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+py=${PYTHON:-python3}
+out=$(cd "${1:-$here/docs}" && pwd)
+splitter=$(realpath "${ORVANE_SPLITTER:-$(command -v orvaneFun.exe || echo "$(dirname "$py")/orvaneFun.exe")}")
+work=$(mktemp -d)
+export PYTHONPATH="$here/tools${PYTHONPATH:+:$PYTHONPATH}" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
+unset ORVANE_TOKEN
+head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n' > "$work/secret"
+"$py" -m orvane_tools serve --port 0 --port-file "$work/port" --db "$work/announcements.db" \
+    --secret-file "$work/secret" > "$work/serve.log" 2>&1 &
+serve=$!
+trap 'kill $serve 2>/dev/null || true; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+"$py" -m orvane_tools urldb "$work/url.db" --url "http://127.0.0.1:$(cat "$work/port")/commit" > /dev/null
+"$py" -m orvane_tools token --secret-file "$work/secret" --subject clerk > "$work/token"
+
+settings() {  # source target: the window's remembered settings
+    mkdir -p "$work/config/orvane"
+    "$py" - "$1" "$2" "$work" "$splitter" <<'PY'
+import json, sys
+source, target, work, splitter = sys.argv[1:]
+json.dump({"source": source, "target": target, "urldb": work + "/url.db", "splitter": splitter, "workers": 1,
+           "threshold": 19, "token_file": work + "/token", "geometry": "1100x800+0+0"},
+          open(work + "/config/orvane/gui.json", "w"))
+PY
+}
+
+for lang in en zh_CN; do
+    src="$work/scans-$lang" dst="$work/documents-$lang" inbox="$work/inbox-$lang"
+    mkdir -p "$src" "$dst" "$inbox"
+    "$py" - "$src" <<'PY'
+import sys
+from orvane_tools import samples
+samples.write_batches(sys.argv[1])
+# A long file, so that the job is seen under way: a sheet every ten pages.
+plan = [("sep", samples.PINK) if n % 10 == 0 else ("doc", "Page {}".format(n)) for n in range(1, 2001)]
+open(sys.argv[1] + "/long-2000.pdf", "wb").write(samples.build_pdf(plan))
+PY
+    settings "$src" "$dst"
+    "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 2 \
+        --shot "^Orvane\$=$out/window-ready-$lang.png" --key "^Orvane\$=ctrl+Return" \
+        --shot "splitting=$out/window-job-$lang.png" \
+        --shot "review\$=$out/window-review-$lang.png" --key "review\$=ctrl+d" \
+        --shot "review\$=$out/window-details-$lang.png" -- "$py" -m orvane_tools gui
+
+    # Watching: one file still being written, one that is not a complete PDF yet.
+    head -c 3000 "$src/batch-01.pdf" > "$inbox/scan-0042.pdf"
+    settings "$inbox" "$dst"
+    ( for _ in $(seq 60); do echo "%" >> "$inbox/scan-0043.pdf"; sleep 0.5; done ) &
+    writer=$!
+    "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 9 \
+        --key "^Orvane\$=ctrl+w" --shot "watching=$out/window-watching-$lang.png" -- "$py" -m orvane_tools gui
+    kill $writer 2>/dev/null || true
+done

@@ -1,0 +1,223 @@
+"""The window's form: the fields a job needs and their checks.
+
+Up front stand what every job asks for (source, target, login token); the rest, set once, sits under
+"Advanced" and is remembered with the other settings. Nothing here starts a job: `Form.checked`
+answers the values once they hold up, else tells the user what to do in the window."""
+import os
+import shutil
+
+import tkinter as tk
+from tkinter import filedialog, ttk
+
+from . import i18n, inputs, settings
+from .dialogs import pick_folder
+from .i18n import N_, _
+
+SPLITTER_NAME = "orvaneFun.exe"
+
+# Field name, label, picker ("folder" or "file") for the two groups of text fields.
+FRONT_FIELDS = (("source", N_("Source folder"), "folder"), ("target", N_("Target folder"), "folder"))
+ADVANCED_FIELDS = (("urldb", N_("URL database"), "file"), ("splitter", N_("Splitter program"), "file"),
+                   ("token_file", N_("Token file (read before each job)"), "file"),
+                   ("archive", N_("Archive folder (watching)"), "folder"),
+                   ("failed", N_("Failed folder (watching)"), "folder"))
+FOLDERS = ("source", "target", "urldb", "archive", "failed", "token_file")
+# What to do in the window about an input the checks refused (keys: `inputs.Refused.field`).
+FIELD_ADVICE = {"source folder": N_("Choose an existing folder under Source folder."),
+                "target folder": N_("Choose an existing folder under Target folder (it is not created for you)."),
+                "workers": N_("Correct Workers under Advanced settings."),
+                "threshold": N_("Correct Threshold under Advanced settings."),
+                "splitter": N_("Choose orvaneFun.exe under Advanced settings, Splitter program."),
+                "urldb": N_("Choose the URL database (url.db) under Advanced settings, or ask for one "
+                            "that names the announcement service.")}
+LANGUAGE_NAMES = (("", N_("As the system")), ("zh_CN", "简体中文"), ("en", "English"))
+
+# What the user must do in the window when a field is missing (never which variable to set).
+MISSING = (("source", N_("choose the source folder (the scans to split)")),
+           ("target", N_("choose the target folder (where the documents go)")),
+           ("token", N_("paste the login token, or choose a token file under Advanced")),
+           ("workers", N_("give a whole number of workers under Advanced")),
+           ("threshold", N_("give a whole number as threshold under Advanced")))
+
+
+def defaults():
+    return {"source": "", "target": "", "workers": max(1, (os.cpu_count() or 2) - 1), "threshold": 19,
+            "urldb": os.path.abspath("url.db"), "splitter": shutil.which(SPLITTER_NAME) or "",
+            "archive": "", "failed": "", "token_file": "", "advanced": "0", "language": ""}
+
+
+def read_token_file(path):
+    """The login token on the first line of ``path``."""
+    with open(path, encoding="utf-8") as fh:
+        return fh.readline().strip()
+
+
+class Form(ttk.Frame):
+    """The job's fields. ``vars`` holds a StringVar per remembered field; ``token`` the pasted token
+    (never remembered); ``env_token`` one given by the environment, which wins."""
+
+    def __init__(self, master, remembered, env_token="", on_language=None):
+        ttk.Frame.__init__(self, master, padding=(8, 8, 8, 0))
+        values = dict(defaults(), **{k: v for k, v in remembered.items() if v is not None})
+        self.vars = {name: tk.StringVar(value=str(values[name])) for name in defaults()}
+        self.token = tk.StringVar(value="")
+        self.env_token = env_token
+        self.on_language = on_language
+        self.entries = {}
+        self.columnconfigure(0, weight=1)
+        job = ttk.LabelFrame(self, text=_("Job"), padding=6)
+        job.grid(row=0, column=0, sticky="ew")
+        self._fields(job, FRONT_FIELDS)
+        self._token_row(job, len(FRONT_FIELDS))
+        self.advanced_shown = tk.BooleanVar(value=self.vars["advanced"].get() == "1")
+        ttk.Checkbutton(self, text=_("Advanced settings"), variable=self.advanced_shown,
+                        command=self._show_advanced).grid(row=1, column=0, sticky="w", pady=(4, 0))
+        self.advanced = ttk.LabelFrame(self, text=_("Advanced"), padding=6)
+        rows = self._fields(self.advanced, ADVANCED_FIELDS)
+        self._numbers(self.advanced, rows)
+        self._show_advanced()
+        self.focus_first()
+
+    def _fields(self, frame, fields):
+        frame.columnconfigure(1, weight=1)
+        for row, (name, label, kind) in enumerate(fields):
+            ttk.Label(frame, text=_(label)).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
+            self.entries[name] = ttk.Entry(frame, textvariable=self.vars[name])
+            self.entries[name].grid(row=row, column=1, sticky="ew", pady=2)
+            ttk.Button(frame, text=_("Choose…"), command=lambda n=name, k=kind: self.pick(n, k)).grid(
+                row=row, column=2, padx=(6, 0), pady=2)
+        return len(fields)
+
+    def _token_row(self, frame, row):
+        ttk.Label(frame, text=_("Login token")).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
+        entry = ttk.Entry(frame, textvariable=self.token, show="•")
+        entry.grid(row=row, column=1, sticky="ew", pady=2)
+        if self.env_token:
+            entry.configure(state="disabled")
+            ttk.Label(frame, text=_("(given when the window was started)")).grid(row=row, column=2, padx=(6, 0))
+        else:
+            self.entries["token"] = entry
+
+    def _numbers(self, frame, row):
+        numbers = ttk.Frame(frame)
+        numbers.grid(row=row, column=0, columnspan=3, sticky="ew", pady=(4, 0))
+        for label, name, low, high in ((_("Workers"), "workers", 1, inputs.worker_limit()),
+                                       (_("Threshold"), "threshold", 0, 255)):
+            ttk.Label(numbers, text=label).pack(side="left")
+            ttk.Spinbox(numbers, from_=low, to=high, width=5, textvariable=self.vars[name]).pack(
+                side="left", padx=(6, 18))
+        ttk.Label(numbers, text=_("Language")).pack(side="left")
+        names = [_(text) if code == "" else text for code, text in LANGUAGE_NAMES]
+        chosen = next((i for i, (code, _t) in enumerate(LANGUAGE_NAMES) if code == self.vars["language"].get()), 0)
+        self.language_box = ttk.Combobox(numbers, values=names, state="readonly", width=16)
+        self.language_box.current(chosen)
+        self.language_box.pack(side="left", padx=(6, 0))
+        self.language_box.bind("<<ComboboxSelected>>", self._language_chosen)
+
+    def _language_chosen(self, _event=None):
+        code = LANGUAGE_NAMES[self.language_box.current()][0]
+        self.vars["language"].set(code)
+        if self.on_language is not None:
+            # After this event: the window is built again in the language, this box included.
+            self.after_idle(self.on_language, code)
+
+    def _show_advanced(self):
+        shown = self.advanced_shown.get()
+        self.vars["advanced"].set("1" if shown else "0")
+        if shown:
+            self.advanced.grid(row=2, column=0, sticky="ew")
+        else:
+            self.advanced.grid_remove()
+
+    def focus_first(self):
+        """The cursor starts in the first field still to fill in."""
+        for name in ("source", "target", "token"):
+            entry = self.entries.get(name)
+            value = self.token.get() if name == "token" else self.vars[name].get()
+            if entry is not None and not value:
+                entry.focus_set()
+                return
+
+    def pick(self, name, kind):
+        current = self.vars[name].get()
+        if kind == "folder":
+            start = current or (self.vars["target"].get() if name != "source" else "")
+            chosen = pick_folder(self.winfo_toplevel(), start)
+        else:
+            chosen = filedialog.askopenfilename(initialdir=os.path.dirname(current) or None,
+                                                parent=self.winfo_toplevel())
+        if chosen:
+            self.vars[name].set(chosen)
+
+    # -- values
+
+    def values(self):
+        v = {name: var.get().strip() for name, var in self.vars.items()}
+        for name in FOLDERS:
+            v[name] = os.path.abspath(v[name]) if v[name] else v[name]
+        if v["splitter"] and (os.path.sep in v["splitter"] or (os.path.altsep or "/") in v["splitter"]):
+            v["splitter"] = os.path.abspath(v["splitter"])
+        for name in ("workers", "threshold"):
+            try:
+                v[name] = int(v[name])
+            except ValueError:
+                v[name] = None
+        return v
+
+    def current_token(self):
+        """The token to use now: the environment's, else the pasted one, else the token file's (read
+        again each time, so that a renewed file takes effect at the next job)."""
+        token = self.env_token or self.token.get().strip()
+        path = self.vars["token_file"].get().strip()
+        if not token and path:
+            try:
+                token = read_token_file(path)
+            except (OSError, UnicodeDecodeError):
+                token = ""
+        return token
+
+    def token_source(self):
+        """What the watcher asks before each batch: the token file when there is one to read."""
+        path = self.vars["token_file"].get().strip()
+        if self.env_token or self.token.get().strip() or not path:
+            return self.current_token()
+        from . import watch
+        return watch.TokenFile(path, read_token_file, self.current_token())
+
+    def checked(self):
+        """(values, token) once everything a job needs is there and holds up; else None and the
+        problem, in words that say what to do in the window."""
+        v = self.values()
+        token = self.current_token()
+        present = dict(v, token=token)
+        missing = [_(text) for name, text in MISSING if present[name] in ("", None)]
+        if missing:
+            return None, _("Before starting: {}.").format(_("; ").join(missing))
+        if v["splitter"] and not os.path.isfile(v["splitter"]):
+            v["splitter"] = shutil.which(v["splitter"]) or v["splitter"]
+        try:
+            # Before anything is announced: the module would check some of these only after the start
+            # is on the service's record, and the splitter refuses others without a word to the user.
+            inputs.check_job(((v["source"], N_("source folder")), (v["target"], N_("target folder"))), v["workers"],
+                             v["threshold"], v["splitter"], v["urldb"])
+        except inputs.Refused as refused:
+            advice = FIELD_ADVICE.get(refused.field)
+            return None, _("Nothing was started: {}.").format(refused.problem) + (
+                "\n\n" + _(advice) if advice else "")
+        return (v, token), None
+
+    def remembered(self, geometry):
+        kept = self.values()
+        kept["geometry"] = geometry
+        return kept
+
+
+def save_settings(form, geometry, path, say):
+    try:
+        settings.save(form.remembered(geometry), path)
+    except OSError as exc:
+        say(_("Settings not saved: {}").format(exc))
+
+
+def language_of(remembered):
+    return i18n.setup(remembered.get("language") or None)

@@ -1,0 +1,131 @@
+"""The window's text panes and status lines, and its look (theme and fonts).
+
+The main pane holds our plain lines; the Details pane keeps the module's messages as they came,
+every byte, to be read, copied or saved. Status lines wrap to the window's width instead of running
+off its edge."""
+import sys
+
+import tkinter as tk
+from tkinter import filedialog, ttk
+from tkinter import font as tkfont
+
+from .i18n import _
+
+# Fonts that hold Chinese, by preference; Tk falls back per character for the others.
+CHINESE_FONTS = ("Microsoft YaHei UI", "Microsoft YaHei", "PingFang SC", "Noto Sans CJK SC",
+                 "Noto Sans SC", "Source Han Sans SC", "WenQuanYi Micro Hei", "WenQuanYi Zen Hei",
+                 "Droid Sans Fallback", "SimSun")
+NAMED_FONTS = ("TkDefaultFont", "TkTextFont", "TkMenuFont", "TkHeadingFont", "TkCaptionFont",
+               "TkSmallCaptionFont", "TkIconFont", "TkTooltipFont")
+
+
+def apply_look(root):
+    """The native theme on Windows (and macOS), a clean one elsewhere; a font that holds Chinese."""
+    style = ttk.Style(root)
+    themes = style.theme_names()
+    wanted = ("vista", "winnative") if sys.platform.startswith("win") else \
+        ("aqua",) if sys.platform == "darwin" else ("clam",)
+    for theme in wanted:
+        if theme in themes:
+            style.theme_use(theme)
+            break
+    families = set(tkfont.families(root))
+    family = next((f for f in CHINESE_FONTS if f in families), None)
+    if family is not None:
+        for name in NAMED_FONTS:
+            try:
+                # (Not nametofont: its root argument came with Python 3.10.)
+                tkfont.Font(root=root, name=name, exists=True).configure(family=family)
+            except tk.TclError:
+                pass
+    return family
+
+
+def scrolled(frame, widget, row):
+    """``widget`` in ``row`` of ``frame`` with a vertical scroll bar beside it, taking the room left."""
+    bar = ttk.Scrollbar(frame, orient="vertical", command=widget.yview)
+    widget.configure(yscrollcommand=bar.set)
+    widget.grid(row=row, column=0, sticky="nsew")
+    bar.grid(row=row, column=1, sticky="ns")
+    frame.rowconfigure(row, weight=1)
+    frame.columnconfigure(0, weight=1)
+
+
+class WrapLabel(ttk.Label):
+    """A status line that wraps at the width it is given, so no text runs off the window; gridded,
+    it takes no room while it is empty."""
+
+    def __init__(self, master, **options):
+        ttk.Label.__init__(self, master, **options)
+        self.bind("<Configure>", lambda e: self.configure(wraplength=max(e.width - 4, 50)))
+
+    def grid(self, **options):
+        ttk.Label.grid(self, **options)
+        self._fit()
+
+    def __setitem__(self, key, value):
+        ttk.Label.__setitem__(self, key, value)
+        if key == "text":
+            self._fit()
+
+    def _fit(self):
+        if self.cget("text"):
+            ttk.Label.grid(self)
+        else:
+            self.grid_remove()
+
+
+class TextPane(ttk.LabelFrame):
+    """A titled, read-only text with a scroll bar; lines are added at the end."""
+
+    def __init__(self, master, title, height=6, font="TkTextFont"):
+        ttk.LabelFrame.__init__(self, master, text=title, padding=4)
+        self.text = tk.Text(self, height=height, wrap="word", state="disabled", borderwidth=0, font=font)
+        scrolled(self, self.text, 0)
+        self.lines = []     # as given: what Copy and Save hand out, whatever Tk shows of them
+
+    def add(self, line):
+        self.lines.append(line)
+        self.text.configure(state="normal")
+        self.text.insert("end", line + "\n")
+        self.text.see("end")
+        self.text.configure(state="disabled")
+
+    def contents(self):
+        return "".join(line + "\n" for line in self.lines)
+
+    def clear(self):
+        self.lines = []
+        self.text.configure(state="normal")
+        self.text.delete("1.0", "end")
+        self.text.configure(state="disabled")
+
+
+class DetailsPane(TextPane):
+    """The module's messages, unchanged; Copy puts them all on the clipboard, Save writes them to a
+    UTF-8 file."""
+
+    def __init__(self, master, report):
+        TextPane.__init__(self, master, _("Details: the module's messages"), height=8, font="TkFixedFont")
+        self.report = report
+        buttons = ttk.Frame(self)
+        buttons.grid(row=1, column=0, columnspan=2, sticky="e", pady=(4, 0))
+        ttk.Button(buttons, text=_("Copy all"), command=self.copy).pack(side="left")
+        ttk.Button(buttons, text=_("Save…"), command=self.save).pack(side="left", padx=(6, 0))
+
+    def copy(self):
+        self.clipboard_clear()
+        self.clipboard_append(self.contents())
+
+    def save(self, path=None):
+        path = path or filedialog.asksaveasfilename(parent=self.winfo_toplevel(), defaultextension=".txt",
+                                                    initialfile="orvane-details.txt")
+        if not path:
+            return None
+        try:
+            with open(path, "w", encoding="utf-8", newline="") as fh:
+                fh.write(self.contents())
+        except OSError as exc:
+            self.report(_("The details were not saved: {}").format(exc))
+            return None
+        return path
