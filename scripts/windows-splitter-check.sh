@@ -95,7 +95,9 @@ if [[ ! -f "$prefix/.complete" ]]; then
     echo "the Windows libraries are not built (scripts/build-windows-deps.sh)"
     exit 1
 fi
-CXX=(i686-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -static -I "$ROOT/splitter/src"
+# -iquote, not -I: the splitter's own process.h must not stand in for the system's <process.h>,
+# which mingw's pthread.h includes.
+CXX=(i686-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -static -iquote "$ROOT/splitter/src"
      -isystem "$prefix/include" -DPOPPLER_CPP_STATIC_DEFINE -DPOINTERHOLDER_TRANSITION=4)
 LIBS=(-L "$prefix/lib" -lpoppler-cpp -lpoppler -lfreetype -lqpdf -ljpeg -lz -liconv
       -ladvapi32 -lgdi32 -lshell32 -luser32)
