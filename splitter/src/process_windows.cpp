@@ -76,6 +76,14 @@ bool readAll(HANDLE h, char* out, std::size_t size) {
 // stack overflow, an unhandled exception.
 bool crashCode(DWORD code) { return code >= 0xC0000000u; }
 
+// A helper's last word on a fault nothing caught: a stack overflow, an
+// access violation. It runs on what is left of the stack, so it only ends
+// the process.
+LONG WINAPI endOnFault(EXCEPTION_POINTERS* fault) {
+    TerminateProcess(GetCurrentProcess(), fault->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 }  // namespace
 
 struct ChildProcess::Native {
@@ -248,6 +256,11 @@ bool becomeHelper(const std::string&) {
     // The parent's job ends the helper with the parent; a crash ends it
     // plainly, with no dialog.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    // And with the fault's own code as its exit status, which is how the
+    // parent tells a crash (crashCode). Without this filter a system that
+    // starts a debugger on a fault, as wine does, ends the helper with
+    // another status, and a file that crashes qpdf would read as "no process".
+    SetUnhandledExceptionFilter(endOnFault);
     // The protocol moves off the standard handles: a library that prints to
     // standard output must not write into a reply.
     const HANDLE self = GetCurrentProcess();
