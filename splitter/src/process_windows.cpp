@@ -24,8 +24,14 @@ namespace orvane {
 namespace {
 
 HANDLE parentIn = INVALID_HANDLE_VALUE, parentOut = INVALID_HANDLE_VALUE;
-// The helper's own job, holding its memory limit (limitOwnMemory).
+// The job that holds the helper's memory limit (limitOwnMemory).
 HANDLE memoryJob = nullptr;
+
+// The name of the job the parent puts helper `pid` in. The helper opens it by
+// this name to set its own memory limit there: a process cannot join a second
+// job before Windows 8, so a job of the helper's own is not to be had on
+// Windows 7, while the parent's job holds this one helper alone.
+std::wstring helperJobName(DWORD pid) { return L"Local\\orvane-helper-" + std::to_wstring(pid); }
 
 std::wstring wide(const std::string& text) {
     if (text.empty()) return std::wstring();
@@ -129,13 +135,7 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
             DuplicateHandle(GetCurrentProcess(), err, GetCurrentProcess(), &childErr, 0, TRUE,
                             DUPLICATE_SAME_ACCESS);
         n.readDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        n.job = CreateJobObjectW(nullptr, nullptr);
-        if (!n.readDone || !n.job) break;
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-        // A crash ends the helper at once, with no dialog waiting for a user.
-        limits.BasicLimitInformation.LimitFlags =
-            JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
-        if (!SetInformationJobObject(n.job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) break;
+        if (!n.readDone) break;
 
         // Only these handles pass to the helper, whatever other threads
         // have open and inheritable at this moment.
@@ -166,7 +166,16 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
         DeleteProcThreadAttributeList(attrs);
         if (!created) break;
         // In its job before it runs a single instruction.
-        if (!AssignProcessToJobObject(n.job, info.hProcess)) {
+        n.job = CreateJobObjectW(nullptr, helperJobName(info.dwProcessId).c_str());
+        // A job of that name left from before is not ours to use.
+        const bool fresh = n.job && GetLastError() != ERROR_ALREADY_EXISTS;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        // A crash ends the helper at once, with no dialog waiting for a user.
+        limits.BasicLimitInformation.LimitFlags =
+            JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+        if (!fresh ||
+            !SetInformationJobObject(n.job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+            !AssignProcessToJobObject(n.job, info.hProcess)) {
             TerminateProcess(info.hProcess, 1);
             CloseHandle(info.hThread);
             CloseHandle(info.hProcess);
@@ -283,19 +292,21 @@ bool writeToParent(const void* data, std::size_t size) {
 }
 
 void limitOwnMemory(std::size_t extra) {
-    // A job of the helper's own, inside the parent's: its limit can be set
-    // afresh for every file. (Jobs nest from Windows 8 on; on Windows 7 the
-    // helper cannot join a second job and runs without this limit.)
+    // The limit goes on the parent's job for this helper, set afresh for
+    // every file. That job's other limits (kill-on-close above all) are
+    // read first and kept: setting the limits replaces them all.
     if (!memoryJob) {
-        memoryJob = CreateJobObjectW(nullptr, nullptr);
-        if (!memoryJob || !AssignProcessToJobObject(memoryJob, GetCurrentProcess())) return;
+        memoryJob = OpenJobObjectW(JOB_OBJECT_QUERY | JOB_OBJECT_SET_ATTRIBUTES, FALSE,
+                                   helperJobName(GetCurrentProcessId()).c_str());
+        if (!memoryJob) return;
     }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     PROCESS_MEMORY_COUNTERS_EX used{};
     used.cb = sizeof used;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&used), sizeof used))
+    if (!QueryInformationJobObject(memoryJob, JobObjectExtendedLimitInformation, &limits, sizeof limits, nullptr) ||
+        !GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&used), sizeof used))
         return;
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    limits.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_MEMORY;
     limits.ProcessMemoryLimit = used.PrivateUsage + extra;
     SetInformationJobObject(memoryJob, JobObjectExtendedLimitInformation, &limits, sizeof limits);
 }
