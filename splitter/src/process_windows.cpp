@@ -24,14 +24,18 @@ namespace orvane {
 namespace {
 
 HANDLE parentIn = INVALID_HANDLE_VALUE, parentOut = INVALID_HANDLE_VALUE;
-// The job that holds the helper's memory limit (limitOwnMemory).
-HANDLE memoryJob = nullptr;
-
 // The name of the job the parent puts helper `pid` in. The helper opens it by
 // this name to set its own memory limit there: a process cannot join a second
 // job before Windows 8, so a job of the helper's own is not to be had on
 // Windows 7, while the parent's job holds this one helper alone.
 std::wstring helperJobName(DWORD pid) { return L"Local\\orvane-helper-" + std::to_wstring(pid); }
+
+// The limits of a helper's job, set by the parent and again, with the memory
+// limit added, by the helper: setting them replaces them all, and a job's
+// limits cannot be relied on to be read back (wine gives none), so both
+// sides name them. Kill-on-close ends the helper with the splitter; a crash
+// ends it at once, with no dialog waiting for a user.
+constexpr DWORD kHelperJobLimits = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
 
 std::wstring wide(const std::string& text) {
     if (text.empty()) return std::wstring();
@@ -170,9 +174,7 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
         // A job of that name left from before is not ours to use.
         const bool fresh = n.job && GetLastError() != ERROR_ALREADY_EXISTS;
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-        // A crash ends the helper at once, with no dialog waiting for a user.
-        limits.BasicLimitInformation.LimitFlags =
-            JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+        limits.BasicLimitInformation.LimitFlags = kHelperJobLimits;
         if (!fresh ||
             !SetInformationJobObject(n.job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
             !AssignProcessToJobObject(n.job, info.hProcess)) {
@@ -293,22 +295,20 @@ bool writeToParent(const void* data, std::size_t size) {
 
 void limitOwnMemory(std::size_t extra) {
     // The limit goes on the parent's job for this helper, set afresh for
-    // every file. That job's other limits (kill-on-close above all) are
-    // read first and kept: setting the limits replaces them all.
-    if (!memoryJob) {
-        memoryJob = OpenJobObjectW(JOB_OBJECT_QUERY | JOB_OBJECT_SET_ATTRIBUTES, FALSE,
-                                   helperJobName(GetCurrentProcessId()).c_str());
-        if (!memoryJob) return;
-    }
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    // every file, with the job's other limits (kill-on-close above all).
     PROCESS_MEMORY_COUNTERS_EX used{};
     used.cb = sizeof used;
-    if (!QueryInformationJobObject(memoryJob, JobObjectExtendedLimitInformation, &limits, sizeof limits, nullptr) ||
-        !GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&used), sizeof used))
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&used), sizeof used))
         return;
-    limits.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    // Opened for this call only: the job ends the helper when its last handle
+    // closes, and that must be the splitter's.
+    const HANDLE job = OpenJobObjectW(JOB_OBJECT_SET_ATTRIBUTES, FALSE, helperJobName(GetCurrentProcessId()).c_str());
+    if (!job) return;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = kHelperJobLimits | JOB_OBJECT_LIMIT_PROCESS_MEMORY;
     limits.ProcessMemoryLimit = used.PrivateUsage + extra;
-    SetInformationJobObject(memoryJob, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    CloseHandle(job);
 }
 
 }  // namespace orvane
