@@ -6,7 +6,8 @@
 #               each in a small program (tests/windows/splitter_text_check.cpp, deps_check.cpp)
 #   2. compare  scripts/windows_splitter_compare.py: the corpus against the Linux build, the
 #               pathological set with times, the module's command line through cmd.exe and its
-#               cancellation by taskkill
+#               cancellation by taskkill, names code page 936 cannot hold, and the splitter alone
+#               killed while a helper works (its job ends the helper)
 # A missing or non-starting wine skips with a message, and fails under CI=true.
 #
 # Usage: scripts/windows-splitter-check.sh [ZIP]   (default dist/orvane-win32.zip)
