@@ -71,7 +71,10 @@ def add_licences(wheel):
         lines = []
         for info, data in kept:
             z.writestr(info, data)
-            lines.append(record_line(info.filename, data))
+            # RECORD lists files only: a folder's entry there makes auditwheel (and pip's
+            # check of the hashes) open the folder as a file.
+            if not info.is_dir():
+                lines.append(record_line(info.filename, data))
         for name, data in sorted(added.items()):
             z.writestr(name, data)
             lines.append(record_line(name, data))

@@ -6,7 +6,8 @@
 #               each in a small program (tests/windows/splitter_text_check.cpp, deps_check.cpp)
 #   2. compare  scripts/windows_splitter_compare.py: the corpus against the Linux build, the
 #               pathological set with times, the module's command line through cmd.exe and its
-#               cancellation by taskkill
+#               cancellation by taskkill, names code page 936 cannot hold, and the splitter alone
+#               killed while a helper works (its job ends the helper)
 # A missing or non-starting wine skips with a message, and fails under CI=true.
 #
 # Usage: scripts/windows-splitter-check.sh [ZIP]   (default dist/orvane-win32.zip)
@@ -87,6 +88,14 @@ if [[ $rc -ne 0 ]]; then
 fi
 echo "wine: $("$wine" --version 2>/dev/null), started in $((SECONDS - t0)) s, ANSI code page 936 (zh_CN)"
 trap 'wineserver_stop "$wine"' EXIT
+# poppler on Windows finds the standard PDF fonts in %WINDIR%\Fonts (Helvetica as arial.ttf), where
+# every Windows has them; a fresh wine prefix has none there, and a page's text would not be drawn.
+# The font the Linux build's poppler uses for Helvetica (fontconfig's choice) goes there instead, so
+# that rendered pages are compared like for like (without it a coloured sheet with a line of text
+# reads as share 1.000 under wine against 0.993 on Linux).
+if font="$(fc-match -f '%{file}' Helvetica 2>/dev/null)" && [[ -f "$font" ]]; then
+    cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/arial.ttf" && echo "Helvetica under wine: $font as arial.ttf"
+fi
 
 status=0
 echo "---- units"
@@ -95,7 +104,9 @@ if [[ ! -f "$prefix/.complete" ]]; then
     echo "the Windows libraries are not built (scripts/build-windows-deps.sh)"
     exit 1
 fi
-CXX=(i686-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -static -I "$ROOT/splitter/src"
+# -iquote, not -I: the splitter's own process.h must not stand in for the system's <process.h>,
+# which mingw's pthread.h includes.
+CXX=(i686-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -static -iquote "$ROOT/splitter/src"
      -isystem "$prefix/include" -DPOPPLER_CPP_STATIC_DEFINE -DPOINTERHOLDER_TRANSITION=4)
 LIBS=(-L "$prefix/lib" -lpoppler-cpp -lpoppler -lfreetype -lqpdf -ljpeg -lz -liconv
       -ladvapi32 -lgdi32 -lshell32 -luser32)

@@ -7,6 +7,9 @@ tables and exits 1 when a check fails:
              decodes it), the same check: lists and the same documents (pages, image bytes)
   hostile    the pathological set: each case's line and time, within the bounds of its table
   module     the module's quoted command line through cmd.exe, and its cancellation by taskkill
+  unheld     names code page 936 cannot hold (Korean): the files are still read and split, and the
+             lines name them with <U+XXXX> for each such character
+  killed     the splitter alone ended by SIGKILL midway: its helpers' jobs (kill-on-close) end them
 With --native the "Windows" side is the Linux program too: a check of this script itself.
 """
 import argparse
@@ -14,6 +17,7 @@ import hashlib
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -23,6 +27,7 @@ sys.path.insert(0, os.path.join(REPO, "tests", "splitter"))
 
 import officescans  # noqa: E402
 import pdfgen  # noqa: E402
+import hostile  # noqa: E402
 import test_splitter_hostile as hostile_table  # noqa: E402
 from test_splitter_split import scanned_batch, vector_batch  # noqa: E402
 
@@ -215,6 +220,88 @@ def module_runs(linux, win, module_run, work):
     return ok and done.returncode == 0 and only_folders and kept
 
 
+def in_code_page(text):
+    """The line as the Windows build writes it: <U+XXXX> for what the code page cannot hold."""
+    out = []
+    for c in text:
+        try:
+            c.encode(CODE_PAGE)
+            out.append(c)
+        except UnicodeEncodeError:
+            out.append("<U+%04X>" % ord(c))
+    return "".join(out)
+
+
+def unheld_names(linux, win, work):
+    src = os.path.join(work, "한국 폴더")
+    os.makedirs(os.path.join(src, "하위"))
+    pdfgen.write_pdf(os.path.join(src, "하위", "한 문서.pdf"), vector_batch())
+    pdfgen.write_pdf(os.path.join(src, "扫描 한.pdf"), scanned_batch())
+    outs = []
+    for side in (linux, win):
+        dst = os.path.join(work, "한국 목표 %s" % side.name)
+        os.makedirs(dst)
+        _, lines, _ = side.run(src, dst, 300)
+        outs.append((lines, documents(dst)))
+    print("\n### Names code page %s cannot hold\n" % CODE_PAGE[2:])
+    print("| Linux line | wine line (decoded in code page %s) | result |" % CODE_PAGE[2:])
+    print("|---|---|---|")
+    ok = len(outs[0][0]) == len(outs[1][0]) and outs[0][1] == outs[1][1]
+    for lline, wline in zip(outs[0][0], outs[1][0]):
+        verdict = same_line(in_code_page(lline), wline)
+        ok &= bool(verdict)
+        print("| %s | %s | %s |" % (lline[:90], wline[:120], verdict or "DIFFERS"))
+    print("documents: %s" % ("the same" if outs[0][1] == outs[1][1] else "DIFFER"))
+    return ok
+
+
+def splitter_processes(exe):
+    """{pid: is a helper} of this user's processes running `exe` under wine."""
+    found = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.stat("/proc/" + pid).st_uid != os.getuid():
+                continue
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                argv = f.read().decode("utf-8", "replace").split("\0")
+        except OSError:
+            continue
+        # wine shows a Windows program's own path as its first argument (start.exe, which launched
+        # it, names the Unix path further on).
+        if argv[0].replace("\\", "/").endswith(exe.replace("\\", "/")):
+            found[int(pid)] = "--orvane-helper" in argv
+    return found
+
+
+def parent_killed(win, work):
+    """Pages that take minutes to render: a helper is busy with one, and would go on for minutes
+    without the job that ends it with the splitter (it reads its pipe only between steps)."""
+    src, dst = os.path.join(work, "强杀 源"), os.path.join(work, "强杀 目标")
+    os.makedirs(src)
+    os.makedirs(dst)
+    with open(os.path.join(src, "慢 页.pdf"), "wb") as f:
+        f.write(hostile.slow_pages(3))
+    run = subprocess.Popen(win.prefix + [win.path(src), win.path(dst), "2", "0"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    exe = win.path(win.prefix[-1])[2:]
+    running, deadline = {}, time.monotonic() + 60
+    while not any(running.values()) and time.monotonic() < deadline:
+        time.sleep(0.5)
+        running = splitter_processes(exe)
+    time.sleep(3)  # the helper is rendering now
+    running = splitter_processes(exe)
+    parents = [pid for pid, helper in running.items() if not helper]
+    for pid in parents:
+        os.kill(pid, signal.SIGKILL)
+    time.sleep(2)
+    left = splitter_processes(exe)
+    run.wait(timeout=60)
+    print("\n### The splitter alone ended by SIGKILL while a helper renders a slow page\n")
+    print("helpers running when it was killed: %d; processes left 2 s later: %d"
+          % (len(running) - len(parents), len(left)))
+    return len(parents) == 1 and len(running) > 1 and not left
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--linux", required=True, help="the Linux orvaneFun.exe")
@@ -223,7 +310,7 @@ def main():
     ap.add_argument("--module-run", help="module_run.exe (tests/windows/module_run.cpp)")
     ap.add_argument("--native", action="store_true", help="the Linux program on both sides")
     ap.add_argument("--work", required=True)
-    ap.add_argument("--only", default="corpus,hostile,module")
+    ap.add_argument("--only", default="corpus,hostile,module,unheld,killed")
     a = ap.parse_args()
     linux = Side("linux", [a.linux], False)
     win = Side("native", [a.linux], False) if a.native else Side("wine", [a.wine, a.windows], True)
@@ -235,6 +322,10 @@ def main():
         ok &= compare_hostile(linux, win, a.work)
     if "module" in parts and not a.native:
         ok &= module_runs(linux, win, a.module_run, a.work)
+    if "unheld" in parts and not a.native:
+        ok &= unheld_names(linux, win, a.work)
+    if "killed" in parts and not a.native:
+        ok &= parent_killed(win, a.work)
     print("\nwindows splitter check: %s" % ("ok" if ok else "FAILED"))
     return 0 if ok else 1
 

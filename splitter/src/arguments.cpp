@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "detect.h"
+#include "path_text.h"
 
 namespace orvane {
 
@@ -39,8 +40,8 @@ bool parseArguments(int argc, char** argv, Arguments& out) {
         std::fputs(kUsage, stderr);
         return false;
     }
-    out.src = argv[1];
-    out.dst = argv[2];
+    out.src = textPath(argv[1]);
+    out.dst = textPath(argv[2]);
     out.workers = workers == 0 ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))
                                : static_cast<int>(workers);
     out.threshold = threshold == 0 ? kDefaultThreshold : static_cast<int>(threshold);

@@ -8,17 +8,21 @@
 
 #ifdef _WIN32
 #include <io.h>
-#define ORVANE_OPEN _open
+#include <sys/stat.h>
+
+#include "windows_folders.h"
 #define ORVANE_WRITE ::_write
 #define ORVANE_CLOSE _close
 #define ORVANE_APPEND_FLAGS (_O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY)
 #else
 #include <unistd.h>
-#define ORVANE_OPEN ::open
 #define ORVANE_WRITE ::write
 #define ORVANE_CLOSE ::close
 #define ORVANE_APPEND_FLAGS (O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC)
 #endif
+
+#include "environment.h"
+#include "path_text.h"
 
 namespace fs = std::filesystem;
 
@@ -44,6 +48,16 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
+// Opens the events file for appending; the name is UTF-8 (on Windows opened over UTF-16, so a
+// Chinese name works whatever the ANSI code page).
+int openForAppend(const std::string& name) {
+#ifdef _WIN32
+    return _wopen(windows_path(name).c_str(), ORVANE_APPEND_FLAGS, _S_IREAD | _S_IWRITE);
+#else
+    return ::open(name.c_str(), ORVANE_APPEND_FLAGS, 0600);
+#endif
+}
+
 // Whether `inner` lies inside folder `outer` (both made absolute and normal).
 bool inside(const fs::path& inner, const fs::path& outer) {
     std::error_code ec;
@@ -59,13 +73,13 @@ bool inside(const fs::path& inner, const fs::path& outer) {
 }  // namespace
 
 Events::Events(const fs::path& dst) {
-    const char* name = std::getenv("ORVANE_EVENTS");
-    if (!name || !*name) return;
-    if (inside(name, dst)) {
+    const std::string name = environment_utf8("ORVANE_EVENTS").value_or(std::string());
+    if (name.empty()) return;
+    if (inside(textPath(name), dst)) {
         std::fprintf(stderr, "ORVANE_EVENTS lies inside the target folder; no events are written\n");
         return;
     }
-    fd_ = ORVANE_OPEN(name, ORVANE_APPEND_FLAGS, 0600);
+    fd_ = openForAppend(name);
     if (fd_ < 0)
         std::fprintf(stderr, "ORVANE_EVENTS cannot be opened (%s); no events are written\n",
                      std::strerror(errno));
@@ -94,8 +108,8 @@ void Events::start(const fs::path& src, const fs::path& dst, const std::vector<s
     std::string list;
     for (const std::string& f : files) list += (list.empty() ? "" : ",") + quoted(f);
     std::error_code ec;
-    write("{\"event\":\"start\",\"source\":" + quoted(fs::absolute(src, ec).string()) +
-          ",\"target\":" + quoted(fs::absolute(dst, ec).string()) +
+    write("{\"event\":\"start\",\"source\":" + quoted(pathText(fs::absolute(src, ec))) +
+          ",\"target\":" + quoted(pathText(fs::absolute(dst, ec))) +
           ",\"workers\":" + std::to_string(workers) + ",\"files\":[" + list + "]}");
     if (files.empty()) write("{\"event\":\"total\",\"pages\":0}");
 }

@@ -11,6 +11,7 @@
 
 #include "arguments.h"
 #include "helper.h"
+#include "path_text.h"
 #include "report.h"
 #include "scheduler.h"
 #include "split_plan.h"
@@ -31,7 +32,7 @@ std::vector<fs::path> findPdfs(const fs::path& src, const fs::path& dst) {
             if (!it->is_symlink(e2) && fs::equivalent(it->path(), dst, e2)) it.disable_recursion_pending();
             continue;
         }
-        if (it->is_regular_file(e2) && lower(it->path().extension().string()) == ".pdf")
+        if (it->is_regular_file(e2) && lower(pathText(it->path().extension())) == ".pdf")
             files.push_back(it->path());
     }
     std::sort(files.begin(), files.end());
@@ -45,18 +46,23 @@ extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig\nleak:libpoppler\n";
 }
 
+#ifdef _WIN32
+// Reached from wmain (windows_entry.cpp) with the arguments in UTF-8.
+int splitter_main(int argc, char** argv) {
+#else
 int main(int argc, char** argv) {
+#endif
     // Started again by itself as a helper process: serves and ends there.
     serveIfHelper(argc, argv);
     Arguments args;
     if (!parseArguments(argc, argv, args)) return 2;
     std::error_code ec;
     if (!fs::is_directory(args.src, ec)) {
-        emit("The source folder does not exist: " + args.src.string());
+        emit("The source folder does not exist: " + pathText(args.src));
         return 2;
     }
     if (!fs::is_directory(args.dst, ec)) {
-        emit("The target folder does not exist: " + args.dst.string());
+        emit("The target folder does not exist: " + pathText(args.dst));
         return 2;
     }
     return splitFiles(args.src, args.dst, findPdfs(args.src, args.dst), args.workers, args.threshold);

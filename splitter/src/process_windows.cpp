@@ -24,8 +24,18 @@ namespace orvane {
 namespace {
 
 HANDLE parentIn = INVALID_HANDLE_VALUE, parentOut = INVALID_HANDLE_VALUE;
-// The helper's own job, holding its memory limit (limitOwnMemory).
-HANDLE memoryJob = nullptr;
+// The name of the job the parent puts helper `pid` in. The helper opens it by
+// this name to set its own memory limit there: a process cannot join a second
+// job before Windows 8, so a job of the helper's own is not to be had on
+// Windows 7, while the parent's job holds this one helper alone.
+std::wstring helperJobName(DWORD pid) { return L"Local\\orvane-helper-" + std::to_wstring(pid); }
+
+// The limits of a helper's job, set by the parent and again, with the memory
+// limit added, by the helper: setting them replaces them all, and a job's
+// limits cannot be relied on to be read back (wine gives none), so both
+// sides name them. Kill-on-close ends the helper with the splitter; a crash
+// ends it at once, with no dialog waiting for a user.
+constexpr DWORD kHelperJobLimits = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
 
 std::wstring wide(const std::string& text) {
     if (text.empty()) return std::wstring();
@@ -76,6 +86,14 @@ bool readAll(HANDLE h, char* out, std::size_t size) {
 // stack overflow, an unhandled exception.
 bool crashCode(DWORD code) { return code >= 0xC0000000u; }
 
+// A helper's last word on a fault nothing caught: a stack overflow, an
+// access violation. It runs on what is left of the stack, so it only ends
+// the process.
+LONG WINAPI endOnFault(EXCEPTION_POINTERS* fault) {
+    TerminateProcess(GetCurrentProcess(), fault->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 }  // namespace
 
 struct ChildProcess::Native {
@@ -121,13 +139,7 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
             DuplicateHandle(GetCurrentProcess(), err, GetCurrentProcess(), &childErr, 0, TRUE,
                             DUPLICATE_SAME_ACCESS);
         n.readDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        n.job = CreateJobObjectW(nullptr, nullptr);
-        if (!n.readDone || !n.job) break;
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-        // A crash ends the helper at once, with no dialog waiting for a user.
-        limits.BasicLimitInformation.LimitFlags =
-            JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
-        if (!SetInformationJobObject(n.job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) break;
+        if (!n.readDone) break;
 
         // Only these handles pass to the helper, whatever other threads
         // have open and inheritable at this moment.
@@ -158,7 +170,14 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
         DeleteProcThreadAttributeList(attrs);
         if (!created) break;
         // In its job before it runs a single instruction.
-        if (!AssignProcessToJobObject(n.job, info.hProcess)) {
+        n.job = CreateJobObjectW(nullptr, helperJobName(info.dwProcessId).c_str());
+        // A job of that name left from before is not ours to use.
+        const bool fresh = n.job && GetLastError() != ERROR_ALREADY_EXISTS;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = kHelperJobLimits;
+        if (!fresh ||
+            !SetInformationJobObject(n.job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+            !AssignProcessToJobObject(n.job, info.hProcess)) {
             TerminateProcess(info.hProcess, 1);
             CloseHandle(info.hThread);
             CloseHandle(info.hProcess);
@@ -248,6 +267,11 @@ bool becomeHelper(const std::string&) {
     // The parent's job ends the helper with the parent; a crash ends it
     // plainly, with no dialog.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    // And with the fault's own code as its exit status, which is how the
+    // parent tells a crash (crashCode). Without this filter a system that
+    // starts a debugger on a fault, as wine does, ends the helper with
+    // another status, and a file that crashes qpdf would read as "no process".
+    SetUnhandledExceptionFilter(endOnFault);
     // The protocol moves off the standard handles: a library that prints to
     // standard output must not write into a reply.
     const HANDLE self = GetCurrentProcess();
@@ -270,21 +294,21 @@ bool writeToParent(const void* data, std::size_t size) {
 }
 
 void limitOwnMemory(std::size_t extra) {
-    // A job of the helper's own, inside the parent's: its limit can be set
-    // afresh for every file. (Jobs nest from Windows 8 on; on Windows 7 the
-    // helper cannot join a second job and runs without this limit.)
-    if (!memoryJob) {
-        memoryJob = CreateJobObjectW(nullptr, nullptr);
-        if (!memoryJob || !AssignProcessToJobObject(memoryJob, GetCurrentProcess())) return;
-    }
+    // The limit goes on the parent's job for this helper, set afresh for
+    // every file, with the job's other limits (kill-on-close above all).
     PROCESS_MEMORY_COUNTERS_EX used{};
     used.cb = sizeof used;
     if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&used), sizeof used))
         return;
+    // Opened for this call only: the job ends the helper when its last handle
+    // closes, and that must be the splitter's.
+    const HANDLE job = OpenJobObjectW(JOB_OBJECT_SET_ATTRIBUTES, FALSE, helperJobName(GetCurrentProcessId()).c_str());
+    if (!job) return;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    limits.BasicLimitInformation.LimitFlags = kHelperJobLimits | JOB_OBJECT_LIMIT_PROCESS_MEMORY;
     limits.ProcessMemoryLimit = used.PrivateUsage + extra;
-    SetInformationJobObject(memoryJob, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    CloseHandle(job);
 }
 
 }  // namespace orvane

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include <poppler/cpp/poppler-document.h>
@@ -11,6 +13,8 @@
 #include <poppler/cpp/poppler-image.h>
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
+
+#include "path_text.h"
 
 namespace orvane {
 
@@ -75,8 +79,26 @@ struct RenderedFile::Document {
     std::unique_ptr<poppler::document> doc;
 };
 
+namespace {
+
+poppler::document* openForRendering(const std::string& path) {
+#ifdef _WIN32
+    // poppler opens a named file with CreateFileA, in the ANSI code page, where a Chinese name
+    // under code page 1252 is lost. The file is read here over its UTF-16 name instead, and poppler
+    // reads it from memory (the document keeps the bytes).
+    std::ifstream in(textPath(path), std::ios::binary);
+    if (!in) return nullptr;
+    poppler::byte_array bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return poppler::document::load_from_data(&bytes);
+#else
+    return poppler::document::load_from_file(path);
+#endif
+}
+
+}  // namespace
+
 RenderedFile::RenderedFile(const std::string& path)
-    : doc_(new Document{std::unique_ptr<poppler::document>(poppler::document::load_from_file(path))}) {}
+    : doc_(new Document{std::unique_ptr<poppler::document>(openForRendering(path))}) {}
 
 RenderedFile::~RenderedFile() = default;
 

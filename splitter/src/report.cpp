@@ -5,6 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "ansi_line.h"
+#include "environment.h"
 #include "helper.h"
 
 namespace orvane {
@@ -36,8 +38,8 @@ std::string counted(long n, const char* one, const char* many) {
 
 bool tracing() {
     static const bool on = [] {
-        const char* v = std::getenv("ORVANE_SPLITTER_TRACE");
-        return v && *v && std::strcmp(v, "0") != 0;
+        const std::string v = environment_utf8("ORVANE_SPLITTER_TRACE").value_or(std::string());
+        return !v.empty() && v != "0";
     }();
     return on;
 }
@@ -47,7 +49,8 @@ std::mutex traceLock;
 }  // namespace
 
 void emit(const std::string& line) {
-    std::string text = line + "\n";
+    // In the encoding the reader of standard output decodes it with (the ANSI code page on Windows).
+    std::string text = output_line(line) + "\n";
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }

@@ -13,6 +13,8 @@
 #include "detect.h"
 #include "events.h"
 #include "helper.h"
+#include "folders.h"
+#include "path_text.h"
 #include "pdf_source.h"
 #include "report.h"
 #include "split_plan.h"
@@ -73,7 +75,7 @@ struct Worker {
         if (job != &j || !pdf) {
             pdf.reset();
             job = nullptr;
-            pdf.reset(new SourcePdf(j.source.string(), helper, j.readOnTrial));
+            pdf.reset(new SourcePdf(pathText(j.source), helper, j.readOnTrial));
             job = &j;
         }
         return *pdf;
@@ -147,7 +149,7 @@ void Splitter::withFile(Job& job, Worker& w, const std::function<void(SourcePdf&
         step(pdf);
         job.repaired(pdf);
     } catch (const std::exception& e) {
-        job.fail(fileReason(e, job.source.string(), Doing{Doing::Opening}));
+        job.fail(fileReason(e, pathText(job.source), Doing{Doing::Opening}));
     }
 }
 
@@ -207,7 +209,7 @@ void Splitter::writeDocuments(Job& job, Worker& w) {
     for (std::size_t d; (d = job.nextDocument++) < job.documents.size();) {
         withFile(job, w, [&](SourcePdf& pdf) {
             const Document& doc = job.documents[d];
-            pdf.writeDocument(doc.first, doc.last, (job.folder / doc.name).string());
+            pdf.writeDocument(doc.first, doc.last, pathText(job.folder / textPath(doc.name)));
         });
         if (--job.pending == 0) finish(job);
     }
@@ -218,14 +220,13 @@ void Splitter::finish(Job& job) {
     if (job.failed) {
         // Never leave half a result: take away the folder this run made.
         if (!job.folder.empty()) {
-            std::error_code ec;
-            fs::remove_all(job.folder, ec);
+            removeFolder(job.folder);
         }
         line = notSplitLine(job.shown, job.error);
         events_.notSplit(job.shown, job.error);
     } else {
         tracePages(job.shown, job.results);
-        const std::string folder = job.folder.filename().string();
+        const std::string folder = pathText(job.folder.filename());
         line = splitLine(job.shown, job.results, folder, job.documents, job.repairs > 0);
         events_.split(job.shown, job.results, folder, job.documents);
     }
@@ -243,12 +244,12 @@ int Splitter::run(const fs::path& src, const fs::path& dst, const std::vector<fs
         jobs.emplace_back();
         Job& j = jobs.back();
         j.source = f;
-        j.shown = f.lexically_relative(src).string();
-        j.stem = f.stem().string();
+        j.shown = pathText(f.lexically_relative(src));
+        j.stem = pathText(f.stem());
         if (j.stem.empty() || j.stem == "." || j.stem == "..") j.stem = "document";
         j.plannedName = folders_.plan(j.stem);
     }
-    if (jobs.empty()) emit("No PDF file found in " + src.string());
+    if (jobs.empty()) emit("No PDF file found in " + pathText(src));
     if (events_.on()) {
         std::vector<std::string> shown;
         for (const Job& j : jobs) shown.push_back(j.shown);

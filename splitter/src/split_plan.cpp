@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "folders.h"
+#include "path_text.h"
+
 namespace fs = std::filesystem;
 
 namespace orvane {
@@ -36,7 +39,7 @@ std::vector<Document> planDocuments(const std::vector<bool>& separators, const s
 OutputFolders::OutputFolders(fs::path dst) : dst_(std::move(dst)) {
     std::error_code ec;
     for (fs::directory_iterator it(dst_, ec), end; !ec && it != end; it.increment(ec))
-        taken_.insert(lower(it->path().filename().string()));
+        taken_.insert(lower(pathText(it->path().filename())));
 }
 
 std::string OutputFolders::nextName(const std::string& stem) {
@@ -55,14 +58,13 @@ std::string OutputFolders::make(const std::string& planned, const std::string& s
     std::lock_guard<std::mutex> g(lock_);
     std::string name = planned;
     for (int tries = 0; tries < 100000; ++tries) {
-        const fs::path candidate = dst_ / name;
-        std::error_code ec;
-        if (fs::create_directory(candidate, ec)) {
+        const fs::path candidate = dst_ / textPath(name);
+        const FolderMade made = makeFolder(candidate);
+        if (made == FolderMade::made) {
             folder = candidate;
             return std::string();
         }
-        if (ec && !fs::exists(fs::symlink_status(candidate, ec)))
-            return "its output folder cannot be made in the target folder";
+        if (made == FolderMade::failed) return "its output folder cannot be made in the target folder";
         name = nextName(stem);
     }
     return "no free output folder name in the target folder";

@@ -15,6 +15,8 @@
 #ifdef _WIN32
 #include <string>
 
+#include "folders.h"
+
 namespace orvane {
 
 // How long a step that Windows refuses for a file in use is retried.
@@ -23,7 +25,6 @@ constexpr unsigned kRetryMs = 3000;
 // The UTF-8 path as Windows wants it: '/' as '\', absolute paths in the \\?\ form.
 std::wstring windows_path(const std::string& utf8);
 
-enum class FolderMade { made, exists, failed };
 // Makes the one folder `utf8` (not its parents: a folder is made directly inside the target, so a
 // cancelled job leaves only new subfolders there). `why` gets Windows' message on failure.
 FolderMade make_folder(const std::string& utf8, std::string* why = nullptr);
