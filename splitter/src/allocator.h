@@ -10,8 +10,9 @@ namespace orvane {
 // on a 2,000-page file where 10,000 do. With two workers, faults and unmaps
 // of the one address space take turns: a second worker on one file won
 // about 5 % less than it does with the memory kept. Kept and reused, the
-// memory stays at what one page of each worker needs. Only the splitter's own process: a helper measures its
-// budgets from what it holds, and must not be given more to hold.
+// memory stays at what one page of each worker needs. Only the splitter's
+// own process: a helper measures its budgets from what it holds, and must
+// not be given more to hold.
 void keepFreedMemoryForReuse();
 
 }  // namespace orvane
