@@ -45,9 +45,10 @@ std::string frame(const std::string& body) {
 
 // The helper's side: one request after another until the parent goes.
 int serve() {
-    warmUpRenderer();
     std::uint64_t currentFile = 0;
     std::unique_ptr<RenderedFile> rendered;
+    std::unique_ptr<QPDF> lastTrial;
+    bool rendererReady = false;
     limitOwnMemory(kHelperMemory);
     for (;;) {
         std::uint32_t size = 0;
@@ -61,6 +62,9 @@ int serve() {
         const auto threshold = take<std::int32_t>(request, at);
         if (request.empty() || at > request.size()) return 3;
         const std::string path = request.substr(at);
+        // Torn down only now, after its reply went: the splitter waits for
+        // the verdict, not for this.
+        lastTrial.reset();
         if (file != currentFile) {
             // A new file: what the last one loaded goes, and its budget is
             // measured from here, so a reused helper judges as a fresh one.
@@ -71,8 +75,21 @@ int serve() {
         std::string reply;
         try {
             if (request[0] == 'T') {
-                reply = trialReading(path);
+                lastTrial.reset(new QPDF);
+                int pages = 0;
+                const std::string reason = trialReading(*lastTrial, path, pages);
+                put(reply, static_cast<std::int32_t>(pages));
+                reply += reason;
             } else {
+                if (!rendererReady) {
+                    // Once per helper, when it first renders: most files
+                    // have no page to render, and their trial need not wait
+                    // for poppler and the fonts. What the set-up keeps is
+                    // the helper's, so the file's budget is measured after.
+                    warmUpRenderer();
+                    rendererReady = true;
+                    limitOwnMemory(kHelperMemory);
+                }
                 if (!rendered) rendered.reset(new RenderedFile(path));
                 PageLook look;
                 const bool drawn = rendered->judge(page, threshold, look);
@@ -134,8 +151,15 @@ HelperEnd Helper::call(char kind, std::uint64_t file, const std::string& path, i
     return HelperEnd::Crashed;
 }
 
-HelperEnd Helper::trial(std::uint64_t file, const std::string& path, std::string& reason) {
-    return call('T', file, path, -1, 0, kReadSeconds, reason);
+HelperEnd Helper::trial(std::uint64_t file, const std::string& path, std::string& reason, int& pages) {
+    std::string reply;
+    const HelperEnd end = call('T', file, path, -1, 0, kReadSeconds, reply);
+    if (end != HelperEnd::Done) return end;
+    std::size_t at = 0;
+    pages = take<std::int32_t>(reply, at);
+    if (at > reply.size()) return HelperEnd::Failed;
+    reason = reply.substr(at);
+    return end;
 }
 
 HelperEnd Helper::render(std::uint64_t file, const std::string& path, int page, int threshold, bool& drawn,

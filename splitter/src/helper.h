@@ -11,8 +11,9 @@
 // are one executable) and that many bytes. A request is its kind ('T' the
 // trial reading, 'R' rendering a page), the file's id (8 bytes), the page
 // and the threshold (4 bytes each) and the file's path; the reply to a trial
-// is the reason the file cannot be split (empty when it passes), to a
-// rendering one byte (drawn or not) and the page's PageLook.
+// is the file's page count (4 bytes) and the reason it cannot be split
+// (empty when it passes), to a rendering one byte (drawn or not) and the
+// page's PageLook.
 #pragma once
 
 #include <cstdint>
@@ -34,9 +35,10 @@ enum class HelperEnd {
 class Helper {
 public:
     // Reads the file at `path` on trial within its budget; `reason` is why
-    // it cannot be split, empty when it passed. `file` is the file's id
-    // (newFileId): a helper measures each file's memory budget afresh.
-    HelperEnd trial(std::uint64_t file, const std::string& path, std::string& reason);
+    // it cannot be split, empty when it passed (with `pages` its page
+    // count). `file` is the file's id (newFileId): a helper measures each
+    // file's memory budget afresh.
+    HelperEnd trial(std::uint64_t file, const std::string& path, std::string& reason, int& pages);
     // Renders page `page` (0-based) and judges it; `drawn` false when
     // poppler cannot draw it.
     HelperEnd render(std::uint64_t file, const std::string& path, int page, int threshold, bool& drawn,

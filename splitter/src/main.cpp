@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "allocator.h"
 #include "arguments.h"
 #include "helper.h"
 #include "path_text.h"
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
 #endif
     // Started again by itself as a helper process: serves and ends there.
     serveIfHelper(argc, argv);
+    keepFreedMemoryForReuse();
     Arguments args;
     if (!parseArguments(argc, argv, args)) return 2;
     std::error_code ec;

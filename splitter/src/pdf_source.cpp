@@ -253,9 +253,9 @@ bool overLimit(QPDFObjectHandle value, double limit) {
 
 }  // namespace
 
-SourcePdf::SourcePdf(const std::string& path, Helper& helper, bool readOnTrial)
+SourcePdf::SourcePdf(const std::string& path, Helper& helper, int trialPages)
     : path_(path), file_(newFileId()), helper_(helper) {
-    if (readOnTrial) passTrial();
+    if (trialPages < 0) trialPages = passTrial(helper_, path_, file_);
     readStructure(qpdf_, path_);
     try {
         pages_ = QPDFPageDocumentHelper(qpdf_).getAllPages();
@@ -271,24 +271,25 @@ SourcePdf::SourcePdf(const std::string& path, Helper& helper, bool readOnTrial)
         throw FileError(fileReason(e, path_, Doing{Doing::ReadingPages}));
     }
     if (pages_.empty()) throw FileError("it has no pages");
+    if (pageCount() != trialPages) throw FileError("cannot be read (it changed while being split)");
 }
 
-// Has a helper read the file on trial. Throws FileError when the file does
-// not pass.
-void SourcePdf::passTrial() {
+int passTrial(Helper& helper, const std::string& path, std::uint64_t file) {
     std::string why;
+    int pages = 0;
     // A helper that has served before gets one more try afresh should it
     // crash: it may have been ended from outside, or by a fault of its own.
-    const bool servedBefore = helper_.running();
-    HelperEnd end = helper_.trial(file_, path_, why);
+    const bool servedBefore = helper.running();
+    HelperEnd end = helper.trial(file, path, why, pages);
     if (servedBefore && (end == HelperEnd::Crashed || end == HelperEnd::Failed))
-        end = helper_.trial(file_, path_, why);
+        end = helper.trial(file, path, why, pages);
     if (end == HelperEnd::TimedOut)
         throw FileError("over the limits: reading it takes more than " +
                         std::to_string(static_cast<int>(kReadSeconds)) + " s");
     if (end == HelperEnd::Crashed) throw FileError("damaged: qpdf crashes while reading it");
     if (end != HelperEnd::Done) throw FileError("cannot be read (no process for reading it)");
     if (!why.empty()) throw FileError(why);
+    return pages;
 }
 
 SourcePdf::~SourcePdf() = default;

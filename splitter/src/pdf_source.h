@@ -25,14 +25,20 @@ struct PageResult {
     LookPath path = LookPath::Rendered;
 };
 
+// Has `helper` read the file at `path` on trial (see trial.h), as file
+// `file` (newFileId), and returns its page count. Throws FileError when the
+// file does not pass.
+int passTrial(Helper& helper, const std::string& path, std::uint64_t file);
+
 class SourcePdf {
 public:
     // Throws FileError (damaged, encrypted, no pages, over its budget ...).
     // The steps that must not run in the splitter's own process run in
-    // `helper`, which must outlive the object. `readOnTrial` false: another
-    // SourcePdf of the same file has already passed the trial reading, so
-    // this one reads it at once.
-    SourcePdf(const std::string& path, Helper& helper, bool readOnTrial = true);
+    // `helper`, which must outlive the object. `trialPages` -1: the file is
+    // read on trial first; else it has passed its trial already with that
+    // many pages, and is read at once (a file whose count has changed since
+    // is refused: it is no longer the file the trial read).
+    SourcePdf(const std::string& path, Helper& helper, int trialPages = -1);
     ~SourcePdf();
     SourcePdf(const SourcePdf&) = delete;
     SourcePdf& operator=(const SourcePdf&) = delete;
@@ -52,7 +58,6 @@ public:
     void writeDocument(int first, int last, const std::string& outPath);
 
 private:
-    void passTrial();
     JpegKind decodeImage(QPDFObjectHandle image, JpegRows& rows);
     PageResult render(int index, int threshold);
     PageResult overBudget(bool slow);

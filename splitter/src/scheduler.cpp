@@ -34,10 +34,9 @@ struct Job {
     std::string shown;  // path relative to SRC, as shown to the user
     std::string stem;
     std::string plannedName;
+    // The page count its trial reading found (in start, before any worker
+    // opens the file itself): every opener reads it at once.
     int pages = 0;
-    // Set once the file has passed its trial reading (in start, before any
-    // other worker can open it): later openers skip the trial.
-    bool readOnTrial = true;
     std::vector<PageResult> results;
     // Chunks of pages to look at, then documents to write: the worker that
     // started the file works through them and idle workers join in, each
@@ -75,7 +74,7 @@ struct Worker {
         if (job != &j || !pdf) {
             pdf.reset();
             job = nullptr;
-            pdf.reset(new SourcePdf(pathText(j.source), helper, j.readOnTrial));
+            pdf.reset(new SourcePdf(pathText(j.source), helper, j.pages));
             job = &j;
         }
         return *pdf;
@@ -154,13 +153,18 @@ void Splitter::withFile(Job& job, Worker& w, const std::function<void(SourcePdf&
 }
 
 void Splitter::start(Job& job, Worker& w) {
-    withFile(job, w, [&](SourcePdf& pdf) {
-        job.readOnTrial = false;
-        job.pages = pdf.pageCount();
-        job.results.assign(static_cast<std::size_t>(job.pages), PageResult{});
-        events_.opened(job.shown, job.pages);
-    });
+    // The trial's page count is all the chunks need: a worker that joins
+    // opens its own copy of the file while this one opens its.
+    try {
+        job.pages = passTrial(w.helper, pathText(job.source), newFileId());
+    } catch (const std::exception& e) {
+        job.fail(fileReason(e, pathText(job.source), Doing{Doing::Opening}));
+    }
+    // No pages: opening it tells why (none at all, or a broken page tree).
+    if (!job.failed && job.pages == 0) withFile(job, w, [](SourcePdf&) {});
     if (job.failed) return finish(job);
+    job.results.assign(static_cast<std::size_t>(job.pages), PageResult{});
+    events_.opened(job.shown, job.pages);
     job.chunkPages = workers_ == 1 || job.pages <= 2 * kChunk ? job.pages : kChunk;
     job.chunks = (job.pages + job.chunkPages - 1) / job.chunkPages;
     job.pending = job.chunks;

@@ -64,16 +64,17 @@ bool ranOutOfMemory(QPDF& qpdf) {
 
 }  // namespace
 
-std::string trialReading(const std::string& path) {
+std::string trialReading(QPDF& trial, const std::string& path, int& pages) {
+    pages = 0;
     try {
-        QPDF trial;
         readStructure(trial, path);
         // Copying a page recurses over what it refers to. A page that
         // refers to too much for that to be surely safe is copied here for
         // real, as a document's first page: if its objects nest deeper than
         // qpdf's stack can take, the helper ends, not the splitter.
         trial.pushInheritedAttributesToPage();
-        for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(trial).getAllPages()) {
+        const std::vector<QPDFPageObjectHelper> all = QPDFPageDocumentHelper(trial).getAllPages();
+        for (const QPDFPageObjectHelper& page : all) {
             if (copyWalk(page.getObjectHandle(), kSafeCopyObjects) <= kSafeCopyObjects) continue;
             QPDF copy;
             copy.emptyPDF();
@@ -81,6 +82,7 @@ std::string trialReading(const std::string& path) {
         }
         for (QPDFObjectHandle& o : trial.getAllObjects()) o.getTypeCode();
         if (ranOutOfMemory(trial)) throw std::bad_alloc();
+        pages = static_cast<int>(all.size());
     } catch (const std::exception& e) {
         return fileReason(e, path, Doing{Doing::ReadingPages});
     }

@@ -6,9 +6,14 @@
 
 #include <string>
 
+#include <qpdf/QPDF.hh>
+
 namespace orvane {
 
-// Why the file at `path` cannot be split, or nothing when it passes.
-std::string trialReading(const std::string& path);
+// Reads the file at `path` into `trial`, a fresh QPDF, and tells why it
+// cannot be split, or nothing when it passes; `pages` is then its page
+// count. The caller drops `trial` when it likes: a helper replies first,
+// since tearing a large file's objects down takes a while.
+std::string trialReading(QPDF& trial, const std::string& path, int& pages);
 
 }  // namespace orvane

@@ -32,6 +32,7 @@ def bad_tree(tmp_path):
         done = subprocess.run(["qpdf", "--encrypt", user, "owner-pw", "256", "--", plain, str(src / name)],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         assert done.returncode == 0, done.stdout
+    subprocess.run(["qpdf", "--empty", str(src / "no_pages.pdf")], check=True)
     write_pdf(src / "z_good.pdf", good_pages())
     return src
 
@@ -84,6 +85,7 @@ def test_unreadable_files_are_reported_and_the_rest_is_split(tmp_path, bad_tree,
         "bad_image.pdf": "page 2",
         "locked.pdf": "encrypted",
         "restricted.pdf": "encrypted",
+        "no_pages.pdf": "it has no pages",
     }
     for shown, why in reasons.items():
         line = res.line_for(shown)
@@ -91,7 +93,7 @@ def test_unreadable_files_are_reported_and_the_rest_is_split(tmp_path, bad_tree,
         assert why in line, line
     assert "password" in res.line_for("locked.pdf")
     assert res.line_for("a_good.pdf").endswith("a_good_002.pdf (page 3)")
-    assert res.lines[-1] == ("Summary: 8 PDF files, 2 split, 6 not split; 6 pages, "
+    assert res.lines[-1] == ("Summary: 9 PDF files, 2 split, 7 not split; 6 pages, "
                              "2 separator pages, 4 documents written")
 
 
