@@ -47,7 +47,7 @@ std::string frame(const std::string& body) {
 int serve() {
     std::uint64_t currentFile = 0;
     std::unique_ptr<RenderedFile> rendered;
-    std::unique_ptr<QPDF> lastTrial;
+    std::unique_ptr<TrialReading> lastTrial;
     bool rendererReady = false;
     limitOwnMemory(kHelperMemory);
     for (;;) {
@@ -75,11 +75,9 @@ int serve() {
         std::string reply;
         try {
             if (request[0] == 'T') {
-                lastTrial.reset(new QPDF);
-                int pages = 0;
-                const std::string reason = trialReading(*lastTrial, path, pages);
-                put(reply, static_cast<std::int32_t>(pages));
-                reply += reason;
+                lastTrial.reset(new TrialReading(path));
+                put(reply, static_cast<std::int32_t>(lastTrial->pages()));
+                reply += lastTrial->reason();
             } else {
                 if (!rendererReady) {
                     // Once per helper, when it first renders: most files
