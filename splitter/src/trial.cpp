@@ -85,6 +85,9 @@ TrialReading::TrialReading(const std::string& path) {
         if (ranOutOfMemory(trial)) throw std::bad_alloc();
         pages_ = static_cast<int>(all.size());
     } catch (const std::exception& e) {
+        // It may have stopped at the helper's memory limit: what it loaded
+        // goes before the reason and the reply are written.
+        qpdf_.reset();
         reason_ = fileReason(e, path, Doing{Doing::ReadingPages});
     }
 }

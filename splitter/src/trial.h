@@ -11,9 +11,10 @@ class QPDF;
 
 namespace orvane {
 
-// Reads the file at `path` on trial. What the reading loaded stays until
-// the object goes: a helper replies first, since tearing a large file's
-// objects down takes a while and the splitter waits for the verdict only.
+// Reads the file at `path` on trial. What a reading that passed loaded stays
+// until the object goes: a helper replies first, since tearing a large
+// file's objects down takes a while and the splitter waits for the verdict
+// only. (Its reply, the page count, needs no memory from the heap.)
 class TrialReading {
 public:
     explicit TrialReading(const std::string& path);
