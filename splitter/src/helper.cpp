@@ -47,7 +47,6 @@ std::string frame(const std::string& body) {
 int serve() {
     std::uint64_t currentFile = 0;
     std::unique_ptr<RenderedFile> rendered;
-    std::unique_ptr<QPDF> lastTrial;
     bool rendererReady = false;
     limitOwnMemory(kHelperMemory);
     for (;;) {
@@ -62,9 +61,6 @@ int serve() {
         const auto threshold = take<std::int32_t>(request, at);
         if (request.empty() || at > request.size()) return 3;
         const std::string path = request.substr(at);
-        // Torn down only now, after its reply went: the splitter waits for
-        // the verdict, not for this.
-        lastTrial.reset();
         if (file != currentFile) {
             // A new file: what the last one loaded goes, and its budget is
             // measured from here, so a reused helper judges as a fresh one.
@@ -73,13 +69,14 @@ int serve() {
             limitOwnMemory(kHelperMemory);
         }
         std::string reply;
+        // Torn down at the end of the round, after its reply went: the
+        // splitter waits for the verdict, not for this.
+        std::unique_ptr<TrialReading> trial;
         try {
             if (request[0] == 'T') {
-                lastTrial.reset(new QPDF);
-                int pages = 0;
-                const std::string reason = trialReading(*lastTrial, path, pages);
-                put(reply, static_cast<std::int32_t>(pages));
-                reply += reason;
+                trial.reset(new TrialReading(path));
+                put(reply, static_cast<std::int32_t>(trial->pages()));
+                reply += trial->reason();
             } else {
                 if (!rendererReady) {
                     // Once per helper, when it first renders: most files

@@ -64,9 +64,10 @@ bool ranOutOfMemory(QPDF& qpdf) {
 
 }  // namespace
 
-std::string trialReading(QPDF& trial, const std::string& path, int& pages) {
-    pages = 0;
+TrialReading::TrialReading(const std::string& path) {
     try {
+        qpdf_.reset(new QPDF);
+        QPDF& trial = *qpdf_;
         readStructure(trial, path);
         // Copying a page recurses over what it refers to. A page that
         // refers to too much for that to be surely safe is copied here for
@@ -82,11 +83,15 @@ std::string trialReading(QPDF& trial, const std::string& path, int& pages) {
         }
         for (QPDFObjectHandle& o : trial.getAllObjects()) o.getTypeCode();
         if (ranOutOfMemory(trial)) throw std::bad_alloc();
-        pages = static_cast<int>(all.size());
+        pages_ = static_cast<int>(all.size());
     } catch (const std::exception& e) {
-        return fileReason(e, path, Doing{Doing::ReadingPages});
+        // It may have stopped at the helper's memory limit: what it loaded
+        // goes before the reason and the reply are written.
+        qpdf_.reset();
+        reason_ = fileReason(e, path, Doing{Doing::ReadingPages});
     }
-    return std::string();
 }
+
+TrialReading::~TrialReading() = default;
 
 }  // namespace orvane

@@ -4,16 +4,33 @@
 // bound ends the helper, not the splitter.
 #pragma once
 
+#include <memory>
 #include <string>
 
-#include <qpdf/QPDF.hh>
+class QPDF;
 
 namespace orvane {
 
-// Reads the file at `path` into `trial`, a fresh QPDF, and tells why it
-// cannot be split, or nothing when it passes; `pages` is then its page
-// count. The caller drops `trial` when it likes: a helper replies first,
-// since tearing a large file's objects down takes a while.
-std::string trialReading(QPDF& trial, const std::string& path, int& pages);
+// Reads the file at `path` on trial. What a reading that passed loaded stays
+// until the object goes: a helper replies first, since tearing a large
+// file's objects down takes a while and the splitter waits for the verdict
+// only. (Its reply, the page count, needs no memory from the heap.)
+class TrialReading {
+public:
+    explicit TrialReading(const std::string& path);
+    ~TrialReading();
+    TrialReading(const TrialReading&) = delete;
+    TrialReading& operator=(const TrialReading&) = delete;
+
+    // Why the file cannot be split, empty when it passed.
+    const std::string& reason() const { return reason_; }
+    // Its page count, when it passed.
+    int pages() const { return pages_; }
+
+private:
+    std::unique_ptr<QPDF> qpdf_;
+    std::string reason_;
+    int pages_ = 0;
+};
 
 }  // namespace orvane
