@@ -59,6 +59,7 @@ class JobRecord(object):
         self.looked = collections.Counter()
         self.verdicts = collections.defaultdict(dict)   # file -> {page: (verdict, share, unsure)}
         self.outcomes = {}         # file -> ("file", folder, documents) or ("not split", reason)
+        self.kinds = {}            # file not split -> what kind of fault (damaged, encrypted, ...), when told
         self.ended = False
         self.first_pages_at = None
 
@@ -85,6 +86,8 @@ class JobRecord(object):
             self.pages[name] = int(event.get("pages") or 0)
         elif kind == "not split":
             self.outcomes[name] = ("not split", event.get("reason") or "")
+        if kind in ("file", "not split") and event.get("kind"):
+            self.kinds[name] = event["kind"]
         elif kind == "end":
             self.ended = True
 

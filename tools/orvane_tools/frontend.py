@@ -2,14 +2,13 @@
 messages as they come, shows progress on a terminal and cancels cleanly on Ctrl-C."""
 import collections
 import os
-import re
 import signal
 import sys
 import threading
 import time
 import traceback
 
-from . import events
+from . import events, splitter_line
 from .i18n import N_, _, ngettext
 
 # Exit statuses of `orvane split`.
@@ -62,12 +61,6 @@ CHECK_MESSAGES = {
     "保存文件不存在，请重新输入\n": N_("the target folder does not exist"),
 }
 WORKER_REFUSAL_PREFIX = "请输入1-"
-# The reference splitter's line for a source file it could not split (damaged, encrypted). The
-# module ignores the splitter's exit status, so this line is the only sign that reaches us.
-NOT_SPLIT_MARK = ": NOT SPLIT: "
-# The splitter's last line, the only sign that it went through its work: the module ignores how the
-# splitter ended, and one ended from outside, crashed or refusing its arguments prints none.
-SUMMARY_LINE = re.compile(r"^Summary: (\d+) PDF files?, .*?(\d+) documents? written")
 
 
 HIDDEN = "<hidden>"
@@ -125,12 +118,15 @@ class JobSink(object):
         value = values[0] if values else None
         if not isinstance(value, str):
             return
-        relayed = self.splitter_started and not self.done
-        summary = SUMMARY_LINE.match(value) if relayed else None
-        if summary:
+        # The splitter's lines, relayed by the module. It ignores the splitter's exit status: the
+        # lines of files not split are the only sign of them that reaches us, and the summary line
+        # the only sign that the splitter went through its work (one ended from outside, crashed or
+        # refusing its arguments prints none).
+        line = splitter_line.parse(value) if self.splitter_started and not self.done else None
+        if isinstance(line, splitter_line.Summary):
             self.summary_seen = True
-            self.summary_files, self.documents = int(summary.group(1)), int(summary.group(2))
-        elif NOT_SPLIT_MARK in value and relayed:
+            self.summary_files, self.documents = line.files, line.documents
+        elif isinstance(line, splitter_line.NotSplitLine):
             self.not_split += 1
         elif value == MSG_DONE:
             self.done = True

@@ -16,7 +16,7 @@ import tkinter as tk
 from tkinter import font as tkfont
 from tkinter import ttk
 
-from . import dialogs, thumbs
+from . import dialogs, splitter_line, thumbs
 from .gui_panes import scrolled
 from .i18n import _, ngettext
 
@@ -95,7 +95,7 @@ class Geometry(object):
 def file_head(f):
     """The line above a source file's pages."""
     if f.reason is not None:
-        return _("{name}: NOT SPLIT: {reason}").format(name=f.name, reason=f.reason)
+        return splitter_line.not_split_head(f.name, f.reason)
     parts = [ngettext("{} page", "{} pages", f.pages).format(f.pages),
              ngettext("{} document", "{} documents", len(f.documents)).format(len(f.documents))]
     if f.unsure:

@@ -24,7 +24,7 @@ import sys
 import threading
 import time
 
-from . import events, frontend, settings as user_settings
+from . import events, frontend, settings as user_settings, splitter_line
 from .i18n import _, ngettext
 from .watchstate import (STATE_DIR_NAME, AlreadyWatched, InboxLock, Journal, free_name, fsync_dir,
                          move_file, write_atomic)
@@ -205,7 +205,7 @@ class WatchSink(frontend.JobSink):
 
     def _print(self, text):
         self.lines.append(text)
-        if frontend.NOT_SPLIT_MARK in text:
+        if isinstance(splitter_line.parse(text), splitter_line.NotSplitLine):
             self.not_split_lines.append(text)
         frontend.JobSink._print(self, text)
 
@@ -464,11 +464,11 @@ class Watcher(object):
         os.makedirs(records, exist_ok=True)
         events.prune_records(records, KEEP_RECORDS - 1)
         register_records(records)
-        self.current_events = os.path.join(records, job_id + ".jsonl")
+        events_path = self.current_events = os.path.join(records, job_id + ".jsonl")
         self._set_state("splitting {}".format(name))
         started = time.time()
         try:
-            with events.EventsFile(self.current_events):
+            with events.EventsFile(events_path):
                 result = self._run_job(record)
         finally:
             self.current_events = None
@@ -477,7 +477,7 @@ class Watcher(object):
             self._report(RESTORED, name, _("stopped while splitting; back in INBOX"), 0, started)
             return 1
         crash_point("split")
-        record.update(self._decide(record, *result))
+        record.update(self._decide(record, events.read_record(events_path), *result))
         record["state"] = FINISHING
         self.journal.save(record)
         crash_point("finishing")
@@ -530,8 +530,8 @@ class Watcher(object):
         else:
             controller.stopCut()  # no process table to find our own child in: the module's way
 
-    def _decide(self, record, key, summary, sink):
-        """Where the source goes and why, from how the job ended."""
+    def _decide(self, record, job, key, summary, sink):
+        """Where the source goes and why, from how the job ended (``job``: its events' record)."""
         status = frontend.OUTCOMES[key].watch
         if key == "finished" or (key == "refused" and sink.refused_after_done and sink.summary_seen):
             # (When only the end of the job was refused, the documents are written: done.)
@@ -542,8 +542,11 @@ class Watcher(object):
         elif key == "no-summary":
             reason.append("Put the file back into INBOX to split it again.")
         reason += ["", "The job's messages:"] + sink.lines
-        if sink.not_split_lines:
-            summary = "NOT SPLIT: " + sink.not_split_lines[0].split(frontend.NOT_SPLIT_MARK, 1)[1]
+        reasons = [outcome[1] for outcome in job.outcomes.values() if outcome[0] == "not split"]
+        if not reasons:  # a splitter that could not write its events: its lines say the same
+            reasons = [splitter_line.parse(line).reason for line in sink.not_split_lines]
+        if reasons:
+            summary = splitter_line.not_split_words(reasons[0])
         return {"status": status, "summary": summary, "documents": 0,
                 "reason": "\n".join(reason) + "\n",
                 "token": token_fingerprint(self.token()) if status == REFUSED else None}

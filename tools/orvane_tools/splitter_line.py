@@ -1,0 +1,102 @@
+"""The lines orvaneFun.exe prints, read back: the one place in the tools that knows their words.
+
+The splitter prints one line per source file, in the order of their paths, then a summary line
+(splitter/README.md, "What it prints", states the line; this module is its reader):
+
+    scan.pdf: 16 pages; separators: 1, 4-5; check: 7; 2 documents in "scan": scan_001.pdf (pages 2-3), ...
+    locked.pdf: NOT SPLIT: encrypted: it needs a password to open
+    Summary: 4 PDF files, 3 split, 1 not split; 19 pages, 7 separator pages, 4 documents written
+
+Counts of one may be worded in the singular or the plural ("1 page" or "1 pages"): both are read.
+The line is for people and for the module, which ignores the splitter's exit status; a front end
+that needs a file's documents or verdicts reads them from the events file, which carries them whole.
+"""
+import collections
+import re
+
+from .events import Document
+from .i18n import _
+
+FileLine = collections.namedtuple("FileLine", "name pages separators check folder documents repaired")
+FileLine.__doc__ = """A file that was split: ``separators`` and ``check`` are page numbers (from 1),
+``documents`` a list of `events.Document`, ``folder`` None when no document was written."""
+NotSplitLine = collections.namedtuple("NotSplitLine", "name reason")
+Summary = collections.namedtuple("Summary", "files split not_split pages separators documents check")
+
+_PAGES = r"\d+(?:-\d+)?(?:, \d+(?:-\d+)?)*"
+_NOT_SPLIT = ": NOT SPLIT: "
+_SPLIT = re.compile(
+    r"(?P<pages>\d+) pages?; separators: (?P<separators>none|" + _PAGES + r")"
+    r"(?:; check: (?P<check>" + _PAGES + r"))?"
+    r"; (?:no document written \(no pages between the separator sheets\)"
+    r"|(?P<count>\d+) documents? in \"(?P<folder>.*?)\": (?P<documents>.+?))"
+    r"(?P<repaired>; note: the file is damaged and was repaired while reading, please check the documents)?$")
+_DOCUMENT = re.compile(r"(.+?) \((?:page (\d+)|pages (\d+)-(\d+))\)(?:, |$)")
+_SUMMARY = re.compile(
+    r"^Summary: (\d+) PDF files?, (\d+) split, (\d+) not split; (\d+) pages?, (\d+) separator pages?, "
+    r"(\d+) documents? written(?:; (\d+) pages? to check)?$")
+
+
+def parse(line, names=()):
+    """The `FileLine`, `NotSplitLine` or `Summary` a line states, or None for any other text.
+
+    ``names`` are the source files as the lines name them (the events' ``start``), when known: a
+    name that itself holds ": " is then read whole instead of up to its first ": "."""
+    line = line.rstrip("\r\n")
+    summary = _SUMMARY.match(line)
+    if summary:
+        return Summary(*(int(n) if n is not None else 0 for n in summary.groups()))
+    for name, rest in _heads(line, names):
+        if rest.startswith(_NOT_SPLIT[2:]):
+            return NotSplitLine(name, rest[len(_NOT_SPLIT) - 2:])
+        split = _SPLIT.match(rest)
+        if split:
+            return _file_line(name, split)
+    return None
+
+
+def _heads(line, names):
+    """(name, what follows its ": ") for each way the line may begin with a file's name, the names
+    known first (longest first), then every ": " in the line from the left."""
+    for name in sorted(names, key=len, reverse=True):
+        if line.startswith(name + ": "):
+            yield name, line[len(name) + 2:]
+    at = line.find(": ")
+    while at > 0:
+        yield line[:at], line[at + 2:]
+        at = line.find(": ", at + 2)
+
+
+def _file_line(name, m):
+    documents = []
+    listed = m.group("documents")
+    if listed is not None:
+        found = list(_DOCUMENT.finditer(listed))
+        # Every character of the list belongs to one document, and the count agrees.
+        if sum(len(d.group(0)) for d in found) != len(listed) or len(found) != int(m.group("count")):
+            return None
+        documents = [Document(d.group(1), int(d.group(2) or d.group(3)), int(d.group(4) or d.group(2)))
+                     for d in found]
+    return FileLine(name, int(m.group("pages")), page_numbers(m.group("separators")),
+                    page_numbers(m.group("check") or "none"), m.group("folder"), documents,
+                    m.group("repaired") is not None)
+
+
+def page_numbers(listing):
+    """[1, 4, 5] for a page list "1, 4-5"; [] for "none"."""
+    pages = []
+    for part in listing.split(", ") if listing != "none" else []:
+        first, _dash, last = part.partition("-")
+        pages.extend(range(int(first), int(last or first) + 1))
+    return pages
+
+
+def not_split_words(reason):
+    """What a file's line says after its name when the file was not split: for a status line that
+    quotes it, in the splitter's own words in every language (scripts read it)."""
+    return _NOT_SPLIT[2:] + reason
+
+
+def not_split_head(name, reason):
+    """A file that was not split, as the window heads it (in the user's language)."""
+    return _("{name}: NOT SPLIT: {reason}").format(name=name, reason=reason)
