@@ -302,17 +302,10 @@ class ReviewView(ttk.Frame):
             self.cache_root, self.cache_limit
 
         def make():
-            cache = thumbs.Cache(cache_root, limit)
-            for index, f in work:
-                try:
-                    maker = thumbs.Thumbnailer(os.path.join(source, f.name), cache_root, cache=cache)
-                    maker.make(range(1, f.pages + 1), lambda page, path, i=index: ready.put((i, page, _read(path))),
-                               stopped=stop.is_set)
-                except Exception:
-                    # A source moved or changed since the job: its pages stay blank.
-                    ready.put((index, None, None))
-                if stop.is_set():
-                    return
+            # (file index, page, its PPM data), or (file index, None, how many of its pages stay blank)
+            thumbs.make_files([(i, os.path.join(source, f.name), f.pages) for i, f in work], cache_root, limit,
+                              lambda i, page, told: ready.put((i, page, told if page is None else _read(told))),
+                              stop.is_set)
 
         self._thumb_bar(True)
         threading.Thread(target=make, name="orvane-thumbnails", daemon=True).start()
@@ -337,7 +330,7 @@ class ReviewView(ttk.Frame):
             except queue.Empty:
                 break
             if page is None:
-                self.thumbs_done += self.files[index].pages
+                self.thumbs_done += data  # pages of a source that failed part-way: they stay blank
                 continue
             self.thumbs_done += 1
             if data is None:

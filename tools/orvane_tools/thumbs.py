@@ -172,6 +172,28 @@ def _quietly(how, path):
     return True
 
 
+def make_files(files, cache_root, limit, done, stopped=lambda: False):
+    """Make the thumbnails of several source PDFs in turn (on a worker thread). ``files`` holds
+    (key, path, pages); ``done(key, page, path)`` is called for each page as it is ready, and
+    ``done(key, None, count)`` once for the ``count`` pages of a file that failed part-way (a source
+    moved or changed since the job): they stay blank. Each page is told once, so that a count of
+    them ends at the total pages and the files after a failed one still get theirs."""
+    cache = Cache(cache_root, limit)
+    for key, path, pages in files:
+        told = set()
+
+        def one(page, thumb, key=key, told=told):
+            told.add(page)
+            done(key, page, thumb)
+
+        try:
+            Thumbnailer(path, cache_root, cache=cache).make(range(1, pages + 1), one, stopped)
+        except Exception:
+            done(key, None, pages - len(told))
+        if stopped():
+            return
+
+
 class Thumbnailer(object):
     """Makes (or finds in the cache) the thumbnails of one source PDF, page by page."""
 
