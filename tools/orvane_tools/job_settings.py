@@ -1,0 +1,248 @@
+"""What a split job is: each of its fields with its default, its check and where it can come from.
+
+Every front door (`orvane split`, `orvane watch`, the window, the module's own call) builds its job
+from `FIELDS`: a field's default and its check are written here and nowhere else, and each door
+derives its argument or widget from the field's entry. A new option is one more `Field`.
+
+The checks run before anything is announced: the module checks some of them only after the service
+has recorded the start (the worker count), and some not at all (the threshold, which the splitter
+refuses with a usage text that never reaches the user)."""
+import locale
+import os
+import shutil
+import sqlite3
+
+from . import urldb as urls
+from .i18n import N_, _
+from .outcomes import EXIT_CHECKS, EXIT_REFUSED
+
+SPLITTER_NAME = "orvaneFun.exe"
+TOKEN_ENV = "ORVANE_TOKEN"
+URLDB_NAME = "url.db"
+THRESHOLD = 19               # the colour threshold a separator sheet must reach (0-255 chroma)
+THRESHOLD_RANGE = (0, 255)   # 0: the splitter's default
+MAX_SPLITTER_WORKERS = 256
+
+# Where a field's value can come from.
+COMMAND_LINE = "command line"
+WINDOW = "window"
+SETTINGS_FILE = "settings file"
+ENVIRONMENT = "environment"
+
+
+class Refused(Exception):
+    """An input that a job would fail on: ``status`` is the exit status of `orvane split`, ``problem``
+    says what is wrong, ``hint`` what to do about it on the command line and ``field`` the name of
+    the field to correct (each front end says it in its own terms)."""
+
+    def __init__(self, status, problem, hint=None, field=None):
+        Exception.__init__(self, "{} ({})".format(problem, hint) if hint else problem)
+        self.status = status
+        self.problem = problem
+        self.field = field
+
+
+def worker_limit():
+    """The most workers both the module (the processor count) and the splitter accept."""
+    return min(os.cpu_count() or 1, MAX_SPLITTER_WORKERS)
+
+
+def default_workers():
+    # The module's own default (processors minus one) would be 0 on a one-processor machine.
+    return max(1, (os.cpu_count() or 2) - 1)
+
+
+def read_token_file(path):
+    """The login token on the first line of ``path``: UTF-8 (a byte-order mark allowed), else the
+    locale's encoding, as the file was written by a tool of the system."""
+    with open(path, "rb") as fh:
+        line = fh.readline()
+    try:
+        text = line.decode("utf-8-sig")
+    except UnicodeDecodeError:
+        text = line.decode(locale.getpreferredencoding(False))
+    return text.strip()
+
+
+def find_splitter(path):
+    """The splitter program to run: a path is made absolute (the job may run in another folder), a
+    bare name that is no file here is looked up on PATH; none given: orvaneFun.exe on PATH."""
+    path = path or SPLITTER_NAME
+    if os.path.sep in path or (os.path.altsep and os.path.altsep in path):
+        return os.path.abspath(path)
+    if os.path.isfile(path):
+        return path
+    return shutil.which(path) or path
+
+
+def _absolute(path):
+    return os.path.abspath(path) if path else path
+
+
+# -- the checks: each raises Refused; ``what`` is the door's name for the field's value
+
+
+def check_folder(path, what, field):
+    if not os.path.isdir(path):
+        raise Refused(EXIT_CHECKS, _("the {} does not exist: {}").format(_(what), path), field=field)
+
+
+def check_workers(workers, what, field):
+    limit = worker_limit()
+    if not 1 <= workers <= limit:
+        raise Refused(EXIT_CHECKS, _("the worker count {} is out of range: give 1 to {} (the processor count)")
+                      .format(workers, limit), field=field)
+
+
+def check_threshold(threshold, what, field):
+    low, high = THRESHOLD_RANGE
+    if not low <= threshold <= high:
+        raise Refused(EXIT_CHECKS, _("the threshold {} is out of range: give {} to {}").format(threshold, low, high),
+                      field=field)
+
+
+def check_splitter(path, what, field):
+    if not os.path.isfile(path):
+        raise Refused(EXIT_CHECKS, _("the splitter program does not exist: {}").format(path),
+                      _("give --splitter or put {} on PATH").format(SPLITTER_NAME), field=field)
+
+
+def check_urldb(path, what, field):
+    """The URL database must exist and register the 'commit' endpoint: without it the module either
+    refuses the job after its checks or runs it unannounced."""
+    if not os.path.isfile(path):
+        raise Refused(EXIT_REFUSED, _("the URL database does not exist: {}").format(path),
+                      _("make one with: orvane urldb {} --url URL").format(path), field=field)
+    try:
+        endpoint = urls.lookup(path)
+    except sqlite3.Error as exc:
+        raise Refused(EXIT_REFUSED, _("{} is not a URL database: {}").format(path, exc), field=field)
+    if not endpoint:
+        raise Refused(EXIT_REFUSED, _("{} registers no 'commit' endpoint").format(path),
+                      _("add it with: {}").format("orvane urldb {} --url URL".format(path)), field=field)
+
+
+class Field(object):
+    """One field of a job.
+
+    ``default()`` gives its value when no door gives one; ``resolve(value)`` makes a given value the
+    one the job uses (paths absolute); ``check(value, what, name)`` refuses a value the job would fail
+    on, ``what`` naming it in messages; ``kind`` is "folder", "file", "number" or "token".
+    ``sources`` says where a value can come from. The command line's option: ``flags`` (none: a
+    positional argument of the command), ``metavar``, ``help`` (marked text, %(default)s allowed,
+    formatted with ``help_args``). The window's: ``label``, ``ask`` (what to do while it is empty:
+    a field the job cannot go without) and ``advice`` (what to do when its check refused it)."""
+
+    def __init__(self, name, kind, default, sources, check=None, resolve=None, what=None, flags=(),
+                 metavar=None, help=None, help_args=(), label=None, ask=None, advice=None):
+        self.name = name
+        self.kind = kind
+        self.default = default
+        self.sources = sources
+        self.check = check
+        self.resolve = resolve or (lambda value: value)
+        self.what = what or name
+        self.flags = flags
+        self.metavar = metavar
+        self.help = help
+        self.help_args = help_args
+        self.label = label
+        self.ask = ask
+        self.advice = advice
+
+    @property
+    def remembered(self):
+        return SETTINGS_FILE in self.sources
+
+
+_EVERYWHERE = (COMMAND_LINE, WINDOW, SETTINGS_FILE)
+
+# In the order a user would fix them: checks run in this order and the window asks in it.
+FIELDS = (
+    Field("source", "folder", str, _EVERYWHERE, check_folder, _absolute, N_("source folder"),
+          label=N_("Source folder"), ask=N_("choose the source folder (the scans to split)"),
+          advice=N_("Choose an existing folder under Source folder.")),
+    Field("target", "folder", str, _EVERYWHERE, check_folder, _absolute, N_("target folder"),
+          label=N_("Target folder"), ask=N_("choose the target folder (where the documents go)"),
+          advice=N_("Choose an existing folder under Target folder (it is not created for you).")),
+    # Never remembered: a token must not reach the disk.
+    Field("token", "token", str, (COMMAND_LINE, WINDOW, ENVIRONMENT), flags=("--token",), metavar="TOKEN",
+          help=N_("login token; better set it in the environment variable {} so that other "
+                  "users cannot read it from the process list"), help_args=(TOKEN_ENV,),
+          label=N_("Login token"), ask=N_("paste the login token, or choose a token file under Advanced")),
+    Field("token_file", "file", str, _EVERYWHERE, resolve=_absolute, flags=("--token-file",), metavar="FILE",
+          help=N_("read the login token from the first line of FILE (read again before each batch "
+                  "when watching)"), label=N_("Token file (read before each job)")),
+    Field("workers", "number", default_workers, _EVERYWHERE, check_workers, flags=("-w", "--workers"),
+          metavar="N", help=N_("worker count for the splitter, 1 to the processor count (default: %(default)s, "
+                               "one less than the processors)"),
+          label=N_("Workers"), ask=N_("give a whole number of workers under Advanced"),
+          advice=N_("Correct Workers under Advanced settings.")),
+    Field("threshold", "number", lambda: THRESHOLD, _EVERYWHERE, check_threshold, flags=("-t", "--threshold"),
+          metavar="T", help=N_("colour threshold of a separator sheet, 0-255 chroma (default: %(default)s)"),
+          label=N_("Threshold"), ask=N_("give a whole number as threshold under Advanced"),
+          advice=N_("Correct Threshold under Advanced settings.")),
+    Field("splitter", "file", lambda: shutil.which(SPLITTER_NAME) or "", _EVERYWHERE, check_splitter,
+          find_splitter, flags=("--splitter",), metavar="PATH",
+          help=N_("splitter program (default: {} found on PATH)"), help_args=(SPLITTER_NAME,),
+          label=N_("Splitter program"), advice=N_("Choose orvaneFun.exe under Advanced settings, Splitter program.")),
+    Field("urldb", "file", lambda: URLDB_NAME, _EVERYWHERE, check_urldb, _absolute, flags=("--urldb",),
+          metavar="PATH", help=N_("URL database naming the announcement endpoint (default: %(default)s)"),
+          label=N_("URL database"), advice=N_("Choose the URL database (url.db) under Advanced settings, or ask "
+                                              "for one that names the announcement service.")),
+)
+FIELD = {f.name: f for f in FIELDS}
+REMEMBERED = tuple(f.name for f in FIELDS if f.remembered)
+
+
+class JobSettings(object):
+    """One job's settings: an attribute per field of FIELDS, its default where none was given."""
+
+    def __init__(self, **values):
+        unknown = set(values) - set(FIELD)
+        if unknown:
+            raise TypeError("not a field of a job: {}".format(", ".join(sorted(unknown))))
+        for f in FIELDS:
+            value = values.get(f.name)
+            setattr(self, f.name, f.default() if value is None else value)
+
+    @classmethod
+    def from_args(cls, args, **given):
+        """The settings of a command line (argparse's namespace, whose ``dest`` are the field
+        names); ``given`` for fields the command names otherwise (the watcher's INBOX)."""
+        values = {name: getattr(args, name, None) for name in FIELD}
+        values.update(given)
+        return cls(**values)
+
+    def values(self):
+        return {f.name: getattr(self, f.name) for f in FIELDS}
+
+    def resolved(self):
+        """The same settings as the job uses them: paths absolute (taken relative to where they were
+        given, before any change of folder), the splitter found."""
+        return type(self)(**{f.name: f.resolve(getattr(self, f.name)) for f in FIELDS})
+
+    def check(self, what=None):
+        """Every check, in the order a user would fix them; raises Refused for the first that fails.
+        ``what``: {field name: word} for the door's own names of fields (marked texts)."""
+        what = what or {}
+        for f in FIELDS:
+            if f.check is not None:
+                f.check(getattr(self, f.name), what.get(f.name, f.what), f.name)
+
+    def current_token(self, environ=None):
+        """The login token: the token file's first line (read now, so that a renewed file counts at the
+        next job), else the one given, else the environment's; "" when none. Raises OSError when the
+        token file cannot be read."""
+        if self.token_file:
+            return read_token_file(self.token_file)
+        return self.token or (os.environ if environ is None else environ).get(TOKEN_ENV) or ""
+
+    def controller(self, sink, token, source=None, controller_class=None):
+        """The module's controller of this job reporting to ``sink``; ``source`` instead of the
+        source folder (the watcher's staging folder of one batch)."""
+        if controller_class is None:
+            import Orvane
+            controller_class = Orvane.orvaneClass
+        return controller_class(source or self.source, self.target, self.workers, self.threshold, token,
+                                self.urldb, self.splitter, sink)
