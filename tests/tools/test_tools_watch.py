@@ -182,7 +182,7 @@ def test_a_missing_inbox_is_not_made_and_watched_in_vain(tmp_path):
     settings = watch.Settings(str(tmp_path / "unmounted"), str(tmp_path), "token", "url.db", "orvaneFun.exe")
     with pytest.raises(OSError, match="INBOX folder does not exist"):
         watch.Watcher(settings).run()
-    assert watch.run_command(settings) == watch.frontend.EXIT_CHECKS
+    assert watch.run_command(settings) == watch.EXIT_CHECKS
     assert os.listdir(str(tmp_path)) == []
 
 

@@ -10,31 +10,32 @@ import os
 import signal
 import sys
 
-from . import frontend
 from .i18n import _
+from .job_settings import JobSettings, read_token_file
+from .outcomes import EXIT_CANCELLED, EXIT_CHECKS, EXIT_OK
 from .watch_arrivals import NOT_COMPLETE, STILL_WRITTEN, Arrivals  # noqa: F401
 from .watch_batch import (FINISHED, LOG, RECORDS_DIR_NAME, BatchStatus, Watcher,  # noqa: F401
                           check_folders, format_status, records_folders)
 from .watch_process import WatchSink, _LogStream  # noqa: F401
 from .watchstate import STATE_DIR_NAME, AlreadyWatched
 
+
 class Settings(object):
-    """What a watcher needs. ``token`` is the login token, or a callable answering the current one
+    """What a watcher needs: ``job``, the job settings of every batch (`job_settings.JobSettings`,
+    its source INBOX), made from the job's fields given here, each None for its default; and the
+    watcher's own options. ``token`` is the login token, or a callable answering the current one
     (read before every batch, so a renewed token file takes effect without a restart)."""
 
-    def __init__(self, inbox, target, token, urldb, splitter, archive=None, failed=None, workers=1,
-                 threshold=19, settle=5.0, poll=2.0, damaged_after=120.0, qpdf=None, state_dir=None,
+    def __init__(self, inbox, target, token, urldb=None, splitter=None, archive=None, failed=None, workers=None,
+                 threshold=None, settle=5.0, poll=2.0, damaged_after=120.0, qpdf=None, state_dir=None,
                  stop_wait=120.0):
-        self.inbox = os.path.abspath(inbox)
-        self.target = os.path.abspath(target)
+        self.job = JobSettings(source=inbox, target=target, urldb=urldb, splitter=splitter, workers=workers,
+                               threshold=threshold).resolved()
+        self.inbox, self.target = self.job.source, self.job.target
         self.archive = os.path.abspath(archive or os.path.join(self.inbox, "archive"))
         self.failed = os.path.abspath(failed or os.path.join(self.inbox, "failed"))
         self.state_dir = os.path.abspath(state_dir or os.path.join(self.inbox, STATE_DIR_NAME))
         self.token = token
-        self.urldb = os.path.abspath(urldb)
-        self.splitter = splitter
-        self.workers = workers
-        self.threshold = threshold
         self.settle = settle
         self.poll = poll
         self.damaged_after = damaged_after
@@ -49,7 +50,7 @@ class TokenFile(object):
     """The login token read from a file before every batch, so that a renewed token takes effect
     without a restart; while the file cannot be read (being rewritten), the last one read."""
 
-    def __init__(self, path, read, first):
+    def __init__(self, path, read=read_token_file, first=""):
         self.path = path
         self.read = read
         self.last = first
@@ -60,7 +61,6 @@ class TokenFile(object):
         except OSError:
             pass
         return self.last
-
 
 
 def add_arguments(p):
@@ -103,7 +103,7 @@ def run_command(settings, log_file=None, exit_when_idle=False, out=None):
         check_folders(settings)  # before the log file is made inside INBOX
     except OSError as exc:
         sys.stderr.write("orvane: {}\n".format(exc))
-        return frontend.EXIT_CHECKS
+        return EXIT_CHECKS
     handler = open_log(log_file or os.path.join(settings.state_dir, "watch.log"))
 
     def show(batch):
@@ -116,7 +116,7 @@ def run_command(settings, log_file=None, exit_when_idle=False, out=None):
     def stop(signum, frame):
         if watcher.stopping():
             sys.stderr.write(_("orvane: stopped at once; the next start takes the batch back\n"))
-            os._exit(frontend.EXIT_CANCELLED)
+            os._exit(EXIT_CANCELLED)
         sys.stderr.write(_("orvane: stopping: the batch under way is undone and its source put back\n"))
         watcher.stop(timeout=0)
 
@@ -126,10 +126,10 @@ def run_command(settings, log_file=None, exit_when_idle=False, out=None):
         watcher.run()
     except (AlreadyWatched, OSError) as exc:
         sys.stderr.write("orvane: {}\n".format(exc))
-        return frontend.EXIT_CHECKS
+        return EXIT_CHECKS
     finally:
         for sig, handler_before in previous:
             signal.signal(sig, handler_before)
         LOG.removeHandler(handler)
         handler.close()
-    return frontend.EXIT_OK
+    return EXIT_OK

@@ -23,8 +23,9 @@ import time
 
 from . import events, frontend, settings as user_settings, splitter_line
 from .i18n import _, ngettext
+from .outcomes import OUTCOMES
 from .watch_arrivals import Arrivals, pdf_opener
-from .watch_process import WatchSink, _LogStream, crash_point, end_stray_splitters, run_job
+from .watch_process import WatchSink, _LogStream, crash_point, end_stray_splitters, run_batch_job
 from .watchstate import AlreadyWatched, InboxLock, Journal, free_name, fsync_dir, move_file, write_atomic
 
 LOG = logging.getLogger("orvane.watch")
@@ -53,9 +54,8 @@ KEEP_RECORDS = 100
 
 BatchStatus = collections.namedtuple("BatchStatus", "time name status summary documents seconds")
 BatchStatus.__doc__ = """One batch's result: ``time`` (epoch seconds of its end), ``name`` (the source
-file), ``status`` (one of the outcomes' watcher words in frontend.OUTCOMES, or retry), ``summary`` (one line), ``documents``
+file), ``status`` (one of the outcomes' watcher words in outcomes.OUTCOMES, or retry), ``summary`` (one line), ``documents``
 (how many the splitter wrote) and ``seconds`` (how long the job took)."""
-
 
 
 def records_folders(listing=None):
@@ -80,7 +80,6 @@ def register_records(folder, listing=None):
         LOG.warning("the review cannot find this watcher's batches: %s", exc)
 
 
-
 def token_fingerprint(token):
     return hashlib.sha256((token or "").encode("utf-8")).hexdigest()[:16]
 
@@ -92,7 +91,6 @@ def output_folders(target, name):
     stem = os.path.splitext(name)[0]
     return {folder for folder in frontend.list_subfolders(target)
             if folder == stem or (folder.startswith(stem + "_") and folder[len(stem) + 1:].isdigit())}
-
 
 
 class Watcher(object):
@@ -171,9 +169,9 @@ class Watcher(object):
         check_folders(s)
         for folder in (s.state_dir, s.archive, s.failed):
             os.makedirs(folder, exist_ok=True)
-        if not os.path.isfile(s.splitter):
+        if not os.path.isfile(s.job.splitter):
             # Every batch would go to the failed folder for it.
-            raise OSError("the splitter program does not exist: {} (give --splitter)".format(s.splitter))
+            raise OSError("the splitter program does not exist: {} (give --splitter)".format(s.job.splitter))
         with InboxLock(s.state_dir):
             self.journal = Journal(os.path.join(s.state_dir, "journal"))
             LOG.info("watching %s into %s; complete files: %s", s.inbox, s.target, self.opener_text)
@@ -244,8 +242,7 @@ class Watcher(object):
         self._set_state("splitting {}".format(name))
         started = time.time()
         try:
-            with events.EventsFile(events_path):
-                result = self._run_job(record)
+            result = self._run_job(record, events_path)
         finally:
             self.current_events = None
         if result is None:
@@ -262,24 +259,19 @@ class Watcher(object):
         self._set_state("watching")
         return 1
 
-    def _run_job(self, record):
+    def _run_job(self, record, events_path):
         """Run one module job on the staging folder; (outcome key, summary, sink), or None when a
         stop ended it."""
-        s = self.settings
         token = self.token()
-        controller_class = self.controller_class
-        if controller_class is None:
-            import Orvane
-            controller_class = Orvane.orvaneClass
-        # A new object per job: a refused token sets run_code to 0 for good.
         sink = WatchSink(_LogStream("[{}] ".format(record["name"])), token)
-        controller = controller_class(record["stage_dir"], s.target, s.workers, s.threshold, token,
-                                      s.urldb, s.splitter, sink)
-        return run_job(controller, sink, record["name"], self._stop, s.stop_wait)
+        job, controller_class = self.settings.job, self.controller_class
+        # A new controller per job: a refused token sets its run_code to 0 for good.
+        return run_batch_job(lambda: job.controller(sink, token, record["stage_dir"], controller_class), sink,
+                             record["name"], events_path, self._stop, self.settings.stop_wait)
 
     def _decide(self, record, job, key, summary, sink):
         """Where the source goes and why, from how the job ended (``job``: its events' record)."""
-        status = frontend.OUTCOMES[key].watch
+        status = OUTCOMES[key].watch
         if key == "finished" or (key == "refused" and sink.refused_after_done and sink.summary_seen):
             # (When only the end of the job was refused, the documents are written: done.)
             return {"status": FINISHED, "summary": summary, "documents": sink.documents}

@@ -10,6 +10,8 @@ import subprocess
 import time
 
 from . import frontend, splitter_line
+from .job_runner import JobRun, process_table, splitter_children
+from .job_settings import SPLITTER_NAME
 
 LOG = logging.getLogger("orvane.watch")
 
@@ -21,7 +23,6 @@ def crash_point(name):
     if point == name:
         os.environ.pop("ORVANE_WATCH_CRASH_AT")
         os.kill(os.getpid(), getattr(signal, signame or "SIGKILL", signal.SIGTERM))
-
 
 
 class WatchSink(frontend.JobSink):
@@ -54,7 +55,6 @@ class _LogStream(object):
         pass
 
 
-
 def end_stray_splitters(stage_dir):
     """End splitter processes left running on ``stage_dir`` by a watcher that was killed, and wait
     until they are gone: they would write into TARGET while its partial output is removed."""
@@ -78,8 +78,8 @@ def end_stray_splitters(stage_dir):
 
 
 def _splitter_processes():
-    for pid, (_parent, name) in frontend.process_table().items():
-        if name != frontend.SPLITTER_NAME:
+    for pid, (_parent, name) in process_table().items():
+        if name != SPLITTER_NAME:
             continue
         try:
             with open("/proc/{}/cmdline".format(pid), "rb") as fh:
@@ -89,38 +89,25 @@ def _splitter_processes():
         yield pid, argv
 
 
-
-def run_job(controller, sink, name, stop, stop_wait):
-    """Run ``controller``'s job to its end on a thread of its own: (outcome key, summary, sink), or
-    None when ``stop`` (an event) was set meanwhile. A stop ends the job's own splitter; a job still
-    inside the module ``stop_wait`` seconds later (a stalled announcement) is given up."""
-    finished, failure = frontend.start_job(controller, "orvane-watch-job")
+def run_batch_job(make_controller, sink, name, events_path, stop, stop_wait):
+    """Run one batch's job to its end with its events in ``events_path``: (outcome key, summary,
+    sink), or None when ``stop`` (an event) was set meanwhile. A stop ends the job's own splitter
+    only; a job still inside the module ``stop_wait`` seconds later (a stalled announcement) is
+    given up."""
     stopping_since = None
-    while not finished.wait(0.1):
-        if os.environ.get("ORVANE_WATCH_CRASH_AT", "").startswith("running") and frontend.splitter_children():
-            crash_point("running")
-        if stop.is_set():
-            stopping_since = stopping_since or time.monotonic()
-            if time.monotonic() - stopping_since > stop_wait:
-                return None
-            end_own_splitter(controller)
-    if stop.is_set() and stopping_since is not None:
+    with JobRun(make_controller, events_path, "orvane-watch-job") as run:
+        run.start()
+        while not run.finished.wait(0.1):
+            if os.environ.get("ORVANE_WATCH_CRASH_AT", "").startswith("running") and splitter_children():
+                crash_point("running")
+            if stop.is_set():
+                stopping_since = stopping_since or time.monotonic()
+                if time.monotonic() - stopping_since > stop_wait:
+                    return None
+                run.end_own_splitter()
+    if stopping_since is not None:
         return None
-    for text in failure:
-        LOG.error("[%s] %s", name, text.rstrip())
-    key, summary = frontend.classify(sink, controller, failure, False)
+    if run.failure:
+        LOG.error("[%s] %s", name, run.failure.rstrip())
+    key, _outcome, summary = run.outcome(sink, cancelled=False)
     return key, summary, sink
-
-
-def end_own_splitter(controller):
-    """End the splitter of ``controller``'s job, and no other."""
-    # No splitter may start after this: the job checks the flag before starting it.
-    controller.run_code = 0
-    if os.path.isdir("/proc/self"):
-        for pid in frontend.splitter_children():
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except OSError:
-                pass
-    else:
-        controller.stopCut()  # no process table to find our own child in: the module's way
