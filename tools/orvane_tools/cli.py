@@ -1,15 +1,13 @@
 """`orvane`: command-line front end, job-announcement service and helpers for the Orvane module."""
 import argparse
 import os
-import shutil
 import sys
 
-from . import frontend, helptexts, i18n
+from . import frontend, helptexts, i18n, job_settings
 from .i18n import N_, _
+from .job_settings import TOKEN_ENV
 
-TOKEN_ENV = "ORVANE_TOKEN"
 SECRET_ENV = "ORVANE_SECRET"
-SPLITTER_NAME = frontend.SPLITTER_NAME
 
 def _read_secret_file(path):
     with open(path) as fh:
@@ -120,22 +118,14 @@ def build_parser():
 
 
 def _job_options(p):
-    """The options of one split job, shared by `split` and `watch`."""
-    p.add_argument("-w", "--workers", type=_non_negative, default=_default_workers(), metavar="N",
-                   help=_("worker count for the splitter, 1 to the processor count (default: %(default)s, "
-                          "one less than the processors)"))
-    p.add_argument("-t", "--threshold", type=_non_negative, default=19, metavar="T",
-                   help=_("colour threshold of a separator sheet, 0-255 chroma (default: %(default)s)"))
-    p.add_argument("--token", metavar="TOKEN",
-                   help=_("login token; better set it in the environment variable {} so that other "
-                          "users cannot read it from the process list").format(TOKEN_ENV))
-    p.add_argument("--token-file", metavar="FILE",
-                   help=_("read the login token from the first line of FILE (read again before each batch "
-                          "when watching)"))
-    p.add_argument("--urldb", default="url.db", metavar="PATH",
-                   help=_("URL database naming the announcement endpoint (default: %(default)s)"))
-    p.add_argument("--splitter", metavar="PATH",
-                   help=_("splitter program (default: {} found on PATH)").format(SPLITTER_NAME))
+    """The options of one split job, shared by `split` and `watch`: one for each field of a job that
+    the command line gives (the folders are the commands' own arguments)."""
+    for field in job_settings.FIELDS:
+        if not field.flags:
+            continue
+        p.add_argument(*field.flags, dest=field.name, metavar=field.metavar, default=field.default(),
+                       type=_non_negative if field.kind == "number" else None,
+                       help=_(field.help).format(*field.help_args))
     p.add_argument("--workdir", metavar="DIR",
                    help=_("folder for the module's 'database' and 'logging' folders (default: the current one)"))
 
@@ -144,11 +134,6 @@ def _secret_options(p):
     p.add_argument("--secret-file", metavar="FILE", help=_("read the token secret from the first line of FILE"))
     p.add_argument("--secret", help=_("token secret (prefer --secret-file or the environment variable {})")
                    .format(SECRET_ENV))
-
-
-def _default_workers():
-    # The module's own default (processors minus one) would be 0 on a one-processor machine.
-    return max(1, (os.cpu_count() or 2) - 1)
 
 
 def _non_negative(text):
@@ -169,37 +154,30 @@ def _port(text):
 
 
 def _job_inputs(args, parser):
-    """(exit status or None, token, splitter, URL database) of the job(s) the command line asks for,
-    checked as far as they can be before a job runs."""
-    if args.token_file:
-        token = _read_secret_file(args.token_file)
+    """(exit status or None, the job's settings, its login token) of the job(s) the command line asks
+    for, checked as far as they can be before a job runs."""
+    if args.command == "split":
+        given, what = {}, {}
     else:
-        token = args.token or os.environ.get(TOKEN_ENV)
+        given = {"source": args.inbox}
+        what = {"source": N_("INBOX folder"), "target": N_("TARGET folder")}
+    # Paths are taken relative to where the command was given, before any change of folder.
+    job = job_settings.JobSettings.from_args(args, **given).resolved()
+    token = job.current_token()
     if not token:
         parser.error(_("no login token: set {} (or give --token-file FILE)").format(TOKEN_ENV))
-    splitter = args.splitter or shutil.which(SPLITTER_NAME) or SPLITTER_NAME
-    # Paths are taken relative to where the command was given, before any change of folder.
-    urldb = os.path.abspath(args.urldb)
-    if os.path.sep in splitter or (os.path.altsep and os.path.altsep in splitter):
-        splitter = os.path.abspath(splitter)
-
-    from . import inputs
-    if args.command == "split":
-        folders = ((args.source, N_("source folder")), (args.target, N_("target folder")))
-    else:
-        folders = ((args.inbox, N_("INBOX folder")), (args.target, N_("TARGET folder")))
     try:
-        inputs.check_job(folders, args.workers, args.threshold, splitter, urldb)
-    except inputs.Refused as refused:
+        job.check(what)
+    except job_settings.Refused as refused:
         sys.stderr.write(_("orvane: job refused: {}\n").format(refused))
-        return refused.status, None, None, None
+        return refused.status, None, None
 
     try:
         import Orvane  # noqa: F401
     except ImportError as exc:
         sys.stderr.write(_("orvane: cannot import the Orvane module: {}\n").format(exc))
-        return frontend.EXIT_ERROR, None, None, None
-    return None, token, splitter, urldb
+        return frontend.EXIT_ERROR, None, None
+    return None, job, token
 
 
 def _enter_workdir(args):
@@ -209,35 +187,31 @@ def _enter_workdir(args):
 
 
 def cmd_split(args, parser):
-    status, token, splitter, urldb = _job_inputs(args, parser)
+    status, job, token = _job_inputs(args, parser)
     if status is not None:
         return status
-    import Orvane
 
-    src, dst = (os.path.abspath(p) for p in (args.source, args.target))
-    if not frontend.count_pdfs(src):
+    if not frontend.count_pdfs(job.source):
         # Announcing a job that cannot split anything would only put a false start on record.
-        sys.stderr.write(_("orvane: nothing to do: {} holds no PDF file\n").format(src))
+        sys.stderr.write(_("orvane: nothing to do: {} holds no PDF file\n").format(job.source))
         return frontend.EXIT_NOTHING
     _enter_workdir(args)
 
-    def controller(sink):
-        return Orvane.orvaneClass(src, dst, args.workers, args.threshold, token, urldb, splitter, sink)
-
     progress = None if not args.no_progress else False
-    return frontend.run_job(controller, src, dst, token, progress=progress)
+    return frontend.run_job(lambda sink: job.controller(sink, token), job.source, job.target, token,
+                            progress=progress)
 
 
 def cmd_watch(args, parser):
     from . import watch
 
-    status, token, splitter, urldb = _job_inputs(args, parser)
+    status, job, token = _job_inputs(args, parser)
     if status is not None:
         return status
-    if args.token_file:
-        token = watch.TokenFile(args.token_file, _read_secret_file, token)
-    settings = watch.Settings(args.inbox, args.target, token, urldb, splitter, archive=args.archive,
-                              failed=args.failed, workers=args.workers, threshold=args.threshold,
+    if job.token_file:
+        token = watch.TokenFile(job.token_file, job_settings.read_token_file, token)
+    settings = watch.Settings(job.source, job.target, token, job.urldb, job.splitter, archive=args.archive,
+                              failed=args.failed, workers=job.workers, threshold=job.threshold,
                               settle=args.settle, poll=args.poll, damaged_after=args.damaged_after)
     log_file = os.path.abspath(args.log) if args.log else None
     _enter_workdir(args)

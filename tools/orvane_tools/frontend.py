@@ -1,6 +1,5 @@
 """Terminal front end for one split job: runs the Orvane controller on a worker thread, prints its
 messages as they come, shows progress on a terminal and cancels cleanly on Ctrl-C."""
-import collections
 import os
 import signal
 import sys
@@ -11,35 +10,12 @@ import traceback
 from . import events, splitter_line
 from .i18n import N_, _, ngettext
 
-# Exit statuses of `orvane split`.
-EXIT_OK = 0
-EXIT_ERROR = 1        # the job raised: a bug or an environment fault; the traceback is printed
-EXIT_USAGE = 2        # bad command line (argparse uses 2 as well)
-EXIT_REFUSED = 3      # the announcement service refused the token or could not be reached
-EXIT_CHECKS = 4       # the job's input was refused: folders, file names, worker count, splitter
-EXIT_SPLITTER = 5     # the splitter stage failed; the module wrote an error log
-EXIT_INCOMPLETE = 6   # the job ran, but the splitter named source files it could not split
-EXIT_NOTHING = 7      # the source folder holds no PDF file: nothing was announced or split
-EXIT_CANCELLED = 130  # stopped by Ctrl-C (128 + SIGINT), partial output deleted
+# The exit statuses, the table of outcomes and the process table, where the front ends find them.
+from .job_runner import JobRun, process_table, splitter_children  # noqa: E402,F401
+from .job_settings import SPLITTER_NAME  # noqa: E402,F401
+from .outcomes import (EXIT_CANCELLED, EXIT_CHECKS, EXIT_ERROR, EXIT_INCOMPLETE, EXIT_NOTHING,  # noqa: E402,F401
+                       EXIT_OK, EXIT_REFUSED, EXIT_SPLITTER, EXIT_USAGE, OUTCOMES, classify)
 
-# Every way a job can end, the same in each front end: the exit status of `orvane split`, the word
-# of the watcher's status line and the words of the window. "finished" is said only when the
-# splitter's summary line came.
-Outcome = collections.namedtuple("Outcome", "status watch window")
-OUTCOMES = {
-    "finished": Outcome(EXIT_OK, "finished", "Done: every file split."),
-    "not-split": Outcome(EXIT_INCOMPLETE, "not-split", "Finished, but some files could not be split."),
-    "nothing": Outcome(EXIT_NOTHING, "empty", "Nothing to do: the source folder holds no PDF file."),
-    "cancelled": Outcome(EXIT_CANCELLED, "restored",
-                         "Stopped. The folders the job had made in the target folder were deleted."),
-    "refused": Outcome(EXIT_REFUSED, "refused", "Job refused by the announcement service."),
-    "refused-input": Outcome(EXIT_CHECKS, "refused-input", "Job refused: an input must be corrected."),
-    "no-summary": Outcome(EXIT_SPLITTER, "no-summary",
-                          "The splitter ended before it had finished (see the messages)."),
-    "error": Outcome(EXIT_ERROR, "failed", "The job ended with an error (see the messages)."),
-}
-
-SPLITTER_NAME = "orvaneFun.exe"
 
 # The module's own message texts that tell how a job went.
 MSG_DONE = "执行完成"
@@ -217,47 +193,6 @@ def list_subfolders(folder):
     return {n for n in names if os.path.isdir(os.path.join(folder, n))}
 
 
-def process_table():
-    """``{pid: (parent pid, name)}`` of the live processes (Linux /proc; elsewhere empty)."""
-    table = {}
-    if not os.path.isdir("/proc/self"):
-        return table
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/{}/stat".format(entry), "rb") as fh:
-                stat = fh.read().decode("utf-8", "replace")
-        except OSError:
-            continue
-        # "pid (comm) state ppid ...": comm may hold blanks and parentheses.
-        close = stat.rfind(")")
-        fields = stat[close + 2:].split()
-        if len(fields) < 2 or fields[0] == "Z":
-            continue
-        table[int(entry)] = (int(fields[1]), stat[stat.find("(") + 1:close])
-    return table
-
-
-def splitter_children(pid=None, name=SPLITTER_NAME):
-    """Pids of running processes named ``name`` below process ``pid`` (Linux /proc; else empty)."""
-    pid = os.getpid() if pid is None else pid
-    table = process_table()
-    found = []
-    for child, (_parent, comm) in table.items():
-        if comm != name:
-            continue
-        up = table[child][0]
-        seen = 0
-        while up and seen < 64:
-            if up == pid:
-                found.append(child)
-                break
-            up = table.get(up, (0, None))[0]
-            seen += 1
-    return found
-
-
 class _Terminate(Exception):
     pass
 
@@ -275,118 +210,75 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
     err = err or sys.stderr
     if progress is None:
         progress = _isatty(out)
-    events_file = events.EventsFile() if progress else None
-    display = ProgressLine(out, src, dst, events_file.path) if progress else None
+    # (The controller is made on the job's thread, once the sink below exists.)
+    run = JobRun(lambda: controller_factory(sink), events_path=True if progress else None)
+    display = ProgressLine(out, src, dst, run.events_path) if progress else None
     sink = JobSink(out, token=token, display=display)
-    controller = controller_factory(sink)
 
-    cancelled = False
     previous_term = None
     if threading.current_thread() is threading.main_thread():
         previous_term = signal.signal(signal.SIGTERM, _raise_terminate)
-    if events_file is not None:
-        events_file.__enter__()
     try:
-        finished, failure = start_job(controller)
-        while not finished.is_set():
-            try:
-                if finished.wait(0.25 if not cancelled else 0.5):
-                    break
-                if cancelled and splitter_children():
-                    # The splitter was started after the first stop: the job was between its
-                    # checks and the start when the stop came. End it again.
-                    controller.stopCut()
-                elif display is not None and sink.splitter_started and not sink.done:
-                    with sink.lock:
-                        display.draw()
-            except (KeyboardInterrupt, _Terminate):
-                if cancelled:
-                    err.write(_("orvane: stopped without waiting for the job to end\n"))
-                    err.flush()
-                    out.flush()
-                    # The job's thread is still inside the module; leave without tearing the
-                    # interpreter down under it.
-                    os._exit(EXIT_CANCELLED)
-                cancelled = True
-                err.write(_("\norvane: cancelling: ending the splitter and deleting its partial output "
-                            "(press Ctrl-C again to quit at once)\n"))
-                err.flush()
-                # No splitter may start after this: the job checks the flag before starting it.
-                controller.run_code = 0
-                controller.stopCut()
+        with run:
+            run.start()
+            while not run.finished.is_set():
+                try:
+                    if run.finished.wait(0.25 if not run.stopped else 0.5) or run.stop_late():
+                        continue
+                    if display is not None and sink.splitter_started and not sink.done:
+                        with sink.lock:
+                            display.draw()
+                except (KeyboardInterrupt, _Terminate):
+                    _cancel(run, out, err)
     finally:
         if previous_term is not None:
             signal.signal(signal.SIGTERM, previous_term)
-        if events_file is not None:
-            events_file.__exit__(None, None, None)
         if display is not None:
             with sink.lock:
                 display.clear()
                 out.flush()
 
-    status, summary = outcome(sink, controller, failure, cancelled)
-    if failure:
-        err.write(failure[0])
+    key, ending, summary = run.outcome(sink)
+    if run.failure:
+        err.write(run.failure)
     err.write("orvane: {}\n".format(summary))
     err.flush()
-    return status
+    return ending.status
+
+
+def _cancel(run, out, err):
+    """Ctrl-C or SIGTERM: the first stops the job, a second leaves at once."""
+    if run.stopped:
+        err.write(_("orvane: stopped without waiting for the job to end\n"))
+        err.flush()
+        out.flush()
+        # The job's thread is still inside the module; leave without tearing the interpreter
+        # down under it.
+        os._exit(EXIT_CANCELLED)
+    err.write(_("\norvane: cancelling: ending the splitter and deleting its partial output "
+                "(press Ctrl-C again to quit at once)\n"))
+    err.flush()
+    run.stop()
 
 
 def start_job(controller, name="orvane-job"):
-    """Run ``controller.run()`` on a thread of its own; returns the event set when it has ended
-    and the list that then holds the traceback text of an exception that ended it."""
-    failure = []
-    # The caller waits on this event rather than on Thread.join: a Ctrl-C that interrupts join()
-    # can leave the thread marked as ended while it still runs (CPython bpo-45274 fallout).
-    finished = threading.Event()
-
-    def job():
-        try:
-            controller.run()
-        except BaseException:
-            failure.append(traceback.format_exc())
-        finally:
-            finished.set()
-
-    threading.Thread(target=job, name=name, daemon=True).start()
-    return finished, failure
+    """``controller.run()`` on a `JobRun`: the event set when it has ended and a list that then holds
+    the traceback text of an exception that ended it (for callers that keep the controller)."""
+    run = JobRun(lambda: controller, name=name).start()
+    return run.finished, _Failures(run)
 
 
-def classify(sink, controller, failure, cancelled):
-    """How a job that has ended went: (a key of OUTCOMES, the one-line summary)."""
-    if cancelled:
-        return "cancelled", _("job cancelled; folders it had made in the target folder were deleted")
-    if failure:
-        return "error", _("the job stopped with an error")
-    if sink.check_failure:
-        return "refused-input", _("job refused: {}").format(_(sink.check_failure))
-    if sink.exe_missing:
-        return "refused-input", _("job refused: the splitter program does not exist "
-                                  "(give --splitter or put orvaneFun.exe on PATH)")
-    if sink.refusal and not sink.refused_after_done:
-        return "refused", _("job refused: {}").format(_(sink.refusal))
-    if sink.splitter_failed:
-        return "no-summary", _("the splitter stage failed; see the error log named above")
-    if sink.splitter_started and not sink.summary_seen:
-        return "no-summary", _("the splitter ended without its summary line (it was ended from outside, "
-                               "crashed or refused its arguments); nothing is known to be split")
-    if sink.refusal:
-        return "refused", _("the split ran, but the end of the job was not recorded: {}").format(_(sink.refusal))
-    if not (sink.done and getattr(controller, "run_code", 0)):
-        return "error", _("the job ended without finishing (see the messages above)")
-    if sink.summary_files == 0:
-        return "nothing", _("nothing to do: the source folder holds no PDF file")
-    if sink.not_split:
-        return "not-split", ngettext("job finished, but {} source file could not be split (see above)",
-                                     "job finished, but {} source files could not be split (see above)",
-                                     sink.not_split).format(sink.not_split)
-    return "finished", _("job finished")
+class _Failures(object):
+    """A job's traceback as a list of none or one text, read when the job has ended."""
 
+    def __init__(self, run):
+        self.run = run
 
-def outcome(sink, controller, failure, cancelled):
-    """The exit status and a one-line summary for a job that has ended."""
-    key, summary = classify(sink, controller, failure, cancelled)
-    return OUTCOMES[key].status, summary
+    def __iter__(self):
+        return iter([self.run.failure] if self.run.failure else [])
+
+    def __len__(self):
+        return 1 if self.run.failure else 0
 
 
 def _isatty(stream):

@@ -4,52 +4,33 @@ Up front stand what every job asks for (source, target, login token); the rest, 
 "Advanced" and is remembered with the other settings. Nothing here starts a job: `Form.checked`
 answers the values once they hold up, else tells the user what to do in the window."""
 import os
-import shutil
 
 import tkinter as tk
 from tkinter import filedialog, ttk
 
-from . import i18n, inputs, settings
+from . import i18n, settings
 from .dialogs import pick_folder
 from .i18n import N_, _
+from .job_settings import FIELD, FIELDS, REMEMBERED, JobSettings, Refused, read_token_file
 
-SPLITTER_NAME = "orvaneFun.exe"
-
-# Field name, label, picker ("folder" or "file") for the two groups of text fields.
-FRONT_FIELDS = (("source", N_("Source folder"), "folder"), ("target", N_("Target folder"), "folder"))
-ADVANCED_FIELDS = (("urldb", N_("URL database"), "file"), ("splitter", N_("Splitter program"), "file"),
-                   ("token_file", N_("Token file (read before each job)"), "file"),
-                   ("archive", N_("Archive folder (watching)"), "folder"),
-                   ("failed", N_("Failed folder (watching)"), "folder"))
-FOLDERS = ("source", "target", "urldb", "archive", "failed", "token_file")
-# What to do in the window about an input the checks refused (keys: `inputs.Refused.field`).
-FIELD_ADVICE = {"source folder": N_("Choose an existing folder under Source folder."),
-                "target folder": N_("Choose an existing folder under Target folder (it is not created for you)."),
-                "workers": N_("Correct Workers under Advanced settings."),
-                "threshold": N_("Correct Threshold under Advanced settings."),
-                "splitter": N_("Choose orvaneFun.exe under Advanced settings, Splitter program."),
-                "urldb": N_("Choose the URL database (url.db) under Advanced settings, or ask for one "
-                            "that names the announcement service.")}
+# The job's fields the window shows, by group (labels, pickers, limits, checks: job_settings.FIELDS),
+# and the watcher's own folders, which only the window asks for beside the job's.
+FRONT_FIELDS = ("source", "target")
+ADVANCED_FIELDS = ("urldb", "splitter", "token_file", "archive", "failed")
+NUMBER_FIELDS = tuple(f.name for f in FIELDS if f.kind == "number")
+WATCH_FIELDS = {"archive": N_("Archive folder (watching)"), "failed": N_("Failed folder (watching)")}
 LANGUAGE_NAMES = (("", N_("As the system")), ("zh_CN", "简体中文"), ("en", "English"))
-
-# What the user must do in the window when a field is missing (never which variable to set).
-MISSING = (("source", N_("choose the source folder (the scans to split)")),
-           ("target", N_("choose the target folder (where the documents go)")),
-           ("token", N_("paste the login token, or choose a token file under Advanced")),
-           ("workers", N_("give a whole number of workers under Advanced")),
-           ("threshold", N_("give a whole number as threshold under Advanced")))
+# The window's own settings, remembered beside the job's.
+WINDOW_FIELDS = {"archive": "", "failed": "", "advanced": "0", "language": ""}
 
 
 def defaults():
-    return {"source": "", "target": "", "workers": max(1, (os.cpu_count() or 2) - 1), "threshold": 19,
-            "urldb": os.path.abspath("url.db"), "splitter": shutil.which(SPLITTER_NAME) or "",
-            "archive": "", "failed": "", "token_file": "", "advanced": "0", "language": ""}
+    job = JobSettings().resolved()
+    return dict({name: getattr(job, name) for name in REMEMBERED}, **WINDOW_FIELDS)
 
 
-def read_token_file(path):
-    """The login token on the first line of ``path``."""
-    with open(path, encoding="utf-8") as fh:
-        return fh.readline().strip()
+def label(name):
+    return _(WATCH_FIELDS[name]) if name in WATCH_FIELDS else _(FIELD[name].label)
 
 
 class Form(ttk.Frame):
@@ -80,8 +61,9 @@ class Form(ttk.Frame):
 
     def _fields(self, frame, fields):
         frame.columnconfigure(1, weight=1)
-        for row, (name, label, kind) in enumerate(fields):
-            ttk.Label(frame, text=_(label)).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
+        for row, name in enumerate(fields):
+            kind = FIELD[name].kind if name in FIELD else "folder"
+            ttk.Label(frame, text=label(name)).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
             self.entries[name] = ttk.Entry(frame, textvariable=self.vars[name])
             self.entries[name].grid(row=row, column=1, sticky="ew", pady=2)
             ttk.Button(frame, text=_("Choose…"), command=lambda n=name, k=kind: self.pick(n, k)).grid(
@@ -89,7 +71,7 @@ class Form(ttk.Frame):
         return len(fields)
 
     def _token_row(self, frame, row):
-        ttk.Label(frame, text=_("Login token")).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
+        ttk.Label(frame, text=label("token")).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
         entry = ttk.Entry(frame, textvariable=self.token, show="•")
         entry.grid(row=row, column=1, sticky="ew", pady=2)
         if self.env_token:
@@ -101,9 +83,9 @@ class Form(ttk.Frame):
     def _numbers(self, frame, row):
         numbers = ttk.Frame(frame)
         numbers.grid(row=row, column=0, columnspan=3, sticky="ew", pady=(4, 0))
-        for label, name, low, high in ((_("Workers"), "workers", 1, inputs.worker_limit()),
-                                       (_("Threshold"), "threshold", 0, 255)):
-            ttk.Label(numbers, text=label).pack(side="left")
+        for name in NUMBER_FIELDS:
+            low, high = FIELD[name].limits()
+            ttk.Label(numbers, text=label(name)).pack(side="left")
             ttk.Spinbox(numbers, from_=low, to=high, width=5, textvariable=self.vars[name]).pack(
                 side="left", padx=(6, 18))
         ttk.Label(numbers, text=_("Language")).pack(side="left")
@@ -153,58 +135,59 @@ class Form(ttk.Frame):
 
     def values(self):
         v = {name: var.get().strip() for name, var in self.vars.items()}
-        for name in FOLDERS:
+        for name in REMEMBERED:
+            v[name] = FIELD[name].resolve(v[name]) if v[name] else v[name]
+        for name in WATCH_FIELDS:
             v[name] = os.path.abspath(v[name]) if v[name] else v[name]
-        if v["splitter"] and (os.path.sep in v["splitter"] or (os.path.altsep or "/") in v["splitter"]):
-            v["splitter"] = os.path.abspath(v["splitter"])
-        for name in ("workers", "threshold"):
+        for name in NUMBER_FIELDS:
             try:
                 v[name] = int(v[name])
             except ValueError:
                 v[name] = None
         return v
 
+    def job(self, values=None):
+        """The job's settings as the window gives them: the pasted token (unless the environment
+        gave one), the rest from the fields (``values``: those of `values()`)."""
+        v = values or self.values()
+        return JobSettings(token=self.env_token or self.token.get().strip(),
+                           **{name: v[name] for name in REMEMBERED})
+
     def current_token(self):
-        """The token to use now: the environment's, else the pasted one, else the token file's (read
-        again each time, so that a renewed file takes effect at the next job)."""
-        token = self.env_token or self.token.get().strip()
-        path = self.vars["token_file"].get().strip()
-        if not token and path:
-            try:
-                token = read_token_file(path)
-            except (OSError, UnicodeDecodeError):
-                token = ""
-        return token
+        """The token to use now (JobSettings.current_token: the token file read again each time, so
+        that a renewed file takes effect at the next job); "" while there is none to read."""
+        try:
+            return self.job().current_token()
+        except (OSError, ValueError):
+            return ""
 
     def token_source(self):
         """What the watcher asks before each batch: the token file when there is one to read."""
         path = self.vars["token_file"].get().strip()
-        if self.env_token or self.token.get().strip() or not path:
+        if not path:
             return self.current_token()
         from . import watch
         return watch.TokenFile(path, read_token_file, self.current_token())
 
     def checked(self):
-        """(values, token) once everything a job needs is there and holds up; else None and the
-        problem, in words that say what to do in the window."""
+        """(values, token) once everything a job needs is there and holds up, the job's fields as the
+        job uses them; else None and the problem, in words that say what to do in the window."""
         v = self.values()
         token = self.current_token()
         present = dict(v, token=token)
-        missing = [_(text) for name, text in MISSING if present[name] in ("", None)]
+        missing = [_(f.ask) for f in FIELDS if f.ask and present[f.name] in ("", None)]
         if missing:
             return None, _("Before starting: {}.").format(_("; ").join(missing))
-        if v["splitter"] and not os.path.isfile(v["splitter"]):
-            v["splitter"] = shutil.which(v["splitter"]) or v["splitter"]
+        job = self.job(v).resolved()
         try:
             # Before anything is announced: the module would check some of these only after the start
             # is on the service's record, and the splitter refuses others without a word to the user.
-            inputs.check_job(((v["source"], N_("source folder")), (v["target"], N_("target folder"))), v["workers"],
-                             v["threshold"], v["splitter"], v["urldb"])
-        except inputs.Refused as refused:
-            advice = FIELD_ADVICE.get(refused.field)
+            job.check()
+        except Refused as refused:
+            advice = FIELD[refused.field].advice
             return None, _("Nothing was started: {}.").format(refused.problem) + (
                 "\n\n" + _(advice) if advice else "")
-        return (v, token), None
+        return (dict(v, **{name: getattr(job, name) for name in REMEMBERED}), token), None
 
     def remembered(self, geometry):
         kept = self.values()

@@ -2,81 +2,50 @@
 
 The module's own messages (its fixed Chinese texts, the splitter's lines) are kept as they came for
 the Details pane; what the main pane shows is ours: one line per source file and one for the job."""
-import threading
-import traceback
-
-from . import events, frontend, handover
-from .i18n import N_, _
+from . import events, handover
+from .i18n import _
+from .job_runner import JobRun
+from .job_settings import REMEMBERED, JobSettings
+from .outcomes import OUTCOMES, window_words
 from .review_canvas import file_head
 
-# The window's title word for each way a job can end (frontend.OUTCOMES has the English words;
-# WORDS below the ones shown).
-ENDED_TITLE = {"finished": "done", "not-split": "done", "nothing": "nothing to do", "cancelled": "stopped",
-               "refused": "refused", "refused-input": "refused", "no-summary": "incomplete", "error": "failed"}
-
-# The outcome table's words for the window, marked for the catalogues (the same texts as
-# frontend.OUTCOMES[key].window, which the command line and the tests read in English).
-WORDS = {
-    "finished": N_("Done: every file split."),
-    "not-split": N_("Finished, but some files could not be split."),
-    "nothing": N_("Nothing to do: the source folder holds no PDF file."),
-    "cancelled": N_("Stopped. The folders the job had made in the target folder were deleted."),
-    "refused": N_("Job refused by the announcement service."),
-    "refused-input": N_("Job refused: an input must be corrected."),
-    "no-summary": N_("The splitter ended before it had finished (see Details)."),
-    "error": N_("The job ended with an error (see Details)."),
-}
-
-
-def outcome_words(key):
-    return _(WORDS[key])
+# The window's title word for each way a job can end.
+ENDED_TITLE = {key: outcome.title for key, outcome in OUTCOMES.items()}
 
 
 class Job(object):
-    """One run of `orvaneClass.run` on a worker thread."""
+    """One run of `orvaneClass.run` on a worker thread (a JobRun): ``values`` are the form's checked
+    values, ``thread`` is started by the window, `tick` is called on the Tk thread."""
 
     def __init__(self, values, token, events_path):
         self.values = values
         self.sink, self.messages = handover.make_sink(token)
         self.token = token
-        self.controller = None
-        self.failure = None
-        self.finished = threading.Event()
-        self.cancelled = False
+        settings = JobSettings(**{name: values[name] for name in REMEMBERED})
+        self.run = JobRun(lambda: settings.controller(self.sink, token))
+        self.thread = self.run.thread
+        self.finished = self.run.finished
         self.tail = events.EventTail(events_path)
         self.record = events.JobRecord()
         self.shown = set()      # source files whose outcome line is on the main pane
-        self.thread = threading.Thread(target=self._run, name="orvane-job", daemon=True)
 
-    def _run(self):
-        try:
-            import Orvane
-            v = self.values
-            controller = Orvane.orvaneClass(v["source"], v["target"], v["workers"], v["threshold"], self.token,
-                                            v["urldb"], v["splitter"], self.sink)
-            self.controller = controller
-            if self.cancelled:
-                controller.run_code = 0
-            controller.run()
-        except BaseException:
-            self.failure = traceback.format_exc()
-        finally:
-            self.finished.set()
+    @property
+    def cancelled(self):
+        return self.run.stopped
+
+    @property
+    def failure(self):
+        return self.run.failure
 
     def cancel(self):
         """Stop the job: no splitter may start from now on, a running one is ended and its partial
         output deleted (stopCut). Called on the Tk thread; `tick` repeats it for a late splitter."""
-        self.cancelled = True
-        controller = self.controller
-        if controller is not None:
-            controller.run_code = 0
-            controller.stopCut()
+        self.run.stop()
 
     def tick(self):
         """Called on the Tk thread: new events folded in; a splitter started after a stop ended."""
         self.record.apply_all(self.tail.poll())
-        if self.cancelled and not self.finished.is_set() and frontend.splitter_children():
-            self.cancel()
+        self.run.stop_late()
 
     def new_file_lines(self):
         """The outcome lines of the source files finished since the last call, in the splitter's order."""
@@ -89,8 +58,8 @@ class Job(object):
 
     def outcome(self):
         """(outcome key, the job's line for the main pane, (problem, advice) when it was refused)."""
-        key, _summary = frontend.classify(self.sink, self.controller, self.failure, self.cancelled)
-        words = outcome_words(key)
+        key, _outcome, _summary = self.run.outcome(self.sink)
+        words = window_words(key)
         refused = handover.refusal(self.sink) if key in ("refused", "refused-input") else None
         record = self.record
         detail = None

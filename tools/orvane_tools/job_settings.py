@@ -88,14 +88,14 @@ def check_folder(path, what, field):
 
 
 def check_workers(workers, what, field):
-    limit = worker_limit()
-    if not 1 <= workers <= limit:
+    low, limit = FIELD[field].limits()
+    if not low <= workers <= limit:
         raise Refused(EXIT_CHECKS, _("the worker count {} is out of range: give 1 to {} (the processor count)")
                       .format(workers, limit), field=field)
 
 
 def check_threshold(threshold, what, field):
-    low, high = THRESHOLD_RANGE
+    low, high = FIELD[field].limits()
     if not low <= threshold <= high:
         raise Refused(EXIT_CHECKS, _("the threshold {} is out of range: give {} to {}").format(threshold, low, high),
                       field=field)
@@ -127,16 +127,18 @@ class Field(object):
 
     ``default()`` gives its value when no door gives one; ``resolve(value)`` makes a given value the
     one the job uses (paths absolute); ``check(value, what, name)`` refuses a value the job would fail
-    on, ``what`` naming it in messages; ``kind`` is "folder", "file", "number" or "token".
+    on, ``what`` naming it in messages; ``kind`` is "folder", "file", "number" (``limits()``: the
+    lowest and highest it may be) or "token".
     ``sources`` says where a value can come from. The command line's option: ``flags`` (none: a
     positional argument of the command), ``metavar``, ``help`` (marked text, %(default)s allowed,
     formatted with ``help_args``). The window's: ``label``, ``ask`` (what to do while it is empty:
     a field the job cannot go without) and ``advice`` (what to do when its check refused it)."""
 
-    def __init__(self, name, kind, default, sources, check=None, resolve=None, what=None, flags=(),
+    def __init__(self, name, kind, default, sources, check=None, resolve=None, what=None, limits=None, flags=(),
                  metavar=None, help=None, help_args=(), label=None, ask=None, advice=None):
         self.name = name
         self.kind = kind
+        self.limits = limits
         self.default = default
         self.sources = sources
         self.check = check
@@ -173,12 +175,14 @@ FIELDS = (
     Field("token_file", "file", str, _EVERYWHERE, resolve=_absolute, flags=("--token-file",), metavar="FILE",
           help=N_("read the login token from the first line of FILE (read again before each batch "
                   "when watching)"), label=N_("Token file (read before each job)")),
-    Field("workers", "number", default_workers, _EVERYWHERE, check_workers, flags=("-w", "--workers"),
+    Field("workers", "number", default_workers, _EVERYWHERE, check_workers, limits=lambda: (1, worker_limit()),
+          flags=("-w", "--workers"),
           metavar="N", help=N_("worker count for the splitter, 1 to the processor count (default: %(default)s, "
                                "one less than the processors)"),
           label=N_("Workers"), ask=N_("give a whole number of workers under Advanced"),
           advice=N_("Correct Workers under Advanced settings.")),
-    Field("threshold", "number", lambda: THRESHOLD, _EVERYWHERE, check_threshold, flags=("-t", "--threshold"),
+    Field("threshold", "number", lambda: THRESHOLD, _EVERYWHERE, check_threshold, limits=lambda: THRESHOLD_RANGE,
+          flags=("-t", "--threshold"),
           metavar="T", help=N_("colour threshold of a separator sheet, 0-255 chroma (default: %(default)s)"),
           label=N_("Threshold"), ask=N_("give a whole number as threshold under Advanced"),
           advice=N_("Correct Threshold under Advanced settings.")),

@@ -7,9 +7,12 @@ import json
 import os
 import sys
 
-# What the window remembers; everything else (the token above all) is left out on saving.
-FIELDS = ("source", "target", "workers", "threshold", "urldb", "splitter", "archive", "failed", "geometry",
-          "language", "token_file", "advanced")   # language: "zh_CN", "en", or absent for the system's (i18n.setup)
+from .job_settings import REMEMBERED
+
+# What the window remembers: the job's fields that a settings file may hold, and the window's own;
+# everything else (the token above all) is left out on saving.
+FIELDS = REMEMBERED + ("archive", "failed", "geometry", "language", "advanced")
+# (language: "zh_CN", "en", or absent for the system's, see i18n.setup)
 
 
 def _home_dir(windows_var, xdg_var, xdg_default, mac_dir):
