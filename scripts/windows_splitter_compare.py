@@ -16,7 +16,6 @@ import argparse
 import hashlib
 import os
 import re
-import shutil
 import signal
 import subprocess
 import sys
@@ -25,10 +24,10 @@ import time
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO, "tests", "splitter"))
 
-import officescans  # noqa: E402
 import pdfgen  # noqa: E402
 import hostile  # noqa: E402
 import test_splitter_hostile as hostile_table  # noqa: E402
+from corpus import corpus  # noqa: E402
 from test_splitter_split import scanned_batch, vector_batch  # noqa: E402
 
 CODE_PAGE = "cp936"
@@ -82,28 +81,6 @@ def documents(folder):
                     digest.update(xobjects[key].get_object()._data or b"")
             found[os.path.relpath(p, folder)] = (len(reader.pages), digest.hexdigest()[:16])
     return found
-
-
-def corpus(src):
-    """The corpus, in a tree whose names have blanks, '&' and Chinese; {path: source}."""
-    made = {}
-
-    def put(rel, write):
-        p = os.path.join(src, rel)
-        os.makedirs(os.path.dirname(p), exist_ok=True)
-        write(p)
-        made[rel] = p
-
-    for i, (name, (_, pages)) in enumerate(sorted(officescans.CONDITIONS.items())):
-        put(os.path.join("办公 扫描 & scans", "%02d %s 扫描.pdf" % (i + 1, name.replace(",", ""))),
-            lambda p, pages=pages: officescans.condition_pdf(p, pages))
-    put(os.path.join("批次 1", "R&D 文件.pdf"), lambda p: pdfgen.write_pdf(p, scanned_batch()))
-    put(os.path.join("批次 1", "vector & flate 矢量.pdf"), lambda p: pdfgen.write_pdf(p, vector_batch()))
-    regressions = os.path.join(REPO, "tests", "splitter", "regressions")
-    for name in sorted(os.listdir(regressions)):
-        put(os.path.join("回归 regressions", name),
-            lambda p, name=name: shutil.copyfile(os.path.join(regressions, name), p))
-    return made
 
 
 def check_part(line):

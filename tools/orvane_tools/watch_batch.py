@@ -54,8 +54,8 @@ KEEP_RECORDS = 100
 
 BatchStatus = collections.namedtuple("BatchStatus", "time name status summary documents seconds")
 BatchStatus.__doc__ = """One batch's result: ``time`` (epoch seconds of its end), ``name`` (the source
-file), ``status`` (one of the outcomes' watcher words in outcomes.OUTCOMES, or retry), ``summary`` (one line), ``documents``
-(how many the splitter wrote) and ``seconds`` (how long the job took)."""
+file), ``status`` (one of the outcomes' watcher words in outcomes.OUTCOMES, or retry), ``summary``
+(one line), ``documents`` (how many the splitter wrote) and ``seconds`` (how long the job took)."""
 
 
 def records_folders(listing=None):
