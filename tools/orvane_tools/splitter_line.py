@@ -24,7 +24,7 @@ NotSplitLine = collections.namedtuple("NotSplitLine", "name reason")
 Summary = collections.namedtuple("Summary", "files split not_split pages separators documents check")
 
 _PAGES = r"\d+(?:-\d+)?(?:, \d+(?:-\d+)?)*"
-_NOT_SPLIT = ": NOT SPLIT: "
+_NOT_SPLIT = "NOT SPLIT: "   # after the file's name and ": "
 _SPLIT = re.compile(
     r"(?P<pages>\d+) pages?; separators: (?P<separators>none|" + _PAGES + r")"
     r"(?:; check: (?P<check>" + _PAGES + r"))?"
@@ -41,14 +41,15 @@ def parse(line, names=()):
     """The `FileLine`, `NotSplitLine` or `Summary` a line states, or None for any other text.
 
     ``names`` are the source files as the lines name them (the events' ``start``), when known: a
-    name that itself holds ": " is then read whole instead of up to its first ": "."""
+    name that itself holds words of a line (": NOT SPLIT: ", ": 2 pages; separators: ") is then
+    read whole; without them, a line's name ends at the first ": " after which the line reads."""
     line = line.rstrip("\r\n")
     summary = _SUMMARY.match(line)
     if summary:
         return Summary(*(int(n) if n is not None else 0 for n in summary.groups()))
     for name, rest in _heads(line, names):
-        if rest.startswith(_NOT_SPLIT[2:]):
-            return NotSplitLine(name, rest[len(_NOT_SPLIT) - 2:])
+        if rest.startswith(_NOT_SPLIT):
+            return NotSplitLine(name, rest[len(_NOT_SPLIT):])
         split = _SPLIT.match(rest)
         if split:
             return _file_line(name, split)
@@ -94,7 +95,7 @@ def page_numbers(listing):
 def not_split_words(reason):
     """What a file's line says after its name when the file was not split: for a status line that
     quotes it, in the splitter's own words in every language (scripts read it)."""
-    return _NOT_SPLIT[2:] + reason
+    return _NOT_SPLIT + reason
 
 
 def not_split_head(name, reason):

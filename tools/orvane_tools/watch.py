@@ -48,7 +48,7 @@ class Settings(object):
 
 class TokenFile(object):
     """The login token read from a file before every batch, so that a renewed token takes effect
-    without a restart; while the file cannot be read (being rewritten), the last one read."""
+    without a restart; while the file cannot be read or decoded (being rewritten), the last one read."""
 
     def __init__(self, path, read=read_token_file, first=""):
         self.path = path
@@ -58,7 +58,7 @@ class TokenFile(object):
     def __call__(self):
         try:
             self.last = self.read(self.path) or self.last
-        except OSError:
+        except (OSError, ValueError):
             pass
         return self.last
 
