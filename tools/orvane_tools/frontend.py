@@ -12,9 +12,9 @@ from . import events
 from .i18n import N_, _, ngettext
 
 # The exit statuses, the table of outcomes and the process table, where the front ends find them.
-from .job_runner import JobRun, process_table, splitter_children  # noqa: E402,F401
-from .job_settings import SPLITTER_NAME  # noqa: E402,F401
-from .outcomes import (EXIT_CANCELLED, EXIT_CHECKS, EXIT_ERROR, EXIT_INCOMPLETE, EXIT_NOTHING,  # noqa: E402,F401
+from .job_runner import JobRun, process_table, splitter_children  # noqa: F401
+from .job_settings import SPLITTER_NAME  # noqa: F401
+from .outcomes import (EXIT_CANCELLED, EXIT_CHECKS, EXIT_ERROR, EXIT_INCOMPLETE, EXIT_NOTHING,  # noqa: F401
                        EXIT_OK, EXIT_REFUSED, EXIT_SPLITTER, EXIT_USAGE, OUTCOMES, classify)
 
 
