@@ -267,7 +267,8 @@ def _cancel(run, out, err):
 
 def start_job(controller, name="orvane-job"):
     """``controller.run()`` on a `JobRun`: the event set when it has ended and a list that then holds
-    the traceback text of an exception that ended it (for callers that keep the controller)."""
+    the traceback text of an exception that ended it. (The watcher's way in until its batches run
+    on a JobRun of their own; nothing else uses it.)"""
     run = JobRun(lambda: controller, name=name).start()
     return run.finished, _Failures(run)
 
