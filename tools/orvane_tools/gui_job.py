@@ -9,13 +9,9 @@ from . import events, frontend, handover
 from .i18n import N_, _
 from .review_canvas import file_head
 
-# The window's title word for each way a job can end (frontend.OUTCOMES has the English words;
-# WORDS below the ones shown).
-ENDED_TITLE = {"finished": "done", "not-split": "done", "nothing": "nothing to do", "cancelled": "stopped",
-               "refused": "refused", "refused-input": "refused", "no-summary": "incomplete", "error": "failed"}
-
 # The outcome table's words for the window, marked for the catalogues (the same texts as
-# frontend.OUTCOMES[key].window, which the command line and the tests read in English).
+# frontend.OUTCOMES[key].window, which the command line and the tests read in English; the window's
+# title word for each is in gui_state).
 WORDS = {
     "finished": N_("Done: every file split."),
     "not-split": N_("Finished, but some files could not be split."),
