@@ -10,6 +10,7 @@ files that the Tk thread reads in its tick (gui_runs); an event from any other t
 A dialog runs a nested event loop until it is answered, so a job may end, or a watcher stop, while
 a question about it is open. Every event names the job or the watcher it is about: one about a job
 or a watcher that is no longer the window's own comes too late and changes nothing."""
+import functools
 import threading
 
 from .i18n import N_, _
@@ -49,9 +50,21 @@ def refusal_notice(refused):
     return _("The job was refused: {}.\n\n{}").format(_(refused[0]), _(refused[1]))
 
 
+def event(method):
+    """An event of the window's state: taken on the thread that owns the state only, and followed by
+    the state's ``on_change``."""
+    @functools.wraps(method)
+    def take(self, *args):
+        if threading.get_ident() != self.thread:
+            raise RuntimeError("the window's state is changed only on the thread that made it")
+        answer = method(self, *args)
+        self.on_change()
+        return answer
+    return take
+
+
 class WindowState(object):
-    """The window's state. ``on_change()`` is called after each event that changed what is shown,
-    on the thread of the event (the window redraws then)."""
+    """The window's state. ``on_change()`` is called after each event (the window redraws then)."""
 
     def __init__(self, on_change=None):
         self.on_change = on_change or (lambda: None)
@@ -89,55 +102,55 @@ class WindowState(object):
     def _own(self, subject):
         return subject is not None and (subject is self.job or subject is self.watcher)
 
-    def _changed(self):
-        if threading.get_ident() != self.thread:
-            raise RuntimeError("the window's state changed off the thread that owns it")
-        self.on_change()
-
+    @event
     def say(self, line):
         """A line for the outcome pane."""
         self.lines.append(line)
-        self._changed()
 
+    @event
     def progress(self, record):
         """A job's (or a watched batch's) events record as it grows; None: no batch under way, the bar
         and its line cleared."""
+        self._show(record)
+
+    def _show(self, record):
         if record is None:
             self.bar, self.status = 0.0, ""
-        else:
-            total = record.pages_total()
-            if total:
-                self.bar = 100.0 * record.pages_done() / total
-            if record.files:
-                self.status = record.progress_text()
-        self._changed()
+            return
+        total = record.pages_total()
+        if total:
+            self.bar = 100.0 * record.pages_done() / total
+        if record.files:
+            self.status = record.progress_text()
 
     # -- a job
 
+    @event
     def job_started(self, job, source, target):
         self.job, self.mode, self.outcome = job, RUNNING, None
         self.lines.append(_("Job: {} → {}").format(source, target))
         self.bar, self.status, self.word = 0.0, _("Checking the job and announcing it…"), "splitting"
-        self._changed()
 
+    @event
     def job_progress(self, job, record):
         """The job's record at a tick; once a stop is confirmed, the bar stays where it is."""
         if self.mode == RUNNING and job is self.job:
-            self.progress(record)
+            self._show(record)
 
     def stop_question(self):
         """What Stop asks, or None when there is no job to stop."""
         return _(STOP_QUESTION) if self.mode == RUNNING else None
 
+    @event
     def stop_confirmed(self, job):
         """Stop answered Yes: True when ``job`` is to be cancelled now."""
         if self.mode != RUNNING or job is not self.job:
             return False
         self.mode, self.word = STOPPING, "stopping"
         self.status = _("Stopping: ending the splitter and deleting its partial output…")
-        self._changed()
         return True
 
+    @event
     def job_ended(self, job, key, words, refused, has_files):
         """The job has ended as ``key`` (an outcome key) with ``words`` for the user; ``refused``:
         (problem, advice) when it was refused. Returns what follows: CLOSE the window, a REFUSED
@@ -157,53 +170,53 @@ class WindowState(object):
             if key in ("finished", "not-split"):
                 self.bar = 100.0
             follows = REVIEW if has_files and key in REVIEWED else None
-        self._changed()
         return follows
 
     # -- watching the source folder
 
+    @event
     def watch_started(self, watcher):
         self.watcher, self.mode, self.status = watcher, WATCHING, ""
-        self._changed()
 
+    @event
     def watch_state(self, word):
         """The watcher's state, as its log words it ("watching", "splitting a.pdf" ...)."""
         self.word = word
-        self._changed()
 
+    @event
     def watch_stop_asked(self, watcher):
         if self.mode == WATCHING and watcher is self.watcher:
             self.mode = WATCH_STOPPING
-            self._changed()
 
+    @event
     def watch_ended(self, watcher):
         """The watcher has ended: True when the window is to close now."""
         if watcher is None or watcher is not self.watcher:
             return False
         self.watcher, self.mode = None, READY
-        self._changed()
         return self.closing
 
     # -- the review, the language, closing
 
+    @event
     def review_state(self, word):
         """The review's state ("review: making thumbnails", "review")."""
         self.word = word
-        self._changed()
 
+    @event
     def language_may_change(self):
         """Whether the window may be built again in another language now; during a job or while
         watching it may not, and the user is told when it will."""
         if self.idle:
             return True
-        self.say(_("The language changes when the window is opened again."))
+        self.lines.append(_("The language changes when the window is opened again."))
         return False
 
+    @event
     def language_changed(self):
         """The window has been built again: its status line and bar start over; the title and the
         outcome lines stay."""
         self.mode, self.bar, self.status = READY, 0.0, _("Ready.")
-        self._changed()
 
     def close_question(self):
         """(What closing asks, the job or watcher it is about); (None, None) when nothing runs or the
@@ -214,6 +227,7 @@ class WindowState(object):
             return _(CLOSE_WATCHING), self.watcher
         return _(CLOSE_RUNNING), self.job
 
+    @event
     def close_confirmed(self, subject):
         """Closing answered Yes: True when ``subject`` still runs, and is to be stopped before the
         window closes."""
