@@ -3,11 +3,12 @@ watcher, and the window's closing around them.
 
 Between threads: the job runs the module on a thread of its own, the watcher on another, the
 review's thumbnails on a third. None of them touches a widget or the window's state. The job's
-thread writes only into its sink (a queue), the splitter into the job's events file, and the job
-sets `controller`, `failure` and `finished` last of all; the watcher and the thumbnails queue their
-reports. The Tk thread takes it all in `Runs.tick`, every TICK_MS: the queues and the events file
-while the job runs, the job's outcome once `finished` is set and its queue is empty. The state
-(gui_state) refuses a change from any other thread."""
+thread writes only into its sink (a queue) and sets the job's `controller` as the module starts,
+its `failure` and then `finished` as it ends; the splitter writes the job's events file; the watcher
+and the thumbnails queue their reports. The Tk thread takes it all in `Runs.tick`, every TICK_MS:
+the queues and the events file while the job runs, its `failure` and its outcome only once
+`finished` is set and its queue is empty; it reaches `controller` only to stop the job
+(`Job.cancel`). The state (gui_state) refuses a change from any other thread."""
 import os
 import time
 
