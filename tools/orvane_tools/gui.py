@@ -2,27 +2,26 @@
 outcome in plain words, and afterwards where each source file was split, page by page.
 
 Tk/ttk from the standard library: it ships with CPython on Windows (also 3.7 32-bit) and needs
-nothing installed. The window is made of parts: the form and its checks (gui_form), the job runner
-(gui_job), the watch panel (gui_watch), the review canvas (review_canvas), the panes and the look
-(gui_panes) and the settings (settings). The job runs on a worker thread and a watcher on its own;
-what they report reaches the widgets only through queues and events files read on the Tk thread in
-`tick`, and every change of state goes through `App._change`."""
+nothing installed. The window is made of parts: here its widgets, their layout and its keys; its
+state and what it shows (gui_state, no Tk); what its buttons set going and its tick (gui_runs); the
+form and its checks (gui_form), the job runner (gui_job), the watch panel (gui_watch), the review
+canvas (review_canvas), the panes and the look (gui_panes) and the settings (settings). The job runs
+on a worker thread and a watcher on its own; what they report reaches the widgets only through
+queues and events files read on the Tk thread in the tick, and every change of state goes through
+the state's events, on the Tk thread."""
 import os
 import sys
-import time
 
 import tkinter as tk
 from tkinter import messagebox, ttk
 
-from . import events, gui_form, gui_job, gui_panes, gui_watch, i18n, settings, watch
+from . import events, gui_form, gui_panes, gui_runs, gui_state, gui_watch, i18n, settings, watch
 from .dialogs import open_in_viewer, pick_folder  # noqa: F401  (the window's viewer, for the callers of gui)
 from .i18n import _
 from .review_canvas import GROUP_COLOURS, SEPARATOR_MARK, UNSURE_MARK, ReviewView  # noqa: F401
 
-TITLE = "Orvane"
-TICK_MS = 100
+TITLE = gui_state.TITLE
 PROGRESS_COLOUR = "#2e8b57"    # the job's progress bar
-ENDED_TITLE = gui_job.ENDED_TITLE
 
 
 class Dialogs(object):
@@ -43,27 +42,30 @@ class Dialogs(object):
 
 
 class App(object):
+    """The window: its widgets, their layout and its keys. What it shows comes from ``state`` (a
+    `gui_state.WindowState`), redrawn by `apply` after each of its events; what the buttons set
+    going, and the tick, are in ``runs`` (gui_runs)."""
+
     def __init__(self, root, cache_root=None, settings_file=None):
         self.root = root
         self.settings_file = settings_file
         self.cache_root = cache_root or settings.cache_dir()
-        self.jobs_dir = os.path.join(self.cache_root, "jobs")
-        self.job = None
-        self.events_file = None
         self.dialogs = Dialogs(root)
-        self.closing = False
         self.destroyed = False
         self.env_token = os.environ.get("ORVANE_TOKEN") or ""
+        self.state = gui_state.WindowState(self.apply)
+        self.runs = gui_runs.Runs(self, os.path.join(self.cache_root, "jobs"))
         remembered = settings.load(settings_file)
-        root.title(TITLE)
+        root.title(self.state.title)
         root.minsize(720, 560)
         root.geometry(remembered.get("geometry") or "1100x820")
         gui_panes.apply_look(root)
         self.watching = tk.BooleanVar(value=False)
         self._build(remembered)
         self._bind_keys()
+        self.apply()
         root.protocol("WM_DELETE_WINDOW", self.close)
-        root.after(TICK_MS, self.tick)
+        root.after(gui_runs.TICK_MS, self.runs.tick)
 
     # -- building
 
@@ -88,6 +90,7 @@ class App(object):
         self.watch_button = ttk.Checkbutton(controls, text=_("Watch the source folder (Ctrl+W)"),
                                             variable=self.watching, command=self.toggle_watch)
         self.watch_button.grid(row=0, column=3, sticky="w", padx=(12, 0))
+        self.buttons = {"start": self.start_button, "stop": self.stop_button, "watch": self.watch_button}
         self.details_shown = tk.BooleanVar(value=False)
         ttk.Checkbutton(controls, text=_("Details (Ctrl+D)"), variable=self.details_shown,
                         command=self._show_details).grid(row=0, column=4, sticky="w", padx=(12, 0))
@@ -99,7 +102,7 @@ class App(object):
         self.progress = ttk.Progressbar(status, mode="determinate", maximum=100,
                                         style="Job.Horizontal.TProgressbar")
         self.progress.grid(row=0, column=0, sticky="ew", pady=(2, 2))
-        self.progress_text = gui_panes.WrapLabel(status, text=_("Ready."))
+        self.progress_text = gui_panes.WrapLabel(status, text="")
         self.watch_text = gui_panes.WrapLabel(status, text=_("Watching: off."))
         self.waiting_text = gui_panes.WrapLabel(status, text="")
         self.last_batch = gui_panes.WrapLabel(status, text="")
@@ -111,7 +114,7 @@ class App(object):
         self.outcomes = gui_panes.TextPane(self.panes, _("Outcome"), height=5)
         self.details = gui_panes.DetailsPane(self.panes, self.say)
         self.review_frame = ttk.LabelFrame(self.panes, text=_("Review"), padding=4)
-        self.review = ReviewView(self.review_frame, self.cache_root, self.say, self._state)
+        self.review = ReviewView(self.review_frame, self.cache_root, self.say, self.state.review_state)
         self.review.pack(fill="both", expand=True)
         self.panes.add(self.outcomes, weight=1)
         self.panes.add(self.review_frame, weight=4)
@@ -119,7 +122,7 @@ class App(object):
         root.columnconfigure(0, weight=1)
         self.panel = gui_watch.WatchPanel(
             {"state": self.watch_text, "last": self.last_batch, "waiting": self.waiting_text},
-            self.say, self.details.add, self._state, self._show_progress)
+            self.say, self.details.add, self.state.watch_state, self.state.progress)
 
     def _bind_keys(self):
         for key, action in (("<Control-Return>", self.start), ("<F5>", self.start), ("<Escape>", self.stop),
@@ -141,11 +144,10 @@ class App(object):
         """The chosen language at once: the window is built again in it (its fields and panes kept);
         during a job or while watching, from the next start of the window."""
         self.remember()
-        if self.job is not None or self.watcher is not None:
-            self.say(_("The language changes when the window is opened again."))
+        if not self.state.language_may_change():
             return
         i18n.setup(code or None)
-        kept = (self.outcomes.lines, self.details.lines, self.review.record, self.details_shown.get())
+        kept = (self.details.lines, self.review.record, self.details_shown.get())
         token, values = self.token.get(), {name: var.get() for name, var in self.vars.items()}
         self.review.clear()
         for child in self.root.winfo_children():
@@ -153,27 +155,47 @@ class App(object):
         self._build(values)
         self.token.set(token)
         for line in kept[0]:
-            self.outcomes.add(line)
-        for line in kept[1]:
             self.details.add(line)
-        self.details_shown.set(kept[3])
+        self.details_shown.set(kept[2])
         self._show_details()
-        if kept[2] is not None:
-            self.review.show(kept[2])
+        if kept[1] is not None:
+            self.review.show(kept[1])
+        self.state.language_changed()  # (the outcome pane is filled again from the state's lines)
 
-    # -- messages
+    # -- showing the state
+
+    def apply(self):
+        """The widgets made to show what the state holds; only what differs is touched (a click on
+        the Watch box has ticked it already, the tick redraws nothing that stayed)."""
+        if self.destroyed:
+            return
+        state = self.state
+        if self.root.title() != state.title:
+            self.root.title(state.title)
+        if self.progress_text["text"] != state.status:
+            self.progress_text["text"] = state.status
+        if float(self.progress["value"]) != state.bar:
+            self.progress["value"] = state.bar
+        for name, on in state.buttons.items():
+            wanted = "normal" if on else "disabled"
+            if str(self.buttons[name]["state"]) != wanted:
+                self.buttons[name].configure(state=wanted)
+        if self.watching.get() != state.watch_box:
+            self.watching.set(state.watch_box)
+        for line in state.lines[len(self.outcomes.lines):]:
+            self.outcomes.add(line)
 
     def say(self, text):
         """A line for the main pane (our own words)."""
-        self.outcomes.add(text)
+        self.state.say(text)
 
-    def _state(self, text):
-        # The title tells the state too (for the window list and for scripted use).
-        self.root.title("{} – {}".format(TITLE, text))
+    @property
+    def job(self):
+        return self.state.job
 
     @property
     def watcher(self):
-        return self.panel.watcher
+        return self.state.watcher
 
     def remember(self):
         gui_form.save_settings(self.form, self.root.geometry(), self.settings_file, self.say)
@@ -186,167 +208,26 @@ class App(object):
         self.remember()
         return checked
 
-    # -- the job
+    # -- what the keys and buttons do (gui_runs)
 
     def start(self):
-        if self.job is not None or self.watcher is not None:
-            return
-        checked = self.checked_values()
-        if checked is None:
-            return
-        v, token = checked
-        os.makedirs(self.jobs_dir, exist_ok=True)
-        events.prune_records(self.jobs_dir)
-        events_path = os.path.join(self.jobs_dir, "{}-{}-{:03d}.jsonl".format(
-            time.strftime("%Y%m%d-%H%M%S"), os.getpid(), int(time.time() * 1000) % 1000))
-        self.events_file = events.EventsFile(events_path).__enter__()
-        self._change("started", gui_job.Job(v, token, events_path))
+        self.runs.start()
 
     def stop(self):
-        job = self.job
-        if job is None or job.cancelled:
-            return
-        if self.dialogs.ask(_("Stop the job?\n\nThe splitter is ended and the folders it has made "
-                              "in the target folder are deleted.")):
-            self._change("stop", job)
-
-    # -- every change of state, on the Tk thread
-
-    def _change(self, event, subject):
-        """The one place where the window's state changes: "started", "stop" (confirmed), "ended"
-        for a job; "watching", "watch-ended" for a watcher. A dialog's nested event loop lets a job
-        end, or a watcher stop, while the question about it is open: an event about a job or watcher
-        that is no longer the window's own comes too late and changes nothing."""
-        if event == "started":
-            self.job = subject
-            self.review.clear()
-            self.details.add("— {} → {}".format(subject.values["source"], subject.values["target"]))
-            self.say(_("Job: {} → {}").format(subject.values["source"], subject.values["target"]))
-            self.progress["value"] = 0
-            self.progress_text["text"] = _("Checking the job and announcing it…")
-            self._buttons(start=False, stop=True, watch=False)
-            self._state("splitting")
-            subject.thread.start()
-        elif event == "watching":
-            self._buttons(start=False, stop=False, watch=True)
-        elif subject is None or (subject is not self.job and subject is not self.watcher):
-            return
-        elif event == "stop" and not subject.cancelled:
-            self.progress_text["text"] = _("Stopping: ending the splitter and deleting its partial output…")
-            self._state("stopping")
-            subject.cancel()
-        elif event == "ended":
-            self._ended(subject)
-        elif event == "watch-ended":
-            self.panel.ended()
-            self.watching.set(False)
-            self._buttons(start=True, stop=False, watch=True)
-            if self.closing:
-                self.close()
-
-    def _buttons(self, start, stop, watch):
-        for button, on in ((self.start_button, start), (self.stop_button, stop), (self.watch_button, watch)):
-            button.configure(state="normal" if on else "disabled")
-
-    def close(self):
-        watcher, job = self.watcher, self.job
-        if watcher is not None and not self.closing:
-            if not self.dialogs.ask(_("Watching is on. Stop watching and close the window?\n\nA batch "
-                                      "under way is undone and its source put back into the source "
-                                      "folder, to be split when watching starts again.")):
-                return
-            if self.watcher is watcher:  # (else it stopped while the question was open)
-                self.closing = True
-                self.panel.stop(closing=True)
-                return  # `tick` closes the window once the watcher has stopped
-        if job is not None and not self.closing:
-            if not self.dialogs.ask(_("A job is running. Stop it and close the window?\n\nThe splitter "
-                                      "is ended and its partial output deleted.")):
-                return
-            if self.job is job:  # (else it ended while the question was open)
-                self.closing = True
-                self._change("stop", job)
-                return  # `tick` closes the window once the job has ended
-        if self.job is None and self.watcher is None:
-            self.remember()
-            self.review.stop_thumbs.set()
-            self.destroyed = True
-            self.root.destroy()
-
-    def tick(self):
-        try:
-            job = self.job
-            if job is not None:
-                for line in job.messages.take():
-                    self.details.add(line)
-                job.tick()
-                for line in job.new_file_lines():
-                    self.say(line)
-                if not job.cancelled:
-                    self._show_progress(job.record)
-                if job.finished.is_set() and job.messages.lines.empty():
-                    self._change("ended", job)
-            if self.watcher is not None and self.panel.tick():
-                self._change("watch-ended", self.watcher)
-            self.review.tick()
-        finally:
-            if not self.destroyed:
-                self.root.after(TICK_MS, self.tick)
-
-    def _show_progress(self, record):
-        """The bar and its line for a job's record; None: no batch under way (watching), both cleared."""
-        if record is None:
-            self.progress["value"] = 0
-            self.progress_text["text"] = ""
-            return
-        total = record.pages_total()
-        if total:
-            self.progress["value"] = 100.0 * record.pages_done() / total
-        if record.files:
-            self.progress_text["text"] = record.progress_text()
-
-    def _ended(self, job):
-        self.job = None
-        self.events_file.__exit__(None, None, None)
-        self._buttons(start=True, stop=False, watch=True)
-        job.record.apply_all(job.tail.poll())
-        if job.failure:
-            self.details.add(job.failure.rstrip())
-        for line in job.new_file_lines():
-            self.say(line)
-        key, words, refused = job.outcome()
-        self._state(ENDED_TITLE[key])
-        self.say(words)
-        self.progress_text["text"] = words
-        if key == "cancelled":
-            self.progress["value"] = 0
-            if self.closing:
-                self.close()
-            return
-        if refused:
-            self.dialogs.error(_("The job was refused: {}.\n\n{}").format(_(refused[0]), _(refused[1])))
-            return
-        if key in ("finished", "not-split"):
-            self.progress["value"] = 100
-        if job.record.files and key in ("finished", "not-split", "no-summary"):
-            self.review.show(job.record)
-
-    # -- watching the source folder: each complete PDF dropped into it is split as its own job
+        self.runs.stop()
 
     def toggle_watch(self):
-        if self.watcher is not None:
-            if not self.watcher.stopping():
-                self.panel.stop()
-        elif self.job is None:
-            checked = self.checked_values()
-            if checked is not None:
-                problem = self.panel.start(checked[0], self.form.token_source(), checked[1])
-                if problem:
-                    self.dialogs.error(problem)
-                else:
-                    self.progress_text["text"] = ""
-                    self._change("watching", self.watcher)
-        self.watching.set(self.watcher is not None and not self.watcher.stopping())
+        self.runs.toggle_watch()
+
+    def close(self):
+        self.runs.close()
+
+    def close_now(self):
+        """The window closed, nothing running any more."""
+        self.remember()
+        self.review.stop_thumbs.set()
+        self.destroyed = True
+        self.root.destroy()
 
     def _token_entered(self):
         """A token entered while watching is used from the next batch on; sources refused under the
@@ -360,7 +241,7 @@ class App(object):
         the form, and those of every watcher the user ran (the command line's too)."""
         source = self.form.values()["source"]
         own = [os.path.join(source, watch.STATE_DIR_NAME, watch.RECORDS_DIR_NAME)] if source else []
-        return [self.jobs_dir] + own + watch.records_folders()
+        return [self.runs.jobs_dir] + own + watch.records_folders()
 
     def review_folder(self, target=None):
         target = target or pick_folder(self.root, self.vars["target"].get(), _("Target folder of an earlier job"))

@@ -6,11 +6,8 @@ from . import events, handover
 from .i18n import _
 from .job_runner import JobRun
 from .job_settings import REMEMBERED, JobSettings
-from .outcomes import OUTCOMES, window_words
+from .outcomes import window_words
 from .review_canvas import file_head
-
-# The window's title word for each way a job can end.
-ENDED_TITLE = {key: outcome.title for key, outcome in OUTCOMES.items()}
 
 
 class Job(object):

@@ -1,0 +1,235 @@
+"""The window's state, decided without Tk: what it is doing (ready, a job running or stopping, a job
+ended, watching), how each event changes that, and what the window then shows: its title, the line
+under the progress bar, the bar, the outcome pane's lines, which buttons may be pressed and the
+questions it asks. The window (gui.py) draws what this decides and nothing else.
+
+Only one thread may change the state: the one that made it, which is the Tk thread. The job, the
+watcher and the thumbnails run on threads of their own and hand their news over through queues and
+files that the Tk thread reads in its tick (gui_runs); an event from any other thread raises.
+
+A dialog runs a nested event loop until it is answered, so a job may end, or a watcher stop, while
+a question about it is open. Every event names the job or the watcher it is about: one about a job
+or a watcher that is no longer the window's own comes too late and changes nothing."""
+import functools
+import threading
+
+from .i18n import N_, _
+from .outcomes import OUTCOMES
+
+TITLE = "Orvane"
+
+READY = "ready"                    # nothing runs (the window is new, a watcher has ended)
+RUNNING = "running"                # a job runs
+STOPPING = "stopping"              # a job runs, and Stop has been confirmed
+ENDED = "ended"                    # a job has ended: `outcome` says how
+WATCHING = "watching"              # the source folder is watched
+WATCH_STOPPING = "watch-stopping"  # the watcher is asked to stop and undoes its batch
+
+# What may be pressed in each mode: Start, Stop, the Watch box.
+BUTTONS = {READY: (True, False, True), ENDED: (True, False, True), RUNNING: (False, True, False),
+           STOPPING: (False, True, False), WATCHING: (False, False, True), WATCH_STOPPING: (False, False, True)}
+
+# The outcomes after which the review shows where the job's files were split.
+REVIEWED = ("finished", "not-split", "no-summary")
+
+STOP_QUESTION = N_("Stop the job?\n\nThe splitter is ended and the folders it has made in the target folder "
+                   "are deleted.")
+CLOSE_WATCHING = N_("Watching is on. Stop watching and close the window?\n\nA batch under way is undone and "
+                    "its source put back into the source folder, to be split when watching starts again.")
+CLOSE_RUNNING = N_("A job is running. Stop it and close the window?\n\nThe splitter is ended and its partial "
+                   "output deleted.")
+
+# What follows the end of a job, besides what it shows.
+CLOSE, REFUSED, REVIEW = "close", "refused", "review"
+
+
+def refusal_notice(refused):
+    """The notice for a job the service or the checks refused: (problem, advice)."""
+    return _("The job was refused: {}.\n\n{}").format(_(refused[0]), _(refused[1]))
+
+
+def event(method):
+    """An event of the window's state: taken on the thread that owns the state only, and followed by
+    the state's ``on_change``."""
+    @functools.wraps(method)
+    def take(self, *args):
+        if threading.get_ident() != self.thread:
+            raise RuntimeError("the window's state is changed only on the thread that made it")
+        answer = method(self, *args)
+        self.on_change()
+        return answer
+    return take
+
+
+class WindowState(object):
+    """The window's state. ``on_change()`` is called after each event (the window redraws then)."""
+
+    def __init__(self, on_change=None):
+        self.on_change = on_change or (lambda: None)
+        self.thread = threading.get_ident()
+        self.mode = READY
+        self.outcome = None         # how the last job ended (an outcome key), in ENDED
+        self.job = None             # the running job, and the running watcher: opaque to this class
+        self.watcher = None
+        self.closing = False        # the window closes once the job or the watcher has ended
+        self.word = None            # the title's word for what the window does
+        self.status = _("Ready.")   # the line under the progress bar
+        self.bar = 0.0              # the progress bar, in per cent
+        self.lines = []             # the outcome pane: our own plain lines, oldest first
+
+    # -- what the window shows
+
+    @property
+    def title(self):
+        return TITLE if self.word is None else "{} – {}".format(TITLE, self.word)
+
+    @property
+    def buttons(self):
+        """Whether Start, Stop and the Watch box may be pressed."""
+        return dict(zip(("start", "stop", "watch"), BUTTONS[self.mode]))
+
+    @property
+    def watch_box(self):
+        """Whether the Watch box is ticked."""
+        return self.mode == WATCHING
+
+    @property
+    def idle(self):
+        return self.job is None and self.watcher is None
+
+    def _own(self, subject):
+        return subject is not None and (subject is self.job or subject is self.watcher)
+
+    @event
+    def say(self, line):
+        """A line for the outcome pane."""
+        self.lines.append(line)
+
+    @event
+    def progress(self, record):
+        """A job's (or a watched batch's) events record as it grows; None: no batch under way, the bar
+        and its line cleared."""
+        self._show(record)
+
+    def _show(self, record):
+        if record is None:
+            self.bar, self.status = 0.0, ""
+            return
+        total = record.pages_total()
+        if total:
+            self.bar = 100.0 * record.pages_done() / total
+        if record.files:
+            self.status = record.progress_text()
+
+    # -- a job
+
+    @event
+    def job_started(self, job, source, target):
+        self.job, self.mode, self.outcome = job, RUNNING, None
+        self.lines.append(_("Job: {} → {}").format(source, target))
+        self.bar, self.status, self.word = 0.0, _("Checking the job and announcing it…"), "splitting"
+
+    @event
+    def job_progress(self, job, record):
+        """The job's record at a tick; once a stop is confirmed, the bar stays where it is."""
+        if self.mode == RUNNING and job is self.job:
+            self._show(record)
+
+    def stop_question(self):
+        """What Stop asks, or None when there is no job to stop."""
+        return _(STOP_QUESTION) if self.mode == RUNNING else None
+
+    @event
+    def stop_confirmed(self, job):
+        """Stop answered Yes: True when ``job`` is to be cancelled now."""
+        if self.mode != RUNNING or job is not self.job:
+            return False
+        self.mode, self.word = STOPPING, "stopping"
+        self.status = _("Stopping: ending the splitter and deleting its partial output…")
+        return True
+
+    @event
+    def job_ended(self, job, key, words, refused, has_files):
+        """The job has ended as ``key`` (an outcome key) with ``words`` for the user; ``refused``:
+        (problem, advice) when it was refused. Returns what follows: CLOSE the window, a REFUSED
+        notice, a REVIEW of its files, or None."""
+        if job is None or job is not self.job:
+            return None
+        self.job, self.mode, self.outcome = None, ENDED, key
+        self.word, self.status = OUTCOMES[key].title, words
+        self.lines.append(words)
+        follows = None
+        if key == "cancelled":
+            self.bar = 0.0
+            follows = CLOSE if self.closing else None
+        elif refused:
+            follows = REFUSED
+        else:
+            if key in ("finished", "not-split"):
+                self.bar = 100.0
+            follows = REVIEW if has_files and key in REVIEWED else None
+        return follows
+
+    # -- watching the source folder
+
+    @event
+    def watch_started(self, watcher):
+        self.watcher, self.mode, self.status = watcher, WATCHING, ""
+
+    @event
+    def watch_state(self, word):
+        """The watcher's state, as its log words it ("watching", "splitting a.pdf" ...)."""
+        self.word = word
+
+    @event
+    def watch_stop_asked(self, watcher):
+        if self.mode == WATCHING and watcher is self.watcher:
+            self.mode = WATCH_STOPPING
+
+    @event
+    def watch_ended(self, watcher):
+        """The watcher has ended: True when the window is to close now."""
+        if watcher is None or watcher is not self.watcher:
+            return False
+        self.watcher, self.mode = None, READY
+        return self.closing
+
+    # -- the review, the language, closing
+
+    @event
+    def review_state(self, word):
+        """The review's state ("review: making thumbnails", "review")."""
+        self.word = word
+
+    @event
+    def language_may_change(self):
+        """Whether the window may be built again in another language now; during a job or while
+        watching it may not, and the user is told when it will."""
+        if self.idle:
+            return True
+        self.lines.append(_("The language changes when the window is opened again."))
+        return False
+
+    @event
+    def language_changed(self):
+        """The window has been built again: its status line and bar start over; the title and the
+        outcome lines stay."""
+        self.mode, self.bar, self.status = READY, 0.0, _("Ready.")
+
+    def close_question(self):
+        """(What closing asks, the job or watcher it is about); (None, None) when nothing runs or the
+        window is closing already."""
+        if self.closing or self.idle:
+            return None, None
+        if self.watcher is not None:
+            return _(CLOSE_WATCHING), self.watcher
+        return _(CLOSE_RUNNING), self.job
+
+    @event
+    def close_confirmed(self, subject):
+        """Closing answered Yes: True when ``subject`` still runs, and is to be stopped before the
+        window closes."""
+        if not self._own(subject):
+            return False
+        self.closing = True
+        return True
