@@ -24,6 +24,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 
 from orvane_tools import frontend, samples, tokens, urldb, watch  # noqa: E402
+from orvane_tools.job_runner import JobRun  # noqa: E402
+from orvane_tools.job_settings import JobSettings  # noqa: E402
 
 SECRET = "bench-secret-0123456789abcdef0123456789abcdef"
 
@@ -123,8 +125,8 @@ def bare_jobs(root, db, token, splitter, count):
         os.makedirs(src)
         drop(src, n)
         sink = frontend.JobSink(io.StringIO(), token=token)
-        finished, _failure = frontend.start_job(Orvane.orvaneClass(src, target, 1, 19, token, db, splitter, sink))
-        finished.wait()
+        job = JobSettings(source=src, target=target, workers=1, urldb=db, splitter=splitter)
+        JobRun(lambda: job.controller(sink, token, controller_class=Orvane.orvaneClass)).start().finished.wait()
         if n in (1, 100, count) or n % 250 == 0:
             memory[n] = (resident_kib(), open_files())
     return count / (time.monotonic() - started) * 60, memory

@@ -11,9 +11,9 @@ from . import events, splitter_line
 from .i18n import N_, _, ngettext
 
 # The exit statuses, the table of outcomes and the process table, where the front ends find them.
-from .job_runner import JobRun, process_table, splitter_children  # noqa: E402,F401
-from .job_settings import SPLITTER_NAME  # noqa: E402,F401
-from .outcomes import (EXIT_CANCELLED, EXIT_CHECKS, EXIT_ERROR, EXIT_INCOMPLETE, EXIT_NOTHING,  # noqa: E402,F401
+from .job_runner import JobRun, process_table, splitter_children  # noqa: F401
+from .job_settings import SPLITTER_NAME  # noqa: F401
+from .outcomes import (EXIT_CANCELLED, EXIT_CHECKS, EXIT_ERROR, EXIT_INCOMPLETE, EXIT_NOTHING,  # noqa: F401
                        EXIT_OK, EXIT_REFUSED, EXIT_SPLITTER, EXIT_USAGE, OUTCOMES, classify)
 
 
@@ -263,7 +263,8 @@ def _cancel(run, out, err):
 
 def start_job(controller, name="orvane-job"):
     """``controller.run()`` on a `JobRun`: the event set when it has ended and a list that then holds
-    the traceback text of an exception that ended it (for callers that keep the controller)."""
+    the traceback text of an exception that ended it. (The watcher's way in until its batches run
+    on a JobRun of their own; nothing else uses it.)"""
     run = JobRun(lambda: controller, name=name).start()
     return run.finished, _Failures(run)
 

@@ -35,7 +35,8 @@ def label(name):
 
 class Form(ttk.Frame):
     """The job's fields. ``vars`` holds a StringVar per remembered field; ``token`` the pasted token
-    (never remembered); ``env_token`` one given by the environment, which wins."""
+    (never remembered); ``env_token`` one given by the environment, which stands in for a pasted one
+    (the token file, when set, wins over both: JobSettings.current_token)."""
 
     def __init__(self, master, remembered, env_token="", on_language=None):
         ttk.Frame.__init__(self, master, padding=(8, 8, 8, 0))
