@@ -261,27 +261,6 @@ def _cancel(run, out, err):
     run.stop()
 
 
-def start_job(controller, name="orvane-job"):
-    """``controller.run()`` on a `JobRun`: the event set when it has ended and a list that then holds
-    the traceback text of an exception that ended it. (The watcher's way in until its batches run
-    on a JobRun of their own; nothing else uses it.)"""
-    run = JobRun(lambda: controller, name=name).start()
-    return run.finished, _Failures(run)
-
-
-class _Failures(object):
-    """A job's traceback as a list of none or one text, read when the job has ended."""
-
-    def __init__(self, run):
-        self.run = run
-
-    def __iter__(self):
-        return iter([self.run.failure] if self.run.failure else [])
-
-    def __len__(self):
-        return 1 if self.run.failure else 0
-
-
 def _isatty(stream):
     try:
         return stream.isatty()
