@@ -8,7 +8,7 @@ import time
 import traceback
 
 from . import events, splitter_line
-from .i18n import N_, _, ngettext
+from .i18n import N_, _
 
 # The exit statuses, the table of outcomes and the process table, where the front ends find them.
 from .job_runner import JobRun, process_table, splitter_children  # noqa: F401

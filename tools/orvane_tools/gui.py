@@ -15,7 +15,7 @@ import sys
 import tkinter as tk
 from tkinter import messagebox, ttk
 
-from . import events, gui_form, gui_panes, gui_runs, gui_state, gui_watch, i18n, settings, watch
+from . import events, gui_form, gui_panes, gui_runs, gui_state, gui_watch, i18n, job_settings, settings, watch
 from .dialogs import open_in_viewer, pick_folder  # noqa: F401  (the window's viewer, for the callers of gui)
 from .i18n import _
 from .review_canvas import GROUP_COLOURS, SEPARATOR_MARK, UNSURE_MARK, ReviewView  # noqa: F401
@@ -52,7 +52,7 @@ class App(object):
         self.cache_root = cache_root or settings.cache_dir()
         self.dialogs = Dialogs(root)
         self.destroyed = False
-        self.env_token = os.environ.get("ORVANE_TOKEN") or ""
+        self.env_token = os.environ.get(job_settings.TOKEN_ENV) or ""
         self.state = gui_state.WindowState(self.apply)
         self.runs = gui_runs.Runs(self, os.path.join(self.cache_root, "jobs"))
         remembered = settings.load(settings_file)

@@ -35,8 +35,8 @@ def label(name):
 
 class Form(ttk.Frame):
     """The job's fields. ``vars`` holds a StringVar per remembered field; ``token`` the pasted token
-    (never remembered); ``env_token`` one given by the environment, which stands in for a pasted one
-    (the token file, when set, wins over both: JobSettings.current_token)."""
+    (never remembered); ``env_token`` one given by the environment. A token pasted now wins over the
+    remembered token file, which wins over the environment's (as on the command line)."""
 
     def __init__(self, master, remembered, env_token="", on_language=None):
         ttk.Frame.__init__(self, master, padding=(8, 8, 8, 0))
@@ -151,12 +151,15 @@ class Form(ttk.Frame):
         """The job's settings as the window gives them: the pasted token (unless the environment
         gave one), the rest from the fields (``values``: those of `values()`)."""
         v = values or self.values()
-        return JobSettings(token=self.env_token or self.token.get().strip(),
+        return JobSettings(token=self.token.get().strip() or self.env_token,
                            **{name: v[name] for name in REMEMBERED})
 
     def current_token(self):
         """The token to use now (JobSettings.current_token: the token file read again each time, so
         that a renewed file takes effect at the next job); "" while there is none to read."""
+        pasted = self.token.get().strip()
+        if pasted:   # typed for this job: a stale token file must not override it
+            return pasted
         try:
             return self.job().current_token()
         except (OSError, ValueError):
@@ -165,7 +168,7 @@ class Form(ttk.Frame):
     def token_source(self):
         """What the watcher asks before each batch: the token file when there is one to read."""
         path = self.vars["token_file"].get().strip()
-        if not path:
+        if not path or self.token.get().strip():
             return self.current_token()
         from . import watch
         return watch.TokenFile(path, read_token_file, self.current_token())

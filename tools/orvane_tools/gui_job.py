@@ -19,7 +19,7 @@ class Job(object):
         self.sink, self.messages = handover.make_sink(token)
         self.token = token
         settings = JobSettings(**{name: values[name] for name in REMEMBERED})
-        self.run = JobRun(lambda: settings.controller(self.sink, token))
+        self.run = JobRun(lambda: settings.controller(self.sink, token), events_path=events_path)
         self.thread = self.run.thread
         self.finished = self.run.finished
         self.tail = events.EventTail(events_path)

@@ -26,7 +26,6 @@ class Runs(object):
         self.app = app
         self.state = app.state
         self.jobs_dir = jobs_dir
-        self.events_file = None
 
     # -- the job
 
@@ -42,8 +41,8 @@ class Runs(object):
         events.prune_records(self.jobs_dir)
         events_path = os.path.join(self.jobs_dir, "{}-{}-{:03d}.jsonl".format(
             time.strftime("%Y%m%d-%H%M%S"), os.getpid(), int(time.time() * 1000) % 1000))
-        self.events_file = events.EventsFile(events_path).__enter__()
         job = gui_job.Job(v, token, events_path)
+        job.run.__enter__()
         app.review.clear()
         app.details.add("— {} → {}".format(v["source"], v["target"]))
         state.job_started(job, v["source"], v["target"])
@@ -60,7 +59,7 @@ class Runs(object):
 
     def _ended(self, job):
         app, state = self.app, self.state
-        self.events_file.__exit__(None, None, None)
+        job.run.__exit__(None, None, None)
         job.record.apply_all(job.tail.poll())
         if job.failure:
             app.details.add(job.failure.rstrip())
