@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "pdf_source.h"
+#include "page_result.h"
+#include "reasons.h"
 #include "split_plan.h"
 
 namespace orvane {
@@ -41,7 +42,7 @@ public:
     // The file is done: every page's final verdict, then the documents.
     void split(const std::string& file, const std::vector<PageResult>& results,
                const std::string& folder, const std::vector<Document>& documents);
-    void notSplit(const std::string& file, const std::string& reason);
+    void notSplit(const std::string& file, const FileError& reason);
     void end(int exitStatus);
 
 private:

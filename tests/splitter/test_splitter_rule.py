@@ -1,19 +1,39 @@
-"""The separator rule alone (splitter/src/detect.*), page and file step
-together, on the table of tests/splitter/native/rule_table.cpp."""
+"""The splitter's pure pieces on tables of their own, compiled from tests/splitter/native:
+the separator rule alone (splitter/src/detect.*), page and file step together, and how a
+page is sorted by its content (splitter/src/page_kind.*, over qpdf's objects)."""
 import os
+import shlex
 import subprocess
+
+import pytest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SRC = os.path.join(os.path.dirname(os.path.dirname(HERE)), "splitter", "src")
 
 
-def test_rule_table(tmp_path):
-    exe = str(tmp_path / "rule_table")
+def pkg_config(package):
+    done = subprocess.run(["pkg-config", "--cflags", "--libs", package], stdout=subprocess.PIPE, timeout=60)
+    assert done.returncode == 0, "pkg-config knows no " + package
+    return shlex.split(done.stdout.decode())
+
+
+# (table, the sources it tests, the libraries it links)
+UNITS = [
+    ("rule_table", ["detect.cpp"], []),
+    ("page_kind_table", ["page_kind.cpp"], ["libqpdf"]),
+]
+
+
+@pytest.mark.parametrize("table,sources,packages", UNITS, ids=[u[0] for u in UNITS])
+def test_rule_table(tmp_path, table, sources, packages):
+    exe = str(tmp_path / table)
     env = dict(os.environ)
     env.pop("LD_PRELOAD", None)  # a sanitizer run's runtime is not for the compiler
+    libraries = [flag for p in packages for flag in pkg_config(p)]
     build = subprocess.run([os.environ.get("CXX", "g++"), "-std=c++17", "-O1", "-Wall", "-Wextra", "-I", SRC,
-                            os.path.join(HERE, "native", "rule_table.cpp"), os.path.join(SRC, "detect.cpp"),
-                            "-o", exe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=300)
+                            "-DPOINTERHOLDER_TRANSITION=4", os.path.join(HERE, "native", table + ".cpp")] +
+                           [os.path.join(SRC, s) for s in sources] + libraries + ["-o", exe],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=300)
     assert build.returncode == 0, build.stdout.decode("utf-8", "replace")
     run = subprocess.run([exe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=60)
     assert run.returncode == 0, run.stdout.decode("utf-8", "replace")
