@@ -74,11 +74,14 @@ bool pageContent(QPDFPageObjectHelper& page, std::string& text) {
         try {
             if (!stream.pipeStreamData(&content, 0, qpdf_dl_specialized))
                 throw std::runtime_error("its content cannot be decoded");
+            // Streams are joined as separate lines; the line end counts
+            // against the budget too, and content that fills it exactly is
+            // over it with that.
+            content.write(reinterpret_cast<const unsigned char*>("\n"), 1);
         } catch (const std::exception&) {
             if (!content.over) throw;
         }
         if (content.over) return false;
-        content.write(reinterpret_cast<const unsigned char*>("\n"), 1);
     }
     text.swap(content.text);
     return true;
