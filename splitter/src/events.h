@@ -31,7 +31,12 @@ public:
     Events(const Events&) = delete;
     Events& operator=(const Events&) = delete;
 
-    bool on() const { return fd_ >= 0; }
+    // A failed write closes the file from any worker's thread: the
+    // descriptor is read under the same lock.
+    bool on() const {
+        std::lock_guard<std::mutex> g(lock_);
+        return fd_ >= 0;
+    }
 
     void start(const std::filesystem::path& src, const std::filesystem::path& dst,
                const std::vector<std::string>& files, int workers);
@@ -48,8 +53,8 @@ public:
 private:
     void write(const std::string& line);
 
-    int fd_ = -1;
-    std::mutex lock_;
+    int fd_ = -1;  // under lock_
+    mutable std::mutex lock_;
     std::size_t files_ = 0;
     std::set<std::string> counted_;
     long total_ = 0;
