@@ -19,8 +19,10 @@ void checkPageTree(QPDFObjectHandle node, std::set<QPDFObjGen>& seen, std::size_
     QPDFObjectHandle kids = node.getKey("/Kids");
     for (int i = 0, n = kids.isArray() ? kids.getArrayNItems() : 0; i < n; ++i) {
         QPDFObjectHandle kid = kids.getArrayItem(i);
-        if (!kid.isDictionary())
-            throw FileError(Fault::PageMissing, Details::pages(static_cast<long long>(pages), static_cast<long long>(pages)));
+        if (!kid.isDictionary()) {
+            const auto missing = static_cast<long long>(pages);
+            throw FileError(Fault::PageMissing, Details::pages(missing, missing));
+        }
         if (kid.isIndirect() && !seen.insert(kid.getObjGen()).second)
             throw FileError(Fault::TreeLoops);
         if (kid.getKey("/Kids").isArray())

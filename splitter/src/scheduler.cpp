@@ -60,11 +60,9 @@ struct Job {
         std::lock_guard<std::mutex> g(lock);
         if (!failed.exchange(true)) error = why;
     }
-    // A reason, or what escaped untranslated (memory running out).
-    void fail(const std::exception& e) {
-        const auto* reason = dynamic_cast<const FileError*>(&e);
-        fail(reason ? *reason : libraryError(e, pathText(source), Doing{Doing::Opening}));
-    }
+    // A reason as it is; what escaped untranslated (memory running out) is
+    // translated here.
+    void fail(const std::exception& e) { fail(libraryError(e, pathText(source), Doing{Doing::Opening})); }
     void repaired(const SourcePdf& pdf) {
         std::lock_guard<std::mutex> g(lock);
         repairs = std::max(repairs, pdf.repairs());
