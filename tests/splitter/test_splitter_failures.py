@@ -80,8 +80,7 @@ def test_unreadable_files_are_reported_and_the_rest_is_split(tmp_path, bad_tree,
     # Only the good files got folders; nothing half-written is left behind.
     assert outputs(dst) == {"a_good": ["a_good_001.pdf", "a_good_002.pdf"],
                             "z_good": ["z_good_001.pdf", "z_good_002.pdf"]}
-    # file: (words of its line, the kind its event names)
-    reasons = {
+    reasons = {  # file: (words of its line, the kind in its event)
         "truncated.pdf": ("damaged", "damaged"),
         os.path.join("sub", "garbage.pdf"): ("damaged", "damaged"),
         "empty.pdf": ("damaged", "damaged"),
@@ -90,8 +89,7 @@ def test_unreadable_files_are_reported_and_the_rest_is_split(tmp_path, bad_tree,
         "restricted.pdf": ("encrypted", "encrypted"),
         "no_pages.pdf": ("it has no pages", "no-pages"),
     }
-    with open(str(tmp_path / "events.jsonl"), encoding="utf-8") as f:
-        events = [json.loads(line) for line in f]
+    events = map(json.loads, (tmp_path / "events.jsonl").read_text(encoding="utf-8").splitlines())
     kinds = {e["file"]: (e["kind"], e["reason"]) for e in events if e["event"] == "not split"}
     for shown, (why, kind) in reasons.items():
         line = res.line_for(shown)

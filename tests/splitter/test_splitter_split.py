@@ -208,21 +208,3 @@ def test_documents_are_the_same_bytes_whatever_the_workers(tmp_path, run_splitte
         written.append({name: state[0] for name, state in tree_state(dst).items()})
     assert len(written[0]) == 9
     assert written[1] == written[0] and written[2] == written[0]
-
-
-# One file of these pages (S a sheet, . a page): the summary's counts, in the
-# singular for one.
-@pytest.mark.parametrize("pages,counts", [
-    (".", "1 page, 0 separator pages, 1 document written"),
-    ("S", "1 page, 1 separator pages, 0 documents written"),
-    (".S", "2 pages, 1 separator pages, 1 document written"),
-    (".S.", "3 pages, 1 separator pages, 2 documents written"),
-])
-def test_summary_counts(tmp_path, run_splitter, pages, counts):
-    src, dst = tmp_path / "in", tmp_path / "out"
-    for d in (src, dst):
-        d.mkdir()
-    write_pdf(src / "a.pdf", [JpegPage(n, "sheet", BLUE) if p == "S" else JpegPage(n)
-                              for n, p in enumerate(pages, 1)])
-    res = run_splitter(src, dst)
-    assert res.lines[-1] == "Summary: 1 PDF file, 1 split, 0 not split; " + counts
