@@ -153,10 +153,11 @@ void Events::split(const std::string& file, const std::vector<PageResult>& resul
           ",\"folder\":" + quoted(folder) + ",\"documents\":[" + docs + "]}");
 }
 
-void Events::notSplit(const std::string& file, const std::string& reason) {
+void Events::notSplit(const std::string& file, const FileError& reason) {
     if (!on()) return;
     opened(file, 0);
-    write("{\"event\":\"not split\",\"file\":" + quoted(file) + ",\"reason\":" + quoted(reason) + "}");
+    write("{\"event\":\"not split\",\"file\":" + quoted(file) + ",\"kind\":\"" + kindName(reason.kind()) +
+          "\",\"reason\":" + quoted(reason.what()) + "}");
 }
 
 void Events::end(int exitStatus) {

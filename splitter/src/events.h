@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "pdf_source.h"
+#include "page_result.h"
+#include "reasons.h"
 #include "split_plan.h"
 
 namespace orvane {
@@ -30,7 +31,12 @@ public:
     Events(const Events&) = delete;
     Events& operator=(const Events&) = delete;
 
-    bool on() const { return fd_ >= 0; }
+    // A failed write closes the file from any worker's thread: the
+    // descriptor is read under the same lock.
+    bool on() const {
+        std::lock_guard<std::mutex> g(lock_);
+        return fd_ >= 0;
+    }
 
     void start(const std::filesystem::path& src, const std::filesystem::path& dst,
                const std::vector<std::string>& files, int workers);
@@ -41,14 +47,14 @@ public:
     // The file is done: every page's final verdict, then the documents.
     void split(const std::string& file, const std::vector<PageResult>& results,
                const std::string& folder, const std::vector<Document>& documents);
-    void notSplit(const std::string& file, const std::string& reason);
+    void notSplit(const std::string& file, const FileError& reason);
     void end(int exitStatus);
 
 private:
     void write(const std::string& line);
 
-    int fd_ = -1;
-    std::mutex lock_;
+    int fd_ = -1;  // under lock_
+    mutable std::mutex lock_;
     std::size_t files_ = 0;
     std::set<std::string> counted_;
     long total_ = 0;

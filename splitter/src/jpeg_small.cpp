@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -173,25 +174,6 @@ void check(State* s, bool ok) {
     throw JpegError(s->err.message);
 }
 
-class PictureRows : public JpegRows {
-public:
-    explicit PictureRows(SmallPicture& p) : p_(p) {}
-    int begin(int width, int height) override {
-        p_.width = width;
-        p_.height = height;
-        p_.rgb.assign(static_cast<std::size_t>(width) * 3 * height, 0);
-        return height;
-    }
-    bool row(int y, const std::uint8_t* rgb) override {
-        std::memcpy(p_.rgb.data() + static_cast<std::size_t>(y) * p_.width * 3, rgb,
-                    static_cast<std::size_t>(p_.width) * 3);
-        return true;
-    }
-
-private:
-    SmallPicture& p_;
-};
-
 }  // namespace
 
 JpegRowsDecoder::JpegRowsDecoder(JpegRows& rows, int minLongSide) : state_(new State) {
@@ -253,12 +235,6 @@ JpegKind decodeJpegRows(const std::uint8_t* data, std::size_t size, JpegRows& ro
     JpegRowsDecoder decoder(rows, minLongSide);
     decoder.feed(data, size);
     return decoder.finish();
-}
-
-JpegKind decodeJpegSmall(const std::uint8_t* data, std::size_t size, SmallPicture& out,
-                         int minLongSide) {
-    PictureRows rows(out);
-    return decodeJpegRows(data, size, rows, minLongSide);
 }
 
 }  // namespace orvane

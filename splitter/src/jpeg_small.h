@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
-#include <vector>
 
 namespace orvane {
 
@@ -70,15 +69,5 @@ private:
 // The same for data held whole in memory.
 JpegKind decodeJpegRows(const std::uint8_t* data, std::size_t size, JpegRows& rows,
                         int minLongSide = 96);
-
-struct SmallPicture {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> rgb;  // packed R,G,B, width*3 bytes per row
-};
-
-// The whole reduced picture.
-JpegKind decodeJpegSmall(const std::uint8_t* data, std::size_t size, SmallPicture& out,
-                         int minLongSide = 96);
 
 }  // namespace orvane

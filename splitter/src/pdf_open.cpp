@@ -1,6 +1,5 @@
 #include "pdf_open.h"
 
-#include <new>
 #include <set>
 
 #include "budgets.h"
@@ -16,19 +15,20 @@ namespace {
 // qpdf's own, which recurses) is bounded in depth and in pages.
 void checkPageTree(QPDFObjectHandle node, std::set<QPDFObjGen>& seen, std::size_t& pages, int depth) {
     if (depth > kMaxTreeDepth)
-        throw FileError("over the limits: the page tree is nested more than " +
-                        std::to_string(kMaxTreeDepth) + " levels deep");
+        throw FileError(Fault::TreeTooDeep);
     QPDFObjectHandle kids = node.getKey("/Kids");
     for (int i = 0, n = kids.isArray() ? kids.getArrayNItems() : 0; i < n; ++i) {
         QPDFObjectHandle kid = kids.getArrayItem(i);
-        if (!kid.isDictionary())
-            throw FileError("damaged: page " + std::to_string(pages + 1) + " is missing from the file");
+        if (!kid.isDictionary()) {
+            const auto missing = static_cast<long long>(pages);
+            throw FileError(Fault::PageMissing, Details::pages(missing, missing));
+        }
         if (kid.isIndirect() && !seen.insert(kid.getObjGen()).second)
-            throw FileError("damaged: the page tree refers to itself");
+            throw FileError(Fault::TreeLoops);
         if (kid.getKey("/Kids").isArray())
             checkPageTree(kid, seen, pages, depth + 1);
         else if (++pages > kMaxPages)
-            throw FileError("over the limits: more than " + std::to_string(kMaxPages) + " pages");
+            throw FileError(Fault::TooManyPages);
     }
 }
 
@@ -38,24 +38,20 @@ void readStructure(QPDF& qpdf, const std::string& path) {
     qpdf.setSuppressWarnings(true);
     try {
         qpdf.processFile(path.c_str());
-    } catch (const std::bad_alloc&) {
-        throw;
     } catch (const std::exception& e) {
-        throw FileError(fileReason(e, path, Doing{Doing::Opening}));
+        throw libraryError(e, path, Doing{Doing::Opening});
     }
     // A file that opens without a password but is encrypted carries the
     // author's restrictions; writing its pages out would silently drop them.
-    if (qpdf.isEncrypted()) throw FileError("encrypted: its protection would be lost by splitting");
+    if (qpdf.isEncrypted()) throw FileError(Fault::Protected);
     try {
         std::set<QPDFObjGen> seen;
         std::size_t listed = 0;
         checkPageTree(qpdf.getRoot().getKey("/Pages"), seen, listed, 0);
     } catch (const FileError&) {
         throw;
-    } catch (const std::bad_alloc&) {
-        throw;
     } catch (const std::exception& e) {
-        throw FileError(fileReason(e, path, Doing{Doing::ReadingPages}));
+        throw libraryError(e, path, Doing{Doing::ReadingPages});
     }
 }
 

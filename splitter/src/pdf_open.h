@@ -11,7 +11,7 @@ namespace orvane {
 
 // Reads the file structure of `path` into `qpdf` and checks the page tree as
 // written in the file (depth, page count, loops, missing pages). Throws
-// FileError; std::bad_alloc when out of memory.
+// FileError.
 void readStructure(QPDF& qpdf, const std::string& path);
 
 }  // namespace orvane

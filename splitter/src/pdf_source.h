@@ -10,20 +10,11 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
-#include "detect.h"
 #include "helper.h"
-#include "jpeg_small.h"
+#include "page_result.h"
 #include "reasons.h"
 
 namespace orvane {
-
-// How a page was looked at (for the counters and the tests).
-enum class LookPath { Jpeg, Grey, Rendered };
-
-struct PageResult {
-    PageLook look;
-    LookPath path = LookPath::Rendered;
-};
 
 // Has `helper` read the file at `path` on trial (see trial.h), as file
 // `file` (newFileId), and returns its page count. Throws FileError when the
@@ -58,9 +49,9 @@ public:
     void writeDocument(int first, int last, const std::string& outPath);
 
 private:
-    JpegKind decodeImage(QPDFObjectHandle image, JpegRows& rows);
     PageResult render(int index, int threshold);
     PageResult overBudget(bool slow);
+    static PageResult grey();
 
     std::string path_;
     std::uint64_t file_;  // its id for the helper

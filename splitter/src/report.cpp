@@ -95,8 +95,8 @@ void Totals::add(const std::vector<PageResult>& results, std::size_t written) {
 std::string summaryLine(const Totals& t) {
     return "Summary: " + std::to_string(t.files) + " PDF " + (t.files == 1 ? "file" : "files") + ", " +
            std::to_string(t.files - t.failed) + " split, " + std::to_string(t.failed) + " not split; " +
-           std::to_string(t.pages) + " pages, " + std::to_string(t.separators) + " separator pages, " +
-           std::to_string(t.documents) + " documents written" +
+           counted(t.pages, "page", "pages") + ", " + std::to_string(t.separators) + " separator pages, " +
+           counted(t.documents, "document", "documents") + " written" +
            (t.unsure ? "; " + counted(t.unsure, "page", "pages") + " to check" : std::string());
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "pdf_source.h"
+#include "page_result.h"
 #include "split_plan.h"
 
 namespace orvane {

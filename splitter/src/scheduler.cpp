@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "folders.h"
 #include "path_text.h"
 #include "pdf_source.h"
+#include "reasons.h"
 #include "report.h"
 #include "split_plan.h"
 
@@ -47,17 +49,20 @@ struct Job {
     std::atomic<int> pending{0};
     std::atomic<bool> failed{false};
     std::mutex lock;
-    std::string error;
+    std::optional<FileError> error;
     fs::path folder;
     std::vector<Document> documents;
     std::size_t repairs = 0;
     std::string line;
     bool done = false;
 
-    void fail(const std::string& why) {
+    void fail(const FileError& why) {
         std::lock_guard<std::mutex> g(lock);
         if (!failed.exchange(true)) error = why;
     }
+    // A reason as it is; what escaped untranslated (memory running out) is
+    // translated here.
+    void fail(const std::exception& e) { fail(libraryError(e, pathText(source), Doing{Doing::Opening})); }
     void repaired(const SourcePdf& pdf) {
         std::lock_guard<std::mutex> g(lock);
         repairs = std::max(repairs, pdf.repairs());
@@ -148,7 +153,7 @@ void Splitter::withFile(Job& job, Worker& w, const std::function<void(SourcePdf&
         step(pdf);
         job.repaired(pdf);
     } catch (const std::exception& e) {
-        job.fail(fileReason(e, pathText(job.source), Doing{Doing::Opening}));
+        job.fail(e);
     }
 }
 
@@ -158,7 +163,7 @@ void Splitter::start(Job& job, Worker& w) {
     try {
         job.pages = passTrial(w.helper, pathText(job.source), newFileId());
     } catch (const std::exception& e) {
-        job.fail(fileReason(e, pathText(job.source), Doing{Doing::Opening}));
+        job.fail(e);
     }
     // No pages: opening it tells why (none at all, or a broken page tree).
     if (!job.failed && job.pages == 0) withFile(job, w, [](SourcePdf&) {});
@@ -198,9 +203,8 @@ void Splitter::afterLooking(Job& job, Worker& w) {
     for (const PageResult& r : job.results) separators.push_back(r.look.separator);
     job.documents = planDocuments(separators, job.stem);
     if (job.documents.empty()) return finish(job);
-    const std::string why = folders_.make(job.plannedName, job.stem, job.folder);
-    if (!why.empty()) {
-        job.fail(why);
+    if (const std::optional<FileError> why = folders_.make(job.plannedName, job.stem, job.folder)) {
+        job.fail(*why);
         return finish(job);
     }
     const std::size_t n = job.documents.size();
@@ -226,8 +230,8 @@ void Splitter::finish(Job& job) {
         if (!job.folder.empty()) {
             removeFolder(job.folder);
         }
-        line = notSplitLine(job.shown, job.error);
-        events_.notSplit(job.shown, job.error);
+        line = notSplitLine(job.shown, job.error->what());
+        events_.notSplit(job.shown, *job.error);
     } else {
         tracePages(job.shown, job.results);
         const std::string folder = pathText(job.folder.filename());

@@ -54,7 +54,8 @@ std::string OutputFolders::plan(const std::string& stem) {
     return nextName(stem);
 }
 
-std::string OutputFolders::make(const std::string& planned, const std::string& stem, fs::path& folder) {
+std::optional<FileError> OutputFolders::make(const std::string& planned, const std::string& stem,
+                                             fs::path& folder) {
     std::lock_guard<std::mutex> g(lock_);
     std::string name = planned;
     for (int tries = 0; tries < 100000; ++tries) {
@@ -62,12 +63,12 @@ std::string OutputFolders::make(const std::string& planned, const std::string& s
         const FolderMade made = makeFolder(candidate);
         if (made == FolderMade::made) {
             folder = candidate;
-            return std::string();
+            return std::nullopt;
         }
-        if (made == FolderMade::failed) return "its output folder cannot be made in the target folder";
+        if (made == FolderMade::failed) return FileError(Fault::FolderUnmakable);
         name = nextName(stem);
     }
-    return "no free output folder name in the target folder";
+    return FileError(Fault::NoFolderName);
 }
 
 }  // namespace orvane

@@ -5,9 +5,12 @@
 
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "reasons.h"
 
 namespace orvane {
 
@@ -35,7 +38,8 @@ public:
     std::string plan(const std::string& stem);
     // Makes the folder, under `planned` or the next free name; `folder` is
     // set, or the reason it cannot be made is returned.
-    std::string make(const std::string& planned, const std::string& stem, std::filesystem::path& folder);
+    std::optional<FileError> make(const std::string& planned, const std::string& stem,
+                                  std::filesystem::path& folder);
 
 private:
     std::string nextName(const std::string& stem);

@@ -253,7 +253,9 @@ def build_pdf(pages):
             cs = getattr(p, "colour_space", None) or (b"/DeviceGray" if p.grey else b"/DeviceRGB")
             img = wr.stream(b"/Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace %s "
                             b"/BitsPerComponent 8 /Filter /DCTDecode" % (p.px[0], p.px[1], cs), p.data)
-            content = wr.stream(b"", b"q %.2f 0 0 %.2f 0 0 cm /Im0 Do Q" % (w, h))
+            draw = b"q %.2f 0 0 %.2f 0 0 cm /Im0 Do Q" % (w, h)
+            # content_size: the drawing padded with spaces to that many bytes
+            content = wr.stream(b"", draw.ljust(getattr(p, "content_size", 0), b" "))
             res = b"<< /XObject << /Im0 %d 0 R >> >>" % img
         elif p.kind in ("photo", "sunset"):
             # A photograph placed as a plain (Flate) RGB image plus its

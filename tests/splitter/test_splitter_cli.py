@@ -43,4 +43,4 @@ def test_edge_values_are_accepted(folders, run_splitter):
     src, dst = folders
     res = run_splitter(src, dst, workers=256, threshold=255)
     assert res.code == 0, res.out + res.err
-    assert res.lines[-1].startswith("Summary: 1 PDF file, 1 split")
+    assert res.lines[-1] == "Summary: 1 PDF file, 1 split, 0 not split; 1 page, 0 separator pages, 1 document written"

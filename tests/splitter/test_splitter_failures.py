@@ -1,4 +1,5 @@
 """Files that cannot be split are named with the reason; the others go on."""
+import json
 import os
 import re
 import shutil
@@ -66,10 +67,11 @@ def test_repairable_damage_is_split_with_a_note_lost_pages_are_not(tmp_path, run
     assert sorted(outputs(dst)) == ["no_xref"]
 
 
-def test_unreadable_files_are_reported_and_the_rest_is_split(tmp_path, bad_tree, run_splitter):
+def test_unreadable_files_are_reported_and_the_rest_is_split(tmp_path, bad_tree, run_splitter, monkeypatch):
     dst = tmp_path / "out"
     dst.mkdir()
     before = tree_state(bad_tree)
+    monkeypatch.setenv("ORVANE_EVENTS", str(tmp_path / "events.jsonl"))
 
     res = run_splitter(bad_tree, dst)
 
@@ -78,19 +80,22 @@ def test_unreadable_files_are_reported_and_the_rest_is_split(tmp_path, bad_tree,
     # Only the good files got folders; nothing half-written is left behind.
     assert outputs(dst) == {"a_good": ["a_good_001.pdf", "a_good_002.pdf"],
                             "z_good": ["z_good_001.pdf", "z_good_002.pdf"]}
-    reasons = {
-        "truncated.pdf": "damaged",
-        os.path.join("sub", "garbage.pdf"): "damaged",
-        "empty.pdf": "damaged",
-        "bad_image.pdf": "page 2",
-        "locked.pdf": "encrypted",
-        "restricted.pdf": "encrypted",
-        "no_pages.pdf": "it has no pages",
+    reasons = {  # file: (words of its line, the kind in its event)
+        "truncated.pdf": ("damaged", "damaged"),
+        os.path.join("sub", "garbage.pdf"): ("damaged", "damaged"),
+        "empty.pdf": ("damaged", "damaged"),
+        "bad_image.pdf": ("page 2", "damaged"),
+        "locked.pdf": ("encrypted", "encrypted"),
+        "restricted.pdf": ("encrypted", "encrypted"),
+        "no_pages.pdf": ("it has no pages", "no-pages"),
     }
-    for shown, why in reasons.items():
+    events = map(json.loads, (tmp_path / "events.jsonl").read_text(encoding="utf-8").splitlines())
+    kinds = {e["file"]: (e["kind"], e["reason"]) for e in events if e["event"] == "not split"}
+    for shown, (why, kind) in reasons.items():
         line = res.line_for(shown)
         assert line.startswith(shown + ": NOT SPLIT: "), line
         assert why in line, line
+        assert kinds[shown] == (kind, line.split(": NOT SPLIT: ", 1)[1])
     assert "password" in res.line_for("locked.pdf")
     assert res.line_for("a_good.pdf").endswith("a_good_002.pdf (page 3)")
     assert res.lines[-1] == ("Summary: 9 PDF files, 2 split, 7 not split; 6 pages, "

@@ -11,6 +11,7 @@ import time
 import pytest
 
 import hostile
+from pdfgen import BLUE, JpegPage, write_pdf
 from splitter_helpers import Result, outputs, tree_state
 
 PEAK_MB = 300
@@ -117,3 +118,16 @@ def test_fuzzing_finds_are_split_or_refused(tmp_path, splitter_exe):
     assert res.code in (0, 1), res.err[-2000:]
     assert [l.split(": ", 1)[0] for l in res.lines[:-1]] == names
     assert res.lines[-1].startswith("Summary: %d PDF files" % len(names))
+
+
+
+# A sheet's content of `size` bytes: rendered once over 64 KiB with the line end after its stream.
+@pytest.mark.parametrize("size,how", [(65535, "jpeg"), (65536, "rendered"), (70000, "rendered")])
+def test_long_page_content_is_rendered(tmp_path, run_splitter, size, how):
+    (tmp_path / "in").mkdir()
+    pages = [JpegPage(1), JpegPage(2, "sheet", BLUE), JpegPage(3)]
+    pages[1].content_size = size
+    write_pdf(tmp_path / "in" / "a.pdf", pages)
+    res = run_splitter(tmp_path / "in", tmp_path, trace=True)
+    assert res.lines[0] == 'a.pdf: 3 pages; separators: 2; 2 documents in "a": a_001.pdf (page 1), a_002.pdf (page 3)'
+    assert res.trace()[("a.pdf", 2)][:2] == (how, True)

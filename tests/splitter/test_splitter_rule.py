@@ -1,19 +1,28 @@
-"""The separator rule alone (splitter/src/detect.*), page and file step
-together, on the table of tests/splitter/native/rule_table.cpp."""
+"""The splitter's pieces alone, each on a program of tests/splitter/native: the separator
+rule (detect.*, page and file step together), how a page is sorted (page_kind.*), and the
+progress events shared by threads (events.*, under ThreadSanitizer)."""
 import os
 import subprocess
 
+import pytest
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SRC = os.path.join(os.path.dirname(os.path.dirname(HERE)), "splitter", "src")
+QPDF = ["-DPOINTERHOLDER_TRANSITION=4", "-lqpdf"]
+# (program, the sources it tests, further flags)
+UNITS = [("rule_table", ["detect.cpp"], []), ("page_kind_table", ["page_kind.cpp"], QPDF),
+         ("events_threads", ["events.cpp", "environment.cpp", "reasons.cpp"], QPDF + ["-fsanitize=thread"])]
 
 
-def test_rule_table(tmp_path):
-    exe = str(tmp_path / "rule_table")
+@pytest.mark.parametrize("table,sources,flags", UNITS)
+def test_rule_table(tmp_path, table, sources, flags):
+    exe = str(tmp_path / table)
     env = dict(os.environ)
     env.pop("LD_PRELOAD", None)  # a sanitizer run's runtime is not for the compiler
     build = subprocess.run([os.environ.get("CXX", "g++"), "-std=c++17", "-O1", "-Wall", "-Wextra", "-I", SRC,
-                            os.path.join(HERE, "native", "rule_table.cpp"), os.path.join(SRC, "detect.cpp"),
-                            "-o", exe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=300)
+                            os.path.join(HERE, "native", table + ".cpp")] +
+                           [os.path.join(SRC, s) for s in sources] + flags + ["-o", exe],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=300)
     assert build.returncode == 0, build.stdout.decode("utf-8", "replace")
     run = subprocess.run([exe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=60)
     assert run.returncode == 0, run.stdout.decode("utf-8", "replace")

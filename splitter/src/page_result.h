@@ -1,0 +1,17 @@
+// A page's verdict and the way it was reached: what the scheduler, the
+// output lines and the events keep of each page, without the PDF library.
+#pragma once
+
+#include "detect.h"
+
+namespace orvane {
+
+// How a page was looked at (for the counters and the tests).
+enum class LookPath { Jpeg, Grey, Rendered };
+
+struct PageResult {
+    PageLook look;
+    LookPath path = LookPath::Rendered;
+};
+
+}  // namespace orvane
