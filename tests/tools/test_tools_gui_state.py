@@ -16,6 +16,7 @@ def record(looked):
 
 JOB, LATE, WATCHER = "job", "an earlier job", "watcher"   # stand-ins: the state never looks inside
 DONE = "Done: every file split."
+NOTHING = "Nothing to do: the source folder holds no PDF file."
 ENDED, READY = {"mode": "ended", "buttons": "S-W"}, {"mode": "ready", "buttons": "S-W", "box": False}
 WAYS_IN = {"ready": [], "running": [("job_started", JOB, "/s", "/t")],
            "stopping": [("job_started", JOB, "/s", "/t"), ("stop_confirmed", JOB)],
@@ -67,6 +68,9 @@ def shown(s):
     ("watching", ("close_question",), (gui_state.CLOSE_WATCHING, WATCHER), {}, []),
     ("closing", ("close_question",), (None, None), {}, []),                   # asked once
     ("ready", ("close_confirmed", LATE), False, {}, []),
+    ("ended", ("nothing_to_do", "/s", "/t"), None, {"title": "Orvane – nothing to do", "status": NOTHING, "bar": 0.0},
+     ["Job: /s → /t", NOTHING]),
+    ("watching", ("nothing_to_do", "/s", "/t"), None, {}, []),
 ])
 def test_an_event_in_a_state(way_in, event, answer, changes, said):
     state = gui_state.WindowState()
@@ -83,3 +87,37 @@ def test_no_other_thread_changes_the_state():
     worker.start()
     worker.join(10)
     assert caught and state.lines == []
+
+
+def job_into(target, docs_left, ended=True, not_split=0):
+    """A job's record into ``target`` that wrote two documents, ``docs_left`` of them still there."""
+    found = [{"event": "start", "source": "/s", "target": str(target), "files": ["a.pdf"]},
+             {"event": "file", "file": "a.pdf", "pages": 2, "folder": "a",
+              "documents": [{"name": "a_00{}.pdf".format(n), "first": n, "last": n} for n in (1, 2)]}]
+    found += [{"event": "not split", "file": "b{}.pdf".format(n), "reason": "damaged"} for n in range(not_split)]
+    (target / "a").mkdir(exist_ok=True)
+    for n in range(1, docs_left + 1):
+        (target / "a" / "a_00{}.pdf".format(n)).write_bytes(b"%PDF-")
+    return events.JobRecord().apply_all(found + ([{"event": "end", "status": 0}] if ended else []))
+
+
+@pytest.mark.parametrize("jobs, shown, note", [
+    ([], None, None),
+    ([dict(docs_left=1), dict(docs_left=2)], 0, None),                                  # the latest, as ever
+    ([dict(docs_left=0, ended=False), dict(docs_left=2)], 1, "was stopped, or ended, before it had finished"),
+    ([dict(docs_left=0, not_split=1), dict(docs_left=2)], 1, "could not split its file."),
+    ([dict(docs_left=0, not_split=2), dict(docs_left=2)], 1, "could not split its files."),
+    ([dict(docs_left=0), dict(docs_left=2)], 1, "has no documents left"),
+    ([dict(docs_left=0, ended=False), dict(docs_left=0)], 0, None),                     # none left: the latest
+])
+def test_the_review_shows_the_latest_job_that_left_documents(tmp_path, jobs, shown, note):
+    records = []
+    for n, job in enumerate(jobs):
+        (tmp_path / str(n)).mkdir()
+        records.append(job_into(tmp_path / str(n), **job))
+    record, said = gui_state.review_choice((1e9 - n, r) for n, r in enumerate(records))  # newest first
+    assert record is (records[shown] if records else None)
+    assert (said is None) == (note is None)
+    if note:
+        assert note in said and said.endswith("Shown instead: the last job that wrote documents, {}.".format(
+            gui_state.job_words(1e9 - shown, records[shown])))
