@@ -16,7 +16,6 @@ def record(looked):
 
 JOB, LATE, WATCHER = "job", "an earlier job", "watcher"   # stand-ins: the state never looks inside
 DONE = "Done: every file split."
-NOTHING = "Nothing to do: the source folder holds no PDF file."
 ENDED, READY = {"mode": "ended", "buttons": "S-W"}, {"mode": "ready", "buttons": "S-W", "box": False}
 WAYS_IN = {"ready": [], "running": [("job_started", JOB, "/s", "/t")],
            "stopping": [("job_started", JOB, "/s", "/t"), ("stop_confirmed", JOB)],
@@ -68,9 +67,6 @@ def shown(s):
     ("watching", ("close_question",), (gui_state.CLOSE_WATCHING, WATCHER), {}, []),
     ("closing", ("close_question",), (None, None), {}, []),                   # asked once
     ("ready", ("close_confirmed", LATE), False, {}, []),
-    ("ended", ("nothing_to_do", "/s", "/t"), None, {"title": "Orvane – nothing to do", "status": NOTHING, "bar": 0.0},
-     ["Job: /s → /t", NOTHING]),
-    ("watching", ("nothing_to_do", "/s", "/t"), None, {}, []),
 ])
 def test_an_event_in_a_state(way_in, event, answer, changes, said):
     state = gui_state.WindowState()
@@ -89,35 +85,31 @@ def test_no_other_thread_changes_the_state():
     assert caught and state.lines == []
 
 
-def job_into(target, docs_left, ended=True, not_split=0):
-    """A job's record into ``target`` that wrote two documents, ``docs_left`` of them still there."""
-    found = [{"event": "start", "source": "/s", "target": str(target), "files": ["a.pdf"]},
-             {"event": "file", "file": "a.pdf", "pages": 2, "folder": "a",
-              "documents": [{"name": "a_00{}.pdf".format(n), "first": n, "last": n} for n in (1, 2)]}]
-    found += [{"event": "not split", "file": "b{}.pdf".format(n), "reason": "damaged"} for n in range(not_split)]
-    (target / "a").mkdir(exist_ok=True)
-    for n in range(1, docs_left + 1):
-        (target / "a" / "a_00{}.pdf".format(n)).write_bytes(b"%PDF-")
-    return events.JobRecord().apply_all(found + ([{"event": "end", "status": 0}] if ended else []))
+
+def job_into(target, left, ended=True, failed=0):
+    """The record of a job into ``target`` that wrote a/a_1.pdf and a/a_2.pdf, ``left`` of them still there."""
+    (target / "a").mkdir(parents=True)
+    for n in range(1, left + 1):
+        (target / "a" / "a_{}.pdf".format(n)).write_bytes(b"%PDF-")
+    docs = [{"name": "a_{}.pdf".format(n), "first": n, "last": n} for n in (1, 2)]
+    return events.JobRecord().apply_all([{"event": "start", "target": str(target), "files": ["a.pdf"]},
+                                         {"event": "file", "file": "a.pdf", "folder": "a", "documents": docs}]
+                                        + [{"event": "not split", "file": "b{}.pdf".format(n)} for n in range(failed)]
+                                        + [{"event": "end"}] * ended)
 
 
-@pytest.mark.parametrize("jobs, shown, note", [
+@pytest.mark.parametrize("jobs, shown, why", [
     ([], None, None),
-    ([dict(docs_left=1), dict(docs_left=2)], 0, None),                                  # the latest, as ever
-    ([dict(docs_left=0, ended=False), dict(docs_left=2)], 1, "was stopped, or ended, before it had finished"),
-    ([dict(docs_left=0, not_split=1), dict(docs_left=2)], 1, "could not split its file."),
-    ([dict(docs_left=0, not_split=2), dict(docs_left=2)], 1, "could not split its files."),
-    ([dict(docs_left=0), dict(docs_left=2)], 1, "has no documents left"),
-    ([dict(docs_left=0, ended=False), dict(docs_left=0)], 0, None),                     # none left: the latest
+    ([(1,), (2,)], 0, None),                                          # the latest, as ever
+    ([(0, False), (2,)], 1, "was stopped, or ended, before it had finished, and its documents were deleted"),
+    ([(0, True, 2), (2,)], 1, "could not split its files"),
+    ([(0,), (2,)], 1, "has no documents left in the folder"),
+    ([(0, False), (0,)], 0, None),                                    # none left: the latest
 ])
-def test_the_review_shows_the_latest_job_that_left_documents(tmp_path, jobs, shown, note):
-    records = []
-    for n, job in enumerate(jobs):
-        (tmp_path / str(n)).mkdir()
-        records.append(job_into(tmp_path / str(n), **job))
+def test_the_review_shows_the_latest_job_that_left_documents(tmp_path, jobs, shown, why):
+    records = [job_into(tmp_path / str(n), *job) for n, job in enumerate(jobs)]
     record, said = gui_state.review_choice((1e9 - n, r) for n, r in enumerate(records))  # newest first
     assert record is (records[shown] if records else None)
-    assert (said is None) == (note is None)
-    if note:
-        assert note in said and said.endswith("Shown instead: the last job that wrote documents, {}.".format(
-            gui_state.job_words(1e9 - shown, records[shown])))
+    assert said == (why and "The latest job into this folder ({}) {}. Shown instead: the last job that wrote "
+                    "documents, {}.".format(gui_state.job_words(1e9, records[0]), why,
+                                            gui_state.job_words(1e9 - shown, records[shown])))
