@@ -1,6 +1,7 @@
 #!/bin/bash
 # The screenshots of the window in tools/README.md, in each language: ready, a job under way, the
-# review with its legend, the Details pane, and watching with files waiting. A real job: a private
+# review with its legend, the Details pane, watching with files waiting, and the review of a batch
+# split by `orvane watch`, with its thumbnails. A real job: a private
 # announcement service on 127.0.0.1, the sample batches and a long file, the splitter on PATH (or
 # ORVANE_SPLITTER), on a private Xvfb server (scripts/screenshot.py).
 #
@@ -59,4 +60,16 @@ PY
     "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 9 \
         --key "^Orvane\$=ctrl+w" --shot "watching=$out/window-watching-$lang.png" -- "$py" -m orvane_tools gui
     kill $writer 2>/dev/null || true
+
+    # A watched batch reviewed: `orvane watch` splits a file dropped into its inbox and puts it in the
+    # archive; the window reviews the target, its thumbnails made from the archived source.
+    watched="$work/watched-$lang" wdst="$work/watched-documents-$lang"
+    mkdir -p "$watched" "$wdst"
+    cp "$src/batch-01.pdf" "$watched/"
+    "$py" -m orvane_tools watch "$watched" "$wdst" --urldb "$work/url.db" --token-file "$work/token" \
+        --splitter "$splitter" -w 1 --settle 0 --poll 0.2 --exit-when-idle --workdir "$work/module" \
+        > "$work/watch-$lang.log" 2>&1
+    settings "$watched" "$wdst"
+    "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 2 \
+        --shot "review\$=$out/window-watched-review-$lang.png" -- "$py" -m orvane_tools gui --review "$wdst"
 done

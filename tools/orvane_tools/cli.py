@@ -191,8 +191,7 @@ def cmd_split(args, parser):
     if status is not None:
         return status
 
-    if not frontend.count_pdfs(job.source):
-        # Announcing a job that cannot split anything would only put a false start on record.
+    if not job.has_work():
         sys.stderr.write(_("orvane: nothing to do: {} holds no PDF file\n").format(job.source))
         return frontend.EXIT_NOTHING
     _enter_workdir(args)

@@ -12,7 +12,7 @@ from .i18n import N_, _
 
 # The exit statuses, the table of outcomes and the process table, where the front ends find them.
 from .job_runner import JobRun, process_table, splitter_children  # noqa: F401
-from .job_settings import SPLITTER_NAME  # noqa: F401
+from .job_settings import SPLITTER_NAME, count_pdfs  # noqa: F401
 from .outcomes import (EXIT_CANCELLED, EXIT_CHECKS, EXIT_ERROR, EXIT_INCOMPLETE, EXIT_NOTHING,  # noqa: F401
                        EXIT_OK, EXIT_REFUSED, EXIT_SPLITTER, EXIT_USAGE, OUTCOMES, classify)
 
@@ -176,13 +176,6 @@ class ProgressLine(object):
         self.out.write("\r\x1b[K" + _("splitting: {}").format(text))
         self.out.flush()
         self.shown = True
-
-
-def count_pdfs(folder):
-    total = 0
-    for _parent, _dirs, files in os.walk(folder):
-        total += sum(1 for name in files if name.lower().endswith(".pdf"))
-    return total
 
 
 def list_subfolders(folder):

@@ -247,14 +247,24 @@ class App(object):
         target = target or pick_folder(self.root, self.vars["target"].get(), _("Target folder of an earlier job"))
         if not target:
             return
-        path = events.latest_record_in(target, self.record_folders())
-        if path is None:
+        paths = {}  # id of a record read -> its events file
+
+        def records():
+            for when, path in events.records_into(target, self.record_folders()):
+                record = events.read_record(path)
+                paths[id(record)] = path
+                yield when, record
+
+        record, note = gui_state.review_choice(records())
+        if record is None:
             self.dialogs.info(_("No job into {} was run from this window or watched, so there is no record of "
                                 "where its files were split.").format(target))
             return
-        self.details.add(_("Review of {} (job record {})").format(target, path))
+        self.details.add(_("Review of {} (job record {})").format(target, paths[id(record)]))
         self.say(_("Review of {}").format(target))
-        self.review.show(events.read_record(path))
+        if note:
+            self.say(note)
+        self.review.show(record)
 
 
 def main(review=None):

@@ -298,12 +298,12 @@ class ReviewView(ttk.Frame):
             self.announce("review")
             return
         self.announce("review: making thumbnails")
-        stop, ready, source, cache_root, limit = self.stop_thumbs, self.ready, self.record.source, \
+        stop, ready, record, cache_root, limit = self.stop_thumbs, self.ready, self.record, \
             self.cache_root, self.cache_limit
 
         def make():
             # (file index, page, its PPM data), or (file index, None, how many of its pages stay blank)
-            thumbs.make_files([(i, os.path.join(source, f.name), f.pages) for i, f in work], cache_root, limit,
+            thumbs.make_files([(i, record.source_path(f.name), f.pages) for i, f in work], cache_root, limit,
                               lambda i, page, told: ready.put((i, page, told if page is None else _read(told))),
                               stop.is_set)
 

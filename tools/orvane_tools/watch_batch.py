@@ -297,6 +297,8 @@ class Watcher(object):
             self._remove_output(record)
         if os.path.exists(record["staged"]):
             self._move(record, record["staged"], self.settings.failed if failed else self.settings.archive, "dest")
+        events.note_moved(os.path.join(self.settings.state_dir, RECORDS_DIR_NAME, record["id"] + ".jsonl"),
+                          record["name"], record["dest"])
         if failed:
             write_atomic(record["dest"] + ".reason.txt", record["reason"].encode("utf-8"))
         crash_point("moved")
