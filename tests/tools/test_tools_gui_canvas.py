@@ -20,10 +20,10 @@ def root(x_display):
     gc.collect()  # the interpreter freed here, on the thread that made it
 
 
-def one_page_documents(pages, source=None):
-    """A job's record: every odd page a document of its own with a 60-character name, every even
-    page a separator, every seventh page to check."""
-    docs = [{"name": "{:04d}".format(n) + "合同扫描件" * 11 + ".pdf", "first": n, "last": n}
+def one_page_documents(pages, source=None, names=("{:04d}" + "合同扫描件" * 11 + ".pdf",)):
+    """A job's record: every odd page a document of its own, named in turn from ``names`` with its
+    page (each long), every even page a separator, every seventh page to check."""
+    docs = [{"name": names[(n // 2) % len(names)].format(n), "first": n, "last": n}
             for n in range(1, pages + 1, 2)]
     return events.JobRecord().apply_all(
         [{"event": "start", "files": ["长名称的扫描批次.pdf"], "source": source, "target": "/nowhere"}] +
@@ -45,20 +45,31 @@ def collisions(canvas):
     return [tuple(canvas.itemcget(i, "text") or canvas.type(i) for i in pair) for pair in found]
 
 
+LONG_NAMES = ["{:04d}" + "合同扫描件" * 11 + ".pdf",                # the number first
+              "二〇二六年第一季度" + "供应商合同" * 6 + "(财务部存档)_{:04d}.pdf",   # the number last
+              "合同-2026_{:04d}.pdf"]
+
+
 @pytest.mark.parametrize("width", [520, 1250])
-def test_review_labels_never_overlap(root, tmp_path, width):
+def test_review_labels_never_overlap_and_keep_their_numbers(root, tmp_path, width):
     from orvane_tools.review_canvas import ReviewView
 
     root.geometry("{}x700+0+0".format(width))
     view = ReviewView(root, str(tmp_path / "cache"), lambda text: None)
     view.pack(fill="both", expand=True)
     root.update()
-    view.show(one_page_documents(1200))
+    view.show(one_page_documents(1200, names=LONG_NAMES))
     root.update()
     canvas = view.canvas
     texts = [canvas.itemcget(i, "text") for i in canvas.find_withtag("label")]
     assert ({"1199", "1200", "1200 separator"} & set(texts)) >= {"1199"} and len(canvas.find_withtag("name")) == 600 and len(canvas.find_withtag("frame")) == 600
-    assert all(len(t) < 60 for t in texts if t.startswith("0")), "long names are cut short"
+    for item in canvas.find_withtag("name"):
+        label, page = canvas.itemcget(item, "text"), int(canvas.gettags(item)[1].split("_")[1]) * 2 + 1
+        name = LONG_NAMES[(page // 2) % len(LONG_NAMES)].format(page)
+        start, _cut, end = label.partition("…")
+        number = "{:04d}".format(page)
+        assert (start.startswith(number) or end.endswith("_" + number + ".pdf")) and name.startswith(start) \
+            and name.endswith(end) and (label == name) != bool(_cut), (label, name)
     assert collisions(canvas) == []
     assert max(canvas.bbox(i)[2] for i in canvas.find_withtag("label")) <= view.laid_width
 
