@@ -125,3 +125,58 @@ def test_a_source_failing_part_way_leaves_the_next_ones_their_thumbnails(tmp_pat
     told = []
     thumbs.make_files(files, str(tmp_path), None, lambda key, page, made: told.append((key, page, made if page is None else 0)))
     assert told == [("a", 1, 0), ("a", None, 2), ("b", 1, 0)]   # a's other 2 pages stay blank, b gets its own
+
+
+def shown_view(root, tmp_path, record):
+    from orvane_tools.review_canvas import ReviewView
+
+    root.geometry("700x500+0+0")
+    view = ReviewView(root, str(tmp_path / "cache"), lambda text: None)
+    view.pack(fill="both", expand=True)
+    root.update()
+    view.show(record)
+    root.update()
+    return view
+
+
+LONG = "二〇二六年第一季度供应商合同汇总表(财务部存档)_002.pdf"
+
+
+@pytest.mark.parametrize("item, told", [
+    ("name", [LONG, "pages 1–2 of scan-19.pdf", "no page to check"]),
+    ("at0_2", [LONG, "pages 1–2 of scan-19.pdf", "page 2: document page"]),
+    ("at0_3", ["scan-19.pdf", "page 3: separator sheet"]),
+    ("at0_4", ["b_003.pdf", "page 4 of scan-19.pdf", "page 4: document page, to check"]),
+])
+def test_hovering_tells_the_full_name_span_and_verdict(root, tmp_path, item, told):
+    view = shown_view(root, tmp_path, events.JobRecord().apply_all(
+        [{"event": "start", "files": ["scan-19.pdf"], "target": "/nowhere"}] +
+        [{"event": "page", "file": "scan-19.pdf", "page": n, "verdict": "separator" if n == 3 else "page",
+          "share": 0.5, "unsure": n == 4} for n in range(1, 5)] +
+        [{"event": "file", "file": "scan-19.pdf", "pages": 4, "folder": "x", "documents": [
+            {"name": LONG, "first": 1, "last": 2}, {"name": "b_003.pdf", "first": 4, "last": 4}]}]))
+    canvas = view.canvas
+    x0, y0, x1, y1 = canvas.bbox(canvas.find_withtag(item)[0])
+    canvas.event_generate("<Motion>", x=(x0 + x1) // 2, y=(y0 + y1) // 2)
+    root.update()
+    assert view.tip.text == "\n".join(told) and view.tip.window.winfo_ismapped()
+    canvas.event_generate("<Leave>")
+    assert view.tip.window is None
+
+
+def test_keys_scroll_the_review(root, tmp_path):
+    view = shown_view(root, tmp_path, one_page_documents(600))
+    canvas = view.canvas
+    canvas.focus_force()
+    root.update()
+    page = canvas.winfo_height() / float(canvas.bbox("all")[3])
+    turn, line = 0.9 * page, 0.3 * page  # Tk keeps a tenth of the view on a page turn; a line is a tenth
+    # (key, where the top of the view is afterwards, as a share of the review: from the one before)
+    for key, top in [("End", lambda was: 1 - page), ("Home", lambda was: 0), ("Next", lambda was: was + turn),
+                     ("Next", lambda was: was + turn), ("Prior", lambda was: was - turn),
+                     ("Down", lambda was: was + line), ("Up", lambda was: was - line),
+                     ("Right", lambda was: was + line), ("Left", lambda was: was - line)]:
+        was = canvas.yview()[0]
+        canvas.event_generate("<Key-{}>".format(key))
+        root.update()
+        assert canvas.yview()[0] == pytest.approx(top(was), abs=0.1 * page), key
