@@ -45,6 +45,18 @@ def collisions(canvas):
     return [tuple(canvas.itemcget(i, "text") or canvas.type(i) for i in pair) for pair in found]
 
 
+def shown_view(root, tmp_path, record, width=700):
+    from orvane_tools.review_canvas import ReviewView
+
+    root.geometry("{}x500+0+0".format(width))
+    view = ReviewView(root, str(tmp_path / "cache"), lambda text: None)
+    view.pack(fill="both", expand=True)
+    root.update()
+    view.show(record)
+    root.update()
+    return view
+
+
 LONG_NAMES = ["{:04d}" + "合同扫描件" * 11 + ".pdf",                # the number first
               "二〇二六年第一季度" + "供应商合同" * 6 + "(财务部存档)_{:04d}.pdf",   # the number last
               "合同-2026_{:04d}.pdf"]
@@ -52,14 +64,7 @@ LONG_NAMES = ["{:04d}" + "合同扫描件" * 11 + ".pdf",                # the n
 
 @pytest.mark.parametrize("width", [520, 1250])
 def test_review_labels_never_overlap_and_keep_their_numbers(root, tmp_path, width):
-    from orvane_tools.review_canvas import ReviewView
-
-    root.geometry("{}x700+0+0".format(width))
-    view = ReviewView(root, str(tmp_path / "cache"), lambda text: None)
-    view.pack(fill="both", expand=True)
-    root.update()
-    view.show(one_page_documents(1200, names=LONG_NAMES))
-    root.update()
+    view = shown_view(root, tmp_path, one_page_documents(1200, names=LONG_NAMES), width)
     canvas = view.canvas
     texts = [canvas.itemcget(i, "text") for i in canvas.find_withtag("label")]
     assert ({"1199", "1200", "1200 separator"} & set(texts)) >= {"1199"} and len(canvas.find_withtag("name")) == 600 and len(canvas.find_withtag("frame")) == 600
@@ -67,8 +72,7 @@ def test_review_labels_never_overlap_and_keep_their_numbers(root, tmp_path, widt
         label, page = canvas.itemcget(item, "text"), int(canvas.gettags(item)[1].split("_")[1]) * 2 + 1
         name = LONG_NAMES[(page // 2) % len(LONG_NAMES)].format(page)
         start, _cut, end = label.partition("…")
-        number = "{:04d}".format(page)
-        assert (start.startswith(number) or end.endswith("_" + number + ".pdf")) and name.startswith(start) \
+        assert (start.startswith("{:04d}".format(page)) or end.endswith("_{:04d}.pdf".format(page))) and name.startswith(start) \
             and name.endswith(end) and (label == name) != bool(_cut), (label, name)
     assert collisions(canvas) == []
     assert max(canvas.bbox(i)[2] for i in canvas.find_withtag("label")) <= view.laid_width
@@ -125,18 +129,6 @@ def test_a_source_failing_part_way_leaves_the_next_ones_their_thumbnails(tmp_pat
     told = []
     thumbs.make_files(files, str(tmp_path), None, lambda key, page, made: told.append((key, page, made if page is None else 0)))
     assert told == [("a", 1, 0), ("a", None, 2), ("b", 1, 0)]   # a's other 2 pages stay blank, b gets its own
-
-
-def shown_view(root, tmp_path, record):
-    from orvane_tools.review_canvas import ReviewView
-
-    root.geometry("700x500+0+0")
-    view = ReviewView(root, str(tmp_path / "cache"), lambda text: None)
-    view.pack(fill="both", expand=True)
-    root.update()
-    view.show(record)
-    root.update()
-    return view
 
 
 LONG = "二〇二六年第一季度供应商合同汇总表(财务部存档)_002.pdf"
