@@ -66,7 +66,9 @@ def wait(probe, timeout, what, proc):
 
 def shoot(display, window, path, colours=None):
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-    subprocess.run(["import", "-display", display, "-window", window, path], check=True, timeout=30, env=tool_env())
+    # -screen: read from the root window, so that a popup over the window (a hover) is in the shot.
+    subprocess.run(["import", "-display", display, "-screen", "-window", window, path], check=True, timeout=30,
+                   env=tool_env())
     if colours:
         from PIL import Image
 

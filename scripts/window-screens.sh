@@ -36,7 +36,7 @@ PY
 
 # Where the pointer rests in the long-name review: on the second document's pages (x,y in the
 # 1100×800 window).
-REVIEW_POINT=${REVIEW_POINT:-250,560}
+REVIEW_POINT=${REVIEW_POINT:-360,600}
 
 for lang in en zh_CN; do
     src="$work/scans-$lang" dst="$work/documents-$lang" inbox="$work/inbox-$lang"
