@@ -45,6 +45,18 @@ def collisions(canvas):
     return [tuple(canvas.itemcget(i, "text") or canvas.type(i) for i in pair) for pair in found]
 
 
+@pytest.mark.parametrize("name, kept", [
+    ("二〇二六年第一季度供应商合同汇总表(财务部存档)_002.pdf", "_002"), ("0001合同扫描件合同扫描件.pdf", "0001"),
+    ("scan_002_final_version.pdf", "_002"), ("nonumberatallinthisname.pdf", ".pdf")])
+def test_a_shortened_name_fits_its_width_and_keeps_its_number(root, name, kept):
+    from orvane_tools.review_canvas import NAME_FONT, Fitter
+
+    fitter = Fitter(NAME_FONT, root)
+    for width in range(20, 400, 3):
+        label = fitter.fit_name(name, width)
+        assert fitter.font.measure(label) <= width and (kept in label or not label), (width, label)
+
+
 def shown_view(root, tmp_path, record, width=700):
     from orvane_tools.review_canvas import ReviewView
 

@@ -98,7 +98,8 @@ class Fitter(object):
                 return ""
             return short + ELLIPSIS if number == 0 else ELLIPSIS + short
         # Half the room to the start, and at least its first character where that fits.
-        head += _fitting(widths[head:tail], max((room - need) // 2, widths[head] if head < tail else 0))
+        spare = room - need
+        head += _fitting(widths[head:tail], min(spare, max(spare // 2, widths[head] if head < tail else 0)))
         more = _fitting(widths[head:tail][::-1], room - sum(widths[:head]) - sum(widths[tail:]))
         return name[:head].rstrip() + ELLIPSIS + name[tail - more:].lstrip()
 
