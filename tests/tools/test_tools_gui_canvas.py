@@ -153,11 +153,9 @@ LONG = "二〇二六年第一季度供应商合同汇总表(财务部存档)_002
     ("at0_4", ["b_003.pdf", "page 4 of scan-19.pdf", "page 4: document page, to check"]),
 ])
 def test_hovering_tells_the_full_name_span_and_verdict(root, tmp_path, item, told):
-    view = shown_view(root, tmp_path, events.JobRecord().apply_all(
-        [{"event": "start", "files": ["scan-19.pdf"], "target": "/nowhere"}] +
-        [{"event": "page", "file": "scan-19.pdf", "page": n, "verdict": "separator" if n == 3 else "page",
-          "share": 0.5, "unsure": n == 4} for n in range(1, 5)] +
-        [{"event": "file", "file": "scan-19.pdf", "pages": 4, "folder": "x", "documents": [
+    view = shown_view(root, tmp_path, events.JobRecord().apply_all([{"event": "start", "files": ["scan-19.pdf"]}] + [
+        {"event": "page", "file": "scan-19.pdf", "page": n, "verdict": "page" if n != 3 else "separator", "unsure": n == 4}
+        for n in range(1, 5)] + [{"event": "file", "file": "scan-19.pdf", "pages": 4, "folder": "x", "documents": [
             {"name": LONG, "first": 1, "last": 2}, {"name": "b_003.pdf", "first": 4, "last": 4}]}]))
     canvas = view.canvas
     x0, y0, x1, y1 = canvas.bbox(canvas.find_withtag(item)[0])
@@ -169,18 +167,14 @@ def test_hovering_tells_the_full_name_span_and_verdict(root, tmp_path, item, tol
 
 
 def test_keys_scroll_the_review(root, tmp_path):
-    view = shown_view(root, tmp_path, one_page_documents(600))
-    canvas = view.canvas
+    canvas = shown_view(root, tmp_path, one_page_documents(600)).canvas
     canvas.focus_force()
     root.update()
     page = canvas.winfo_height() / float(canvas.bbox("all")[3])
     turn, line = 0.9 * page, 0.3 * page  # Tk keeps a tenth of the view on a page turn; a line is a tenth
-    # (key, where the top of the view is afterwards, as a share of the review: from the one before)
-    for key, top in [("End", lambda was: 1 - page), ("Home", lambda was: 0), ("Next", lambda was: was + turn),
-                     ("Next", lambda was: was + turn), ("Prior", lambda was: was - turn),
-                     ("Down", lambda was: was + line), ("Up", lambda was: was - line),
-                     ("Right", lambda was: was + line), ("Left", lambda was: was - line)]:
-        was = canvas.yview()[0]
+    # (key, where the top of the view is afterwards, as a share of the review), in turn
+    for key, top in [("End", 1 - page), ("Home", 0), ("Next", turn), ("Next", 2 * turn), ("Prior", turn),
+                     ("Down", turn + line), ("Up", turn), ("Right", turn + line), ("Left", turn)]:
         canvas.event_generate("<Key-{}>".format(key))
         root.update()
-        assert canvas.yview()[0] == pytest.approx(top(was), abs=0.1 * page), key
+        assert canvas.yview()[0] == pytest.approx(top, abs=0.1 * page), key
