@@ -20,16 +20,19 @@ def root(x_display):
     gc.collect()  # the interpreter freed here, on the thread that made it
 
 
+BATCH = "长名称的扫描批次" * 6 + "_07.pdf"
+
+
 def one_page_documents(pages, source=None, names=("{:04d}" + "合同扫描件" * 11 + ".pdf",)):
     """A job's record: every odd page a document of its own, named in turn from ``names`` with its
     page (each long), every even page a separator, every seventh page to check."""
     docs = [{"name": names[(n // 2) % len(names)].format(n), "first": n, "last": n}
             for n in range(1, pages + 1, 2)]
     return events.JobRecord().apply_all(
-        [{"event": "start", "files": ["长名称的扫描批次.pdf"], "source": source, "target": "/nowhere"}] +
-        [{"event": "page", "file": "长名称的扫描批次.pdf", "page": n, "verdict": "page" if n % 2 else "separator",
+        [{"event": "start", "files": [BATCH], "source": source, "target": "/nowhere"}] +
+        [{"event": "page", "file": BATCH, "page": n, "verdict": "page" if n % 2 else "separator",
           "share": 0.5, "unsure": n % 7 == 0} for n in range(1, pages + 1)] +
-        [{"event": "file", "file": "长名称的扫描批次.pdf", "pages": pages, "folder": "x", "documents": docs}])
+        [{"event": "file", "file": BATCH, "pages": pages, "folder": "x", "documents": docs}])
 
 
 def collisions(canvas):
@@ -86,6 +89,7 @@ def test_review_labels_never_overlap_and_keep_their_numbers(root, tmp_path, widt
         start, _cut, end = label.partition("…")
         assert (start.startswith("{:04d}".format(page)) or end.endswith("_{:04d}.pdf".format(page))) and name.startswith(start) \
             and name.endswith(end) and (label == name) != bool(_cut), (label, name)
+    assert canvas.itemcget("head", "text").endswith("_07.pdf: 1200 pages, 600 documents, 171 to check")
     assert collisions(canvas) == []
     assert max(canvas.bbox(i)[2] for i in canvas.find_withtag("label")) <= view.laid_width
 
@@ -103,7 +107,7 @@ def test_thumbnail_cache_stays_within_its_bound(root, tmp_path):
     source = tmp_path / "src"
     source.mkdir()
     pages = [Image.new("RGB", (200, 283), (40 * (n % 6), 120, 200 - 3 * n)) for n in range(60)]
-    pages[0].save(str(source / "长名称的扫描批次.pdf"), "PDF", save_all=True, append_images=pages[1:])
+    pages[0].save(str(source / BATCH), "PDF", save_all=True, append_images=pages[1:])
     cache = tmp_path / "cache"
     stale = cache / "thumbs" / "from-an-earlier-job" / "00001.ppm"
     stale.parent.mkdir(parents=True)

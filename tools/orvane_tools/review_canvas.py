@@ -267,7 +267,7 @@ class ReviewView(ttk.Frame):
 
     def _lay_file(self, index, f, y, per_row):
         c = self.canvas
-        c.create_text(MARGIN, y, text=self.heads.fit(file_head(f), self.laid_width - 2 * MARGIN), anchor="nw",
+        c.create_text(MARGIN, y, text=self._head(f, self.laid_width - 2 * MARGIN), anchor="nw",
                       font=HEAD_FONT, tags=("label", "head"))
         y += self.heads.height + 2 * GAP
         doc_of = {}
@@ -281,6 +281,17 @@ class ReviewView(ttk.Frame):
             self._lay_page(index, f, page, x, top, doc_of.get(page), column, per_row - column)
         rows = max(1, (f.pages + per_row - 1) // per_row)
         return y + rows * self.geometry.cell_h
+
+    def _head(self, f, width):
+        """A source file's line in ``width``: a long name is shortened in its middle, so that its
+        number and the counts after it stay."""
+        text = file_head(f)
+        fitted = self.heads.fit(text, width)
+        if fitted == text or not text.startswith(f.name):
+            return fitted
+        counts = text[len(f.name):]
+        name = self.heads.fit_name(f.name, width - sum(self.heads._widths(counts)))
+        return name + counts if name else fitted
 
     def _lay_page(self, index, f, page, x, top, doc, column, left_in_row):
         c, g = self.canvas, self.geometry
