@@ -14,6 +14,7 @@
 
 #include "detect.h"
 #include "helper.h"
+#include "helper_server.h"
 #include "pdf_source.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "allocator.h"
 #include "arguments.h"
-#include "helper.h"
+#include "helper_server.h"
 #include "path_text.h"
 #include "report.h"
 #include "scheduler.h"

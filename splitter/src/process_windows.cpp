@@ -82,6 +82,11 @@ bool readAll(HANDLE h, char* out, std::size_t size) {
     return true;
 }
 
+// A read that failed with `error`: the child's end closed, or the pipe broke.
+ReadEnd endOfRead(DWORD error) {
+    return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF ? ReadEnd::Closed : ReadEnd::Failed;
+}
+
 // An exit code in the range of NTSTATUS errors: an access violation, a
 // stack overflow, an unhandled exception.
 bool crashCode(DWORD code) { return code >= 0xC0000000u; }
@@ -210,47 +215,54 @@ bool ChildProcess::write(const void* data, std::size_t size) {
     return running() && writeAll(native_->toChild, static_cast<const char*>(data), size);
 }
 
-int ChildProcess::read(void* out, std::size_t size, Deadline deadline) {
-    if (!running()) return 0;
+ReadEnd ChildProcess::read(void* out, std::size_t size, Deadline deadline) {
+    if (!running()) return ReadEnd::Failed;
     char* p = static_cast<char*>(out);
     for (std::size_t got = 0; got < size;) {
         const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
                                    deadline - std::chrono::steady_clock::now())
                                    .count();
-        if (left <= 0) return -1;
+        if (left <= 0) return ReadEnd::TimedOut;
         OVERLAPPED ov{};
         ov.hEvent = native_->readDone;
         ResetEvent(ov.hEvent);
         DWORD n = 0;
         const DWORD chunk = size - got > 65536 ? 65536 : static_cast<DWORD>(size - got);
         if (!ReadFile(native_->fromChild, p + got, chunk, nullptr, &ov)) {
-            if (GetLastError() != ERROR_IO_PENDING) return 0;
-            if (WaitForSingleObject(ov.hEvent, static_cast<DWORD>(left)) != WAIT_OBJECT_0) {
+            if (GetLastError() != ERROR_IO_PENDING) return endOfRead(GetLastError());
+            const DWORD waited = WaitForSingleObject(ov.hEvent, static_cast<DWORD>(left));
+            if (waited != WAIT_OBJECT_0) {
                 // The read must be over before its buffer goes.
                 CancelIoEx(native_->fromChild, &ov);
                 GetOverlappedResult(native_->fromChild, &ov, &n, TRUE);
-                return -1;
+                return waited == WAIT_TIMEOUT ? ReadEnd::TimedOut : ReadEnd::Failed;
             }
         }
-        if (!GetOverlappedResult(native_->fromChild, &ov, &n, FALSE) || n == 0) return 0;
+        if (!GetOverlappedResult(native_->fromChild, &ov, &n, FALSE)) return endOfRead(GetLastError());
+        if (n == 0) return ReadEnd::Closed;
         got += n;
     }
-    return 1;
+    return ReadEnd::Done;
 }
 
-ChildExit ChildProcess::stop(bool kill) {
+ChildExit ChildProcess::stop(bool kill, std::chrono::milliseconds grace) {
     Native& n = *native_;
     if (!n.process) return ChildExit::Normal;
     closeHandle(n.toChild);
     closeHandle(n.fromChild);
     closeHandle(n.readDone);
-    if (kill) TerminateProcess(n.process, 1);
-    WaitForSingleObject(n.process, INFINITE);
+    bool killed = kill;
+    if (!kill && WaitForSingleObject(n.process, static_cast<DWORD>(grace.count())) != WAIT_OBJECT_0)
+        killed = true;
+    if (killed) {
+        TerminateProcess(n.process, 1);
+        WaitForSingleObject(n.process, INFINITE);
+    }
     DWORD code = 0;
     GetExitCodeProcess(n.process, &code);
     closeHandle(n.process);
     closeHandle(n.job);
-    if (kill) return ChildExit::Killed;
+    if (killed) return ChildExit::Killed;
     return crashCode(code) ? ChildExit::Crashed : ChildExit::Normal;
 }
 
