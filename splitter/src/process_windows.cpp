@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <string>
 
+#include "wide_text.h"
+
 namespace orvane {
 
 namespace {
@@ -36,25 +38,6 @@ std::wstring helperJobName(DWORD pid) { return L"Local\\orvane-helper-" + std::t
 // sides name them. Kill-on-close ends the helper with the splitter; a crash
 // ends it at once, with no dialog waiting for a user.
 constexpr DWORD kHelperJobLimits = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
-
-std::wstring wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-    return out;
-}
-
-std::string narrow(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                            nullptr);
-    return out;
-}
 
 void closeHandle(HANDLE& h) {
     if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
@@ -165,8 +148,8 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
         start.StartupInfo.hStdError = childErr;
         start.lpAttributeList = attrs;
         // Windows paths hold no quotes; the mode's arguments hold no spaces.
-        std::wstring commandLine = L"\"" + wide(program) + L"\"";
-        for (const std::string& a : args) commandLine += L" " + wide(a);
+        std::wstring commandLine = L"\"" + wstring_from_utf8(program) + L"\"";
+        for (const std::string& a : args) commandLine += L" " + wstring_from_utf8(a);
         PROCESS_INFORMATION info{};
         const bool created =
             listed && CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE,
@@ -270,7 +253,7 @@ std::string ownExecutable() {
     std::wstring path(32768, L'\0');
     const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
     path.resize(n < path.size() ? n : 0);
-    return narrow(path);
+    return utf8_from_wstring(path);
 }
 
 std::string ownProcessId() { return std::to_string(GetCurrentProcessId()); }
