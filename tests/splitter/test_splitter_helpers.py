@@ -128,6 +128,4 @@ def test_many_workers_start_no_more_helpers_than_files(tmp_path, splitter_exe):
 
 
 def test_process_layer_table(tmp_path):
-    """How reads from a child end, and ending one within its grace
-    (tests/splitter/native/process_table.cpp)."""
     run_native(tmp_path, "process_table", "process_posix.cpp")
