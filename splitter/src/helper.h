@@ -44,8 +44,6 @@ public:
     // poppler cannot draw it.
     HelperEnd render(std::uint64_t file, const std::string& path, int page, int threshold, bool& drawn,
                      PageLook& look);
-    // True when a helper is up: it has served before and kept its state.
-    bool running() const { return process_.running(); }
 
 private:
     HelperEnd retried(const HelperRequest& request, double seconds, std::string& reply);
