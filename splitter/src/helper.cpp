@@ -57,7 +57,8 @@ HelperEnd Helper::call(const HelperRequest& request, double seconds, std::string
 HelperEnd Helper::retried(const HelperRequest& request, double seconds, std::string& reply) {
     const bool servedBefore = process_.running();
     HelperEnd end = call(request, seconds, reply);
-    if (servedBefore && (end == HelperEnd::Crashed || end == HelperEnd::Failed)) end = call(request, seconds, reply);
+    if (servedBefore && (end == HelperEnd::Crashed || end == HelperEnd::Failed))
+        end = call(request, seconds, reply);
     return end;
 }
 

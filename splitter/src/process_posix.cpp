@@ -153,7 +153,8 @@ ChildExit ChildProcess::stop(bool kill, std::chrono::milliseconds grace) {
         // No call to wait on a child with a deadline: it is asked in short
         // steps until the grace is over.
         const Deadline end = std::chrono::steady_clock::now() + grace;
-        for (auto step = std::chrono::milliseconds(1);; step = std::min(step * 2, std::chrono::milliseconds(50))) {
+        const std::chrono::milliseconds longest(50);
+        for (std::chrono::milliseconds step(1);; step = std::min(step * 2, longest)) {
             const pid_t r = waitpid(pid, &status, WNOHANG);
             if (r == pid) return WIFSIGNALED(status) ? ChildExit::Crashed : ChildExit::Normal;
             if (r < 0 && errno != EINTR) return ChildExit::Normal;  // not ours to wait for
