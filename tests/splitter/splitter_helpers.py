@@ -1,25 +1,6 @@
 """Running orvaneFun.exe and looking at what it left."""
 import hashlib
 import os
-import subprocess
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-SRC = os.path.join(os.path.dirname(os.path.dirname(HERE)), "splitter", "src")
-
-
-def run_native(tmp_path, table, *sources):
-    """Builds native/`table`.cpp with the splitter's `sources` (file names
-    in splitter/src) and runs it; fails with its words unless both succeed."""
-    exe = str(tmp_path / table)
-    env = dict(os.environ)
-    env.pop("LD_PRELOAD", None)  # a sanitizer run's runtime is not for the compiler
-    build = subprocess.run([os.environ.get("CXX", "g++"), "-std=c++17", "-O1", "-Wall", "-Wextra",
-                            "-iquote", SRC, os.path.join(HERE, "native", table + ".cpp")] +
-                           [os.path.join(SRC, s) for s in sources] + ["-o", exe, "-pthread"],
-                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=300)
-    assert build.returncode == 0, build.stdout.decode("utf-8", "replace")
-    run = subprocess.run([exe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=60)
-    assert run.returncode == 0, run.stdout.decode("utf-8", "replace")
 
 
 class Result(object):

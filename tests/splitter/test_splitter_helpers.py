@@ -9,7 +9,7 @@ import pytest
 
 import hostile
 from pdfgen import BLUE, JpegPage, VectorPage, write_pdf
-from splitter_helpers import Result, outputs, run_native
+from splitter_helpers import Result, outputs
 
 GOOD_LINE = ("3 pages; separators: 2; 2 documents in \"{0}\": {0}_001.pdf (page 1), "
              "{0}_002.pdf (page 3)")
@@ -125,7 +125,3 @@ def test_many_workers_start_no_more_helpers_than_files(tmp_path, splitter_exe):
     assert len(started) == 1
     print(started[0])
     assert 1 <= int(started[0].split()[1]) <= len(names)
-
-
-def test_process_layer_table(tmp_path):
-    run_native(tmp_path, "process_table", "process_posix.cpp")

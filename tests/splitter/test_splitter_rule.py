@@ -1,7 +1,26 @@
-"""The separator rule alone (splitter/src/detect.*), page and file step
-together, on the table of tests/splitter/native/rule_table.cpp."""
-from splitter_helpers import run_native
+"""The splitter's pieces alone, each on a program of tests/splitter/native: the separator
+rule (detect.*, page and file step together) and the process layer against real children
+(process_posix.cpp: how a read ends, ending a child within its grace)."""
+import os
+import subprocess
+
+import pytest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SRC = os.path.join(os.path.dirname(os.path.dirname(HERE)), "splitter", "src")
+# (program, the sources it tests, further flags)
+UNITS = [("rule_table", ["detect.cpp"], []), ("process_table", ["process_posix.cpp"], [])]
 
 
-def test_rule_table(tmp_path):
-    run_native(tmp_path, "rule_table", "detect.cpp")
+@pytest.mark.parametrize("table,sources,flags", UNITS)
+def test_rule_table(tmp_path, table, sources, flags):
+    exe = str(tmp_path / table)
+    env = dict(os.environ)
+    env.pop("LD_PRELOAD", None)  # a sanitizer run's runtime is not for the compiler
+    build = subprocess.run([os.environ.get("CXX", "g++"), "-std=c++17", "-O1", "-Wall", "-Wextra", "-I", SRC,
+                            os.path.join(HERE, "native", table + ".cpp")] +
+                           [os.path.join(SRC, s) for s in sources] + flags + ["-o", exe],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=300)
+    assert build.returncode == 0, build.stdout.decode("utf-8", "replace")
+    run = subprocess.run([exe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=60)
+    assert run.returncode == 0, run.stdout.decode("utf-8", "replace")
