@@ -1,7 +1,6 @@
 // The process layer (splitter/src/process.h) against real children: how a read ends, and that
 // ending a child never waits past its grace. Prints each wrong case; exits non-zero on any.
 #include <sys/resource.h>
-
 #include <cstdio>
 
 #include "process.h"
