@@ -53,3 +53,21 @@ def test_catalogues_compiled_by_the_build_script_translate_every_marked_text(tmp
     english = {m.replace('\\"', '"') for m in re.findall(r'^msgid "(.+)"$', open(
         catalogues.po_files()["en"], encoding="utf-8").read(), re.M)}
     assert {k.split("\0")[0] for k in marked if "\n" not in k} <= english
+
+
+@pytest.mark.parametrize("kind, words", [
+    ("damaged", "重新扫描"), ("encrypted", "密码"), ("over-limits", "较小的文件"), ("unreadable", "读取"),
+    ("no-pages", "没有页面"), ("changed", "写完"), ("unwritable", "写入"),
+    (None, None), ("a-kind-from-a-newer-splitter", None),   # the splitter's own text, unchanged
+])
+def test_a_file_not_split_is_told_from_its_kind_with_what_to_do(kind, words):
+    from orvane_tools import events, review_canvas
+    reason = "damaged or not a PDF file (unable to find trailer dictionary)"
+    record = events.JobRecord().apply_all([{"event": "start", "files": ["扫描.pdf"]},
+                                           {"event": "not split", "file": "扫描.pdf", "kind": kind, "reason": reason}])
+    i18n.use("zh_CN")
+    head = review_canvas.file_head(record.file_records()[0])
+    if words is None:
+        assert head.endswith(reason)
+    else:
+        assert words in head and not re.search("[a-z]{4}", head), head

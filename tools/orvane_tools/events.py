@@ -13,7 +13,8 @@ from .i18n import _
 
 ENV = "ORVANE_EVENTS"
 
-FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason")
+FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason kind")
+FileRecord.__new__.__defaults__ = (None,)  # kind: why a file was not split, when the splitter said
 Document = collections.namedtuple("Document", "name first last")  # pages counted from 1, inclusive
 
 
@@ -163,7 +164,7 @@ class JobRecord(object):
             if outcome[0] == "file":
                 records.append(FileRecord(name, pages, verdicts, unsure, outcome[1], outcome[2], None))
             else:
-                records.append(FileRecord(name, pages, verdicts, unsure, "", [], outcome[1]))
+                records.append(FileRecord(name, pages, verdicts, unsure, "", [], outcome[1], self.kinds.get(name)))
         return records
 
 
