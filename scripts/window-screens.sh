@@ -35,6 +35,9 @@ PY
 
 for lang in en zh_CN; do
     src="$work/scans-$lang" dst="$work/documents-$lang" inbox="$work/inbox-$lang"
+    # The window's title words, in its language.
+    if [ "$lang" = en ]; then splitting=splitting review='review$' watching=watching
+    else splitting=正在切分 review='查看$' watching=监视中; fi
     mkdir -p "$src" "$dst" "$inbox"
     "$py" - "$src" <<'PY'
 import sys
@@ -47,9 +50,9 @@ PY
     settings "$src" "$dst"
     "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 2 \
         --shot "^Orvane\$=$out/window-ready-$lang.png" --key "^Orvane\$=ctrl+Return" \
-        --shot "splitting=$out/window-job-$lang.png" \
-        --shot "review\$=$out/window-review-$lang.png" --key "review\$=ctrl+d" \
-        --shot "review\$=$out/window-details-$lang.png" -- "$py" -m orvane_tools gui
+        --shot "$splitting=$out/window-job-$lang.png" \
+        --shot "$review=$out/window-review-$lang.png" --key "$review=ctrl+d" \
+        --shot "$review=$out/window-details-$lang.png" -- "$py" -m orvane_tools gui
 
     # Watching: one file still being written, one that is not a complete PDF yet.
     head -c 3000 "$src/batch-01.pdf" > "$inbox/scan-0042.pdf"
@@ -57,6 +60,6 @@ PY
     ( for _ in $(seq 60); do echo "%" >> "$inbox/scan-0043.pdf"; sleep 0.5; done ) &
     writer=$!
     "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 9 \
-        --key "^Orvane\$=ctrl+w" --shot "watching=$out/window-watching-$lang.png" -- "$py" -m orvane_tools gui
+        --key "^Orvane\$=ctrl+w" --shot "$watching=$out/window-watching-$lang.png" -- "$py" -m orvane_tools gui
     kill $writer 2>/dev/null || true
 done

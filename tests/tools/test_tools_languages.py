@@ -71,3 +71,34 @@ def test_a_file_not_split_is_told_from_its_kind_with_what_to_do(kind, words):
         assert head.endswith(reason)
     else:
         assert words in head and not re.search("[a-z]{4}", head), head
+
+
+@pytest.mark.parametrize("events, title", [
+    ([("job_started", "job", "/s", "/t")], "Orvane：正在切分"),
+    ([("job_started", "job", "/s", "/t"), ("job_ended", "job", "cancelled", "x", None, False)], "Orvane：已停止"),
+    ([("job_started", "job", "/s", "/t"), ("job_ended", "job", "refused", "x", None, False)], "Orvane：被拒绝"),
+    ([("review_state", "review")], "Orvane：查看"),
+    ([("watch_started", "w"), ("watch_state", "watching")], "Orvane：监视中"),
+    ([("watch_started", "w"), ("watch_state", "splitting 扫描.pdf")], "Orvane：正在切分 扫描.pdf"),
+])
+def test_window_titles_are_in_the_windows_language(events, title):
+    from orvane_tools import gui_state
+    i18n.use("zh_CN")
+    state = gui_state.WindowState()
+    for name, *args in events:
+        getattr(state, name)(*args)
+    assert state.title == title
+
+
+@pytest.mark.parametrize("status, summary, kind, shown", [
+    ("finished", "job finished", None, "完成"),
+    ("restored", "interrupted batch undone; back in INBOX", None, "已放回  扫描.pdf  0 份文档, 0.0 s  中断的批次已撤销；已放回源文件夹"),
+    ("retry", "new login token: back in INBOX", None, "已放回源文件夹"),
+    ("not-split", "NOT SPLIT: damaged or not a PDF file (unable to find trailer dictionary)", "damaged", "未切分：文件已损坏"),
+])
+def test_watched_batches_are_worded_in_the_window_but_logged_in_english(status, summary, kind, shown):
+    from orvane_tools import gui_watch, watch_batch
+    i18n.use("zh_CN")
+    batch = watch_batch.BatchStatus(0.0, "扫描.pdf", status, i18n._(summary), 0, 0.0, kind)
+    assert shown in gui_watch.batch_words(batch) and not re.search("[a-z]{4}", gui_watch.batch_words(batch))
+    assert "  {}  ".format(status) in watch_batch.format_status(batch)   # scripts read the log's words

@@ -6,8 +6,9 @@ file, which the watcher keeps beside its state in the inbox), the last batch and
 import os
 import time
 
-from . import events, handover, watch
+from . import events, handover, splitter_line, watch
 from .i18n import N_, _, ngettext
+from .reasons import reason_words
 
 WATCH_CLOSE_WAIT = 150         # seconds closing the window waits for the watcher to undo its batch
 
@@ -16,6 +17,30 @@ WATCH_CLOSE_WAIT = 150         # seconds closing the window waits for the watche
 STATES = {"starting": N_("starting"), "watching": N_("watching"), "stopped": N_("stopped"),
           "stopping": N_("stopping: a batch under way is undone and its source put back")}
 WAITING_REASONS = {watch.STILL_WRITTEN: N_("still being written"), watch.NOT_COMPLETE: N_("not a complete PDF yet")}
+
+
+MISSING = {"source": N_("the source folder does not exist"), "target": N_("the target folder does not exist")}
+# A batch's status word (English in the log and the status file, which scripts read) in the window.
+STATUS_WORDS = {"finished": N_("finished"), "not-split": N_("not split"), "restored": N_("put back"),
+                "retry": N_("split again"), "refused": N_("refused"), "refused-input": N_("input refused"),
+                "no-summary": N_("incomplete"), "failed": N_("failed"), "empty": N_("nothing to do")}
+# The watcher's summaries that name the command line's INBOX, in the window's folder words.
+FOLDER_SUMMARIES = (
+    (N_("stopped while splitting; back in INBOX"), N_("stopped while splitting; back in the source folder")),
+    (N_("interrupted batch undone; back in INBOX"), N_("interrupted batch undone; back in the source folder")),
+    (N_("new login token: back in INBOX"), N_("new login token: back in the source folder")))
+
+
+def batch_words(batch):
+    """A batch's status line as the window shows it: the status word and the reason in the user's
+    language, the folders in the window's words."""
+    summary = dict((_(cli), _(window)) for cli, window in FOLDER_SUMMARIES).get(batch.summary, batch.summary)
+    if batch.kind and batch.summary.startswith(splitter_line.not_split_words("")):
+        summary = _("NOT SPLIT: {}").format(reason_words(batch.kind, summary))
+    return "{}  {}  {}  {}, {:.1f} s  {}".format(
+        time.strftime("%H:%M:%S", time.localtime(batch.time)), _(STATUS_WORDS.get(batch.status, batch.status)),
+        batch.name, ngettext("{} document", "{} documents", batch.documents).format(batch.documents),
+        batch.seconds, summary)
 
 
 def state_words(state):
@@ -63,9 +88,9 @@ class WatchPanel(object):
                            threshold=v["threshold"])
         try:
             watch.check_folders(s)  # before its log file is made in the source folder
-        except OSError as exc:
-            return _("Watching cannot start: {}.").format(exc) + "\n\n" + _(
-                "(INBOX is the source folder, TARGET the target folder.)")
+        except OSError:
+            missing = "source" if not os.path.isdir(s.inbox) else "target"
+            return _("Watching cannot start: {}.").format(_(MISSING[missing]))
         self.reports = handover.WatchReports(token)
         self.token = token
         log_path = os.path.join(s.state_dir, "watch.log")
@@ -101,6 +126,7 @@ class WatchPanel(object):
         ended = not self.watcher.running()  # before taking, so that its last reports are taken too
         for kind, text in self.reports.take():
             if kind == "batch":
+                text = batch_words(text)
                 self.labels["last"]["text"] = _("Last batch: {}").format(text)
                 self.say(text)
             elif kind == "waiting":
