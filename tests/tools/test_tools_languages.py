@@ -102,3 +102,20 @@ def test_watched_batches_are_worded_in_the_window_but_logged_in_english(status, 
     batch = watch_batch.BatchStatus(0.0, "扫描.pdf", status, i18n._(summary), 0, 0.0, kind)
     assert shown in gui_watch.batch_words(batch) and not re.search("[a-z]{4}", gui_watch.batch_words(batch))
     assert "  {}  ".format(status) in watch_batch.format_status(batch)   # scripts read the log's words
+
+
+@pytest.mark.parametrize("text", [
+    "任务被拒绝：登录令牌被拒绝（已过期或无效）。请获取新的令牌，粘贴到“登录令牌”下。",
+    "监视无法开始：源文件夹不存在。\n\n请在《高级设置》中选择：归档文件夹、失败文件夹……然后重试！",
+    "扫描.pdf：未切分：文件已损坏或不是 PDF 文件。请重新扫描，或用生成该文件的程序重新保存。",
+    "Choose an existing folder under Target folder (it is not created for you).",
+])
+def test_chinese_lines_never_start_with_a_closing_mark_nor_end_with_an_opening_one(text):
+    from orvane_tools import linebreak
+    measure = lambda s: sum(2 if ord(c) > 0x2000 else 1 for c in s)  # noqa: E731  (wide characters)
+    for width in range(8, 40):
+        lines = linebreak.break_lines(text, width, measure)
+        assert all(measure(line) <= width for line in lines), (width, lines)
+        assert not [line for line in lines if line[:1] in linebreak.CLOSING], (width, lines)
+        assert not [line for line in lines if line[-1:] in linebreak.OPENING], (width, lines)
+        assert "".join(lines).replace(" ", "") == text.replace("\n", "").replace(" ", "")

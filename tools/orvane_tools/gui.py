@@ -32,13 +32,13 @@ class Dialogs(object):
         self.root = root
 
     def ask(self, text):
-        return messagebox.askyesno(TITLE, text, parent=self.root)
+        return messagebox.askyesno(TITLE, gui_panes.fit_dialog_text(self.root, text), parent=self.root)
 
     def error(self, text):
-        messagebox.showerror(TITLE, text, parent=self.root)
+        messagebox.showerror(TITLE, gui_panes.fit_dialog_text(self.root, text), parent=self.root)
 
     def info(self, text):
-        messagebox.showinfo(TITLE, text, parent=self.root)
+        messagebox.showinfo(TITLE, gui_panes.fit_dialog_text(self.root, text), parent=self.root)
 
 
 class App(object):
