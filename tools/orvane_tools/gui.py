@@ -59,7 +59,7 @@ class App(object):
         root.title(self.state.title)
         root.minsize(720, 560)
         root.geometry(remembered.get("geometry") or "1100x820")
-        gui_panes.apply_look(root)
+        gui_panes.apply_look(root, i18n.current())
         self.watching = tk.BooleanVar(value=False)
         self._build(remembered)
         self._bind_keys()
@@ -146,7 +146,7 @@ class App(object):
         self.remember()
         if not self.state.language_may_change():
             return
-        i18n.setup(code or None)
+        gui_panes.apply_look(self.root, i18n.setup(code or None))
         kept = (self.details.lines, self.review.record, self.details_shown.get())
         token, values = self.token.get(), {name: var.get() for name, var in self.vars.items()}
         self.review.clear()

@@ -20,8 +20,15 @@ NAMED_FONTS = ("TkDefaultFont", "TkTextFont", "TkMenuFont", "TkHeadingFont", "Tk
                "TkSmallCaptionFont", "TkIconFont", "TkTooltipFont")
 
 
-def apply_look(root):
-    """The native theme on Windows (and macOS), a clean one elsewhere; a font that holds Chinese."""
+# The named fonts' families before the window changed them: an English window keeps them.
+FIRST_FAMILIES = {}
+
+
+def apply_look(root, language="en"):
+    """The native theme on Windows (and macOS), a clean one elsewhere. A Chinese window gets a font
+    that holds Chinese; an English one keeps the system's Latin font, whose "…" sits on the line
+    (a Chinese font centres it), and Tk takes each Chinese character of a file name from a font
+    that has it."""
     style = ttk.Style(root)
     themes = style.theme_names()
     wanted = ("vista", "winnative") if sys.platform.startswith("win") else \
@@ -32,13 +39,14 @@ def apply_look(root):
             break
     families = set(tkfont.families(root))
     family = next((f for f in CHINESE_FONTS if f in families), None)
-    if family is not None:
-        for name in NAMED_FONTS:
-            try:
-                # (Not nametofont: its root argument came with Python 3.10.)
-                tkfont.Font(root=root, name=name, exists=True).configure(family=family)
-            except tk.TclError:
-                pass
+    for name in NAMED_FONTS:
+        try:
+            # (Not nametofont: its root argument came with Python 3.10.)
+            font = tkfont.Font(root=root, name=name, exists=True)
+            first = FIRST_FAMILIES.setdefault(name, font.cget("family"))
+            font.configure(family=family if family and language == "zh_CN" else first)
+        except tk.TclError:
+            pass
     return family
 
 
