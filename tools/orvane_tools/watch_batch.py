@@ -117,6 +117,7 @@ class Watcher(object):
         self.batches = 0
         self.exit_when_idle = False
         self._stop = threading.Event()
+        self._held = None          # the INBOX's lock, when `claim` took it ahead of `run`
         self._thread = None
         self._token_override = None
         self._claims = itertools.count()
@@ -165,16 +166,25 @@ class Watcher(object):
             LOG.error("the watcher stopped: %s", exc, exc_info=not isinstance(exc, (AlreadyWatched, OSError)))
             self._set_state("error: {}".format(exc))
 
-    def run(self):
+    def claim(self):
+        """What `run` checks first, and the INBOX's lock; raises AlreadyWatched or OSError. Called
+        ahead of `run` by a front end that must refuse before it says anything else."""
         s = self.settings
-        self._set_state("starting")
         check_folders(s)
         for folder in (s.state_dir, s.archive, s.failed):
             os.makedirs(folder, exist_ok=True)
         if not os.path.isfile(s.job.splitter):
             # Every batch would go to the failed folder for it.
             raise OSError("the splitter program does not exist: {} (give --splitter)".format(s.job.splitter))
-        with InboxLock(s.state_dir):
+        self._held = InboxLock(s.state_dir).__enter__()
+
+    def run(self):
+        s = self.settings
+        self._set_state("starting")
+        if self._held is None:
+            self.claim()
+        lock, self._held = self._held, None
+        try:
             self.journal = Journal(os.path.join(s.state_dir, "journal"))
             LOG.info("watching %s into %s; complete files: %s", s.inbox, s.target, self.opener_text)
             self._recover()
@@ -185,6 +195,8 @@ class Watcher(object):
                 if self.exit_when_idle and not taken and not self.arrivals.waiting():
                     break
                 self._stop.wait(0 if taken else s.poll)
+        finally:
+            lock.__exit__(None, None, None)
         self._set_state("stopped")
 
     def _take_ready(self):
