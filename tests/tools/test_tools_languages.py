@@ -119,3 +119,15 @@ def test_chinese_lines_never_start_with_a_closing_mark_nor_end_with_an_opening_o
         assert not [line for line in lines if line[:1] in linebreak.CLOSING], (width, lines)
         assert not [line for line in lines if line[-1:] in linebreak.OPENING], (width, lines)
         assert "".join(lines).replace(" ", "") == text.replace("\n", "").replace(" ", "")
+
+
+@pytest.mark.parametrize("command", [None, "split", "watch", "gui", "serve", "log", "standalone"])
+def test_chinese_help_headings_use_full_width_colons(command):
+    from orvane_tools import cli
+    i18n.use("zh_CN")
+    i18n.translate_argparse()
+    parser = cli.build_parser()
+    if command:
+        parser = next(a for a in parser._subparsers._group_actions).choices[command]
+    headings = [line for line in parser.format_help().splitlines() if line[:1].strip() and line[-1:] in ":："]
+    assert len(headings) >= 2 and all(line.endswith("：") for line in headings), headings
