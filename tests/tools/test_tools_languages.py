@@ -80,6 +80,7 @@ def test_a_file_not_split_is_told_from_its_kind_with_what_to_do(kind, words):
     ([("review_state", "review")], "Orvane：查看"),
     ([("watch_started", "w"), ("watch_state", "watching")], "Orvane：监视中"),
     ([("watch_started", "w"), ("watch_state", "splitting 扫描.pdf")], "Orvane：正在切分 扫描.pdf"),
+    ([("watch_started", "w"), ("watch_state", "waiting: 无法读取 INBOX（断开）")], "Orvane：等待：无法读取源文件夹（断开）"),
 ])
 def test_window_titles_are_in_the_windows_language(events, title):
     from orvane_tools import gui_state

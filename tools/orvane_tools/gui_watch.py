@@ -24,17 +24,27 @@ MISSING = {"source": N_("the source folder does not exist"), "target": N_("the t
 STATUS_WORDS = {"finished": N_("finished"), "not-split": N_("not split"), "restored": N_("put back"),
                 "retry": N_("split again"), "refused": N_("refused"), "refused-input": N_("input refused"),
                 "no-summary": N_("incomplete"), "failed": N_("failed"), "empty": N_("nothing to do")}
-# The watcher's summaries that name the command line's INBOX, in the window's folder words.
-FOLDER_SUMMARIES = (
+# The watcher's texts that name the command line's INBOX, in the window's folder words.
+FOLDER_WORDS = (
     (N_("stopped while splitting; back in INBOX"), N_("stopped while splitting; back in the source folder")),
     (N_("interrupted batch undone; back in INBOX"), N_("interrupted batch undone; back in the source folder")),
-    (N_("new login token: back in INBOX"), N_("new login token: back in the source folder")))
+    (N_("new login token: back in INBOX"), N_("new login token: back in the source folder")),
+    (N_("INBOX cannot be read ({})"), N_("the source folder cannot be read ({})")))
+
+
+def folder_words(text):
+    """A text of the watcher (in the user's language already) with the window's folder words."""
+    for cli, window in FOLDER_WORDS:
+        head, brace, tail = _(cli).partition("{}")
+        if text == head or (brace and text.startswith(head) and text.endswith(tail)):
+            return _(window).format(text[len(head):len(text) - len(tail)])
+    return text
 
 
 def batch_words(batch):
     """A batch's status line as the window shows it: the status word and the reason in the user's
     language, the folders in the window's words."""
-    summary = dict((_(cli), _(window)) for cli, window in FOLDER_SUMMARIES).get(batch.summary, batch.summary)
+    summary = folder_words(batch.summary)
     if batch.kind and batch.summary.startswith(splitter_line.not_split_words("")):
         summary = _("NOT SPLIT: {}").format(reason_words(batch.kind, summary))
     return "{}  {}  {}  {}, {:.1f} s  {}".format(
@@ -49,7 +59,7 @@ def state_words(state):
     if state.startswith("error: "):
         return _("ended with an error: {}").format(state[len("error: "):])
     if state.startswith("waiting: "):
-        return _("waiting: {}").format(state[len("waiting: "):])
+        return _("waiting: {}").format(folder_words(state[len("waiting: "):]))
     return _(STATES[state]) if state in STATES else state
 
 
