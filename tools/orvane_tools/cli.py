@@ -121,7 +121,7 @@ def build_parser():
     p = _command(sub, "standalone", _("run the module's stand-alone block (its fixed-default job)"),
                  _("Execute the Orvane module under the name __main__, which runs its built-in job\n"
                    "with fixed Windows folders and ./url.db; its messages go to standard output."),
-                 helptexts.EXIT_STATUSES_PLAIN, cmd_standalone)
+                 helptexts.EXIT_STATUSES_STANDALONE, cmd_standalone)
     p.add_argument("--workdir", metavar="DIR", help=_("run in DIR (where ./url.db and the folders are)"))
     return parser
 
