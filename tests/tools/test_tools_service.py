@@ -174,11 +174,8 @@ def test_log_lists_refusals_among_the_records_in_the_order_they_came(tmp_path, r
 
     store = AnnouncementStore(str(tmp_path / "announcements.db"))
     for what in came:
-        if what == "refused":
-            store.refuse("token expired", "127.0.0.1")
-        else:
-            store.record("clerk", what, what + " of the job", None, None, "127.0.0.1")
-    log = run_cli("log", "--db", str(tmp_path / "announcements.db"))
+        store.refuse("expired", "127.0.0.1") if what == "refused" else store.record("clerk", what, "", 1, 2, "::1")
+    log = run_cli("log", "--db", store.path)
     assert log.returncode == 0, log.stderr
-    assert [line.split()[1] for line in log.stdout.splitlines()] == list(came)
-    assert all(len(line.split()[0]) == len("2026-12-07T09:37:33+00:00") for line in log.stdout.splitlines())
+    assert [(len(line.split()[0]), line.split()[1]) for line in log.stdout.splitlines()] == [
+        (len("2026-12-07T09:37:33+00:00"), what) for what in came]

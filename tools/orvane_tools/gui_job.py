@@ -10,6 +10,14 @@ from .outcomes import window_words
 from .review_canvas import file_head
 
 
+def counts_words(files, documents, checks):
+    """"1 file, 2 documents written, 0 pages to check." in the user's language."""
+    return _("{files}, {documents} written, {checks} to check.").format(
+        files=ngettext("{} file", "{} files", files).format(files),
+        documents=ngettext("{} document", "{} documents", documents).format(documents),
+        checks=ngettext("{} page", "{} pages", checks).format(checks))
+
+
 class Job(object):
     """One run of `orvaneClass.run` on a worker thread (a JobRun): ``values`` are the form's checked
     values, ``thread`` is started by the window, `tick` is called on the Tk thread."""
@@ -68,10 +76,7 @@ class Job(object):
         elif key in ("finished", "not-split") and record.files:
             written = sum(len(f.documents) for f in record.file_records())
             checks = sum(len(f.unsure) for f in record.file_records())
-            detail = _("{files}, {documents} written, {checks} to check.").format(
-                files=ngettext("{} file", "{} files", len(record.files)).format(len(record.files)),
-                documents=ngettext("{} document", "{} documents", written).format(written),
-                checks=ngettext("{} page", "{} pages", checks).format(checks))
+            detail = counts_words(len(record.files), written, checks)
         if detail:
             words = _("{outcome} {detail}").format(outcome=words, detail=detail)
         return key, words, refused
