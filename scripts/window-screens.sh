@@ -41,6 +41,9 @@ REVIEW_POINT=${REVIEW_POINT:-360,600}
 
 for lang in en zh_CN; do
     src="$work/scans-$lang" dst="$work/documents-$lang" inbox="$work/inbox-$lang"
+    # The window's title words, in its language.
+    if [ "$lang" = en ]; then splitting=splitting review='review$' watching=watching
+    else splitting=正在切分 review='查看$' watching=监视中; fi
     mkdir -p "$src" "$dst" "$inbox"
     "$py" - "$src" <<'PY'
 import sys
@@ -53,9 +56,9 @@ PY
     settings "$src" "$dst"
     "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 2 \
         --shot "^Orvane\$=$out/window-ready-$lang.png" --key "^Orvane\$=ctrl+Return" \
-        --shot "splitting=$out/window-job-$lang.png" \
-        --shot "review\$=$out/window-review-$lang.png" --key "review\$=ctrl+d" \
-        --shot "review\$=$out/window-details-$lang.png" -- "$py" -m orvane_tools gui
+        --shot "$splitting=$out/window-job-$lang.png" \
+        --shot "$review=$out/window-review-$lang.png" --key "$review=ctrl+d" \
+        --shot "$review=$out/window-details-$lang.png" -- "$py" -m orvane_tools gui
 
     # Long document names: each label keeps its number, shortened in the middle; the pointer on
     # the second document shows its full name, page span and verdict.
@@ -79,7 +82,7 @@ PY
     ( for _ in $(seq 60); do echo "%" >> "$inbox/scan-0043.pdf"; sleep 0.5; done ) &
     writer=$!
     "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 9 \
-        --key "^Orvane\$=ctrl+w" --shot "watching=$out/window-watching-$lang.png" -- "$py" -m orvane_tools gui
+        --key "^Orvane\$=ctrl+w" --shot "$watching=$out/window-watching-$lang.png" -- "$py" -m orvane_tools gui
     kill $writer 2>/dev/null || true
 
     # A watched batch reviewed: `orvane watch` splits a file dropped into its inbox and puts it in the

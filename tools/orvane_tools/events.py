@@ -15,7 +15,8 @@ ENV = "ORVANE_EVENTS"
 # Not the splitter's: the watcher appends it to a batch's record once the source is put away.
 MOVED = "source moved"
 
-FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason")
+FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason kind")
+FileRecord.__new__.__defaults__ = (None,)  # kind: why a file was not split, when the splitter said
 Document = collections.namedtuple("Document", "name first last")  # pages counted from 1, inclusive
 
 
@@ -178,7 +179,7 @@ class JobRecord(object):
             if outcome[0] == "file":
                 records.append(FileRecord(name, pages, verdicts, unsure, outcome[1], outcome[2], None))
             else:
-                records.append(FileRecord(name, pages, verdicts, unsure, "", [], outcome[1]))
+                records.append(FileRecord(name, pages, verdicts, unsure, "", [], outcome[1], self.kinds.get(name)))
         return records
 
 

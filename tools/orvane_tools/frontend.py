@@ -8,7 +8,7 @@ import time
 import traceback
 
 from . import events, splitter_line
-from .i18n import N_, _
+from .i18n import N_, _, ngettext
 
 # The exit statuses, the table of outcomes and the process table, where the front ends find them.
 from .job_runner import JobRun, process_table, splitter_children  # noqa: F401
@@ -171,7 +171,8 @@ class ProgressLine(object):
             text = self.record.progress_text()
         else:
             made = len(list_subfolders(self.dst) - self.before)
-            text = _("{} of {} source PDFs begun, {} elapsed").format(
+            text = ngettext("{} of {} source PDF begun, {} elapsed", "{} of {} source PDFs begun, {} elapsed",
+                            self.total).format(
                 min(made, self.total), self.total, events.clock_text(time.time() - self.started))
         self.out.write("\r\x1b[K" + _("splitting: {}").format(text))
         self.out.flush()

@@ -32,13 +32,13 @@ class Dialogs(object):
         self.root = root
 
     def ask(self, text):
-        return messagebox.askyesno(TITLE, text, parent=self.root)
+        return messagebox.askyesno(TITLE, gui_panes.fit_dialog_text(self.root, text), parent=self.root)
 
     def error(self, text):
-        messagebox.showerror(TITLE, text, parent=self.root)
+        messagebox.showerror(TITLE, gui_panes.fit_dialog_text(self.root, text), parent=self.root)
 
     def info(self, text):
-        messagebox.showinfo(TITLE, text, parent=self.root)
+        messagebox.showinfo(TITLE, gui_panes.fit_dialog_text(self.root, text), parent=self.root)
 
 
 class App(object):
@@ -59,7 +59,7 @@ class App(object):
         root.title(self.state.title)
         root.minsize(720, 560)
         root.geometry(remembered.get("geometry") or "1100x820")
-        gui_panes.apply_look(root)
+        gui_panes.apply_look(root, i18n.current())
         self.watching = tk.BooleanVar(value=False)
         self._build(remembered)
         self._bind_keys()
@@ -146,7 +146,7 @@ class App(object):
         self.remember()
         if not self.state.language_may_change():
             return
-        i18n.setup(code or None)
+        gui_panes.apply_look(self.root, i18n.setup(code or None))
         kept = (self.details.lines, self.review.record, self.details_shown.get())
         token, values = self.token.get(), {name: var.get() for name, var in self.vars.items()}
         self.review.clear()

@@ -15,9 +15,18 @@ import threading
 import time
 
 from .i18n import N_, _, ngettext
+from .gui_watch import state_words
 from .outcomes import OUTCOMES, window_words
 
 TITLE = "Orvane"
+
+# The title's words for what the window does, translated where the title is made (the watcher's
+# states that carry a name or a detail are worded by the watch panel).
+TITLE_WORDS = {"splitting": N_("splitting"), "stopping": N_("stopping"), "done": N_("done"),
+               "nothing to do": N_("nothing to do"), "stopped": N_("stopped"), "refused": N_("refused"),
+               "incomplete": N_("incomplete"), "failed": N_("failed"), "review": N_("review"),
+               "review: making thumbnails": N_("review: making thumbnails"), "watching": N_("watching"),
+               "starting": N_("starting")}
 
 READY = "ready"                    # nothing runs (the window is new, a watcher has ended)
 RUNNING = "running"                # a job runs
@@ -115,7 +124,10 @@ class WindowState(object):
 
     @property
     def title(self):
-        return TITLE if self.word is None else "{} – {}".format(TITLE, self.word)
+        if self.word is None:
+            return TITLE
+        words = _(TITLE_WORDS[self.word]) if self.word in TITLE_WORDS else state_words(self.word)
+        return _("{title} – {state}").format(title=TITLE, state=words)
 
     @property
     def buttons(self):

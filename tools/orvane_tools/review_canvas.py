@@ -20,6 +20,7 @@ from . import dialogs, splitter_line, thumbs
 from .gui_panes import scrolled
 from .review_hover import DOC_TAG, PAGE_TAG, Tip, hover_text, hovered
 from .i18n import _, ngettext
+from .reasons import reason_words
 
 # Layout (pixels).
 CELL_W = 96                    # one page's column
@@ -147,7 +148,7 @@ class Geometry(object):
 def file_head(f):
     """The line above a source file's pages."""
     if f.reason is not None:
-        return splitter_line.not_split_head(f.name, f.reason)
+        return splitter_line.not_split_head(f.name, reason_words(f.kind, f.reason))
     parts = [ngettext("{} page", "{} pages", f.pages).format(f.pages),
              ngettext("{} document", "{} documents", len(f.documents)).format(len(f.documents))]
     if f.unsure:
