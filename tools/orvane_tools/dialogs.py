@@ -1,11 +1,12 @@
 """The window's dialogs that do more than ask: opening a document in the system's viewer, and
-picking a folder. Kept as plain functions so that tests can stand in for them, and so that every
+picking a folder, and a yes/no question that closes itself once there is nothing left to ask about. Kept as plain functions so that tests can stand in for them, and so that every
 part of the window opens documents and folders the same way."""
 import os
 import subprocess
 import sys
 
-from tkinter import filedialog, messagebox
+import tkinter as tk
+from tkinter import filedialog, messagebox, ttk
 
 from .i18n import _
 
@@ -43,3 +44,54 @@ def pick_folder(parent, start, title=None):
         start = higher if higher != start else ""
     return filedialog.askdirectory(parent=parent, initialdir=start or None,
                                    title=title or _("Choose a folder")) or ""
+
+
+def ask_yes_no(parent, text, stands=None, poll_ms=100):
+    """A modal yes/no question (Return answers Yes, Escape No). ``stands()`` is asked every
+    ``poll_ms``: once it is false (the job it asks about has ended meanwhile), the question closes
+    itself, answered No, rather than wait over a job that is no longer there. The window's ticks go
+    on while it is open (its nested event loop)."""
+    before = parent.focus_get()
+    top = tk.Toplevel(parent)
+    top.title(TITLE)
+    top.transient(parent)
+    top.resizable(False, False)
+    answer = []
+
+    def done(value):
+        answer.append(value)
+        top.destroy()
+
+    frame = ttk.Frame(top, padding=12)
+    frame.pack(fill="both", expand=True)
+    ttk.Label(frame, text=text, wraplength=420, justify="left").pack(anchor="w")
+    buttons = ttk.Frame(frame)
+    buttons.pack(anchor="e", pady=(12, 0))
+    yes = ttk.Button(buttons, text=_("Yes"), command=lambda: done(True))
+    yes.pack(side="left")
+    ttk.Button(buttons, text=_("No"), command=lambda: done(False)).pack(side="left", padx=(6, 0))
+    top.bind("<Return>", lambda e: done(True))
+    top.bind("<Escape>", lambda e: done(False))
+    top.protocol("WM_DELETE_WINDOW", lambda: done(False))
+
+    def check():
+        if answer or not top.winfo_exists():
+            return
+        if stands is not None and not stands():
+            done(False)
+        else:
+            top.after(poll_ms, check)
+
+    top.after(poll_ms, check)
+    try:
+        top.wait_visibility()
+        yes.focus_force()
+        top.grab_set()
+    except tk.TclError:   # (closed already, or not viewable on some window managers)
+        pass
+    top.wait_window()
+    try:
+        (before or parent).focus_force()   # the keys go back to where they went before the question
+    except tk.TclError:
+        pass
+    return bool(answer and answer[0])
