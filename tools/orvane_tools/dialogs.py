@@ -59,7 +59,14 @@ def ask_yes_no(parent, text, stands=None, poll_ms=100):
     answer = []
 
     def done(value):
+        # The focus goes back while the question still holds it: once the question is gone, the
+        # window's keys would reach nothing.
         answer.append(value)
+        try:
+            (before or parent).focus_set()
+        except tk.TclError:
+            pass
+        top.grab_release()
         top.destroy()
 
     frame = ttk.Frame(top, padding=12)
@@ -85,13 +92,9 @@ def ask_yes_no(parent, text, stands=None, poll_ms=100):
     top.after(poll_ms, check)
     try:
         top.wait_visibility()
-        yes.focus_force()
+        yes.focus_set()
         top.grab_set()
     except tk.TclError:   # (closed already, or not viewable on some window managers)
         pass
     top.wait_window()
-    try:
-        (before or parent).focus_force()   # the keys go back to where they went before the question
-    except tk.TclError:
-        pass
     return bool(answer and answer[0])
