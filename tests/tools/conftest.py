@@ -56,7 +56,6 @@ def start_xvfb(size):
     """(server, display) of a private Xvfb server with a screen of ``size`` ("WxH")."""
     import os
     import shutil
-
     if not shutil.which("Xvfb"):
         pytest.skip("Xvfb is not installed")
     env = dict(os.environ)

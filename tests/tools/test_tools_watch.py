@@ -217,8 +217,7 @@ SET_ASIDE = time.mktime((2026, 3, 2, 9, 0, 0, 0, 0, -1))   # 09:00 local: 5 s se
 
 @pytest.mark.parametrize("unchanged_for, opens, waiting, words", [
     (1.0, True, [("a.pdf", watch.STILL_WRITTEN, None)], "Waiting: a.pdf (still being written)"),
-    # unchanged, but it does not open: it may be damaged, and is set aside at a time the user is told
-    (6.0, False, [("a.pdf", watch.NOT_COMPLETE, SET_ASIDE)],
+    (6.0, False, [("a.pdf", watch.NOT_COMPLETE, SET_ASIDE)],   # unchanged, but it does not open: damaged?
      "Waiting: a.pdf (incomplete or damaged: set aside at 09:00 if it does not change)"),
     (6.0, True, [], ""),                              # complete: taken, so not waiting
 ])
@@ -231,5 +230,5 @@ def test_files_not_taken_are_listed_with_why(tmp_path, unchanged_for, opens, wai
     arrivals.ready(str(tmp_path))
     clock[0] += unchanged_for
     ready = arrivals.ready(str(tmp_path))
-    listed = [w for w in arrivals.waiting_list() if w[0] not in ready]
-    assert listed == waiting and gui_watch.waiting_words(listed) == words
+    assert [w for w in arrivals.waiting_list() if w[0] not in ready] == waiting
+    assert gui_watch.waiting_words(waiting) == words
