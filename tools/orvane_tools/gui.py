@@ -66,6 +66,7 @@ class App(object):
         self._build(remembered)
         self._bind_keys()
         self.apply()
+        root.after_idle(self._fit)
         root.protocol("WM_DELETE_WINDOW", self.close)
         root.after(gui_runs.TICK_MS, self.runs.tick)
 
@@ -167,6 +168,7 @@ class App(object):
                 self.side.add(self.details, stretch="always", minsize=self.details_min)
         elif str(self.details) in [str(p) for p in self.side.panes()]:
             self.side.forget(self.details)
+        self.root.after_idle(self._fit)
 
     def change_language(self, code):
         """The chosen language at once: the window is built again in it (its fields and panes kept);
@@ -215,6 +217,7 @@ class App(object):
             self.outcomes.clear()   # (a line was said again: a stopped job's files)
         for line in lines[len(self.outcomes.lines):]:
             self.outcomes.add(line)
+        self.root.after_idle(self._fit)   # (a status line that wraps takes room from Advanced)
 
     def say(self, text):
         """A line for the main pane (our own words)."""

@@ -92,7 +92,8 @@ class ScrolledArea(ttk.Frame):
         height = wanted if self.room is None else max(1, min(wanted, self.room))
         if int(self.canvas.cget("height")) != height:
             self.canvas.configure(height=height)
-        self.canvas.configure(scrollregion=(0, 0, 0, wanted))
+        if self.canvas.cget("scrollregion") != "0 0 0 {}".format(wanted):
+            self.canvas.configure(scrollregion=(0, 0, 0, wanted))
         if height < wanted:
             self.bar.grid(row=0, column=1, sticky="ns")
         else:
