@@ -1,8 +1,8 @@
 #!/bin/bash
 # The screenshots of the window in tools/README.md, in each language: ready, a job under way, the
 # review with its legend, the Details pane, a review of long document names with a hover, watching
-# with files waiting, and the review of a batch split by `orvane watch`, with its thumbnails. A real
-# job: a private
+# with files waiting, the review of a batch split by `orvane watch`, with its thumbnails, and the
+# window on a 1366×768 screen at its first size, Advanced and Details open. A real job: a private
 # announcement service on 127.0.0.1, the sample batches and a long file, the splitter on PATH (or
 # ORVANE_SPLITTER), on a private Xvfb server (scripts/screenshot.py).
 #
@@ -24,14 +24,17 @@ for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 "$py" -m orvane_tools urldb "$work/url.db" --url "http://127.0.0.1:$(cat "$work/port")/commit" > /dev/null
 "$py" -m orvane_tools token --secret-file "$work/secret" --subject clerk > "$work/token"
 
-settings() {  # source target: the window's remembered settings
+settings() {  # source target [fit]: the window's remembered settings; "fit": Advanced open, no size yet
     mkdir -p "$work/config/orvane"
-    "$py" - "$1" "$2" "$work" "$splitter" <<'PY'
+    "$py" - "$1" "$2" "$work" "$splitter" "${3:-}" <<'PY'
 import json, sys
-source, target, work, splitter = sys.argv[1:]
-json.dump({"source": source, "target": target, "urldb": work + "/url.db", "splitter": splitter, "workers": 1,
-           "threshold": 19, "token_file": work + "/token", "geometry": "1100x800+0+0"},
-          open(work + "/config/orvane/gui.json", "w"))
+source, target, work, splitter, fit = sys.argv[1:]
+values = {"source": source, "target": target, "urldb": work + "/url.db", "splitter": splitter, "workers": 1,
+          "threshold": 19, "token_file": work + "/token", "geometry": "1100x800+0+0"}
+if fit:
+    del values["geometry"]
+    values["advanced"] = "1"
+json.dump(values, open(work + "/config/orvane/gui.json", "w"))
 PY
 }
 
@@ -75,6 +78,13 @@ PY
     "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 3 \
         --key "^Orvane\$=ctrl+Return" --move "review\$=$REVIEW_POINT" \
         --shot "review\$=$out/window-review-long-$lang.png" -- "$py" -m orvane_tools gui
+
+    # A 1366×768 screen: the window at its first size, Advanced and Details open, a job reviewed.
+    rm -rf "${dst:?}"/* && rm -f "$src/long-2000.pdf"
+    settings "$src" "$dst" fit
+    "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 2 --size 1366x768 \
+        --key "^Orvane\$=ctrl+Return" --key "review\$=ctrl+d" \
+        --shot "review\$=$out/window-1366x768-$lang.png" -- "$py" -m orvane_tools gui
 
     # Watching: one file still being written, one that is not a complete PDF yet.
     head -c 3000 "$src/batch-01.pdf" > "$inbox/scan-0042.pdf"

@@ -52,24 +52,39 @@ def english():
     i18n.use("en")
 
 
-@pytest.fixture(scope="session")
-def x_display():
-    """An Xvfb display for Tk windows made in the test process, kept to the end of the session: Tk
-    keeps its connection to a display after its window is destroyed, and dies when that server goes."""
+def start_xvfb(size):
+    """(server, display) of a private Xvfb server with a screen of ``size`` ("WxH")."""
     import os
     import shutil
-
     if not shutil.which("Xvfb"):
         pytest.skip("Xvfb is not installed")
     env = dict(os.environ)
     env.pop("LD_PRELOAD", None)  # the X server is not under test: no sanitizer runtime in it
     read, write = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x900x24", "-nolisten", "tcp"],
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24", "-nolisten", "tcp"],
                               pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
     os.close(write)
     with os.fdopen(read) as fh:
         number = fh.readline().strip()
     assert number, "Xvfb did not start"
-    yield ":" + number
+    return server, ":" + number
+
+
+@pytest.fixture(scope="session")
+def x_display():
+    """An Xvfb display for Tk windows made in the test process, kept to the end of the session: Tk
+    keeps its connection to a display after its window is destroyed, and dies when that server goes."""
+    server, display = start_xvfb("1280x900")
+    yield display
     server.terminate()
     server.wait(10)
+
+
+@pytest.fixture
+def x_server():
+    """Starts Xvfb servers of a given screen size for other processes' windows: x_server("1366x728")."""
+    servers = []
+    yield lambda size: servers.append(start_xvfb(size)) or servers[-1][1]
+    for server, _display in servers:
+        server.terminate()
+        server.wait(10)

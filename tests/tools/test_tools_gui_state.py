@@ -5,7 +5,7 @@ import threading
 import pytest
 
 import toolsupport  # noqa: F401  (tools/ on sys.path)
-from orvane_tools import events, gui_state
+from orvane_tools import events, gui_state, i18n
 
 
 def record(looked):
@@ -55,7 +55,9 @@ def shown(s):
     ("closing", ("job_ended", JOB, "cancelled", "Stopped.", None, True), gui_state.CLOSE,
      dict(ENDED, title="Orvane – stopped", status="Stopped."), ["Stopped."]),
     ("ended", ("review_state", "review"), None, {"title": "Orvane – review"}, []),
-    ("ended", ("language_changed",), None, {"mode": "ready", "status": "Ready.", "bar": 0.0}, []),
+    ("ended", ("language_changed",), None, {}, []),                            # all kept (said again)
+    ("running", ("question_stands", JOB), True, {}, []),
+    ("ended", ("question_stands", JOB), False, {}, []),                 # an open question closes itself
     ("running", ("language_may_change",), False, {}, ["The language changes when the window is opened again."]),
     ("ready", ("watch_started", WATCHER), None, {"mode": "watching", "status": "", "buttons": "--W", "box": True}, []),
     ("watching", ("watch_state", "splitting a.pdf"), None, {"title": "Orvane – splitting a.pdf"}, []),
@@ -75,6 +77,37 @@ def test_an_event_in_a_state(way_in, event, answer, changes, said):
     before, lines = shown(state), list(state.lines)
     assert getattr(state, event[0])(*event[1:]) == answer
     assert {k: v for k, v in shown(state).items() if v != before[k]} == changes and state.lines == lines + said
+
+
+@pytest.mark.parametrize("ending, language, lines", [
+    ("cancelled", "en", ["Job: /s → /t", "a.pdf: its output was deleted when the job was stopped", "Ready."]),
+    ("finished", "zh_CN", ["作业：/s → /t", "a.pdf: 1 页，0 份文档", "就绪。"]),   # said again, status kept
+])
+def test_lines_and_status_said_again(ending, language, lines):
+    from orvane_tools.review_canvas import file_head
+
+    state, f = gui_state.WindowState(), events.JobRecord().apply_all(
+        [{"event": "start", "files": ["a.pdf"]}, {"event": "file", "file": "a.pdf", "pages": 1}])
+    state.job_started(JOB, "/s", "/t")
+    state.file_said(JOB, "a.pdf", lambda: file_head(f.file_records()[0]))
+    state.job_ended(JOB, ending, lambda: i18n._("Ready."), None, True)
+    try:
+        i18n.use(language)
+        state.language_changed()
+        assert (state.lines, state.status) == (lines, lines[-1])
+    finally:
+        i18n.use("en")
+
+
+@pytest.mark.parametrize("work_area, remembered, geometry", [
+    ((1351, 698), None, "1100x698"),                        # 1366×728 less the window's frame
+    ((1905, 1050), None, "1100x820"),
+    ((1905, 1050), "1500x1000+40+20", "1500x1000+40+20"),   # the size the user gave it
+    ((1265, 650), "1500x1000+40+20", "1265x650"),           # on a smaller screen: made to fit
+    ((1265, 650), "big", "1100x650"),
+])
+def test_first_geometry_fits_the_work_area(work_area, remembered, geometry):
+    assert gui_state.first_geometry(work_area, remembered) == geometry
 
 
 def test_no_other_thread_changes_the_state():

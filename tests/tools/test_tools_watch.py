@@ -217,16 +217,23 @@ def test_a_watcher_stopped_at_any_step_loses_and_doubles_nothing(watched, crash_
     assert os.listdir(str(state / "journal")) == [] and os.listdir(str(state / "staging")) == []
 
 
-@pytest.mark.parametrize("unchanged_for, opens, waiting", [
-    (1.0, True, [("a.pdf", watch.STILL_WRITTEN)]),    # not unchanged for the settle time yet
-    (6.0, False, [("a.pdf", watch.NOT_COMPLETE)]),    # unchanged, but it does not open
-    (6.0, True, []),                                  # complete: taken, so not waiting
+SET_ASIDE = time.mktime((2026, 3, 2, 9, 0, 0, 0, 0, -1))   # 09:00 local: 5 s settle + 120 s after 08:57:55
+
+
+@pytest.mark.parametrize("unchanged_for, opens, waiting, words", [
+    (1.0, True, [("a.pdf", watch.STILL_WRITTEN, None)], "Waiting: a.pdf (still being written)"),
+    (6.0, False, [("a.pdf", watch.NOT_COMPLETE, SET_ASIDE)],   # unchanged, but it does not open: damaged?
+     "Waiting: a.pdf (incomplete or damaged: set aside at 09:00 if it does not change)"),
+    (6.0, True, [], ""),                              # complete: taken, so not waiting
 ])
-def test_files_not_taken_are_listed_with_why(tmp_path, unchanged_for, opens, waiting):
+def test_files_not_taken_are_listed_with_why(tmp_path, unchanged_for, opens, waiting, words):
+    from orvane_tools import gui_watch
+
     clock = [100.0]
-    arrivals = watch.Arrivals(lambda path: opens, settle=5.0, clock=lambda: clock[0])
+    arrivals = watch.Arrivals(lambda path: opens, settle=5.0, clock=lambda: clock[0], wall=lambda: SET_ASIDE - 125)
     (tmp_path / "a.pdf").write_bytes(b"%PDF-1.4\n")
     arrivals.ready(str(tmp_path))
     clock[0] += unchanged_for
     ready = arrivals.ready(str(tmp_path))
     assert [w for w in arrivals.waiting_list() if w[0] not in ready] == waiting
+    assert gui_watch.waiting_words(waiting) == words

@@ -16,9 +16,9 @@ import tkinter as tk
 from tkinter import messagebox, ttk
 
 from . import events, gui_form, gui_panes, gui_runs, gui_state, gui_watch, i18n, job_settings, settings, watch
-from .dialogs import open_in_viewer, pick_folder  # noqa: F401  (the window's viewer, for the callers of gui)
+from .dialogs import ask_yes_no, open_in_viewer, pick_folder  # noqa: F401  (the viewer, for the callers of gui)
 from .i18n import _
-from .review_canvas import GROUP_COLOURS, SEPARATOR_MARK, UNSURE_MARK, ReviewView  # noqa: F401
+from .review_canvas import CELL_W, GAP, GROUP_COLOURS, MARGIN, SEPARATOR_MARK, UNSURE_MARK, ReviewView  # noqa: F401
 
 TITLE = gui_state.TITLE
 PROGRESS_COLOUR = "#2e8b57"    # the job's progress bar
@@ -31,8 +31,9 @@ class Dialogs(object):
     def __init__(self, root):
         self.root = root
 
-    def ask(self, text):
-        return messagebox.askyesno(TITLE, gui_panes.fit_dialog_text(self.root, text), parent=self.root)
+    def ask(self, text, stands=None):
+        """Yes or No; a question that no longer ``stands()`` closes itself (No)."""
+        return ask_yes_no(self.root, text, stands)
 
     def error(self, text):
         messagebox.showerror(TITLE, gui_panes.fit_dialog_text(self.root, text), parent=self.root)
@@ -57,13 +58,15 @@ class App(object):
         self.runs = gui_runs.Runs(self, os.path.join(self.cache_root, "jobs"))
         remembered = settings.load(settings_file)
         root.title(self.state.title)
-        root.minsize(720, 560)
-        root.geometry(remembered.get("geometry") or "1100x820")
+        root.minsize(*gui_state.SMALLEST)
+        # (Tk's largest size for a window is the screen's work area less the window's frame.)
+        root.geometry(gui_state.first_geometry(root.wm_maxsize(), remembered.get("geometry")))
         gui_panes.apply_look(root, i18n.current())
         self.watching = tk.BooleanVar(value=False)
         self._build(remembered)
         self._bind_keys()
         self.apply()
+        root.after_idle(self._fit)
         root.protocol("WM_DELETE_WINDOW", self.close)
         root.after(gui_runs.TICK_MS, self.runs.tick)
 
@@ -109,17 +112,32 @@ class App(object):
         for row, label in enumerate((self.progress_text, self.watch_text, self.waiting_text, self.last_batch), 1):
             label.grid(row=row, column=0, sticky="ew")
 
-        self.panes = ttk.PanedWindow(root, orient="vertical", height=320)  # (more as the window grows)
+        # Review, which keeps the most room, beside Outcome with Details under it when shown. Each
+        # keeps a minimum size (three lines of text; one row of thumbnails); Advanced scrolls in the
+        # height the panes leave it (`_fit`).
+        self.panes = gui_panes.PanedWindow(root, orient="horizontal")
         self.panes.grid(row=3, column=0, sticky="nsew", padx=8, pady=(4, 8))
-        self.outcomes = gui_panes.TextPane(self.panes, _("Outcome"), height=5)
-        self.details = gui_panes.DetailsPane(self.panes, self.say)
         self.review_frame = ttk.LabelFrame(self.panes, text=_("Review"), padding=4)
         self.review = ReviewView(self.review_frame, self.cache_root, self.say, self.state.review_state)
         self.review.pack(fill="both", expand=True)
-        self.panes.add(self.outcomes, weight=1)
-        self.panes.add(self.review_frame, weight=4)
+        self.side = gui_panes.PanedWindow(self.panes, orient="vertical")
+        self.outcomes = gui_panes.TextPane(self.side, _("Outcome"), height=3)
+        self.details = gui_panes.DetailsPane(self.side, self.say)
+        self.details.text.configure(height=3)
+        root.update_idletasks()  # (the widgets' requested sizes are worked out when Tk is idle)
+        review_min = self.review_frame.winfo_reqheight() - self.review.canvas.winfo_reqheight() + \
+            MARGIN + self.review.heads.height + 2 * GAP + self.review.geometry.cell_h
+        sash = int(self.side.cget("sashwidth"))
+        self.details_min = self.details.winfo_reqheight()
+        self.panes.add(self.review_frame, minsize=4 * CELL_W, stretch="always")
+        self.panes.add(self.side, minsize=240, width=360, stretch="never")
+        self.side.add(self.outcomes, minsize=self.outcomes.winfo_reqheight(), stretch="always")
+        self.panes_min = max(review_min, self.outcomes.winfo_reqheight() + sash + self.details_min) + 12
+        self.controls, self.status_frame = controls, status
         root.rowconfigure(3, weight=1)
         root.columnconfigure(0, weight=1)
+        root.bind("<Configure>", self._fit, add="+")
+        self.form.advanced_shown.trace_add("write", lambda *a: root.after_idle(self._fit))
         self.panel = gui_watch.WatchPanel(
             {"state": self.watch_text, "last": self.last_batch, "waiting": self.waiting_text},
             self.say, self.details.add, self.state.watch_state, self.state.progress)
@@ -130,15 +148,27 @@ class App(object):
                             ("<Control-d>", self._toggle_details), ("<Control-q>", self.close)):
             self.root.bind(key, lambda e, a=action: a())
 
+    def _fit(self, event=None):
+        """Advanced scrolls within what the window's height leaves once every other part has its
+        minimum: the fit holds however many options it has."""
+        if self.destroyed or (event is not None and event.widget is not self.root):
+            return
+        area = self.form.advanced_area
+        others = self.form.winfo_reqheight() - (area.winfo_reqheight() if area.winfo_ismapped() else 0) + \
+            self.controls.winfo_reqheight() + self.status_frame.winfo_reqheight() + self.panes_min
+        area.fit(max(self.root.winfo_height() - others, 3 * self.form.row_height()))
+
     def _toggle_details(self):
         self.details_shown.set(not self.details_shown.get())
         self._show_details()
 
     def _show_details(self):
         if self.details_shown.get():
-            self.panes.insert(1, self.details, weight=2)
-        elif str(self.details) in self.panes.panes():
-            self.panes.forget(self.details)
+            if str(self.details) not in [str(p) for p in self.side.panes()]:
+                self.side.add(self.details, stretch="always", minsize=self.details_min)
+        elif str(self.details) in [str(p) for p in self.side.panes()]:
+            self.side.forget(self.details)
+        self.root.after_idle(self._fit)
 
     def change_language(self, code):
         """The chosen language at once: the window is built again in it (its fields and panes kept);
@@ -182,8 +212,12 @@ class App(object):
                 self.buttons[name].configure(state=wanted)
         if self.watching.get() != state.watch_box:
             self.watching.set(state.watch_box)
-        for line in state.lines[len(self.outcomes.lines):]:
+        lines = state.lines
+        if self.outcomes.lines != lines[:len(self.outcomes.lines)]:
+            self.outcomes.clear()   # (a line was said again: a stopped job's files)
+        for line in lines[len(self.outcomes.lines):]:
             self.outcomes.add(line)
+        self.root.after_idle(self._fit)   # (a status line that wraps takes room from Advanced)
 
     def say(self, text):
         """A line for the main pane (our own words)."""
@@ -267,6 +301,23 @@ class App(object):
         self.review.show(record)
 
 
+def quiet_children(log_path):
+    """The programs the window starts write their standard error to ``log_path``; the window's own
+    messages still go to the standard error it was started with. The module runs the splitter
+    through a shell, and the shell writes "Killed" when Stop ends the splitter: words meant for
+    nobody, on a terminal the user may be watching. (What a splitter writes there is kept.)"""
+    try:
+        log = os.open(log_path, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o600)
+        own = os.dup(2)
+    except OSError:  # (no standard error to begin with: a window started without a console)
+        return
+    sys.stderr.flush()
+    sys.stderr = os.fdopen(own, "w", buffering=1, encoding=sys.stderr.encoding or "utf-8",
+                           errors="backslashreplace")
+    os.dup2(log, 2)
+    os.close(log)
+
+
 def main(review=None):
     i18n.setup(settings.load().get("language") or None)
     try:
@@ -280,6 +331,7 @@ def main(review=None):
     workdir = os.path.join(settings.cache_dir(), "work")
     os.makedirs(workdir, exist_ok=True)
     os.chdir(workdir)
+    quiet_children(os.path.join(settings.cache_dir(), "programs-stderr.log"))
     if review:
         root.after(200, lambda: app.review_folder(review))
     root.mainloop()

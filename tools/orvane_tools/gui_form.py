@@ -8,7 +8,7 @@ import os
 import tkinter as tk
 from tkinter import filedialog, ttk
 
-from . import i18n, settings
+from . import gui_panes, i18n, settings
 from .dialogs import pick_folder
 from .i18n import N_, _
 from .job_settings import FIELD, FIELDS, REMEMBERED, JobSettings, Refused, read_token_file
@@ -54,11 +54,18 @@ class Form(ttk.Frame):
         self.advanced_shown = tk.BooleanVar(value=self.vars["advanced"].get() == "1")
         ttk.Checkbutton(self, text=_("Advanced settings"), variable=self.advanced_shown,
                         command=self._show_advanced).grid(row=1, column=0, sticky="w", pady=(4, 0))
-        self.advanced = ttk.LabelFrame(self, text=_("Advanced settings"), padding=6)
+        # Advanced scrolls within the room the window leaves it (gui.App fits it to the screen).
+        self.advanced_area = gui_panes.ScrolledArea(self)
+        self.advanced = ttk.LabelFrame(self.advanced_area.inner, text=_("Advanced settings"), padding=6)
+        self.advanced.pack(fill="x", expand=True)
         rows = self._fields(self.advanced, ADVANCED_FIELDS)
         self._numbers(self.advanced, rows)
         self._show_advanced()
         self.focus_first()
+
+    def row_height(self):
+        """The height of one row of fields."""
+        return self.entries["source"].winfo_reqheight() + 4
 
     def _fields(self, frame, fields):
         frame.columnconfigure(1, weight=1)
@@ -108,9 +115,9 @@ class Form(ttk.Frame):
         shown = self.advanced_shown.get()
         self.vars["advanced"].set("1" if shown else "0")
         if shown:
-            self.advanced.grid(row=2, column=0, sticky="ew")
+            self.advanced_area.grid(row=2, column=0, sticky="ew")
         else:
-            self.advanced.grid_remove()
+            self.advanced_area.grid_remove()
 
     def focus_first(self):
         """The cursor starts in the first field still to fill in."""

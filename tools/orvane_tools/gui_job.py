@@ -53,19 +53,24 @@ class Job(object):
         self.run.stop_late()
 
     def new_file_lines(self):
-        """The outcome lines of the source files finished since the last call, in the splitter's order."""
+        """(name, words) of the source files finished since the last call, in the splitter's order:
+        ``words()`` gives the file's outcome line in the window's language of the moment."""
         lines = []
         for f in self.record.file_records():
             if f.name not in self.shown:
                 self.shown.add(f.name)
-                lines.append(file_head(f))
+                lines.append((f.name, lambda f=f: file_head(f)))
         return lines
 
     def outcome(self):
-        """(outcome key, the job's line for the main pane, (problem, advice) when it was refused)."""
+        """(outcome key, the job's line for the main pane as words (a function giving its text in
+        the window's language), (problem, advice) when it was refused)."""
         key, _outcome, _summary = self.run.outcome(self.sink)
-        words = window_words(key)
         refused = handover.refusal(self.sink) if key in ("refused", "refused-input") else None
+        return key, lambda: self.outcome_words(key, refused), refused
+
+    def outcome_words(self, key, refused):
+        words = window_words(key)
         record = self.record
         detail = None
         if refused:
@@ -79,4 +84,4 @@ class Job(object):
             detail = counts_words(len(record.files), written, checks)
         if detail:
             words = _("{outcome} {detail}").format(outcome=words, detail=detail)
-        return key, words, refused
+        return words

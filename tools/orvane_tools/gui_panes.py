@@ -60,6 +60,56 @@ def scrolled(frame, widget, row):
     frame.columnconfigure(0, weight=1)
 
 
+class PanedWindow(tk.PanedWindow):
+    """Panes with a sash between them. Tk's own kind rather than ttk's: it keeps a minimum size for
+    each pane (``minsize``) and gives the room gained or lost to the panes that ``stretch``."""
+
+    def __init__(self, master, orient):
+        background = ttk.Style(master).lookup("TFrame", "background") or None
+        tk.PanedWindow.__init__(self, master, orient=orient, sashwidth=6, borderwidth=0, opaqueresize=True,
+                                **({"background": background} if background else {}))
+
+
+class ScrolledArea(ttk.Frame):
+    """A part of a form that scrolls when it holds more than the room it is given: its widgets go
+    into ``inner``; `fit` gives it a height (never more than its widgets ask for, so that it has
+    no blank tail). Options added later only make it scroll further; the window's fit stays."""
+
+    def __init__(self, master):
+        ttk.Frame.__init__(self, master)
+        self.canvas = tk.Canvas(self, highlightthickness=0, borderwidth=0, height=1)
+        self.inner = ttk.Frame(self.canvas)
+        self.item = self.canvas.create_window(0, 0, window=self.inner, anchor="nw")
+        self.bar = ttk.Scrollbar(self, orient="vertical", command=self.canvas.yview)
+        self.canvas.configure(yscrollcommand=self.bar.set)
+        self.canvas.grid(row=0, column=0, sticky="nsew")
+        self.columnconfigure(0, weight=1)
+        self.inner.bind("<Configure>", lambda e: self._inner_resized())
+        self.canvas.bind("<Configure>", lambda e: self.canvas.itemconfigure(self.item, width=e.width))
+        self.room = None
+
+    def wanted(self):
+        return self.inner.winfo_reqheight()
+
+    def fit(self, room):
+        """Show at most ``room`` pixels of it (None: all of it), with a scroll bar when that is less."""
+        self.room = room
+        self._inner_resized()
+
+    def _inner_resized(self):
+        wanted = self.wanted()
+        height = wanted if self.room is None else max(1, min(wanted, self.room))
+        if int(self.canvas.cget("height")) != height:
+            self.canvas.configure(height=height)
+        if self.canvas.cget("scrollregion") != "0 0 0 {}".format(wanted):
+            self.canvas.configure(scrollregion=(0, 0, 0, wanted))
+        if height < wanted:
+            self.bar.grid(row=0, column=1, sticky="ns")
+        else:
+            self.bar.grid_remove()
+            self.canvas.yview_moveto(0)
+
+
 class WrapLabel(ttk.Label):
     """A status line that wraps at the width it is given, so no text runs off the window, its lines
     broken as Chinese is (linebreak); gridded, it takes no room while it is empty. Its ["text"] is

@@ -54,7 +54,7 @@ class Runs(object):
 
     def stop(self):
         job, question = self.state.job, self.state.stop_question()
-        if question is not None and self.app.dialogs.ask(question):
+        if question is not None and self.app.dialogs.ask(question, lambda: self.state.question_stands(job)):
             self._cancel(job)
 
     def _cancel(self, job):
@@ -67,8 +67,8 @@ class Runs(object):
         job.record.apply_all(job.tail.poll())
         if job.failure:
             app.details.add(job.failure.rstrip())
-        for line in job.new_file_lines():
-            state.say(line)
+        for name, words in job.new_file_lines():
+            state.file_said(job, name, words)
         key, words, refused = job.outcome()
         follows = state.job_ended(job, key, words, refused, bool(job.record.files))
         if follows == CLOSE:
@@ -110,7 +110,7 @@ class Runs(object):
         app, state = self.app, self.state
         question, subject = state.close_question()
         if question is not None:
-            if not app.dialogs.ask(question):
+            if not app.dialogs.ask(question, lambda: state.question_stands(subject)):
                 return
             if state.close_confirmed(subject):  # (else it ended while the question was open)
                 if subject is state.watcher:
@@ -131,8 +131,8 @@ class Runs(object):
                 for line in job.messages.take():
                     app.details.add(line)
                 job.tick()
-                for line in job.new_file_lines():
-                    state.say(line)
+                for name, words in job.new_file_lines():
+                    state.file_said(job, name, words)
                 state.job_progress(job, job.record)
                 if job.finished.is_set() and job.messages.lines.empty():
                     self._ended(job)

@@ -42,6 +42,8 @@ BUTTONS = {READY: (True, False, True), ENDED: (True, False, True), RUNNING: (Fal
 # The outcomes after which the review shows where the job's files were split.
 REVIEWED = ("finished", "not-split", "no-summary")
 
+LANGUAGE_LATER = N_("The language changes when the window is opened again.")
+DELETED = N_("{}: its output was deleted when the job was stopped")
 STOP_QUESTION = N_("Stop the job?\n\nThe splitter is ended and the folders it has made in the target folder "
                    "are deleted.")
 CLOSE_WATCHING = N_("Watching is on. Stop watching and close the window?\n\nA batch under way is undone and "
@@ -51,6 +53,29 @@ CLOSE_RUNNING = N_("A job is running. Stop it and close the window?\n\nThe split
 
 # What follows the end of a job, besides what it shows.
 CLOSE, REFUSED, REVIEW = "close", "refused", "review"
+
+
+WANTED_SIZE = (1100, 820)          # the window's first size where the screen has room for it
+SMALLEST = (720, 560)
+
+
+def first_geometry(work_area, remembered=None):
+    """The window's geometry ("WxH" or "WxH+X+Y") in a work area of ``work_area`` (width, height:
+    the screen less its taskbars and the window's frame): the size the user last gave it, else
+    WANTED_SIZE, either made small enough to fit, and its place kept only while it stays on screen."""
+    size, place = WANTED_SIZE, ""
+    try:
+        dims, _sep, where = (remembered or "").partition("+")
+        size = tuple(int(n) for n in dims.split("x")) if dims else WANTED_SIZE
+        if where:
+            x, y = (int(n) for n in where.split("+"))
+            place = "+{}+{}".format(x, y)
+    except ValueError:
+        size, place = WANTED_SIZE, ""
+    width, height = (max(low, min(n, room)) for n, room, low in zip(size, work_area, SMALLEST))
+    if place and (x + width > work_area[0] or y + height > work_area[1]):
+        place = ""
+    return "{}x{}{}".format(width, height, place)
 
 
 def refusal_notice(refused):
@@ -91,6 +116,11 @@ def skipped_words(record):
     return _("has no documents left in the folder")
 
 
+def fixed(text):
+    """Words that are already in the user's language and stay as they are."""
+    return lambda: text
+
+
 def event(method):
     """An event of the window's state: taken on the thread that owns the state only, and followed by
     the state's ``on_change``."""
@@ -116,11 +146,22 @@ class WindowState(object):
         self.watcher = None
         self.closing = False        # the window closes once the job or the watcher has ended
         self.word = None            # the title's word for what the window does
-        self.status = _("Ready.")   # the line under the progress bar
+        # The line under the progress bar and the outcome pane's lines (oldest first) are kept as
+        # words to be said again, in whatever language the window then speaks: each a function
+        # giving its text, and a line of a job's file also names that job and file.
+        self.words = lambda: _("Ready.")
         self.bar = 0.0              # the progress bar, in per cent
-        self.lines = []             # the outcome pane: our own plain lines, oldest first
+        self.said = []              # (job or None, file name or None, words)
 
     # -- what the window shows
+
+    @property
+    def status(self):
+        return self.words()
+
+    @property
+    def lines(self):
+        return [words() for _job, _name, words in self.said]
 
     @property
     def title(self):
@@ -148,8 +189,13 @@ class WindowState(object):
 
     @event
     def say(self, line):
-        """A line for the outcome pane."""
-        self.lines.append(line)
+        """A line for the outcome pane: its text, or a function that gives it in the window's language."""
+        self.said.append((None, None, line if callable(line) else fixed(line)))
+
+    @event
+    def file_said(self, job, name, words):
+        """The outcome line of the file ``name`` of ``job``: ``words()`` gives its text."""
+        self.said.append((job, name, words))
 
     @event
     def progress(self, record):
@@ -159,21 +205,21 @@ class WindowState(object):
 
     def _show(self, record):
         if record is None:
-            self.bar, self.status = 0.0, ""
+            self.bar, self.words = 0.0, fixed("")
             return
         total = record.pages_total()
         if total:
             self.bar = 100.0 * record.pages_done() / total
         if record.files:
-            self.status = record.progress_text()
+            self.words = record.progress_text
 
     # -- a job
 
     @event
     def job_started(self, job, source, target):
         self.job, self.mode, self.outcome = job, RUNNING, None
-        self.lines.append(_("Job: {} → {}").format(source, target))
-        self.bar, self.status, self.word = 0.0, _("Checking the job and announcing it…"), "splitting"
+        self.said.append((None, None, lambda: _("Job: {} → {}").format(source, target)))
+        self.bar, self.words, self.word = 0.0, lambda: _("Checking the job and announcing it…"), "splitting"
 
     @event
     def nothing_to_do(self, source, target):
@@ -182,8 +228,8 @@ class WindowState(object):
         if not self.idle:
             return
         self.mode, self.outcome, self.bar = ENDED, "nothing", 0.0
-        self.word, self.status = OUTCOMES["nothing"].title, window_words("nothing")
-        self.lines += [_("Job: {} → {}").format(source, target), self.status]
+        self.word, self.words = OUTCOMES["nothing"].title, lambda: window_words("nothing")
+        self.said += [(None, None, lambda: _("Job: {} → {}").format(source, target)), (None, None, self.words)]
 
     @event
     def job_progress(self, job, record):
@@ -201,21 +247,26 @@ class WindowState(object):
         if self.mode != RUNNING or job is not self.job:
             return False
         self.mode, self.word = STOPPING, "stopping"
-        self.status = _("Stopping: ending the splitter and deleting its partial output…")
+        self.words = lambda: _("Stopping: ending the splitter and deleting its partial output…")
         return True
 
     @event
     def job_ended(self, job, key, words, refused, has_files):
-        """The job has ended as ``key`` (an outcome key) with ``words`` for the user; ``refused``:
-        (problem, advice) when it was refused. Returns what follows: CLOSE the window, a REFUSED
-        notice, a REVIEW of its files, or None."""
+        """The job has ended as ``key`` (an outcome key) with ``words`` for the user (its text, or a
+        function giving it); ``refused``: (problem, advice) when it was refused. Returns what
+        follows: CLOSE the window, a REFUSED notice, a REVIEW of its files, or None."""
         if job is None or job is not self.job:
             return None
+        words = words if callable(words) else fixed(words)
         self.job, self.mode, self.outcome = None, ENDED, key
-        self.word, self.status = OUTCOMES[key].title, words
-        self.lines.append(words)
+        self.word, self.words = OUTCOMES[key].title, words
+        self.said.append((None, None, words))
         follows = None
         if key == "cancelled":
+            # Stopping deletes every folder the job made: its files' lines no longer tell of
+            # documents that are there.
+            self.said = [(j, name, (lambda name=name: _(DELETED).format(name)) if j is job and name else w)
+                         for j, name, w in self.said]
             self.bar = 0.0
             follows = CLOSE if self.closing else None
         elif refused:
@@ -230,7 +281,7 @@ class WindowState(object):
 
     @event
     def watch_started(self, watcher):
-        self.watcher, self.mode, self.status = watcher, WATCHING, ""
+        self.watcher, self.mode, self.words = watcher, WATCHING, fixed("")
 
     @event
     def watch_state(self, word):
@@ -263,14 +314,18 @@ class WindowState(object):
         watching it may not, and the user is told when it will."""
         if self.idle:
             return True
-        self.lines.append(_("The language changes when the window is opened again."))
+        self.said.append((None, None, lambda: _(LANGUAGE_LATER)))
         return False
 
     @event
     def language_changed(self):
-        """The window has been built again: its status line and bar start over; the title and the
-        outcome lines stay."""
-        self.mode, self.bar, self.status = READY, 0.0, _("Ready.")
+        """The window has been built again in another language: all it showed stays, said again in
+        that language (the status line and the outcome lines are words, not texts)."""
+
+    def question_stands(self, subject):
+        """Whether a question about ``subject`` (Stop's, closing's) still has something to ask about:
+        an open question closes itself once the job has ended or the watcher stopped."""
+        return self._own(subject) and self.mode in (RUNNING, WATCHING)
 
     def close_question(self):
         """(What closing asks, the job or watcher it is about); (None, None) when nothing runs or the

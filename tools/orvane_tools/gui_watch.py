@@ -16,7 +16,8 @@ WATCH_CLOSE_WAIT = 150         # seconds closing the window waits for the watche
 # …" carry their own detail.
 STATES = {"starting": N_("starting"), "watching": N_("watching"), "stopped": N_("stopped"),
           "stopping": N_("stopping: a batch under way is undone and its source put back")}
-WAITING_REASONS = {watch.STILL_WRITTEN: N_("still being written"), watch.NOT_COMPLETE: N_("not a complete PDF yet")}
+WAITING_REASONS = {watch.STILL_WRITTEN: N_("still being written"),
+                   watch.NOT_COMPLETE: N_("incomplete or damaged: set aside at {time} if it does not change")}
 
 
 MISSING = {"source": N_("the source folder does not exist"), "target": N_("the target folder does not exist")}
@@ -67,8 +68,8 @@ def waiting_words(waiting):
     """The inbox files not yet taken, each with why: "a.pdf (still being written)"."""
     if not waiting:
         return ""
-    listed = _(", ").join(_("{name} ({reason})").format(name=name, reason=_(WAITING_REASONS[reason]))
-                          for name, reason in waiting)
+    listed = _(", ").join(_("{name} ({reason})").format(name=name, reason=_(WAITING_REASONS[reason]).format(
+        time=time.strftime("%H:%M", time.localtime(at)) if at else "")) for name, reason, at in waiting)
     return ngettext("Waiting: {}", "Waiting: {}", len(waiting)).format(listed)
 
 

@@ -9,7 +9,7 @@ import time
 
 # Why a PDF file in INBOX is not taken yet (Arrivals.waiting_list).
 STILL_WRITTEN = "still being written"
-NOT_COMPLETE = "not a complete PDF yet"
+NOT_COMPLETE = "incomplete or damaged"
 
 
 def pdf_opener(qpdf=None):
@@ -48,12 +48,14 @@ class Arrivals(object):
     ``settle`` seconds and opened by ``opens``. A file that stays unchanged but does not open is
     taken after ``damaged_after`` seconds anyway: the splitter then says why it cannot be split."""
 
-    def __init__(self, opens, settle=5.0, damaged_after=120.0, clock=time.monotonic):
+    def __init__(self, opens, settle=5.0, damaged_after=120.0, clock=time.monotonic, wall=time.time):
         self.opens = opens
+        self.wall = wall
         self.settle = settle
         self.damaged_after = damaged_after
         self.clock = clock
-        self.seen = {}   # name -> [signature, unchanged since, opened (None: not tried)]
+        # name -> [signature, unchanged since, opened (None: not tried), unchanged since by the wall clock]
+        self.seen = {}
 
     def ready(self, folder):
         """Names of the complete PDF files in ``folder``, oldest first."""
@@ -71,7 +73,7 @@ class Arrivals(object):
             signature = (stat.st_size, stat.st_mtime_ns)
             state = self.seen.get(name)
             if state is None or state[0] != signature:
-                self.seen[name] = state = [signature, now, None]
+                self.seen[name] = state = [signature, now, None, self.wall()]
             unchanged = now - state[1]
             if unchanged < self.settle:
                 continue
@@ -88,10 +90,14 @@ class Arrivals(object):
         return len(self.seen)
 
     def waiting_list(self):
-        """(name, reason) of each file not taken yet, by name: STILL_WRITTEN while it changes (or
-        has not been unchanged long enough), NOT_COMPLETE while it does not open."""
+        """(name, reason, set aside at) of each file not taken yet, by name: STILL_WRITTEN while it
+        changes (or has not been unchanged long enough); NOT_COMPLETE while it does not open, with
+        the wall-clock time (seconds since the epoch) at which it is taken anyway, to be set aside
+        by the splitter if it is damaged. (A file that stays incomplete may be a damaged one: the
+        user is told both, and when, rather than left to wonder.)"""
         now = self.clock()
-        return [(name, STILL_WRITTEN if state[2] is None or now - state[1] < self.settle else NOT_COMPLETE)
+        return [(name, STILL_WRITTEN, None) if state[2] is None or now - state[1] < self.settle else
+                (name, NOT_COMPLETE, state[3] + self.settle + self.damaged_after)
                 for name, state in sorted(self.seen.items())]
 
 
