@@ -89,17 +89,21 @@ class TestEvents:
     BIG_FIRST = [(100.0, THREE), (100.0, {"event": "pages", "file": "a.pdf", "pages": 800}),
                  (102.0, {"event": "looked", "file": "a.pdf", "pages": 24}),
                  (102.0, {"event": "looked", "file": "a.pdf", "pages": 24})]
+    TOLD = [(102.0, {"event": "pages", "file": "b.pdf", "pages": 40}),
+            (102.0, {"event": "not split", "file": "b.pdf", "reason": "encrypted"}),
+            (102.0, {"event": "pages", "file": "c.pdf", "pages": 60}),
+            (102.0, {"event": "total", "pages": 900})]
 
     @pytest.mark.parametrize("timed, total, text", [
         ([(100.0, THREE)], None, "opening the files, 0 of 3 files"),
         # A large first file says nothing of the others: pages done, no total, no time left.
         (BIG_FIRST, None, "48 pages done, 0 of 3 files, 24 pages/s"),
         # A file given up counts whole (it needs no more work); the total comes from the splitter.
-        (BIG_FIRST + [(102.0, {"event": "pages", "file": "b.pdf", "pages": 40}),
-                      (102.0, {"event": "not split", "file": "b.pdf", "reason": "encrypted"}),
-                      (102.0, {"event": "pages", "file": "c.pdf", "pages": 60}),
-                      (102.0, {"event": "total", "pages": 900})],
-         900, "88 of 900 pages, 1 of 3 files, 44 pages/s, 0:18 left"),
+        (BIG_FIRST + TOLD, 900, "88 of 900 pages, 1 of 3 files, 44 pages/s"),
+        # Time left: the work left (looking, then writing a quarter as long again) at the pace kept
+        # since the total came: (1.25 * 900 - 146) / (48 / 2 s).
+        (BIG_FIRST + TOLD + [(104.0, {"event": "looked", "file": "a.pdf", "pages": 48})],
+         900, "136 of 900 pages, 1 of 3 files, 34 pages/s, 0:41 left"),
         ([(0.0, {"event": "start", "files": ["a.pdf"]}), (0.0, {"event": "pages", "file": "a.pdf", "pages": 1}),
           (0.0, {"event": "total", "pages": 1}), (1.0, {"event": "looked", "file": "a.pdf", "pages": 1})],
          1, "1 of 1 page, 0 of 1 file, 1 pages/s"),

@@ -12,6 +12,7 @@ import time
 from .i18n import _, ngettext
 
 ENV = "ORVANE_EVENTS"
+WRITING = 0.25
 
 FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason")
 Document = collections.namedtuple("Document", "name first last")  # pages counted from 1, inclusive
@@ -62,6 +63,7 @@ class JobRecord(object):
         self.kinds = {}            # file not split -> what kind of fault (damaged, encrypted, ...), when told
         self.ended = False
         self.first_pages_at = None
+        self.total_at = None       # (clock, work done) when the total came
 
     def apply(self, event):
         kind = event.get("event")
@@ -75,6 +77,7 @@ class JobRecord(object):
                 self.first_pages_at = self.clock()
         elif kind == "total":
             self.total = int(event.get("pages") or 0)
+            self.total_at = (self.clock(), self.work_done())
         elif kind == "looked":
             self.looked[name] += int(event.get("pages") or 0)
         elif kind == "page":
@@ -119,11 +122,22 @@ class JobRecord(object):
         done = self.pages_done()
         return done / elapsed if elapsed > 0.5 and done else None
 
+    def work_done(self):
+        """The work done in pages: looking at a page counts 1, and a file's documents written count
+        WRITING a page (after its pages are looked at, writing them out takes about that much more
+        time: see bench/bench_time_left.py)."""
+        return self.pages_done() + WRITING * sum(self.pages.get(f, 0) for f in self.outcomes)
+
     def seconds_left(self):
-        rate = self.rate()
-        if not rate or self.total is None:
+        """The work left at the pace kept since the total came (before it the splitter is opening
+        the files), or None before there is a measure."""
+        if self.total_at is None:
             return None
-        return max(0.0, (self.total - self.pages_done()) / rate)
+        since, before = self.total_at
+        elapsed, worked = self.clock() - since, self.work_done() - before
+        if elapsed < 0.25 or worked <= 0:
+            return None
+        return max(0.0, ((1 + WRITING) * self.total - self.work_done()) * elapsed / worked)
 
     def progress_text(self):
         """Pages done (of the total once it is known), files done, pages per second and time left:
