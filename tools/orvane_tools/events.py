@@ -12,6 +12,8 @@ import time
 from .i18n import _, ngettext
 
 ENV = "ORVANE_EVENTS"
+# Writing a file's documents, a page, against looking at a page: about a quarter as long on scanned
+# pages (the bench bench/bench_time_left.py shows what the time left makes of it).
 WRITING = 0.25
 
 FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason")
@@ -123,9 +125,8 @@ class JobRecord(object):
         return done / elapsed if elapsed > 0.5 and done else None
 
     def work_done(self):
-        """The work done in pages: looking at a page counts 1, and a file's documents written count
-        WRITING a page (after its pages are looked at, writing them out takes about that much more
-        time: see bench/bench_time_left.py)."""
+        """The work done, in pages looked at: a finished file's documents written count WRITING a
+        page more, since they are written after its pages are looked at."""
         return self.pages_done() + WRITING * sum(self.pages.get(f, 0) for f in self.outcomes)
 
     def seconds_left(self):
