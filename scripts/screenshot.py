@@ -11,7 +11,8 @@ window whose name matches --title and then, if given, for its name to match --un
 puts its state in its title), lets it draw for --settle seconds and saves it as PNG with
 ImageMagick's `import`. Then the command is ended and the server stopped. Several shots of one
 window, in order: `--shot 'PATTERN=FILE'`, repeated; between them `--key 'PATTERN=KEYS'` sends keys
-(xdotool's names, e.g. ctrl+d) once the name matches. `--colours N` keeps a shot as an N-colour
+(xdotool's names, e.g. ctrl+d) once the name matches, and `--move 'PATTERN=X,Y'` puts the pointer
+at X,Y in the window (a hover shown in the next shot). `--colours N` keeps a shot as an N-colour
 palette PNG (Pillow), a tenth the size of a true-colour one.
 
 Needs xvfb, xdotool and imagemagick (packaging/apt-packages.txt)."""
@@ -65,7 +66,9 @@ def wait(probe, timeout, what, proc):
 
 def shoot(display, window, path, colours=None):
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-    subprocess.run(["import", "-display", display, "-window", window, path], check=True, timeout=30, env=tool_env())
+    # -screen: read from the root window, so that a popup over the window (a hover) is in the shot.
+    subprocess.run(["import", "-display", display, "-screen", "-window", window, path], check=True, timeout=30,
+                   env=tool_env())
     if colours:
         from PIL import Image
 
@@ -84,6 +87,9 @@ def main(argv=None):
     parser.add_argument("--key", action="append", dest="steps", metavar="PATTERN=KEYS",
                         type=lambda v: ("key",) + tuple(v.rsplit("=", 1)),
                         help="once the window's name matches PATTERN, send it KEYS (in order with the shots)")
+    parser.add_argument("--move", action="append", dest="steps", metavar="PATTERN=X,Y",
+                        type=lambda v: ("move",) + tuple(v.rsplit("=", 1)),
+                        help="once the window's name matches PATTERN, put the pointer at X,Y in it (in order)")
     parser.add_argument("--colours", type=int, help="save the shots as palette PNGs of this many colours")
     parser.add_argument("--until", default="", help="with --out: the pattern to wait for")
     parser.add_argument("--out", help="the one shot's file (same as --shot UNTIL=OUT)")
@@ -110,6 +116,9 @@ def main(argv=None):
                  "the window's name to match " + pattern, proc)
             if kind == "key":
                 xdotool(display, "key", "--window", window, value)
+                continue
+            if kind == "move":
+                xdotool(display, "mousemove", "--window", window, *value.split(","))
                 continue
             time.sleep(args.settle)
             shoot(display, window, value, args.colours)

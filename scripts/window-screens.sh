@@ -1,6 +1,8 @@
 #!/bin/bash
 # The screenshots of the window in tools/README.md, in each language: ready, a job under way, the
-# review with its legend, the Details pane, and watching with files waiting. A real job: a private
+# review with its legend, the Details pane, a review of long document names with a hover, watching
+# with files waiting, and the review of a batch split by `orvane watch`, with its thumbnails. A real
+# job: a private
 # announcement service on 127.0.0.1, the sample batches and a long file, the splitter on PATH (or
 # ORVANE_SPLITTER), on a private Xvfb server (scripts/screenshot.py).
 #
@@ -33,8 +35,15 @@ json.dump({"source": source, "target": target, "urldb": work + "/url.db", "split
 PY
 }
 
+# Where the pointer rests in the long-name review: on the second document's pages (x,y in the
+# 1100×800 window).
+REVIEW_POINT=${REVIEW_POINT:-360,600}
+
 for lang in en zh_CN; do
     src="$work/scans-$lang" dst="$work/documents-$lang" inbox="$work/inbox-$lang"
+    # The window's title words, in its language.
+    if [ "$lang" = en ]; then splitting=splitting review='review$' watching=watching
+    else splitting=正在切分 review='查看$' watching=监视中; fi
     mkdir -p "$src" "$dst" "$inbox"
     "$py" - "$src" <<'PY'
 import sys
@@ -47,9 +56,25 @@ PY
     settings "$src" "$dst"
     "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 2 \
         --shot "^Orvane\$=$out/window-ready-$lang.png" --key "^Orvane\$=ctrl+Return" \
-        --shot "splitting=$out/window-job-$lang.png" \
-        --shot "review\$=$out/window-review-$lang.png" --key "review\$=ctrl+d" \
-        --shot "review\$=$out/window-details-$lang.png" -- "$py" -m orvane_tools gui
+        --shot "$splitting=$out/window-job-$lang.png" \
+        --shot "$review=$out/window-review-$lang.png" --key "$review=ctrl+d" \
+        --shot "$review=$out/window-details-$lang.png" -- "$py" -m orvane_tools gui
+
+    # Long document names: each label keeps its number, shortened in the middle; the pointer on
+    # the second document shows its full name, page span and verdict.
+    long="$work/long-$lang" && mkdir -p "$long" "$dst-long"
+    "$py" - "$long" "$lang" <<'PY'
+import sys
+from orvane_tools import samples
+name = {"zh_CN": "二〇二六年第一季度供应商合同汇总表(财务部存档).pdf",
+        "en": "Supplier contracts of the first quarter of 2026 (finance archive).pdf"}[sys.argv[2]]
+plan = [("sep", samples.PINK) if n % 3 == 0 else ("doc", "Page {}".format(n)) for n in range(1, 25)]
+open(sys.argv[1] + "/" + name, "wb").write(samples.build_pdf(plan))
+PY
+    settings "$long" "$dst-long"
+    "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 3 \
+        --key "^Orvane\$=ctrl+Return" --move "review\$=$REVIEW_POINT" \
+        --shot "review\$=$out/window-review-long-$lang.png" -- "$py" -m orvane_tools gui
 
     # Watching: one file still being written, one that is not a complete PDF yet.
     head -c 3000 "$src/batch-01.pdf" > "$inbox/scan-0042.pdf"
@@ -57,6 +82,18 @@ PY
     ( for _ in $(seq 60); do echo "%" >> "$inbox/scan-0043.pdf"; sleep 0.5; done ) &
     writer=$!
     "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 9 \
-        --key "^Orvane\$=ctrl+w" --shot "watching=$out/window-watching-$lang.png" -- "$py" -m orvane_tools gui
+        --key "^Orvane\$=ctrl+w" --shot "$watching=$out/window-watching-$lang.png" -- "$py" -m orvane_tools gui
     kill $writer 2>/dev/null || true
+
+    # A watched batch reviewed: `orvane watch` splits a file dropped into its inbox and puts it in the
+    # archive; the window reviews the target, its thumbnails made from the archived source.
+    watched="$work/watched-$lang" wdst="$work/watched-documents-$lang"
+    mkdir -p "$watched" "$wdst"
+    cp "$src/batch-01.pdf" "$watched/"
+    "$py" -m orvane_tools watch "$watched" "$wdst" --urldb "$work/url.db" --token-file "$work/token" \
+        --splitter "$splitter" -w 1 --settle 0 --poll 0.2 --exit-when-idle --workdir "$work/module" \
+        > "$work/watch-$lang.log" 2>&1
+    settings "$watched" "$wdst"
+    "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 2 \
+        --shot "review\$=$out/window-watched-review-$lang.png" -- "$py" -m orvane_tools gui --review "$wdst"
 done

@@ -124,7 +124,7 @@ step_link() {
 step_splitter() {
     local f failed=0 log
     mkdir -p "$OUT/splitter"
-    for f in process_windows helper; do
+    for f in process_windows helper helper_protocol helper_server; do
         log="$OUT/splitter/$f.log"
         if i686-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -Werror -c "$ROOT/splitter/src/$f.cpp" \
                -o "$OUT/splitter/$f.o" >"$log" 2>&1 </dev/null && [[ ! -s "$log" ]]; then

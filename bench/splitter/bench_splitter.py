@@ -16,6 +16,10 @@ files:
 and the peak resident memory of the splitter on one file of all the pages.
 
     python3 bench/splitter/bench_splitter.py [--pages 2000] [--files 20] [--work DIR]
+                                             [--against OTHER_EXE [--against-only]]
+
+With --against, another build of the splitter (say, main's before a change) is timed in the same
+run: each build and qpdf alternately, so that a drifting machine moves all three alike.
 
 The splitter is ORVANE_SPLITTER, else orvaneFun.exe on PATH, else built here.
 """
@@ -204,7 +208,13 @@ def main():
     ap.add_argument("--pairs", type=int, default=5,
                     help="the close ratios (against qpdf, 2 workers over 1) are the median of this many "
                          "runs of the two side by side")
+    ap.add_argument("--against", metavar="EXE",
+                    help="another build of the splitter, timed beside this one and qpdf in the same run")
+    ap.add_argument("--against-only", action="store_true",
+                    help="with --against: only the side-by-side ratios of the two builds")
     args = ap.parse_args()
+    if args.against_only and not args.against:
+        ap.error("--against-only needs --against")
 
     for tool in ("pdftoppm", "mutool", "qpdf", "g++", "/usr/bin/time"):
         if not shutil.which(tool):
@@ -279,17 +289,25 @@ def run(args, work):
             return [make(p, out, i) for i, p in enumerate(pdfs)]
         return cmds
 
-    log("timings (best of %d), %d pages:" % (args.repeat, pages))
+    qpdf_batch = per_pdf(lambda p, out, i: ["qpdf", "--split-pages", p, os.path.join(out, "q%d-%%d.pdf" % i)])
+    qpdf_single = lambda: [["qpdf", "--split-pages", os.path.join(single, "all.pdf"),  # noqa: E731
+                            os.path.join(fresh(os.path.join(work, "out")), "q-%d.pdf")]]
     subprocess.check_call("cat %s > /dev/null" % " ".join(pdfs), shell=True)  # warm the page cache
+    if args.against:
+        other = os.path.join(work, "orvane-split-other")
+        shutil.copy2(args.against, other)
+        against(args, [("this", splitter), ("other", other)], {"batch": (batch, qpdf_batch),
+                                                               "one file": (single, qpdf_single)}, work)
+        if args.against_only:
+            return
+
+    log("timings (best of %d), %d pages:" % (args.repeat, pages))
     whole1 = best("orvaneFun.exe, 1 worker", splitter_run(1, batch))
     best("orvaneFun.exe, 2 workers", splitter_run(2, batch))
     floor_t = best("bare 1/8 JPEG decode loop", lambda: [[floor]], stdin=jpeg_list)
     ppm = best("pdftoppm -r 10", per_pdf(lambda p, out, i: ["pdftoppm", "-r", "10", p, os.path.join(out, "p%d" % i)]))
     mu = best("mutool draw -r 10", per_pdf(lambda p, out, i: ["mutool", "draw", "-q", "-r", "10", "-o",
                                                                os.path.join(out, "m%d-%%d.pnm" % i), p]))
-    qpdf_batch = per_pdf(lambda p, out, i: ["qpdf", "--split-pages", p, os.path.join(out, "q%d-%%d.pdf" % i)])
-    qpdf_single = lambda: [["qpdf", "--split-pages", os.path.join(single, "all.pdf"),  # noqa: E731
-                            os.path.join(fresh(os.path.join(work, "out")), "q-%d.pdf")]]
     best("qpdf --split-pages", qpdf_batch)
 
     log("single file of %d pages:" % pages)
@@ -336,6 +354,27 @@ def run(args, work):
     log("  peak RSS, one %d-page file: 1 worker %.0f MB, 2 workers %.0f MB  (< 300 MB) %s"
         % (pages, rss1, rss2, check(max(rss1, rss2) < 300)))
     log("(wall times need an otherwise idle machine; CPU times hold on a busy one)")
+
+
+def against(args, builds, layouts, work):
+    """Each build's ratio to qpdf, 1 and 2 workers, on each layout: the median of --pairs rounds in
+    which both builds and qpdf run one after another, so that the builds' ratios can be compared."""
+    log("two builds side by side, median of %d rounds of qpdf, this build and the other (%s):"
+        % (args.pairs, args.against))
+    for layout, (src, qpdf) in layouts.items():
+        for workers in (1, 2):
+            ratios = {name: ([], []) for name, _ in builds}
+            for _ in range(args.pairs):
+                q = timed(qpdf())
+                for name, exe in builds:
+                    wall, cpu = timed([[exe, src, fresh(os.path.join(work, "out")), str(workers), "19"]])
+                    ratios[name][0].append(wall / q[0])
+                    ratios[name][1].append(cpu / q[1])
+            med = {name: (statistics.median(w), statistics.median(c)) for name, (w, c) in ratios.items()}
+            (a, b) = [med[name] for name, _ in builds]
+            log("  %-9s %d worker%s / qpdf:  %s  wall %5.2f CPU %5.2f   %s  wall %5.2f CPU %5.2f   "
+                "this over other: wall %5.3f" % (layout, workers, "s" if workers > 1 else " ", builds[0][0],
+                                                 a[0], a[1], builds[1][0], b[0], b[1], a[0] / b[0]))
 
 
 if __name__ == "__main__":

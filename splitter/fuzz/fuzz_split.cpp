@@ -14,7 +14,9 @@
 
 #include "detect.h"
 #include "helper.h"
+#include "helper_server.h"
 #include "pdf_source.h"
+#include "split_plan.h"
 
 namespace {
 
@@ -37,21 +39,18 @@ const std::filesystem::path& outFolder() {
     return folder.path;
 }
 
-// As the splitter does: one document per run of pages between separators.
+// As the splitter does: every page looked at, the verdicts settled over
+// the file, and the documents its plan gives written.
 void splitInto(orvane::SourcePdf& pdf, const std::filesystem::path& dir) {
-    const int pages = pdf.pageCount();
-    std::vector<bool> separator(static_cast<std::size_t>(pages));
-    for (int i = 0; i < pages; ++i)
-        separator[static_cast<std::size_t>(i)] = pdf.lookAt(i, orvane::kDefaultThreshold).look.separator;
-    int first = -1;
-    for (int i = 0; i <= pages; ++i) {
-        if (i < pages && !separator[static_cast<std::size_t>(i)]) {
-            if (first < 0) first = i;
-        } else if (first >= 0) {
-            pdf.writeDocument(first, i - 1, (dir / "document.pdf").string());
-            first = -1;
-        }
-    }
+    std::vector<orvane::PageLook> looks;
+    for (int i = 0; i < pdf.pageCount(); ++i) looks.push_back(pdf.lookAt(i, orvane::kDefaultThreshold).look);
+    std::vector<orvane::PageLook*> settled;
+    for (orvane::PageLook& look : looks) settled.push_back(&look);
+    orvane::settleFile(settled, orvane::kDefaultThreshold);
+    std::vector<bool> separators;
+    for (const orvane::PageLook& look : looks) separators.push_back(look.separator);
+    for (const orvane::Document& doc : orvane::planDocuments(separators, "document"))
+        pdf.writeDocument(doc.first, doc.last, (dir / doc.name).string());
 }
 
 }  // namespace

@@ -35,8 +35,7 @@ bool encode_exactly(UINT code_page, const wchar_t* units, int count, std::string
 
 std::string ansi_line(const std::string& utf8, unsigned code_page) {
   const UINT cp = code_page ? code_page : GetACP();
-  const std::u16string wide16 = wide_from_utf8(utf8);
-  const std::wstring wide(wide16.begin(), wide16.end());
+  const std::wstring wide = wstring_from_utf8(utf8);
   std::string out;
   if (wide.empty() || encode_exactly(cp, wide.data(), static_cast<int>(wide.size()), out))
     return out;

@@ -1,7 +1,7 @@
 #include "folders.h"
 
-#ifdef _WIN32
 #include "path_text.h"
+#ifdef _WIN32
 #include "windows_folders.h"
 #endif
 
@@ -28,6 +28,47 @@ void removeFolder(const fs::path& folder) {
     std::error_code ec;
     fs::remove_all(folder, ec);
 #endif
+}
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+OutputFolders::OutputFolders(fs::path dst) : dst_(std::move(dst)) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dst_, ec), end; !ec && it != end; it.increment(ec))
+        taken_.insert(lower(pathText(it->path().filename())));
+}
+
+std::string OutputFolders::nextName(const std::string& stem) {
+    for (int n = 1;; ++n) {
+        const std::string name = n == 1 ? stem : stem + "_" + std::to_string(n);
+        if (taken_.insert(lower(name)).second) return name;
+    }
+}
+
+std::string OutputFolders::plan(const std::string& stem) {
+    std::lock_guard<std::mutex> g(lock_);
+    return nextName(stem);
+}
+
+std::optional<FileError> OutputFolders::make(const std::string& planned, const std::string& stem,
+                                             fs::path& folder) {
+    std::lock_guard<std::mutex> g(lock_);
+    std::string name = planned;
+    for (int tries = 0; tries < 100000; ++tries) {
+        const fs::path candidate = dst_ / textPath(name);
+        const FolderMade made = makeFolder(candidate);
+        if (made == FolderMade::made) {
+            folder = candidate;
+            return std::nullopt;
+        }
+        if (made == FolderMade::failed) return FileError(Fault::FolderUnmakable);
+        name = nextName(stem);
+    }
+    return FileError(Fault::NoFolderName);
 }
 
 }  // namespace orvane

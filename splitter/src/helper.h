@@ -7,19 +7,15 @@
 // any fault; the splitter keeps the clock of every step and ends a helper
 // that overruns it.
 //
-// The protocol: each message is a 4-byte length (native order: both ends
-// are one executable) and that many bytes. A request is its kind ('T' the
-// trial reading, 'R' rendering a page), the file's id (8 bytes), the page
-// and the threshold (4 bytes each) and the file's path; the reply to a trial
-// is the file's page count (4 bytes) and the reason it cannot be split
-// (empty when it passes), to a rendering one byte (drawn or not) and the
-// page's PageLook.
+// The protocol is in helper_protocol.h, the helper's side in helper_server.h;
+// this is the worker's side.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "detect.h"
+#include "helper_protocol.h"
 #include "process.h"
 
 namespace orvane {
@@ -34,6 +30,11 @@ enum class HelperEnd {
 // A worker's helper. One thread at a time.
 class Helper {
 public:
+    // A step that fails or crashes in a helper that has served before gets
+    // one more try in a fresh one: the helper may have been ended from
+    // outside, by a fault of its own, or have spent its memory on earlier
+    // work.
+    //
     // Reads the file at `path` on trial within its budget; `reason` is why
     // it cannot be split, empty when it passed (with `pages` its page
     // count). `file` is the file's id (newFileId): a helper measures each
@@ -43,15 +44,18 @@ public:
     // poppler cannot draw it.
     HelperEnd render(std::uint64_t file, const std::string& path, int page, int threshold, bool& drawn,
                      PageLook& look);
-    // True when a helper is up: it has served before and kept its state.
-    bool running() const { return process_.running(); }
 
 private:
-    HelperEnd call(char kind, std::uint64_t file, const std::string& path, int page, int threshold,
-                   double seconds, std::string& reply);
+    HelperEnd retried(const HelperRequest& request, double seconds, std::string& reply);
+    HelperEnd call(const HelperRequest& request, double seconds, std::string& reply);
 
     ChildProcess process_;
 };
+
+// Has `helper` read the file at `path` on trial (see trial.h), as file
+// `file` (newFileId), and returns its page count. Throws FileError when the
+// file does not pass.
+int passTrial(Helper& helper, const std::string& path, std::uint64_t file);
 
 // A fresh id for a file opened in the splitter.
 std::uint64_t newFileId();
@@ -59,11 +63,5 @@ std::uint64_t newFileId();
 // or poppler that the isolation caught).
 std::size_t helpersStarted();
 std::size_t helperCrashes();
-
-// When the command line asks for helper mode (only the splitter itself
-// starts one so), serves the parent until it closes the pipe, then ends the
-// process; otherwise returns at once. The one place that knows the mode's
-// arguments.
-void serveIfHelper(int argc, char** argv);
 
 }  // namespace orvane

@@ -11,11 +11,11 @@
 
 #include "allocator.h"
 #include "arguments.h"
-#include "helper.h"
+#include "folders.h"
+#include "helper_server.h"
 #include "path_text.h"
 #include "report.h"
 #include "scheduler.h"
-#include "split_plan.h"
 
 namespace fs = std::filesystem;
 using namespace orvane;

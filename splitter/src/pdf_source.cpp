@@ -113,24 +113,6 @@ SourcePdf::SourcePdf(const std::string& path, Helper& helper, int trialPages)
     if (pageCount() != trialPages) throw FileError(Fault::Changed);
 }
 
-int passTrial(Helper& helper, const std::string& path, std::uint64_t file) {
-    std::string why;
-    int pages = 0;
-    // A helper that has served before gets one more try afresh should it
-    // crash: it may have been ended from outside, or by a fault of its own.
-    const bool servedBefore = helper.running();
-    HelperEnd end = helper.trial(file, path, why, pages);
-    if (servedBefore && (end == HelperEnd::Crashed || end == HelperEnd::Failed))
-        end = helper.trial(file, path, why, pages);
-    if (end == HelperEnd::TimedOut)
-        throw FileError("over the limits: reading it takes more than " +
-                        std::to_string(static_cast<int>(kReadSeconds)) + " s");
-    if (end == HelperEnd::Crashed) throw FileError("damaged: qpdf crashes while reading it");
-    if (end != HelperEnd::Done) throw FileError("cannot be read (no process for reading it)");
-    if (!why.empty()) throw FileError(why);
-    return pages;
-}
-
 SourcePdf::~SourcePdf() = default;
 
 PageResult SourcePdf::grey() {
@@ -184,12 +166,7 @@ PageResult SourcePdf::render(int index, int threshold) {
     PageResult result;
     result.path = LookPath::Rendered;
     bool drawn = false;
-    // A helper that has read or drawn before may have spent its memory on
-    // that: a page that fails there gets one more try in a fresh helper.
-    const bool servedBefore = helper_.running();
-    HelperEnd end = helper_.render(file_, path_, index, threshold, drawn, result.look);
-    if (servedBefore && (end == HelperEnd::Crashed || end == HelperEnd::Failed))
-        end = helper_.render(file_, path_, index, threshold, drawn, result.look);
+    const HelperEnd end = helper_.render(file_, path_, index, threshold, drawn, result.look);
     if (end == HelperEnd::TimedOut) return overBudget(true);
     if (end != HelperEnd::Done) return overBudget(false);
     if (!drawn) throw FileError(Fault::PageUnrenderable, Details::pages(index, index));

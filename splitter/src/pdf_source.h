@@ -16,11 +16,6 @@
 
 namespace orvane {
 
-// Has `helper` read the file at `path` on trial (see trial.h), as file
-// `file` (newFileId), and returns its page count. Throws FileError when the
-// file does not pass.
-int passTrial(Helper& helper, const std::string& path, std::uint64_t file);
-
 class SourcePdf {
 public:
     // Throws FileError (damaged, encrypted, no pages, over its budget ...).

@@ -22,6 +22,18 @@ enum class ChildExit {
     Killed,   // we ended it
 };
 
+// How a read from a child ended.
+enum class ReadEnd {
+    Done,      // all of it was read
+    Closed,    // the child closed its end: it has ended, or is ending
+    Failed,    // the pipe, or the wait on it, failed: the child may well run on
+    TimedOut,  // the deadline passed first
+};
+
+// How long a child whose input is closed has to end by itself before it is
+// killed: one that closed its end is on its way out, and ends in far less.
+constexpr std::chrono::milliseconds kChildGrace{5000};
+
 // A child process whose standard input and output are pipes to us (its
 // standard error is ours). Ended and reaped when the object goes.
 class ChildProcess {
@@ -36,12 +48,12 @@ public:
     bool running() const;
     // Writes all of it; false when the child is gone.
     bool write(const void* data, std::size_t size);
-    // Reads exactly `size` bytes: 1 when read, 0 on end of data or an error,
-    // -1 when the deadline passed first.
-    int read(void* out, std::size_t size, Deadline deadline);
-    // Ends the child (at once when `kill`, else waits for it to end by itself
-    // after its input is closed) and tells how it ended.
-    ChildExit stop(bool kill);
+    // Reads exactly `size` bytes by the deadline.
+    ReadEnd read(void* out, std::size_t size, Deadline deadline);
+    // Ends the child and tells how it ended: at once when `kill`; else its
+    // input is closed and it has `grace` to end by itself, then it is killed
+    // (Killed). No call waits longer.
+    ChildExit stop(bool kill, std::chrono::milliseconds grace = kChildGrace);
 
 private:
     struct Native;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -120,36 +121,51 @@ bool ChildProcess::write(const void* data, std::size_t size) {
     return running() && writeAll(native_->socket, static_cast<const char*>(data), size);
 }
 
-int ChildProcess::read(void* out, std::size_t size, Deadline deadline) {
-    if (!running()) return 0;
+ReadEnd ChildProcess::read(void* out, std::size_t size, Deadline deadline) {
+    if (!running()) return ReadEnd::Failed;
     char* p = static_cast<char*>(out);
     for (std::size_t got = 0; got < size;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return -1;
+        if (left.count() <= 0) return ReadEnd::TimedOut;
         pollfd pfd{native_->socket, POLLIN, 0};
         const int r = poll(&pfd, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
-        if (r < 0 && errno != EINTR) return 0;
+        if (r < 0 && errno != EINTR) return ReadEnd::Failed;
         if (r <= 0) continue;
         const ssize_t n = ::read(native_->socket, p + got, size - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return 0;
+        // A child that ended with bytes of ours unread resets its end.
+        if (n == 0 || (n < 0 && errno == ECONNRESET)) return ReadEnd::Closed;
+        if (n < 0) return ReadEnd::Failed;
         got += static_cast<std::size_t>(n);
     }
-    return 1;
+    return ReadEnd::Done;
 }
 
-ChildExit ChildProcess::stop(bool kill) {
+ChildExit ChildProcess::stop(bool kill, std::chrono::milliseconds grace) {
     if (native_->pid <= 0) return ChildExit::Normal;
     close(native_->socket);
-    if (kill) ::kill(native_->pid, SIGKILL);
-    int status = 0;
-    while (waitpid(native_->pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    const pid_t pid = native_->pid;
     native_->pid = -1;
     native_->socket = -1;
-    if (kill) return ChildExit::Killed;
-    return WIFSIGNALED(status) ? ChildExit::Crashed : ChildExit::Normal;
+    int status = 0;
+    if (!kill) {
+        // No call to wait on a child with a deadline: it is asked in short
+        // steps until the grace is over.
+        const Deadline end = std::chrono::steady_clock::now() + grace;
+        const std::chrono::milliseconds longest(50);
+        for (std::chrono::milliseconds step(1);; step = std::min(step * 2, longest)) {
+            const pid_t r = waitpid(pid, &status, WNOHANG);
+            if (r == pid) return WIFSIGNALED(status) ? ChildExit::Crashed : ChildExit::Normal;
+            if (r < 0 && errno != EINTR) return ChildExit::Normal;  // not ours to wait for
+            if (std::chrono::steady_clock::now() >= end) break;
+            std::this_thread::sleep_for(step);
+        }
+    }
+    ::kill(pid, SIGKILL);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return ChildExit::Killed;
 }
 
 std::string ownExecutable() {

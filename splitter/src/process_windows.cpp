@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <string>
 
+#include "wide_text.h"
+
 namespace orvane {
 
 namespace {
@@ -36,25 +38,6 @@ std::wstring helperJobName(DWORD pid) { return L"Local\\orvane-helper-" + std::t
 // sides name them. Kill-on-close ends the helper with the splitter; a crash
 // ends it at once, with no dialog waiting for a user.
 constexpr DWORD kHelperJobLimits = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
-
-std::wstring wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-    return out;
-}
-
-std::string narrow(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                            nullptr);
-    return out;
-}
 
 void closeHandle(HANDLE& h) {
     if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
@@ -80,6 +63,11 @@ bool readAll(HANDLE h, char* out, std::size_t size) {
         got += n;
     }
     return true;
+}
+
+// A read that failed with `error`: the child's end closed, or the pipe broke.
+ReadEnd endOfRead(DWORD error) {
+    return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF ? ReadEnd::Closed : ReadEnd::Failed;
 }
 
 // An exit code in the range of NTSTATUS errors: an access violation, a
@@ -160,8 +148,8 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
         start.StartupInfo.hStdError = childErr;
         start.lpAttributeList = attrs;
         // Windows paths hold no quotes; the mode's arguments hold no spaces.
-        std::wstring commandLine = L"\"" + wide(program) + L"\"";
-        for (const std::string& a : args) commandLine += L" " + wide(a);
+        std::wstring commandLine = L"\"" + wstring_from_utf8(program) + L"\"";
+        for (const std::string& a : args) commandLine += L" " + wstring_from_utf8(a);
         PROCESS_INFORMATION info{};
         const bool created =
             listed && CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE,
@@ -210,47 +198,54 @@ bool ChildProcess::write(const void* data, std::size_t size) {
     return running() && writeAll(native_->toChild, static_cast<const char*>(data), size);
 }
 
-int ChildProcess::read(void* out, std::size_t size, Deadline deadline) {
-    if (!running()) return 0;
+ReadEnd ChildProcess::read(void* out, std::size_t size, Deadline deadline) {
+    if (!running()) return ReadEnd::Failed;
     char* p = static_cast<char*>(out);
     for (std::size_t got = 0; got < size;) {
         const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
                                    deadline - std::chrono::steady_clock::now())
                                    .count();
-        if (left <= 0) return -1;
+        if (left <= 0) return ReadEnd::TimedOut;
         OVERLAPPED ov{};
         ov.hEvent = native_->readDone;
         ResetEvent(ov.hEvent);
         DWORD n = 0;
         const DWORD chunk = size - got > 65536 ? 65536 : static_cast<DWORD>(size - got);
         if (!ReadFile(native_->fromChild, p + got, chunk, nullptr, &ov)) {
-            if (GetLastError() != ERROR_IO_PENDING) return 0;
-            if (WaitForSingleObject(ov.hEvent, static_cast<DWORD>(left)) != WAIT_OBJECT_0) {
+            if (GetLastError() != ERROR_IO_PENDING) return endOfRead(GetLastError());
+            const DWORD waited = WaitForSingleObject(ov.hEvent, static_cast<DWORD>(left));
+            if (waited != WAIT_OBJECT_0) {
                 // The read must be over before its buffer goes.
                 CancelIoEx(native_->fromChild, &ov);
                 GetOverlappedResult(native_->fromChild, &ov, &n, TRUE);
-                return -1;
+                return waited == WAIT_TIMEOUT ? ReadEnd::TimedOut : ReadEnd::Failed;
             }
         }
-        if (!GetOverlappedResult(native_->fromChild, &ov, &n, FALSE) || n == 0) return 0;
+        if (!GetOverlappedResult(native_->fromChild, &ov, &n, FALSE)) return endOfRead(GetLastError());
+        if (n == 0) return ReadEnd::Closed;
         got += n;
     }
-    return 1;
+    return ReadEnd::Done;
 }
 
-ChildExit ChildProcess::stop(bool kill) {
+ChildExit ChildProcess::stop(bool kill, std::chrono::milliseconds grace) {
     Native& n = *native_;
     if (!n.process) return ChildExit::Normal;
     closeHandle(n.toChild);
     closeHandle(n.fromChild);
     closeHandle(n.readDone);
-    if (kill) TerminateProcess(n.process, 1);
-    WaitForSingleObject(n.process, INFINITE);
+    bool killed = kill;
+    if (!kill && WaitForSingleObject(n.process, static_cast<DWORD>(grace.count())) != WAIT_OBJECT_0)
+        killed = true;
+    if (killed) {
+        TerminateProcess(n.process, 1);
+        WaitForSingleObject(n.process, INFINITE);
+    }
     DWORD code = 0;
     GetExitCodeProcess(n.process, &code);
     closeHandle(n.process);
     closeHandle(n.job);
-    if (kill) return ChildExit::Killed;
+    if (killed) return ChildExit::Killed;
     return crashCode(code) ? ChildExit::Crashed : ChildExit::Normal;
 }
 
@@ -258,7 +253,7 @@ std::string ownExecutable() {
     std::wstring path(32768, L'\0');
     const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
     path.resize(n < path.size() ? n : 0);
-    return narrow(path);
+    return utf8_from_wstring(path);
 }
 
 std::string ownProcessId() { return std::to_string(GetCurrentProcessId()); }

@@ -13,8 +13,8 @@
 
 #include "detect.h"
 #include "events.h"
-#include "helper.h"
 #include "folders.h"
+#include "helper.h"
 #include "path_text.h"
 #include "pdf_source.h"
 #include "reasons.h"
@@ -31,28 +31,47 @@ namespace {
 // pages, which idle workers help with.
 constexpr int kChunk = 24;
 
+// A source file on its way through the workers, shared by every thread that
+// works on it and by the main thread, which prints its line. Only the
+// atomics and the fields under `lock` may be touched at any time; every other
+// field has one writer at a time, and is handed on to its readers by the
+// queue's mutex (a task queued after the write), by the atomic `pending`
+// (the worker whose decrement reaches 0 sees every write made before the
+// others' decrements) or by the splitter's doneLock_ (`done`). Each field
+// says which: a new one must too.
 struct Job {
+    // Set by the main thread before the workers start; only read after.
     fs::path source;
     std::string shown;  // path relative to SRC, as shown to the user
     std::string stem;
     std::string plannedName;
-    // The page count its trial reading found (in start, before any worker
+    // Written by the worker that starts the file, before it queues the call
+    // for help. The page count its trial reading found (before any worker
     // opens the file itself): every opener reads it at once.
     int pages = 0;
+    // Sized with `pages`; element i then written by the one worker that
+    // took its chunk, and read only once `pending` has reached 0.
     std::vector<PageResult> results;
     // Chunks of pages to look at, then documents to write: the worker that
     // started the file works through them and idle workers join in, each
-    // taking the next one not taken yet.
+    // taking the next one not taken yet. Written with `pages`.
     int chunkPages = 0, chunks = 0;
     std::atomic<int> nextChunk{0};
     std::atomic<std::size_t> nextDocument{0};
     std::atomic<int> pending{0};
     std::atomic<bool> failed{false};
+    // Guards `error` and `repairs` while workers may still fail the file or
+    // open it; once `pending` has reached 0 for the last time they are read
+    // without it.
     std::mutex lock;
     std::optional<FileError> error;
+    std::size_t repairs = 0;
+    // Written by the worker that saw the last chunk through, before it
+    // queues the writing; only read after.
     fs::path folder;
     std::vector<Document> documents;
-    std::size_t repairs = 0;
+    // Under the splitter's doneLock_: set by the worker that finishes the
+    // file; the main thread reads the rest of the job only once it is done.
     std::string line;
     bool done = false;
 

@@ -16,4 +16,15 @@ std::string utf8_from_wide(const std::u16string& text);
 // valid sequence becomes U+FFFD, so a damaged string still converts and shows where it is damaged.
 std::u16string wide_from_utf8(const std::string& text);
 
+#ifdef _WIN32
+// The same over wchar_t, which is a UTF-16 unit on Windows: what the system's calls take and give.
+inline std::wstring wstring_from_utf8(const std::string& text) {
+  const std::u16string units = wide_from_utf8(text);
+  return std::wstring(units.begin(), units.end());
+}
+inline std::string utf8_from_wstring(const std::wstring& text) {
+  return utf8_from_wide(std::u16string(text.begin(), text.end()));
+}
+#endif
+
 }  // namespace orvane

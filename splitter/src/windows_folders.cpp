@@ -11,11 +11,6 @@ namespace orvane {
 
 namespace {
 
-std::wstring wide(const std::string& utf8) {
-  const std::u16string units = wide_from_utf8(utf8);
-  return std::wstring(units.begin(), units.end());
-}
-
 std::string message(DWORD code) {
   wchar_t* text = nullptr;
   DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -93,7 +88,7 @@ bool remove_path(const std::wstring& path, DWORD& error, std::wstring& failed) {
 }  // namespace
 
 std::wstring windows_path(const std::string& utf8) {
-  std::wstring path = wide(utf8);
+  std::wstring path = wstring_from_utf8(utf8);
   for (wchar_t& c : path)
     if (c == L'/') c = L'\\';
   if (path.compare(0, 4, L"\\\\?\\") == 0) return path;

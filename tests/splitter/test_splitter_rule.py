@@ -1,6 +1,7 @@
 """The splitter's pieces alone, each on a program of tests/splitter/native: the separator
-rule (detect.*, page and file step together), how a page is sorted (page_kind.*), and the
-progress events shared by threads (events.*, under ThreadSanitizer)."""
+rule (detect.*, page and file step together), how a page is sorted (page_kind.*), the
+progress events shared by threads (events.*, under ThreadSanitizer), and the process layer against
+real children (process_posix.cpp: how a read ends, ending a child within its grace)."""
 import os
 import subprocess
 
@@ -11,7 +12,8 @@ SRC = os.path.join(os.path.dirname(os.path.dirname(HERE)), "splitter", "src")
 QPDF = ["-DPOINTERHOLDER_TRANSITION=4", "-lqpdf"]
 # (program, the sources it tests, further flags)
 UNITS = [("rule_table", ["detect.cpp"], []), ("page_kind_table", ["page_kind.cpp"], QPDF),
-         ("events_threads", ["events.cpp", "environment.cpp", "reasons.cpp"], QPDF + ["-fsanitize=thread"])]
+         ("events_threads", ["events.cpp", "environment.cpp", "reasons.cpp"], QPDF + ["-fsanitize=thread"]),
+         ("process_table", ["process_posix.cpp"], [])]
 
 
 @pytest.mark.parametrize("table,sources,flags", UNITS)

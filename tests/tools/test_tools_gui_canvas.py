@@ -20,16 +20,19 @@ def root(x_display):
     gc.collect()  # the interpreter freed here, on the thread that made it
 
 
-def one_page_documents(pages, source=None):
-    """A job's record: every odd page a document of its own with a 60-character name, every even
-    page a separator, every seventh page to check."""
-    docs = [{"name": "{:04d}".format(n) + "合同扫描件" * 11 + ".pdf", "first": n, "last": n}
+BATCH = "长名称的扫描批次" * 6 + "_07.pdf"
+
+
+def one_page_documents(pages, source=None, names=("{:04d}" + "合同扫描件" * 11 + ".pdf",)):
+    """A job's record: every odd page a document of its own, named in turn from ``names`` with its
+    page (each long), every even page a separator, every seventh page to check."""
+    docs = [{"name": names[(n // 2) % len(names)].format(n), "first": n, "last": n}
             for n in range(1, pages + 1, 2)]
     return events.JobRecord().apply_all(
-        [{"event": "start", "files": ["长名称的扫描批次.pdf"], "source": source, "target": "/nowhere"}] +
-        [{"event": "page", "file": "长名称的扫描批次.pdf", "page": n, "verdict": "page" if n % 2 else "separator",
+        [{"event": "start", "files": [BATCH], "source": source, "target": "/nowhere"}] +
+        [{"event": "page", "file": BATCH, "page": n, "verdict": "page" if n % 2 else "separator",
           "share": 0.5, "unsure": n % 7 == 0} for n in range(1, pages + 1)] +
-        [{"event": "file", "file": "长名称的扫描批次.pdf", "pages": pages, "folder": "x", "documents": docs}])
+        [{"event": "file", "file": BATCH, "pages": pages, "folder": "x", "documents": docs}])
 
 
 def collisions(canvas):
@@ -45,20 +48,48 @@ def collisions(canvas):
     return [tuple(canvas.itemcget(i, "text") or canvas.type(i) for i in pair) for pair in found]
 
 
-@pytest.mark.parametrize("width", [520, 1250])
-def test_review_labels_never_overlap(root, tmp_path, width):
+@pytest.mark.parametrize("name, kept", [
+    ("二〇二六年第一季度供应商合同汇总表(财务部存档)_002.pdf", "_002"), ("0001合同扫描件合同扫描件.pdf", "0001"),
+    ("scan_002_final_version.pdf", "_002"), ("nonumberatallinthisname.pdf", ".pdf")])
+def test_a_shortened_name_fits_its_width_and_keeps_its_number(root, name, kept):
+    from orvane_tools.review_canvas import NAME_FONT, Fitter
+
+    fitter = Fitter(NAME_FONT, root)
+    for width in range(20, 400, 3):
+        label = fitter.fit_name(name, width)
+        assert fitter.font.measure(label) <= width and (kept in label or not label), (width, label)
+
+
+def shown_view(root, tmp_path, record, width=700):
     from orvane_tools.review_canvas import ReviewView
 
-    root.geometry("{}x700+0+0".format(width))
+    root.geometry("{}x500+0+0".format(width))
     view = ReviewView(root, str(tmp_path / "cache"), lambda text: None)
     view.pack(fill="both", expand=True)
     root.update()
-    view.show(one_page_documents(1200))
+    view.show(record)
     root.update()
+    return view
+
+
+LONG_NAMES = ["{:04d}" + "合同扫描件" * 11 + ".pdf",                # the number first
+              "二〇二六年第一季度" + "供应商合同" * 6 + "(财务部存档)_{:04d}.pdf",   # the number last
+              "合同-2026_{:04d}.pdf"]
+
+
+@pytest.mark.parametrize("width", [520, 1250])
+def test_review_labels_never_overlap_and_keep_their_numbers(root, tmp_path, width):
+    view = shown_view(root, tmp_path, one_page_documents(1200, names=LONG_NAMES), width)
     canvas = view.canvas
     texts = [canvas.itemcget(i, "text") for i in canvas.find_withtag("label")]
     assert ({"1199", "1200", "1200 separator"} & set(texts)) >= {"1199"} and len(canvas.find_withtag("name")) == 600 and len(canvas.find_withtag("frame")) == 600
-    assert all(len(t) < 60 for t in texts if t.startswith("0")), "long names are cut short"
+    for item in canvas.find_withtag("name"):
+        label, page = canvas.itemcget(item, "text"), int(canvas.gettags(item)[1].split("_")[1]) * 2 + 1
+        name = LONG_NAMES[(page // 2) % len(LONG_NAMES)].format(page)
+        start, _cut, end = label.partition("…")
+        assert (start.startswith("{:04d}".format(page)) or end.endswith("_{:04d}.pdf".format(page))) and name.startswith(start) \
+            and name.endswith(end) and (label == name) != bool(_cut), (label, name)
+    assert canvas.itemcget("head", "text").endswith("_07.pdf: 1200 pages, 600 documents, 171 to check")
     assert collisions(canvas) == []
     assert max(canvas.bbox(i)[2] for i in canvas.find_withtag("label")) <= view.laid_width
 
@@ -76,7 +107,7 @@ def test_thumbnail_cache_stays_within_its_bound(root, tmp_path):
     source = tmp_path / "src"
     source.mkdir()
     pages = [Image.new("RGB", (200, 283), (40 * (n % 6), 120, 200 - 3 * n)) for n in range(60)]
-    pages[0].save(str(source / "长名称的扫描批次.pdf"), "PDF", save_all=True, append_images=pages[1:])
+    pages[0].save(str(source / BATCH), "PDF", save_all=True, append_images=pages[1:])
     cache = tmp_path / "cache"
     stale = cache / "thumbs" / "from-an-earlier-job" / "00001.ppm"
     stale.parent.mkdir(parents=True)
@@ -114,3 +145,40 @@ def test_a_source_failing_part_way_leaves_the_next_ones_their_thumbnails(tmp_pat
     told = []
     thumbs.make_files(files, str(tmp_path), None, lambda key, page, made: told.append((key, page, made if page is None else 0)))
     assert told == [("a", 1, 0), ("a", None, 2), ("b", 1, 0)]   # a's other 2 pages stay blank, b gets its own
+
+
+LONG = "二〇二六年第一季度供应商合同汇总表(财务部存档)_002.pdf"
+
+
+@pytest.mark.parametrize("item, told", [
+    ("name", [LONG, "pages 1–2 of scan-19.pdf", "no page to check"]),
+    ("at0_2", [LONG, "pages 1–2 of scan-19.pdf", "page 2: document page"]),
+    ("at0_3", ["scan-19.pdf", "page 3: separator sheet"]),
+    ("at0_4", ["b_003.pdf", "page 4 of scan-19.pdf", "page 4: document page, to check"]),
+])
+def test_hovering_tells_the_full_name_span_and_verdict(root, tmp_path, item, told):
+    view = shown_view(root, tmp_path, events.JobRecord().apply_all([{"event": "start", "files": ["scan-19.pdf"]}] + [
+        {"event": "page", "file": "scan-19.pdf", "page": n, "verdict": "page" if n != 3 else "separator", "unsure": n == 4}
+        for n in range(1, 5)] + [{"event": "file", "file": "scan-19.pdf", "pages": 4, "folder": "x", "documents": [
+            {"name": LONG, "first": 1, "last": 2}, {"name": "b_003.pdf", "first": 4, "last": 4}]}]))
+    canvas = view.canvas
+    x0, y0, x1, y1 = canvas.bbox(canvas.find_withtag(item)[0])
+    canvas.event_generate("<Motion>", x=(x0 + x1) // 2, y=(y0 + y1) // 2)
+    root.update()
+    assert view.tip.text == "\n".join(told) and view.tip.window.winfo_ismapped()
+    canvas.event_generate("<Leave>")
+    assert view.tip.window is None
+
+
+def test_keys_scroll_the_review(root, tmp_path):
+    canvas = shown_view(root, tmp_path, one_page_documents(600)).canvas
+    canvas.focus_force()
+    root.update()
+    page = canvas.winfo_height() / float(canvas.bbox("all")[3])
+    turn, line = 0.9 * page, 0.3 * page  # Tk keeps a tenth of the view on a page turn; a line is a tenth
+    # (key, where the top of the view is afterwards, as a share of the review), in turn
+    for key, top in [("End", 1 - page), ("Home", 0), ("Next", turn), ("Next", 2 * turn), ("Prior", turn),
+                     ("Down", turn + line), ("Up", turn), ("Right", turn + line), ("Left", turn)]:
+        canvas.event_generate("<Key-{}>".format(key))
+        root.update()
+        assert canvas.yview()[0] == pytest.approx(top, abs=0.1 * page), key

@@ -83,3 +83,33 @@ def test_no_other_thread_changes_the_state():
     worker.start()
     worker.join(10)
     assert caught and state.lines == []
+
+
+
+def job_into(target, left, ended=True, failed=0):
+    """The record of a job into ``target`` that wrote a/a_1.pdf and a/a_2.pdf, ``left`` of them still there."""
+    (target / "a").mkdir(parents=True)
+    for n in range(1, left + 1):
+        (target / "a" / "a_{}.pdf".format(n)).write_bytes(b"%PDF-")
+    docs = [{"name": "a_{}.pdf".format(n), "first": n, "last": n} for n in (1, 2)]
+    return events.JobRecord().apply_all([{"event": "start", "target": str(target), "files": ["a.pdf"]},
+                                         {"event": "file", "file": "a.pdf", "folder": "a", "documents": docs}]
+                                        + [{"event": "not split", "file": "b{}.pdf".format(n)} for n in range(failed)]
+                                        + [{"event": "end"}] * ended)
+
+
+@pytest.mark.parametrize("jobs, shown, why", [
+    ([], None, None),
+    ([(1,), (2,)], 0, None),                                          # the latest, as ever
+    ([(0, False), (2,)], 1, "was stopped, or ended, before it had finished, and its documents were deleted"),
+    ([(0, True, 2), (2,)], 1, "could not split its files"),
+    ([(0,), (2,)], 1, "has no documents left in the folder"),
+    ([(0, False), (0,)], 0, None),                                    # none left: the latest
+])
+def test_the_review_shows_the_latest_job_that_left_documents(tmp_path, jobs, shown, why):
+    records = [job_into(tmp_path / str(n), *job) for n, job in enumerate(jobs)]
+    record, said = gui_state.review_choice((1e9 - n, r) for n, r in enumerate(records))  # newest first
+    assert record is (records[shown] if records else None)
+    assert said == (why and "The latest job into this folder ({}) {}. Shown instead: the last job that wrote "
+                    "documents, {}.".format(gui_state.job_words(1e9, records[0]), why,
+                                            gui_state.job_words(1e9 - shown, records[shown])))

@@ -438,9 +438,33 @@ def test_a_watched_batch_is_reviewed_in_the_window(tmp_path, display, setup, mon
         assert notices == []
         files = app.review.record.file_records()
         assert [(f.name, len(f.documents)) for f in files] == [("drop.pdf", 2)]
-        assert len(os.listdir(str(inbox / watch.STATE_DIR_NAME / watch.RECORDS_DIR_NAME))) == 1
+        records = inbox / watch.STATE_DIR_NAME / watch.RECORDS_DIR_NAME
+        assert len(os.listdir(str(records))) == 1
+        # Its pages drawn from the source where the watcher put it, not the staging folder it was split in.
+        pump(root, lambda: app.review.pending is None and app.review.thumbs_done >= app.review.thumbs_total, 30,
+             "thumbnails not made")
+        assert app.review.thumbs_total == 3 and len(app.review.images) == 3
     finally:
         if app.watcher is not None:
             app.watcher.stop(60)
         app.review.stop_thumbs.set()
+        root.destroy()
+
+
+@pytest.mark.parametrize("content", [[], ["notes.txt", "sub/"]])
+def test_a_source_folder_without_a_pdf_announces_nothing(tmp_path, display, setup, service, monkeypatch, content):
+    """Start on a source folder without a PDF file says "Nothing to do" as `orvane split` does: nothing
+    is run and the service has no record of a start or an end."""
+    root, app, src, dst = in_process_window(tmp_path, display, monkeypatch, "scans")
+    for name in content:
+        (src / name).mkdir() if name.endswith("/") else (src / name).write_text("not a scan")
+    try:
+        fill(app, setup, src, dst)
+        app.start()
+        root.update()
+        assert (app.job, app.progress_text["text"], root.title()) == (
+            None, frontend.OUTCOMES["nothing"].window, "Orvane – nothing to do")
+        assert service.store.announcements() == service.store.refusals() == [] and os.listdir(str(dst)) == []
+        assert not os.path.isdir(str(tmp_path / "cache" / "jobs"))
+    finally:
         root.destroy()

@@ -166,3 +166,16 @@ class TestCommands:
         assert bad.returncode == 2 and "not a duration" in bad.stderr
         good = run_cli("token", "--subject", "x", "--expires-in", "2d", "--secret-file", secret_file)
         assert good.returncode == 0 and good.stdout.count(".") == 2
+
+
+@pytest.mark.parametrize("came", [("start", "refused", "end"), ("refused", "start", "refused", "end", "refused")])
+def test_log_lists_refusals_among_the_records_in_the_order_they_came(tmp_path, run_cli, came):
+    from orvane_tools.service import AnnouncementStore
+
+    store = AnnouncementStore(str(tmp_path / "announcements.db"))
+    for what in came:
+        store.refuse("expired", "127.0.0.1") if what == "refused" else store.record("clerk", what, "", 1, 2, "::1")
+    log = run_cli("log", "--db", store.path)
+    assert log.returncode == 0, log.stderr
+    assert [(len(line.split()[0]), line.split()[1]) for line in log.stdout.splitlines()] == [
+        (len("2026-12-07T09:37:33+00:00"), what) for what in came]

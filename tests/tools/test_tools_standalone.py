@@ -32,7 +32,8 @@ def test_block_runs_its_fixed_job(tmp_path, run_cli, orvane):
     # The block binds its settings and its controller in the module namespace.
     assert lines[1:] == ["['cutfun', 'urldb']"]
 
+    # The command prints the same, and ends as `orvane split` ends for a missing folder: refused input.
     command = run_cli("standalone", "--workdir", str(tmp_path))
-    assert command.returncode == 0, command.stderr
+    assert command.returncode == 4, command.stderr
     assert command.stdout == "原PDF文件路径不存在\n"
 

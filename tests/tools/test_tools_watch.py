@@ -3,6 +3,7 @@ files arriving, failing, refused and retried, and a watcher killed at every step
 import os
 import signal
 import subprocess
+import sys
 import time
 
 import pytest
@@ -166,7 +167,7 @@ def test_a_refused_token_parks_the_source_until_a_new_token(watched, service):
     assert [r["event"] for r in service.store.announcements()] == ["start", "end"]
 
 
-def test_a_second_watcher_on_the_same_inbox_does_not_start(watched, tmp_path):
+def test_a_second_watcher_on_the_same_inbox_does_not_start(watched, tmp_path, capsys):
     watched.drop("batch.pdf", layout(1))
     state = watched.inbox / ".orvane-watch"
     state.mkdir()
@@ -175,6 +176,10 @@ def test_a_second_watcher_on_the_same_inbox_does_not_start(watched, tmp_path):
                                   watched.splitter)
         with pytest.raises(AlreadyWatched):
             watch.Watcher(settings).run()
+        # `orvane watch` refuses before it says anything else ("watching ..." would mislead).
+        assert watch.run_command(settings, out=sys.stdout) == watch.EXIT_CHECKS
+    said = capsys.readouterr()
+    assert said.out == "" and said.err.startswith("orvane: another watcher already watches"), said
     assert os.listdir(str(watched.target)) == [] and (watched.inbox / "batch.pdf").exists()
 
 

@@ -1,6 +1,7 @@
 """`orvane`: command-line front end, job-announcement service and helpers for the Orvane module."""
 import argparse
 import os
+import re
 import sys
 
 from . import frontend, helptexts, i18n, job_settings
@@ -27,17 +28,25 @@ def _secret(args, parser):
     return secret
 
 
+class HelpFormatter(argparse.RawDescriptionHelpFormatter):
+    """argparse's help with each heading's colon in the language's own punctuation ("选项：")."""
+
+    def format_help(self):
+        return re.sub(r"(?m)^(\S[^\n:：]*):$", lambda m: _("{}:").format(m.group(1)),
+                      argparse.RawDescriptionHelpFormatter.format_help(self))
+
+
 def _command(sub, name, summary, description, statuses, func):
     """A sub-command with its one-line summary, description and exit statuses (all translated)."""
     p = sub.add_parser(name, help=summary, description=description, epilog=_(statuses),
-                       formatter_class=argparse.RawDescriptionHelpFormatter)
+                       formatter_class=HelpFormatter)
     p.set_defaults(func=func, subparser=p)
     return p
 
 
 def build_parser():
     parser = argparse.ArgumentParser(
-        prog="orvane",
+        prog="orvane", formatter_class=HelpFormatter,
         description=_("Split scanned PDF batches at their separator sheets with the Orvane module, "
                       "and run the job-announcement service it reports to."))
     sub = parser.add_subparsers(dest="command", metavar=_("COMMAND"))
@@ -112,7 +121,7 @@ def build_parser():
     p = _command(sub, "standalone", _("run the module's stand-alone block (its fixed-default job)"),
                  _("Execute the Orvane module under the name __main__, which runs its built-in job\n"
                    "with fixed Windows folders and ./url.db; its messages go to standard output."),
-                 helptexts.EXIT_STATUSES_PLAIN, cmd_standalone)
+                 helptexts.EXIT_STATUSES_STANDALONE, cmd_standalone)
     p.add_argument("--workdir", metavar="DIR", help=_("run in DIR (where ./url.db and the folders are)"))
     return parser
 
@@ -191,8 +200,7 @@ def cmd_split(args, parser):
     if status is not None:
         return status
 
-    if not frontend.count_pdfs(job.source):
-        # Announcing a job that cannot split anything would only put a false start on record.
+    if not job.has_work():
         sys.stderr.write(_("orvane: nothing to do: {} holds no PDF file\n").format(job.source))
         return frontend.EXIT_NOTHING
     _enter_workdir(args)
@@ -219,12 +227,11 @@ def cmd_watch(args, parser):
 
 
 def cmd_standalone(args, parser):
-    from .standalone import run_standalone
+    from .standalone import run_for_status
 
     if args.workdir:
         os.chdir(args.workdir)
-    run_standalone()
-    return 0
+    return run_for_status()
 
 
 def cmd_serve(args, parser):
@@ -260,11 +267,20 @@ def cmd_log(args, parser):
     if not os.path.exists(args.db):
         parser.error(_("no such file: {}").format(args.db))
     store = AnnouncementStore(args.db)
-    for row in store.announcements():
-        print("{received_at}  {event:<5}  {subject}  {comments}".format(**row))
-    for row in store.refusals():
-        print("{received_at}  refused  {reason}".format(**row))
+    lines = [(row["received_at"],
+              "{}  {event:<5}  {subject}  {comments}".format(_to_second(row["received_at"]), **row))
+             for row in store.announcements()]
+    lines += [(row["received_at"], "{}  refused  {reason}".format(_to_second(row["received_at"]), **row))
+              for row in store.refusals()]
+    # In the order they came: the times are ISO 8601 in UTC, so they sort as text (stably, ties kept).
+    for _when, line in sorted(lines, key=lambda pair: pair[0]):
+        print(line)
     return 0
+
+
+def _to_second(when):
+    """A recorded time as the log shows it, to the second: "2026-12-07T09:37:33+00:00"."""
+    return re.sub(r"\.\d+", "", when, count=1)
 
 
 def cmd_samples(args, parser):

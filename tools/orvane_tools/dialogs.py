@@ -7,6 +7,7 @@ import sys
 
 from tkinter import filedialog, messagebox
 
+from .gui_panes import fit_dialog_text
 from .i18n import _
 
 TITLE = "Orvane"
@@ -28,9 +29,9 @@ def open_document(path, parent=None, viewer=open_in_viewer):
     try:
         viewer(path)
     except OSError:
-        messagebox.showinfo(TITLE, _("No program to open this document was found on this computer.\n\n"
-                                     "Document: {name}\nFolder: {folder}").format(
-            name=os.path.basename(path), folder=os.path.dirname(path)), parent=parent)
+        text = _("No program to open this document was found on this computer.\n\n"
+                 "Document: {name}\nFolder: {folder}").format(name=os.path.basename(path), folder=os.path.dirname(path))
+        messagebox.showinfo(TITLE, fit_dialog_text(parent, text) if parent is not None else text, parent=parent)
         return False
     return True
 

@@ -15,8 +15,11 @@ ENV = "ORVANE_EVENTS"
 # Writing a file's documents, a page, against looking at a page: about a quarter as long on scanned
 # pages (the bench bench/bench_time_left.py shows what the time left makes of it).
 WRITING = 0.25
+# Not the splitter's: the watcher appends it to a batch's record once the source is put away.
+MOVED = "source moved"
 
-FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason")
+FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason kind")
+FileRecord.__new__.__defaults__ = (None,)  # kind: why a file was not split, when the splitter said
 Document = collections.namedtuple("Document", "name first last")  # pages counted from 1, inclusive
 
 
@@ -63,6 +66,7 @@ class JobRecord(object):
         self.verdicts = collections.defaultdict(dict)   # file -> {page: (verdict, share, unsure)}
         self.outcomes = {}         # file -> ("file", folder, documents) or ("not split", reason)
         self.kinds = {}            # file not split -> what kind of fault (damaged, encrypted, ...), when told
+        self.moved = {}            # file -> where its source was put after the job (a watched batch's)
         self.ended = False
         self.first_pages_at = None
         self.total_at = None       # (clock, work done) when the total came
@@ -91,6 +95,8 @@ class JobRecord(object):
             self.pages[name] = int(event.get("pages") or 0)
         elif kind == "not split":
             self.outcomes[name] = ("not split", event.get("reason") or "")
+        elif kind == MOVED:
+            self.moved[name] = event.get("path")
         if kind in ("file", "not split") and event.get("kind"):
             self.kinds[name] = event["kind"]
         elif kind == "end":
@@ -162,6 +168,16 @@ class JobRecord(object):
 
     # -- review
 
+    def documents_left(self):
+        """How many of the documents this job wrote are still in its target folder."""
+        return sum(os.path.isfile(os.path.join(self.target or "", outcome[1], d.name))
+                   for outcome in self.outcomes.values() if outcome[0] == "file" for d in outcome[2])
+
+    def source_path(self, name):
+        """Where the source file ``name`` is now: a watched batch's source leaves its staging folder
+        for the archive or failed folder once the job has ended."""
+        return self.moved.get(name) or os.path.join(self.source, name)
+
     def file_records(self):
         """One FileRecord per source file the splitter finished with, in its order."""
         records = []
@@ -176,7 +192,7 @@ class JobRecord(object):
             if outcome[0] == "file":
                 records.append(FileRecord(name, pages, verdicts, unsure, outcome[1], outcome[2], None))
             else:
-                records.append(FileRecord(name, pages, verdicts, unsure, "", [], outcome[1]))
+                records.append(FileRecord(name, pages, verdicts, unsure, "", [], outcome[1], self.kinds.get(name)))
         return records
 
 
@@ -184,6 +200,16 @@ def clock_text(seconds):
     seconds = int(seconds + 0.5)
     return "{}:{:02d}".format(seconds // 60, seconds % 60) if seconds < 3600 else \
         "{}:{:02d}:{:02d}".format(seconds // 3600, seconds // 60 % 60, seconds % 60)
+
+
+def note_moved(path, name, dest):
+    """Adds to the job record ``path`` (when there is one) that the source file ``name`` now lies at
+    ``dest``, so that its review still finds the pages. Written after the splitter has ended."""
+    if not os.path.isfile(path):
+        return
+    line = json.dumps({"event": MOVED, "file": name, "path": dest}, ensure_ascii=False)
+    with open(path, "ab") as fh:
+        fh.write(line.encode("utf-8", "surrogateescape") + b"\n")
 
 
 def read_record(path):
@@ -197,14 +223,19 @@ def latest_record_for(target, folder):
 
 def latest_record_in(target, folders):
     """The events file of the latest job into ``target`` found in any of ``folders`` (None if none)."""
+    return next((path for _when, path in records_into(target, folders)), None)
+
+
+def records_into(target, folders):
+    """(modification time, events file) of every job into ``target`` found in ``folders``, newest first."""
     want = os.path.normcase(os.path.abspath(target))
-    best = None
     paths = []
     for folder in folders:
         try:
             paths.extend(os.path.join(folder, name) for name in os.listdir(folder))
         except OSError:
             continue
+    found = []
     for path in paths:
         try:
             with open(path, "rb") as fh:
@@ -213,10 +244,9 @@ def latest_record_in(target, folders):
         except OSError:
             continue
         if first and first.get("event") == "start" and first.get("target") and \
-                os.path.normcase(os.path.abspath(first["target"])) == want and (best is None or when > best[0]):
-            best = (when, path)
-    return best[1] if best else None
-
+                os.path.normcase(os.path.abspath(first["target"])) == want:
+            found.append((when, path))
+    return sorted(found, reverse=True)
 
 
 def prune_records(folder, keep=100):

@@ -8,11 +8,11 @@ import time
 import traceback
 
 from . import events, splitter_line
-from .i18n import N_, _
+from .i18n import N_, _, ngettext
 
 # The exit statuses, the table of outcomes and the process table, where the front ends find them.
 from .job_runner import JobRun, process_table, splitter_children  # noqa: F401
-from .job_settings import SPLITTER_NAME  # noqa: F401
+from .job_settings import SPLITTER_NAME, count_pdfs  # noqa: F401
 from .outcomes import (EXIT_CANCELLED, EXIT_CHECKS, EXIT_ERROR, EXIT_INCOMPLETE, EXIT_NOTHING,  # noqa: F401
                        EXIT_OK, EXIT_REFUSED, EXIT_SPLITTER, EXIT_USAGE, OUTCOMES, classify)
 
@@ -171,18 +171,12 @@ class ProgressLine(object):
             text = self.record.progress_text()
         else:
             made = len(list_subfolders(self.dst) - self.before)
-            text = _("{} of {} source PDFs begun, {} elapsed").format(
+            text = ngettext("{} of {} source PDF begun, {} elapsed", "{} of {} source PDFs begun, {} elapsed",
+                            self.total).format(
                 min(made, self.total), self.total, events.clock_text(time.time() - self.started))
         self.out.write("\r\x1b[K" + _("splitting: {}").format(text))
         self.out.flush()
         self.shown = True
-
-
-def count_pdfs(folder):
-    total = 0
-    for _parent, _dirs, files in os.walk(folder):
-        total += sum(1 for name in files if name.lower().endswith(".pdf"))
-    return total
 
 
 def list_subfolders(folder):

@@ -32,13 +32,13 @@ class Dialogs(object):
         self.root = root
 
     def ask(self, text):
-        return messagebox.askyesno(TITLE, text, parent=self.root)
+        return messagebox.askyesno(TITLE, gui_panes.fit_dialog_text(self.root, text), parent=self.root)
 
     def error(self, text):
-        messagebox.showerror(TITLE, text, parent=self.root)
+        messagebox.showerror(TITLE, gui_panes.fit_dialog_text(self.root, text), parent=self.root)
 
     def info(self, text):
-        messagebox.showinfo(TITLE, text, parent=self.root)
+        messagebox.showinfo(TITLE, gui_panes.fit_dialog_text(self.root, text), parent=self.root)
 
 
 class App(object):
@@ -59,7 +59,7 @@ class App(object):
         root.title(self.state.title)
         root.minsize(720, 560)
         root.geometry(remembered.get("geometry") or "1100x820")
-        gui_panes.apply_look(root)
+        gui_panes.apply_look(root, i18n.current())
         self.watching = tk.BooleanVar(value=False)
         self._build(remembered)
         self._bind_keys()
@@ -146,7 +146,7 @@ class App(object):
         self.remember()
         if not self.state.language_may_change():
             return
-        i18n.setup(code or None)
+        gui_panes.apply_look(self.root, i18n.setup(code or None))
         kept = (self.details.lines, self.review.record, self.details_shown.get())
         token, values = self.token.get(), {name: var.get() for name, var in self.vars.items()}
         self.review.clear()
@@ -247,14 +247,24 @@ class App(object):
         target = target or pick_folder(self.root, self.vars["target"].get(), _("Target folder of an earlier job"))
         if not target:
             return
-        path = events.latest_record_in(target, self.record_folders())
-        if path is None:
+        paths = {}  # id of a record read -> its events file
+
+        def records():
+            for when, path in events.records_into(target, self.record_folders()):
+                record = events.read_record(path)
+                paths[id(record)] = path
+                yield when, record
+
+        record, note = gui_state.review_choice(records())
+        if record is None:
             self.dialogs.info(_("No job into {} was run from this window or watched, so there is no record of "
                                 "where its files were split.").format(target))
             return
-        self.details.add(_("Review of {} (job record {})").format(target, path))
+        self.details.add(_("Review of {} (job record {})").format(target, paths[id(record)]))
         self.say(_("Review of {}").format(target))
-        self.review.show(events.read_record(path))
+        if note:
+            self.say(note)
+        self.review.show(record)
 
 
 def main(review=None):

@@ -54,7 +54,7 @@ class Form(ttk.Frame):
         self.advanced_shown = tk.BooleanVar(value=self.vars["advanced"].get() == "1")
         ttk.Checkbutton(self, text=_("Advanced settings"), variable=self.advanced_shown,
                         command=self._show_advanced).grid(row=1, column=0, sticky="w", pady=(4, 0))
-        self.advanced = ttk.LabelFrame(self, text=_("Advanced"), padding=6)
+        self.advanced = ttk.LabelFrame(self, text=_("Advanced settings"), padding=6)
         rows = self._fields(self.advanced, ADVANCED_FIELDS)
         self._numbers(self.advanced, rows)
         self._show_advanced()

@@ -3,11 +3,19 @@
 The module's own messages (its fixed Chinese texts, the splitter's lines) are kept as they came for
 the Details pane; what the main pane shows is ours: one line per source file and one for the job."""
 from . import events, handover
-from .i18n import _
+from .i18n import _, ngettext
 from .job_runner import JobRun
 from .job_settings import REMEMBERED, JobSettings
 from .outcomes import window_words
 from .review_canvas import file_head
+
+
+def counts_words(files, documents, checks):
+    """"1 file, 2 documents written, 0 pages to check." in the user's language."""
+    return _("{files}, {documents} written, {checks} to check.").format(
+        files=ngettext("{} file", "{} files", files).format(files),
+        documents=ngettext("{} document", "{} documents", documents).format(documents),
+        checks=ngettext("{} page", "{} pages", checks).format(checks))
 
 
 class Job(object):
@@ -63,12 +71,12 @@ class Job(object):
         if refused:
             detail = _("({})").format(_(refused[0]))
         elif key == "no-summary" and record.files:
-            detail = _("{} of {} files done.").format(record.files_done(), len(record.files))
+            detail = ngettext("{} of {} file done.", "{} of {} files done.", len(record.files)).format(
+                record.files_done(), len(record.files))
         elif key in ("finished", "not-split") and record.files:
             written = sum(len(f.documents) for f in record.file_records())
             checks = sum(len(f.unsure) for f in record.file_records())
-            detail = _("{files} files, {documents} documents written, {checks} pages to check.").format(
-                files=len(record.files), documents=written, checks=checks)
+            detail = counts_words(len(record.files), written, checks)
         if detail:
             words = _("{outcome} {detail}").format(outcome=words, detail=detail)
         return key, words, refused

@@ -10,6 +10,7 @@ from tkinter import filedialog, ttk
 from tkinter import font as tkfont
 
 from .i18n import _
+from .linebreak import break_lines
 
 # Fonts that hold Chinese, by preference; Tk falls back per character for the others.
 CHINESE_FONTS = ("Microsoft YaHei UI", "Microsoft YaHei", "PingFang SC", "Noto Sans CJK SC",
@@ -19,8 +20,15 @@ NAMED_FONTS = ("TkDefaultFont", "TkTextFont", "TkMenuFont", "TkHeadingFont", "Tk
                "TkSmallCaptionFont", "TkIconFont", "TkTooltipFont")
 
 
-def apply_look(root):
-    """The native theme on Windows (and macOS), a clean one elsewhere; a font that holds Chinese."""
+# The named fonts' families before the window changed them: an English window keeps them.
+FIRST_FAMILIES = {}
+
+
+def apply_look(root, language="en"):
+    """The native theme on Windows (and macOS), a clean one elsewhere. A Chinese window gets a font
+    that holds Chinese; an English one keeps the system's Latin font, whose "…" sits on the line
+    (a Chinese font centres it), and Tk takes each Chinese character of a file name from a font
+    that has it."""
     style = ttk.Style(root)
     themes = style.theme_names()
     wanted = ("vista", "winnative") if sys.platform.startswith("win") else \
@@ -31,13 +39,14 @@ def apply_look(root):
             break
     families = set(tkfont.families(root))
     family = next((f for f in CHINESE_FONTS if f in families), None)
-    if family is not None:
-        for name in NAMED_FONTS:
-            try:
-                # (Not nametofont: its root argument came with Python 3.10.)
-                tkfont.Font(root=root, name=name, exists=True).configure(family=family)
-            except tk.TclError:
-                pass
+    for name in NAMED_FONTS:
+        try:
+            # (Not nametofont: its root argument came with Python 3.10.)
+            font = tkfont.Font(root=root, name=name, exists=True)
+            first = FIRST_FAMILIES.setdefault(name, font.cget("family"))
+            font.configure(family=family if family and language == "zh_CN" else first)
+        except tk.TclError:
+            pass
     return family
 
 
@@ -52,27 +61,60 @@ def scrolled(frame, widget, row):
 
 
 class WrapLabel(ttk.Label):
-    """A status line that wraps at the width it is given, so no text runs off the window; gridded,
-    it takes no room while it is empty."""
+    """A status line that wraps at the width it is given, so no text runs off the window, its lines
+    broken as Chinese is (linebreak); gridded, it takes no room while it is empty. Its ["text"] is
+    the text it was given, unbroken."""
 
     def __init__(self, master, **options):
+        self.raw = options.pop("text", "")
+        self.width = 0
         ttk.Label.__init__(self, master, **options)
-        self.bind("<Configure>", lambda e: self.configure(wraplength=max(e.width - 4, 50)))
+        self.bind("<Configure>", self._resized)
+        self._wrap()
+
+    def _resized(self, event):
+        if abs(event.width - self.width) > 1:
+            self.width = event.width
+            self._wrap()
+
+    def _wrap(self):
+        width = max(self.width - 4, 50)
+        font = tkfont.Font(root=self, font=self.cget("font") or ttk.Style(self).lookup("TLabel", "font")
+                           or "TkDefaultFont")
+        lines = break_lines(self.raw, width, font.measure) if self.width else [self.raw]
+        ttk.Label.configure(self, wraplength=width)
+        ttk.Label.__setitem__(self, "text", "\n".join(lines))
 
     def grid(self, **options):
         ttk.Label.grid(self, **options)
         self._fit()
 
+    def cget(self, key):
+        return self.raw if key == "text" else ttk.Label.cget(self, key)
+
+    __getitem__ = cget
+
     def __setitem__(self, key, value):
-        ttk.Label.__setitem__(self, key, value)
-        if key == "text":
-            self._fit()
+        if key != "text":
+            return ttk.Label.__setitem__(self, key, value)
+        self.raw = value
+        self._wrap()
+        self._fit()
 
     def _fit(self):
-        if self.cget("text"):
+        if self.raw:
             ttk.Label.grid(self)
         else:
             self.grid_remove()
+
+
+def fit_dialog_text(root, text):
+    """``text`` broken into lines for a message box: on X11 Tk draws it in TkCaptionFont, wrapped at
+    three inches, and would break Chinese anywhere; elsewhere the system's own dialog breaks it."""
+    if root.tk.call("tk", "windowingsystem") != "x11":
+        return text
+    font = tkfont.Font(root=root, font="TkCaptionFont")
+    return "\n".join(break_lines(text, root.winfo_fpixels("3i") - 8, font.measure))
 
 
 class TextPane(ttk.LabelFrame):

@@ -37,6 +37,10 @@ class Runs(object):
         if checked is None:
             return
         v, token = checked
+        if not app.form.job(v).has_work():
+            app.review.clear()
+            state.nothing_to_do(v["source"], v["target"])
+            return
         os.makedirs(self.jobs_dir, exist_ok=True)
         events.prune_records(self.jobs_dir)
         events_path = os.path.join(self.jobs_dir, "{}-{}-{:03d}.jsonl".format(

@@ -12,11 +12,21 @@ a question about it is open. Every event names the job or the watcher it is abou
 or a watcher that is no longer the window's own comes too late and changes nothing."""
 import functools
 import threading
+import time
 
-from .i18n import N_, _
-from .outcomes import OUTCOMES
+from .i18n import N_, _, ngettext
+from .gui_watch import state_words
+from .outcomes import OUTCOMES, window_words
 
 TITLE = "Orvane"
+
+# The title's words for what the window does, translated where the title is made (the watcher's
+# states that carry a name or a detail are worded by the watch panel).
+TITLE_WORDS = {"splitting": N_("splitting"), "stopping": N_("stopping"), "done": N_("done"),
+               "nothing to do": N_("nothing to do"), "stopped": N_("stopped"), "refused": N_("refused"),
+               "incomplete": N_("incomplete"), "failed": N_("failed"), "review": N_("review"),
+               "review: making thumbnails": N_("review: making thumbnails"), "watching": N_("watching"),
+               "starting": N_("starting")}
 
 READY = "ready"                    # nothing runs (the window is new, a watcher has ended)
 RUNNING = "running"                # a job runs
@@ -46,6 +56,39 @@ CLOSE, REFUSED, REVIEW = "close", "refused", "review"
 def refusal_notice(refused):
     """The notice for a job the service or the checks refused: (problem, advice)."""
     return _("The job was refused: {}.\n\n{}").format(_(refused[0]), _(refused[1]))
+
+
+def review_choice(found):
+    """Which job the review of a target shows: the latest that still has documents in it. ``found``
+    gives (time, JobRecord) of the jobs into the target, newest first, and is read only as far as
+    needed. Returns (the record, a line saying which job is shown instead of the latest, and why;
+    None when it is the latest); (None, None) when there is no job."""
+    latest = None
+    for when, record in found:
+        latest = latest or (when, record)
+        if record.documents_left():
+            return record, None if record is latest[1] else _(
+                "The latest job into this folder ({latest}) {why}. Shown instead: the last job that wrote "
+                "documents, {shown}.").format(latest=job_words(*latest), why=skipped_words(latest[1]),
+                                              shown=job_words(when, record))
+    return (latest[1] if latest else None), None
+
+
+def job_words(when, record):
+    """A job in a few words: when it ran and its source files ("2026-12-08 05:07, a.pdf")."""
+    files = record.files[:2] + (["…"] if len(record.files) > 2 else [])
+    return _("{when}, {files}").format(when=time.strftime("%Y-%m-%d %H:%M", time.localtime(when)),
+                                       files=_(", ").join(files))
+
+
+def skipped_words(record):
+    """Why a job into a target left no documents there."""
+    if not record.ended:
+        return _("was stopped, or ended, before it had finished, and its documents were deleted")
+    failed = sum(1 for outcome in record.outcomes.values() if outcome[0] == "not split")
+    if failed:
+        return ngettext("could not split its file", "could not split its files", failed)
+    return _("has no documents left in the folder")
 
 
 def event(method):
@@ -81,7 +124,10 @@ class WindowState(object):
 
     @property
     def title(self):
-        return TITLE if self.word is None else "{} – {}".format(TITLE, self.word)
+        if self.word is None:
+            return TITLE
+        words = _(TITLE_WORDS[self.word]) if self.word in TITLE_WORDS else state_words(self.word)
+        return _("{title} – {state}").format(title=TITLE, state=words)
 
     @property
     def buttons(self):
@@ -128,6 +174,16 @@ class WindowState(object):
         self.job, self.mode, self.outcome = job, RUNNING, None
         self.lines.append(_("Job: {} → {}").format(source, target))
         self.bar, self.status, self.word = 0.0, _("Checking the job and announcing it…"), "splitting"
+
+    @event
+    def nothing_to_do(self, source, target):
+        """Start found no PDF file in the source folder: the job ends as "nothing" before it starts,
+        with nothing announced or run (as the command line does)."""
+        if not self.idle:
+            return
+        self.mode, self.outcome, self.bar = ENDED, "nothing", 0.0
+        self.word, self.status = OUTCOMES["nothing"].title, window_words("nothing")
+        self.lines += [_("Job: {} → {}").format(source, target), self.status]
 
     @event
     def job_progress(self, job, record):

@@ -6,8 +6,9 @@ file, which the watcher keeps beside its state in the inbox), the last batch and
 import os
 import time
 
-from . import events, handover, watch
+from . import events, handover, splitter_line, watch
 from .i18n import N_, _, ngettext
+from .reasons import reason_words
 
 WATCH_CLOSE_WAIT = 150         # seconds closing the window waits for the watcher to undo its batch
 
@@ -18,13 +19,47 @@ STATES = {"starting": N_("starting"), "watching": N_("watching"), "stopped": N_(
 WAITING_REASONS = {watch.STILL_WRITTEN: N_("still being written"), watch.NOT_COMPLETE: N_("not a complete PDF yet")}
 
 
+MISSING = {"source": N_("the source folder does not exist"), "target": N_("the target folder does not exist")}
+# A batch's status word (English in the log and the status file, which scripts read) in the window.
+STATUS_WORDS = {"finished": N_("finished"), "not-split": N_("not split"), "restored": N_("put back"),
+                "retry": N_("split again"), "refused": N_("refused"), "refused-input": N_("input refused"),
+                "no-summary": N_("incomplete"), "failed": N_("failed"), "empty": N_("nothing to do")}
+# The watcher's texts that name the command line's INBOX, in the window's folder words.
+FOLDER_WORDS = (
+    (N_("stopped while splitting; back in INBOX"), N_("stopped while splitting; back in the source folder")),
+    (N_("interrupted batch undone; back in INBOX"), N_("interrupted batch undone; back in the source folder")),
+    (N_("new login token: back in INBOX"), N_("new login token: back in the source folder")),
+    (N_("INBOX cannot be read ({})"), N_("the source folder cannot be read ({})")))
+
+
+def folder_words(text):
+    """A text of the watcher (in the user's language already) with the window's folder words."""
+    for cli, window in FOLDER_WORDS:
+        head, brace, tail = _(cli).partition("{}")
+        if text == head or (brace and text.startswith(head) and text.endswith(tail)):
+            return _(window).format(text[len(head):len(text) - len(tail)])
+    return text
+
+
+def batch_words(batch):
+    """A batch's status line as the window shows it: the status word and the reason in the user's
+    language, the folders in the window's words."""
+    summary = folder_words(batch.summary)
+    if batch.kind and batch.summary.startswith(splitter_line.not_split_words("")):
+        summary = _("NOT SPLIT: {}").format(reason_words(batch.kind, summary))
+    return "{}  {}  {}  {}, {:.1f} s  {}".format(
+        time.strftime("%H:%M:%S", time.localtime(batch.time)), _(STATUS_WORDS.get(batch.status, batch.status)),
+        batch.name, ngettext("{} document", "{} documents", batch.documents).format(batch.documents),
+        batch.seconds, summary)
+
+
 def state_words(state):
     if state.startswith("splitting "):
         return _("splitting {}").format(state[len("splitting "):])
     if state.startswith("error: "):
         return _("ended with an error: {}").format(state[len("error: "):])
     if state.startswith("waiting: "):
-        return _("waiting: {}").format(state[len("waiting: "):])
+        return _("waiting: {}").format(folder_words(state[len("waiting: "):]))
     return _(STATES[state]) if state in STATES else state
 
 
@@ -63,9 +98,9 @@ class WatchPanel(object):
                            threshold=v["threshold"])
         try:
             watch.check_folders(s)  # before its log file is made in the source folder
-        except OSError as exc:
-            return _("Watching cannot start: {}.").format(exc) + "\n\n" + _(
-                "(INBOX is the source folder, TARGET the target folder.)")
+        except OSError:
+            missing = "source" if not os.path.isdir(s.inbox) else "target"
+            return _("Watching cannot start: {}.").format(_(MISSING[missing]))
         self.reports = handover.WatchReports(token)
         self.token = token
         log_path = os.path.join(s.state_dir, "watch.log")
@@ -101,6 +136,7 @@ class WatchPanel(object):
         ended = not self.watcher.running()  # before taking, so that its last reports are taken too
         for kind, text in self.reports.take():
             if kind == "batch":
+                text = batch_words(text)
                 self.labels["last"]["text"] = _("Last batch: {}").format(text)
                 self.say(text)
             elif kind == "waiting":

@@ -6,7 +6,7 @@ how the job went) writes into a `MessageQueue`, and the window takes the lines o
 in its periodic `after` callback. Nothing here knows about Tk."""
 import queue
 
-from . import frontend, watch
+from . import frontend
 from .i18n import N_
 
 HIDDEN = frontend.HIDDEN
@@ -48,7 +48,7 @@ def drain(waiting, limit):
 
 class WatchReports(object):
     """What a folder watcher tells the window. Its ``on_state`` and ``on_batch`` run on the watcher's
-    thread and only queue ("state", text) and ("batch", status line) for the UI thread; every login
+    thread and only queue ("state", text) and ("batch", BatchStatus) for the UI thread; every login
     token given to the watcher (``hide``) is kept out of the texts."""
 
     def __init__(self, token=None):
@@ -71,7 +71,8 @@ class WatchReports(object):
         self.items.put(("waiting", list(waiting)))
 
     def on_batch(self, batch):
-        self._put("batch", watch.format_status(batch))
+        # The window words the batch itself (gui_watch.batch_words): its status word translated.
+        self.items.put(("batch", batch._replace(summary=frontend.hide_secrets(batch.summary, self.secrets))))
 
     def take(self, limit=500):
         return drain(self.items, limit)

@@ -35,6 +35,17 @@ exit status:
   1    failed (the reason is printed)
   2    bad command line
 """)
+EXIT_STATUSES_STANDALONE = N_("""\
+exit status: those of orvane split for the block's job, read from its messages:
+  0    the job finished
+  1    any other failure
+  2    bad command line
+  3    the announcement service refused the login token or could not be reached
+  4    the job's input was refused (a folder missing, ...)
+  5    the splitter ended without its summary line, or its stage failed
+  6    the splitter could not split some source files
+  7    nothing to do: the source folder holds no PDF file
+""")
 EXIT_STATUSES_GUI = N_("""\
 exit status:
   0    the window was closed

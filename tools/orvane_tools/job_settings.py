@@ -75,6 +75,14 @@ def find_splitter(path):
     return shutil.which(path) or path
 
 
+def count_pdfs(folder):
+    """The PDF files in ``folder`` and its subfolders, as the splitter finds them."""
+    total = 0
+    for _parent, _dirs, files in os.walk(folder):
+        total += sum(1 for name in files if name.lower().endswith(".pdf"))
+    return total
+
+
 def _absolute(path):
     return os.path.abspath(path) if path else path
 
@@ -233,6 +241,11 @@ class JobSettings(object):
         for f in FIELDS:
             if f.check is not None:
                 f.check(getattr(self, f.name), what.get(f.name, f.what), f.name)
+
+    def has_work(self):
+        """Whether the source folder holds a PDF file. A job that cannot split anything is neither
+        announced nor run, whichever door starts it: its start would only be a false record."""
+        return count_pdfs(self.source) > 0
 
     def current_token(self, environ=None):
         """The login token: the token file's first line (read now, so that a renewed file counts at the

@@ -18,7 +18,9 @@ from tkinter import ttk
 
 from . import dialogs, splitter_line, thumbs
 from .gui_panes import scrolled
+from .review_hover import DOC_TAG, PAGE_TAG, Tip, hover_text, hovered
 from .i18n import _, ngettext
+from .reasons import reason_words
 
 # Layout (pixels).
 CELL_W = 96                    # one page's column
@@ -35,6 +37,12 @@ PLACEHOLDER = "#e4e4e4"
 FLAG = 24                      # the "?" flag's size
 THUMBS_AFTER_MS = 100          # thumbnails start this long after the review is laid out
 ELLIPSIS = "\u2026"
+WHEEL_UNITS = 3                # what one turn of the wheel, or an arrow key, scrolls
+# Keys that scroll the review: (how, how far), as Tk's yview takes them.
+SCROLL_KEYS = {"<Home>": ("moveto", 0.0), "<End>": ("moveto", 1.0),
+               "<Prior>": ("scroll", -1, "pages"), "<Next>": ("scroll", 1, "pages"),
+               "<Up>": ("scroll", -WHEEL_UNITS, "units"), "<Down>": ("scroll", WHEEL_UNITS, "units"),
+               "<Left>": ("scroll", -WHEEL_UNITS, "units"), "<Right>": ("scroll", WHEEL_UNITS, "units")}
 
 HEAD_FONT = ("TkDefaultFont", 11, "bold")
 NAME_FONT = ("TkDefaultFont", 8, "bold")
@@ -69,13 +77,58 @@ class Fitter(object):
         widths = self._widths(text)
         if sum(widths) <= width - self.SLACK:
             return text
-        room = width - self.SLACK - self._widths(ELLIPSIS)[0]
-        used = 0
-        for count, w in enumerate(widths):
-            if used + w > room:
-                break
-            used += w
+        count = _fitting(widths, width - self.SLACK - self._widths(ELLIPSIS)[0])
         return text[:count].rstrip() + ELLIPSIS if count else ""
+
+    def fit_name(self, name, width):
+        """A document's file name in ``width``, shortened in the middle: the number that tells it from
+        its neighbours and the extension always stay (``二〇二六年第一季…(财务部存档)_002.pdf``,
+        ``0001合同扫…描件.pdf``), the room left is shared between the name's start and its end. Where
+        even that is too wide, the number alone with "…"; "" when not even that fits."""
+        widths = self._widths(name)
+        if sum(widths) <= width - self.SLACK:
+            return name
+        room = width - self.SLACK - self._widths(ELLIPSIS)[0]
+        number, number_end, extension = number_span(name)
+        # What must stay: from the start up to a leading number, and from a later number to the end.
+        head, tail = (number_end, extension) if number == 0 else (0, number)
+        need = sum(widths[:head]) + sum(widths[tail:])
+        if need > room:
+            short = name[number:number_end]
+            if number == number_end or sum(widths[number:number_end]) > room:
+                return ""
+            return short + ELLIPSIS if number == 0 else ELLIPSIS + short
+        # Half the room to the start, and at least its first character where that fits.
+        spare = room - need
+        head += _fitting(widths[head:tail], min(spare, max(spare // 2, widths[head] if head < tail else 0)))
+        more = _fitting(widths[head:tail][::-1], room - sum(widths[:head]) - sum(widths[tail:]))
+        return name[:head].rstrip() + ELLIPSIS + name[tail - more:].lstrip()
+
+
+def _fitting(widths, room):
+    """How many of ``widths``, from the first, add up to at most ``room``."""
+    used = 0
+    for count, w in enumerate(widths):
+        if used + w > room:
+            return count
+        used += w
+    return len(widths)
+
+
+def number_span(name):
+    """Where a file name's last number begins (with the one mark before it: "_002" of
+    "合同-2026_002.pdf") and ends, and where its extension begins. With no number, both are where the
+    extension begins."""
+    stem = len(name.rsplit(".", 1)[0]) if "." in name.lstrip(".") else len(name)
+    end = stem
+    while end and not name[end - 1].isdigit():
+        end -= 1
+    if not end:
+        return stem, stem, stem
+    start = end
+    while start and name[start - 1].isdigit():
+        start -= 1
+    return (start - 1 if start and not name[start - 1].isalnum() else start), end, stem
 
 
 class Geometry(object):
@@ -95,7 +148,7 @@ class Geometry(object):
 def file_head(f):
     """The line above a source file's pages."""
     if f.reason is not None:
-        return splitter_line.not_split_head(f.name, f.reason)
+        return splitter_line.not_split_head(f.name, reason_words(f.kind, f.reason))
     parts = [ngettext("{} page", "{} pages", f.pages).format(f.pages),
              ngettext("{} document", "{} documents", len(f.documents)).format(len(f.documents))]
     if f.unsure:
@@ -141,7 +194,8 @@ class ReviewView(ttk.Frame):
         self.announce = announce
         self.legend = Legend(self)
         self.legend.grid(row=0, column=0, columnspan=2, sticky="w")
-        self.canvas = tk.Canvas(self, background="white", highlightthickness=0)
+        # Takes the keyboard's focus (a click, or Tab) so that the keys can scroll it.
+        self.canvas = tk.Canvas(self, background="white", highlightthickness=1, takefocus=True)
         scrolled(self, self.canvas, 1)
         self.thumb_bar = ttk.Progressbar(self, mode="determinate")
         self.thumb_label = ttk.Label(self, text="")
@@ -165,6 +219,12 @@ class ReviewView(ttk.Frame):
         self.canvas.tag_bind("page", "<Double-Button-1>", self._double_click)
         for wheel in ("<MouseWheel>", "<Button-4>", "<Button-5>"):
             self.canvas.bind(wheel, self._wheel)
+        self.canvas.bind("<Button-1>", lambda event: self.canvas.focus_set(), add=True)
+        for key, how in SCROLL_KEYS.items():
+            self.canvas.bind(key, lambda event, how=how: self.scroll(*how))
+        self.tip = Tip(self)
+        self.canvas.bind("<Motion>", self._hover)
+        self.canvas.bind("<Leave>", lambda event: self.tip.hide())
 
     def show(self, record):
         self.clear()
@@ -191,6 +251,7 @@ class ReviewView(ttk.Frame):
         self.canvas.yview_moveto(0)
 
     def layout(self):
+        self.tip.hide()
         c = self.canvas
         c.delete("all")
         self.positions.clear()
@@ -207,7 +268,7 @@ class ReviewView(ttk.Frame):
 
     def _lay_file(self, index, f, y, per_row):
         c = self.canvas
-        c.create_text(MARGIN, y, text=self.heads.fit(file_head(f), self.laid_width - 2 * MARGIN), anchor="nw",
+        c.create_text(MARGIN, y, text=self._head(f, self.laid_width - 2 * MARGIN), anchor="nw",
                       font=HEAD_FONT, tags=("label", "head"))
         y += self.heads.height + 2 * GAP
         doc_of = {}
@@ -222,12 +283,23 @@ class ReviewView(ttk.Frame):
         rows = max(1, (f.pages + per_row - 1) // per_row)
         return y + rows * self.geometry.cell_h
 
+    def _head(self, f, width):
+        """A source file's line in ``width``: a long name is shortened in its middle, so that its
+        number and the counts after it stay."""
+        text = file_head(f)
+        fitted = self.heads.fit(text, width)
+        if fitted == text or not text.startswith(f.name):
+            return fitted
+        counts = text[len(f.name):]
+        name = self.heads.fit_name(f.name, width - sum(self.heads._widths(counts)))
+        return name + counts if name else fitted
+
     def _lay_page(self, index, f, page, x, top, doc, column, left_in_row):
         c, g = self.canvas, self.geometry
         tags = ("page",)
         if doc is not None:
             d = f.documents[doc]
-            tag = "doc{}_{}".format(index, doc)
+            tag = DOC_TAG.format(index, doc)
             tags = ("page", tag)
             self.documents[tag] = os.path.join(self.record.target or "", f.folder, d.name)
             if page == d.first or column == 0:
@@ -235,10 +307,11 @@ class ReviewView(ttk.Frame):
                 cells = min(d.last - page + 1, left_in_row)
                 c.create_rectangle(x, top, x + cells * CELL_W, top + g.band_h,
                                    fill=GROUP_COLOURS[doc % len(GROUP_COLOURS)], outline="", tags=tags)
-                name = self.names.fit(d.name, cells * CELL_W - 2 * (g.thumb_x - FRAME_OUT) - 2 * GAP)
+                name = self.names.fit_name(d.name, cells * CELL_W - 2 * (g.thumb_x - FRAME_OUT) - 2 * GAP)
                 if name:
                     c.create_text(x + g.thumb_x - FRAME_OUT + GAP, top + g.name_y, text=name, anchor="nw",
                                   font=NAME_FONT, tags=tags + ("label", "name"))
+        tags += (PAGE_TAG.format(index, page),)
         tx, ty = x + g.thumb_x, top + g.thumb_y
         self.positions[(index, page)] = (tx, ty, tags)
         c.create_rectangle(tx, ty, tx + g.thumb_w, ty + g.thumb_h, fill=PLACEHOLDER, outline="#bbbbbb",
@@ -283,7 +356,23 @@ class ReviewView(ttk.Frame):
 
     def _wheel(self, event):
         step = -1 if getattr(event, "num", 0) == 4 or getattr(event, "delta", 0) > 0 else 1
-        self.canvas.yview_scroll(step * 3, "units")
+        self.scroll("scroll", step * WHEEL_UNITS, "units")
+
+    def scroll(self, how, *amount):
+        self.tip.hide()
+        self.canvas.yview(how, *amount)
+        return "break"
+
+    def _hover(self, event):
+        """The full name, page span and verdict of the document or page under the pointer."""
+        c = self.canvas
+        x, y = c.canvasx(event.x), c.canvasy(event.y)
+        for item in reversed(c.find_overlapping(x, y, x, y)):
+            what = hovered(c.gettags(item))
+            if what is not None and what[0] < len(self.files):
+                self.tip.show(hover_text(self.files[what[0]], what[1], what[2]), event.x_root, event.y_root)
+                return
+        self.tip.hide()
 
     # -- thumbnails: made on a worker thread, shown by `tick` on the Tk thread
 
@@ -298,12 +387,12 @@ class ReviewView(ttk.Frame):
             self.announce("review")
             return
         self.announce("review: making thumbnails")
-        stop, ready, source, cache_root, limit = self.stop_thumbs, self.ready, self.record.source, \
+        stop, ready, record, cache_root, limit = self.stop_thumbs, self.ready, self.record, \
             self.cache_root, self.cache_limit
 
         def make():
             # (file index, page, its PPM data), or (file index, None, how many of its pages stay blank)
-            thumbs.make_files([(i, os.path.join(source, f.name), f.pages) for i, f in work], cache_root, limit,
+            thumbs.make_files([(i, record.source_path(f.name), f.pages) for i, f in work], cache_root, limit,
                               lambda i, page, told: ready.put((i, page, told if page is None else _read(told))),
                               stop.is_set)
 

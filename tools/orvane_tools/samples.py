@@ -11,7 +11,7 @@ pages back to back) that must split once.
 import os
 import sys
 
-from .i18n import _
+from .i18n import _, ngettext
 
 A4 = (595, 842)
 
@@ -142,8 +142,9 @@ def write_listing(folder):
         return 1
     for name in names:
         docs = expected_documents(BATCHES[name])
-        print(_("{name}: {pages} pages, {documents} documents expected").format(
-            name=name, pages=len(BATCHES[name]), documents=len(docs)))
+        print(_("{name}: {pages}, {documents} expected").format(
+            name=name, pages=ngettext("{} page", "{} pages", len(BATCHES[name])).format(len(BATCHES[name])),
+            documents=ngettext("{} document", "{} documents", len(docs)).format(len(docs))))
     return 0
 
 

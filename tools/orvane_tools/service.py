@@ -48,7 +48,8 @@ CREATE TABLE IF NOT EXISTS refusals (
 
 
 def _now():
-    return datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")
+    # Microseconds, so that announcements and refusals of the same second can be put in their order.
+    return datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="microseconds")
 
 
 class AnnouncementStore(object):

@@ -99,12 +99,6 @@ def run_command(settings, log_file=None, exit_when_idle=False, out=None):
     """`orvane watch` in the foreground: a status line per batch on ``out``, the log in a rotating
     file, Ctrl-C or SIGTERM to stop. Returns the exit status."""
     out = out or sys.stdout
-    try:
-        check_folders(settings)  # before the log file is made inside INBOX
-    except OSError as exc:
-        sys.stderr.write("orvane: {}\n".format(exc))
-        return EXIT_CHECKS
-    handler = open_log(log_file or os.path.join(settings.state_dir, "watch.log"))
 
     def show(batch):
         out.write(format_status(batch) + "\n")
@@ -112,6 +106,14 @@ def run_command(settings, log_file=None, exit_when_idle=False, out=None):
 
     watcher = Watcher(settings, on_batch=show)
     watcher.exit_when_idle = exit_when_idle
+    try:
+        # The folders before the log file is made inside INBOX, and INBOX's lock before a word is
+        # said: a second watcher refuses first.
+        watcher.claim()
+    except (AlreadyWatched, OSError) as exc:
+        sys.stderr.write("orvane: {}\n".format(exc))
+        return EXIT_CHECKS
+    handler = open_log(log_file or os.path.join(settings.state_dir, "watch.log"))
 
     def stop(signum, frame):
         if watcher.stopping():

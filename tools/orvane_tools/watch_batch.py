@@ -52,10 +52,12 @@ RECORDS_DIR_NAME = "jobs"
 RECORD_FOLDERS = "watched-records.txt"
 KEEP_RECORDS = 100
 
-BatchStatus = collections.namedtuple("BatchStatus", "time name status summary documents seconds")
+BatchStatus = collections.namedtuple("BatchStatus", "time name status summary documents seconds kind")
+BatchStatus.__new__.__defaults__ = (None,)
 BatchStatus.__doc__ = """One batch's result: ``time`` (epoch seconds of its end), ``name`` (the source
 file), ``status`` (one of the outcomes' watcher words in outcomes.OUTCOMES, or retry), ``summary``
-(one line), ``documents`` (how many the splitter wrote) and ``seconds`` (how long the job took)."""
+(one line), ``documents`` (how many the splitter wrote), ``seconds`` (how long the job took) and
+``kind`` (why its file was not split, as the splitter's events say; None otherwise)."""
 
 
 def records_folders(listing=None):
@@ -115,6 +117,7 @@ class Watcher(object):
         self.batches = 0
         self.exit_when_idle = False
         self._stop = threading.Event()
+        self._held = None          # the INBOX's lock, when `claim` took it ahead of `run`
         self._thread = None
         self._token_override = None
         self._claims = itertools.count()
@@ -163,16 +166,25 @@ class Watcher(object):
             LOG.error("the watcher stopped: %s", exc, exc_info=not isinstance(exc, (AlreadyWatched, OSError)))
             self._set_state("error: {}".format(exc))
 
-    def run(self):
+    def claim(self):
+        """What `run` checks first, and the INBOX's lock; raises AlreadyWatched or OSError. Called
+        ahead of `run` by a front end that must refuse before it says anything else."""
         s = self.settings
-        self._set_state("starting")
         check_folders(s)
         for folder in (s.state_dir, s.archive, s.failed):
             os.makedirs(folder, exist_ok=True)
         if not os.path.isfile(s.job.splitter):
             # Every batch would go to the failed folder for it.
             raise OSError("the splitter program does not exist: {} (give --splitter)".format(s.job.splitter))
-        with InboxLock(s.state_dir):
+        self._held = InboxLock(s.state_dir).__enter__()
+
+    def run(self):
+        s = self.settings
+        self._set_state("starting")
+        if self._held is None:
+            self.claim()
+        lock, self._held = self._held, None
+        try:
             self.journal = Journal(os.path.join(s.state_dir, "journal"))
             LOG.info("watching %s into %s; complete files: %s", s.inbox, s.target, self.opener_text)
             self._recover()
@@ -183,6 +195,8 @@ class Watcher(object):
                 if self.exit_when_idle and not taken and not self.arrivals.waiting():
                     break
                 self._stop.wait(0 if taken else s.poll)
+        finally:
+            lock.__exit__(None, None, None)
         self._set_state("stopped")
 
     def _take_ready(self):
@@ -255,7 +269,7 @@ class Watcher(object):
         self.journal.save(record)
         crash_point("finishing")
         self._finish(record)
-        self._report(record["status"], name, record["summary"], record["documents"], started)
+        self._report(record["status"], name, record["summary"], record["documents"], started, record.get("kind"))
         self._set_state("watching")
         return 1
 
@@ -281,12 +295,14 @@ class Watcher(object):
         elif key == "no-summary":
             reason.append("Put the file back into INBOX to split it again.")
         reason += ["", "The job's messages:"] + sink.lines
-        reasons = [outcome[1] for outcome in job.outcomes.values() if outcome[0] == "not split"]
+        not_split = [name for name, outcome in job.outcomes.items() if outcome[0] == "not split"]
+        reasons = [job.outcomes[name][1] for name in not_split]
         if not reasons:  # a splitter that could not write its events: its lines say the same
             reasons = [splitter_line.parse(line).reason for line in sink.not_split_lines]
         if reasons:
             summary = splitter_line.not_split_words(reasons[0])
         return {"status": status, "summary": summary, "documents": 0,
+                "kind": job.kinds.get(not_split[0]) if not_split else None,
                 "reason": "\n".join(reason) + "\n",
                 "token": token_fingerprint(self.token()) if status == REFUSED else None}
 
@@ -297,6 +313,8 @@ class Watcher(object):
             self._remove_output(record)
         if os.path.exists(record["staged"]):
             self._move(record, record["staged"], self.settings.failed if failed else self.settings.archive, "dest")
+        events.note_moved(os.path.join(self.settings.state_dir, RECORDS_DIR_NAME, record["id"] + ".jsonl"),
+                          record["name"], record["dest"])
         if failed:
             write_atomic(record["dest"] + ".reason.txt", record["reason"].encode("utf-8"))
         crash_point("moved")
@@ -374,9 +392,9 @@ class Watcher(object):
 
     # -- telling ------------------------------------------------------------------------------
 
-    def _report(self, status, name, summary, documents, started):
+    def _report(self, status, name, summary, documents, started, kind=None):
         now = time.time()
-        batch = BatchStatus(now, name, status, summary, documents, now - started if started else 0.0)
+        batch = BatchStatus(now, name, status, summary, documents, now - started if started else 0.0, kind)
         self.last = batch
         LOG.info("%s", format_status(batch))
         write_atomic(os.path.join(self.settings.state_dir, "last-batch.txt"),

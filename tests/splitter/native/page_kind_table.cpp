@@ -18,7 +18,6 @@ struct Case {
     {"", "", "", K::Grey},
     {SCAN, "/Subtype /Image /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /DCTDecode", "", K::Grey},
     {SCAN " BT (x) Tj ET", RGB "/DCTDecode", "", K::Rendered},
-    {SCAN, RGB "[/FlateDecode /DCTDecode]", "", K::Rendered},
     {"q 306 0 0 792 0 0 cm /Im0 Do Q", RGB "/DCTDecode", "", K::Rendered},
     {"q 0 792 -612 0 612 0 cm /Im0 Do Q", RGB "/DCTDecode", "", K::Jpeg},
     {"q 306 0 0 396 0 0 cm /Im0 Do Q", RGB "/DCTDecode", "/CropBox [0 0 306 396]", K::Jpeg},

@@ -1,0 +1,56 @@
+// What the splitter and its helper processes say to each other over the
+// helper's pipe, and the helper's exit statuses. Both ends are one
+// executable, so numbers travel in native order.
+//
+// Each message is a 4-byte length and that many bytes. A request is its
+// kind ('T' the trial reading, 'R' rendering a page), the file's id (8
+// bytes), the page and the threshold (4 bytes each) and the file's path; the
+// reply to a trial is the file's page count (4 bytes) and the reason it
+// cannot be split (empty when it passes), to a rendering one byte (drawn or
+// not) and the page's PageLook.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "detect.h"
+
+namespace orvane {
+
+// The command-line flag of helper mode; the parent's process id follows it.
+constexpr const char* kHelperFlag = "--orvane-helper";
+// No request or reply comes near this: a longer length is a broken stream.
+constexpr std::uint32_t kMaxMessage = 1 << 20;
+
+// How a helper ends itself. The parent tells a crash from these by the
+// signal (or, on Windows, the fault's status), never by the number.
+enum HelperExit : int {
+    kHelperParentGone = 0,  // the parent closed the pipe: the usual end
+    kHelperBroken = 3,      // a request it cannot read, or a step that threw past its reply
+    kHelperOrphaned = 4,    // the parent was gone before the helper began
+};
+
+enum class HelperStep : char { Trial = 'T', Render = 'R' };
+
+struct HelperRequest {
+    HelperStep step = HelperStep::Trial;
+    std::uint64_t file = 0;  // newFileId: a helper measures each file's budget afresh
+    std::int32_t page = -1;  // 0-based; -1 for a trial
+    std::int32_t threshold = 0;
+    std::string path;
+};
+
+// The length prefix and the body.
+std::string frame(const std::string& body);
+
+std::string encodeRequest(const HelperRequest& request);
+// False when the body is no request.
+bool decodeRequest(const std::string& body, HelperRequest& request);
+
+std::string encodeTrialReply(int pages, const std::string& reason);
+bool decodeTrialReply(const std::string& body, int& pages, std::string& reason);
+
+std::string encodeRenderReply(bool drawn, const PageLook& look);
+bool decodeRenderReply(const std::string& body, bool& drawn, PageLook& look);
+
+}  // namespace orvane
