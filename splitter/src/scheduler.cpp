@@ -45,16 +45,17 @@ struct Job {
     std::string shown;  // path relative to SRC, as shown to the user
     std::string stem;
     std::string plannedName;
-    // Written by the worker that starts the file, before it queues the call
-    // for help. The page count its trial reading found (before any worker
-    // opens the file itself): every opener reads it at once.
+    // Written by the worker that starts the file (its trial), before it
+    // queues the looking. The page count its trial reading found (before any
+    // worker opens the file itself): every opener reads it at once.
     int pages = 0;
-    // Sized with `pages`; element i then written by the one worker that
-    // took its chunk, and read only once `pending` has reached 0.
+    // Sized by the worker that begins the looking, before it queues the call
+    // for help; element i then written by the one worker that took its
+    // chunk, and read only once `pending` has reached 0.
     std::vector<PageResult> results;
     // Chunks of pages to look at, then documents to write: the worker that
-    // started the file works through them and idle workers join in, each
-    // taking the next one not taken yet. Written with `pages`.
+    // began looking at the file works through them and idle workers join
+    // in, each taking the next one not taken yet. Written with `results`.
     int chunkPages = 0, chunks = 0;
     std::atomic<int> nextChunk{0};
     std::atomic<std::size_t> nextDocument{0};
