@@ -142,7 +142,7 @@ class JobRecord(object):
             return None
         since, before = self.total_at
         elapsed, worked = self.clock() - since, self.work_done() - before
-        if elapsed < 0.25 or worked <= 0:
+        if elapsed <= 0 or worked <= 0:
             return None
         return max(0.0, ((1 + WRITING) * self.total - self.work_done()) * elapsed / worked)
 
