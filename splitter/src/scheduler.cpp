@@ -45,16 +45,17 @@ struct Job {
     std::string shown;  // path relative to SRC, as shown to the user
     std::string stem;
     std::string plannedName;
-    // Written by the worker that starts the file, before it queues the call
-    // for help. The page count its trial reading found (before any worker
-    // opens the file itself): every opener reads it at once.
+    // Written by the worker that starts the file (its trial), before it
+    // queues the looking. The page count its trial reading found (before any
+    // worker opens the file itself): every opener reads it at once.
     int pages = 0;
-    // Sized with `pages`; element i then written by the one worker that
-    // took its chunk, and read only once `pending` has reached 0.
+    // Sized by the worker that begins the looking, before it queues the call
+    // for help; element i then written by the one worker that took its
+    // chunk, and read only once `pending` has reached 0.
     std::vector<PageResult> results;
     // Chunks of pages to look at, then documents to write: the worker that
-    // started the file works through them and idle workers join in, each
-    // taking the next one not taken yet. Written with `pages`.
+    // began looking at the file works through them and idle workers join
+    // in, each taking the next one not taken yet. Written with `results`.
     int chunkPages = 0, chunks = 0;
     std::atomic<int> nextChunk{0};
     std::atomic<std::size_t> nextDocument{0};
@@ -122,6 +123,7 @@ private:
     void withFile(Job& job, Worker& w, const std::function<void(SourcePdf&)>& step);
 
     void start(Job& job, Worker& w);
+    void beginLooking(Job& job, Worker& w);
     void lookAtChunks(Job& job, Worker& w);
     void look(Job& job, Worker& w, int from, int to);
     void afterLooking(Job& job, Worker& w);
@@ -187,8 +189,15 @@ void Splitter::start(Job& job, Worker& w) {
     // No pages: opening it tells why (none at all, or a broken page tree).
     if (!job.failed && job.pages == 0) withFile(job, w, [](SourcePdf&) {});
     if (job.failed) return finish(job);
-    job.results.assign(static_cast<std::size_t>(job.pages), PageResult{});
     events_.opened(job.shown, job.pages);
+    // The looking waits behind the trials of the files not started yet, so
+    // that the job's page total is known early, not only once the last file
+    // is reached; a trial is a small part of a file's work.
+    pushBack([this, &job](Worker& wk) { beginLooking(job, wk); });
+}
+
+void Splitter::beginLooking(Job& job, Worker& w) {
+    job.results.assign(static_cast<std::size_t>(job.pages), PageResult{});
     job.chunkPages = workers_ == 1 || job.pages <= 2 * kChunk ? job.pages : kChunk;
     job.chunks = (job.pages + job.chunkPages - 1) / job.chunkPages;
     job.pending = job.chunks;
@@ -206,9 +215,14 @@ void Splitter::lookAtChunks(Job& job, Worker& w) {
 
 void Splitter::look(Job& job, Worker& w, int from, int to) {
     withFile(job, w, [&](SourcePdf& pdf) {
-        for (int i = from; i < to && !job.failed; ++i)
+        // Told every kChunk pages, also in a range of a whole file.
+        for (int i = from, told = from; i < to && !job.failed; ++i) {
             job.results[static_cast<std::size_t>(i)] = pdf.lookAt(i, threshold_);
-        if (!job.failed) events_.looked(job.shown, to - from);
+            if (!job.failed && (i + 1 - told == kChunk || i + 1 == to)) {
+                events_.looked(job.shown, i + 1 - told);
+                told = i + 1;
+            }
+        }
     });
     if (--job.pending == 0) afterLooking(job, w);
 }

@@ -64,6 +64,19 @@ def test_events_agree_with_the_output_lines(tmp_path, monkeypatch, run_splitter)
     assert outputs(str(dst)) == outputs(str(dst2))
 
 
+def test_the_total_comes_before_any_page_is_looked_at(tmp_path, monkeypatch, run_splitter):
+    path = tmp_path / "events.jsonl"
+    src, dst = tmp_path / "src", tmp_path / "dst"
+    src.mkdir()
+    dst.mkdir()
+    make_batch(src)
+    monkeypatch.setenv("ORVANE_EVENTS", str(path))
+    run_splitter(src, dst, workers=1)
+    kinds = [json.loads(line)["event"] for line in path.read_bytes().decode("utf-8").split("\n") if line]
+    # One worker looks at the 60-page file whole, and still tells its progress a chunk at a time.
+    assert kinds.index("total") < kinds.index("looked") and kinds.count("looked") == 1 + 3
+
+
 def test_no_events_file_inside_the_target_folder(tmp_path, monkeypatch, run_splitter):
     dst = tmp_path / "dst-in"
     result, _ = run_with_events(tmp_path, monkeypatch, run_splitter, dst / "events.jsonl", "dst-in")

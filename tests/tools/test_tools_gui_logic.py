@@ -85,25 +85,36 @@ class TestEvents:
         assert tail.poll() == [{"event": "pages", "file": "合同.pdf", "pages": 4}]
         assert tail.poll() == []
 
-    def test_progress_from_events(self):
-        now = [100.0]
+    THREE = {"event": "start", "files": ["a.pdf", "b.pdf", "c.pdf"]}
+    BIG_FIRST = [(100.0, THREE), (100.0, {"event": "pages", "file": "a.pdf", "pages": 800}),
+                 (102.0, {"event": "looked", "file": "a.pdf", "pages": 24}),
+                 (102.0, {"event": "looked", "file": "a.pdf", "pages": 24})]
+    TOLD = [(102.0, {"event": "pages", "file": "b.pdf", "pages": 40}),
+            (102.0, {"event": "not split", "file": "b.pdf", "reason": "encrypted"}),
+            (102.0, {"event": "pages", "file": "c.pdf", "pages": 60}),
+            (102.0, {"event": "total", "pages": 900})]
+
+    @pytest.mark.parametrize("timed, total, text", [
+        ([(100.0, THREE)], None, "opening the files, 0 of 3 files"),
+        # A large first file says nothing of the others: pages done, no total, no time left.
+        (BIG_FIRST, None, "48 pages done, 0 of 3 files, 24 pages/s"),
+        # A file given up counts whole (it needs no more work); the total comes from the splitter.
+        (BIG_FIRST + TOLD, 900, "88 of 900 pages, 1 of 3 files, 44 pages/s"),
+        # Time left: the work left (looking, then writing a quarter as long again) at the pace kept
+        # since the total came: (1.25 * 900 - 146) / (48 / 2 s).
+        (BIG_FIRST + TOLD + [(104.0, {"event": "looked", "file": "a.pdf", "pages": 48})],
+         900, "136 of 900 pages, 1 of 3 files, 34 pages/s, 0:41 left"),
+        ([(0.0, {"event": "start", "files": ["a.pdf"]}), (0.0, {"event": "pages", "file": "a.pdf", "pages": 1}),
+          (0.0, {"event": "total", "pages": 1}), (1.0, {"event": "looked", "file": "a.pdf", "pages": 1})],
+         1, "1 of 1 page, 0 of 1 file, 1 pages/s"),
+    ])
+    def test_progress_from_events(self, timed, total, text):
+        now = [0.0]
         record = events.JobRecord(clock=lambda: now[0])
-        record.apply_all([{"event": "start", "files": ["a.pdf", "b.pdf", "c.pdf"]},
-                          {"event": "pages", "file": "a.pdf", "pages": 100}])
-        # Until every file is open the total is an estimate from the files opened so far.
-        assert record.pages_total() == 300 and "of ~300 pages" in record.progress_text()
-        now[0] = 102.0
-        record.apply_all([{"event": "looked", "file": "a.pdf", "pages": 24},
-                          {"event": "looked", "file": "a.pdf", "pages": 24},
-                          {"event": "pages", "file": "b.pdf", "pages": 40},
-                          {"event": "not split", "file": "b.pdf", "reason": "encrypted"},
-                          {"event": "pages", "file": "c.pdf", "pages": 60},
-                          {"event": "total", "pages": 200}])
-        # A file given up counts whole: it needs no more work.
-        assert record.pages_done() == 88 and record.pages_total() == 200
-        assert record.rate() == pytest.approx(44.0)
-        assert record.seconds_left() == pytest.approx(112 / 44.0)
-        assert record.progress_text() == "88 of 200 pages, 1 of 3 files, 44 pages/s, 0:03 left"
+        for now[0], event in timed:
+            record.apply(event)
+        assert record.pages_total() == total
+        assert record.progress_text() == text
 
     def test_review_records(self):
         record = events.JobRecord().apply_all([

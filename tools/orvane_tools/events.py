@@ -9,9 +9,12 @@ import json
 import os
 import time
 
-from .i18n import _
+from .i18n import _, ngettext
 
 ENV = "ORVANE_EVENTS"
+# Writing a file's documents, a page, against looking at a page: about a quarter as long on scanned
+# pages (the bench bench/bench_time_left.py shows what the time left makes of it).
+WRITING = 0.25
 # Not the splitter's: the watcher appends it to a batch's record once the source is put away.
 MOVED = "source moved"
 
@@ -57,7 +60,7 @@ class JobRecord(object):
         self.clock = clock
         self.source = self.target = None
         self.files = []            # relative names, in the splitter's order
-        self.total = None          # total pages, once every file's count is known
+        self.total = None          # total pages, as the splitter tells it once it knows every file's count
         self.pages = {}            # file -> page count, as the files are opened
         self.looked = collections.Counter()
         self.verdicts = collections.defaultdict(dict)   # file -> {page: (verdict, share, unsure)}
@@ -66,6 +69,7 @@ class JobRecord(object):
         self.moved = {}            # file -> where its source was put after the job (a watched batch's)
         self.ended = False
         self.first_pages_at = None
+        self.total_at = None       # (clock, work done) when the total came
 
     def apply(self, event):
         kind = event.get("event")
@@ -79,6 +83,7 @@ class JobRecord(object):
                 self.first_pages_at = self.clock()
         elif kind == "total":
             self.total = int(event.get("pages") or 0)
+            self.total_at = (self.clock(), self.work_done())
         elif kind == "looked":
             self.looked[name] += int(event.get("pages") or 0)
         elif kind == "page":
@@ -110,14 +115,9 @@ class JobRecord(object):
                    for f in set(self.pages) | set(self.outcomes))
 
     def pages_total(self):
-        """The total pages: exact once known, else the pages of the files opened so far, scaled up to
-        all files (an estimate), else None."""
-        if self.total is not None:
-            return self.total
-        if not self.pages or not self.files:
-            return None
-        counted = sum(self.pages.values())
-        return int(round(counted * len(self.files) / float(len(self.pages))))
+        """The job's total pages as the splitter tells it, else None. No guess: scaling the files
+        opened so far up to all files is off many times over when the first file is a large one."""
+        return self.total
 
     def files_done(self):
         return len(self.outcomes)
@@ -130,26 +130,39 @@ class JobRecord(object):
         done = self.pages_done()
         return done / elapsed if elapsed > 0.5 and done else None
 
+    def work_done(self):
+        """The work done, in pages looked at: a finished file's documents written count WRITING a
+        page more, since they are written after its pages are looked at."""
+        return self.pages_done() + WRITING * sum(self.pages.get(f, 0) for f in self.outcomes)
+
     def seconds_left(self):
-        rate, total = self.rate(), self.pages_total()
-        if not rate or total is None:
+        """The work left at the pace kept since the total came (before it the splitter is opening
+        the files), or None before there is a measure."""
+        if self.total_at is None:
             return None
-        return max(0.0, (total - self.pages_done()) / rate)
+        since, before = self.total_at
+        elapsed, worked = self.clock() - since, self.work_done() - before
+        if elapsed <= 0 or worked <= 0:
+            return None
+        return max(0.0, ((1 + WRITING) * self.total - self.work_done()) * elapsed / worked)
 
     def progress_text(self):
-        total = self.pages_total()
+        """Pages done (of the total once it is known), files done, pages per second and time left:
+        the line of `orvane split` and the window's progress line alike."""
         done = self.pages_done()
-        if total is None:
-            parts = [_("opening the files")]
-        elif self.total is not None:
-            parts = [_("{done} of {total} pages").format(done=done, total=total)]
+        if self.total is not None:
+            parts = [ngettext("{done} of {total} page", "{done} of {total} pages", self.total).format(
+                done=done, total=self.total)]
+        elif self.pages or self.outcomes:
+            parts = [ngettext("{} page done", "{} pages done", done).format(done)]
         else:
-            parts = [_("{done} of ~{total} pages").format(done=done, total=total)]
-        parts.append(_("{done} of {total} files").format(done=self.files_done(), total=len(self.files)))
+            parts = [_("opening the files")]
+        parts.append(ngettext("{done} of {total} file", "{done} of {total} files", len(self.files)).format(
+            done=self.files_done(), total=len(self.files)))
         rate, left = self.rate(), self.seconds_left()
         if rate:
             parts.append(_("{:.0f} pages/s").format(rate))
-        if left is not None and (total is None or done < total):
+        if left is not None and done < self.total:
             parts.append(_("{} left").format(clock_text(left)))
         return _(", ").join(parts)
 
