@@ -76,15 +76,15 @@ open(sys.argv[1] + "/" + name, "wb").write(samples.build_pdf(plan))
 PY
     settings "$long" "$dst-long"
     "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 3 \
-        --key "^Orvane\$=ctrl+Return" --move "review\$=$REVIEW_POINT" \
-        --shot "review\$=$out/window-review-long-$lang.png" -- "$py" -m orvane_tools gui
+        --key "^Orvane\$=ctrl+Return" --move "$review=$REVIEW_POINT" \
+        --shot "$review=$out/window-review-long-$lang.png" -- "$py" -m orvane_tools gui
 
     # A 1366×768 screen: the window at its first size, Advanced and Details open, a job reviewed.
     rm -rf "${dst:?}"/* && rm -f "$src/long-2000.pdf"
     settings "$src" "$dst" fit
     "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 2 --size 1366x768 \
-        --key "^Orvane\$=ctrl+Return" --key "review\$=ctrl+d" \
-        --shot "review\$=$out/window-1366x768-$lang.png" -- "$py" -m orvane_tools gui
+        --key "^Orvane\$=ctrl+Return" --key "$review=ctrl+d" \
+        --shot "$review=$out/window-1366x768-$lang.png" -- "$py" -m orvane_tools gui
 
     # Watching: one file still being written, one that is not a complete PDF yet.
     head -c 3000 "$src/batch-01.pdf" > "$inbox/scan-0042.pdf"
@@ -105,5 +105,5 @@ PY
         > "$work/watch-$lang.log" 2>&1
     settings "$watched" "$wdst"
     "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 2 \
-        --shot "review\$=$out/window-watched-review-$lang.png" -- "$py" -m orvane_tools gui --review "$wdst"
+        --shot "$review=$out/window-watched-review-$lang.png" -- "$py" -m orvane_tools gui --review "$wdst"
 done
