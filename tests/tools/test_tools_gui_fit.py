@@ -29,7 +29,8 @@ app.review.show(events.JobRecord().apply_all([{"event": "start", "files": ["a.pd
 root.after(1500, root.quit)
 root.mainloop()
 panes = {"window": root, "Outcome": app.outcomes.text, "Details": app.details.text, "Review": app.review.canvas,
-         "Advanced": app.form.advanced_area.canvas}
+         "Advanced": app.form.advanced_area.canvas, "Review pane": app.review}
+panes.update(("legend {}".format(n), item) for n, item in enumerate(app.review.legend.items))
 print(json.dumps(dict({k: [w.winfo_rootx(), w.winfo_rooty(), w.winfo_width(), w.winfo_height()] for k, w in
     panes.items()}, screen=[root.winfo_screenwidth(), root.winfo_screenheight()], row=app.form.row_height())))
 subprocess.run(["import", "-display", sys.argv[3], "-window", "root", sys.argv[2]], check=True, timeout=30)
@@ -61,6 +62,9 @@ def test_every_pane_fits_the_screen(tmp_path, x_server, screen, language):
     for pane in ("window", "Outcome", "Details", "Review", "Advanced"):
         x, y, w, h = seen[pane]
         assert x + w <= seen["screen"][0] and y + h <= seen["screen"][1], pane
+    for n in range(3):   # the review's legend wraps rather than being cut at the pane's edge
+        x, y, w, h = seen["legend {}".format(n)]
+        assert x + w <= seen["Review pane"][0] + seen["Review pane"][2], n
     assert text_lines(im, *seen["Outcome"]) >= 3 and text_lines(im, *seen["Details"]) >= 3
     assert seen["Advanced"][3] >= 2 * seen["row"]
     # A whole separator page (its red frame, under its name and above its number) shown in Review.

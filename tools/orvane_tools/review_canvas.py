@@ -157,14 +157,17 @@ def file_head(f):
 
 
 class Legend(ttk.Frame):
-    """What the review's marks mean: drawn with the same colours and shapes as on the canvas."""
+    """What the review's marks mean: drawn with the same colours and shapes as on the canvas. Its
+    items flow into as many rows as the pane's width needs (`flow`), so none is cut off."""
 
     SIZE = 18
+    GAP = 12
 
     def __init__(self, master):
         ttk.Frame.__init__(self, master)
         s = self.SIZE
-        for column, (draw, text) in enumerate((
+        self.items, self.rows = [], None
+        for draw, text in (
                 (lambda c: c.create_rectangle(3, 3, s - 3, s - 3, outline=SEPARATOR_MARK, width=3),
                  _("Separator sheet (not in any document)")),
                 (lambda c: (c.create_polygon(0, 0, s, 0, s, s, fill=UNSURE_MARK, outline=""),
@@ -174,11 +177,38 @@ class Legend(ttk.Frame):
                 # Two colours: each document has one of its own, different from its neighbours'.
                 (lambda c: (c.create_rectangle(0, 0, s // 2, s, fill=GROUP_COLOURS[1], outline=""),
                             c.create_rectangle(s // 2, 0, s, s, fill=GROUP_COLOURS[2], outline="")),
-                 _("One document (double-click to open it)")))):
-            swatch = tk.Canvas(self, width=s, height=s, highlightthickness=0, background="white")
+                 _("One document (double-click to open it)"))):
+            item = ttk.Frame(self)
+            swatch = tk.Canvas(item, width=s, height=s, highlightthickness=0, background="white")
             draw(swatch)
-            swatch.grid(row=0, column=2 * column, padx=(0 if column == 0 else 12, 4), pady=2)
-            ttk.Label(self, text=text).grid(row=0, column=2 * column + 1, sticky="w")
+            swatch.pack(side="left", padx=(0, 4), pady=2)
+            ttk.Label(item, text=text).pack(side="left")
+            self.items.append(item)
+        self.flow(None)
+
+    def flow(self, width):
+        """The items in rows no wider than ``width`` pixels (one row while it is not known)."""
+        rows, used = [[]], 0
+        for item in self.items:
+            need = item.winfo_reqwidth() + self.GAP
+            if width and used and used + need > width:
+                rows.append([])
+                used = 0
+            rows[-1].append(item)
+            used += need
+        if rows == self.rows:
+            return
+        self.rows = rows
+        for child in self.winfo_children():
+            if child not in self.items:
+                child.destroy()
+        for items in rows:
+            line = ttk.Frame(self)
+            line.pack(anchor="w")
+            for item in items:
+                item.pack_forget()
+                item.pack(in_=line, side="left", padx=(0, self.GAP))
+                item.lift()     # above the row's frame, made after it
 
 
 class ReviewView(ttk.Frame):
@@ -194,6 +224,7 @@ class ReviewView(ttk.Frame):
         self.announce = announce
         self.legend = Legend(self)
         self.legend.grid(row=0, column=0, columnspan=2, sticky="w")
+        self.bind("<Configure>", lambda e: self.legend.flow(e.width), add="+")
         # Takes the keyboard's focus (a click, or Tab) so that the keys can scroll it.
         self.canvas = tk.Canvas(self, background="white", highlightthickness=1, takefocus=True)
         scrolled(self, self.canvas, 1)
