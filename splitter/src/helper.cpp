@@ -62,7 +62,8 @@ HelperEnd Helper::retried(const HelperRequest& request, double seconds, std::str
     return end;
 }
 
-HelperEnd Helper::trial(std::uint64_t file, const std::string& path, std::string& reason, int& pages) {
+HelperEnd Helper::trial(std::uint64_t file, const std::string& path, std::optional<FileError>& failure,
+                       int& pages) {
     HelperRequest request;
     request.step = HelperStep::Trial;
     request.file = file;
@@ -70,7 +71,7 @@ HelperEnd Helper::trial(std::uint64_t file, const std::string& path, std::string
     std::string reply;
     const HelperEnd end = retried(request, kReadSeconds, reply);
     if (end != HelperEnd::Done) return end;
-    return decodeTrialReply(reply, pages, reason) ? end : HelperEnd::Failed;
+    return decodeTrialReply(reply, pages, failure) ? end : HelperEnd::Failed;
 }
 
 HelperEnd Helper::render(std::uint64_t file, const std::string& path, int page, int threshold, bool& drawn,
@@ -88,13 +89,13 @@ HelperEnd Helper::render(std::uint64_t file, const std::string& path, int page, 
 }
 
 int passTrial(Helper& helper, const std::string& path, std::uint64_t file) {
-    std::string why;
+    std::optional<FileError> failure;
     int pages = 0;
-    const HelperEnd end = helper.trial(file, path, why, pages);
+    const HelperEnd end = helper.trial(file, path, failure, pages);
     if (end == HelperEnd::TimedOut) throw FileError(Fault::ReadTooSlow);
     if (end == HelperEnd::Crashed) throw FileError(Fault::TrialCrashed);
     if (end != HelperEnd::Done) throw FileError(Fault::NoHelper);
-    if (!why.empty()) throw FileError(why);
+    if (failure) throw *failure;
     return pages;
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "detect.h"
@@ -35,11 +36,11 @@ public:
     // outside, by a fault of its own, or have spent its memory on earlier
     // work.
     //
-    // Reads the file at `path` on trial within its budget; `reason` is why
+    // Reads the file at `path` on trial within its budget; `failure` is why
     // it cannot be split, empty when it passed (with `pages` its page
     // count). `file` is the file's id (newFileId): a helper measures each
     // file's memory budget afresh.
-    HelperEnd trial(std::uint64_t file, const std::string& path, std::string& reason, int& pages);
+    HelperEnd trial(std::uint64_t file, const std::string& path, std::optional<FileError>& failure, int& pages);
     // Renders page `page` (0-based) and judges it; `drawn` false when
     // poppler cannot draw it.
     HelperEnd render(std::uint64_t file, const std::string& path, int page, int threshold, bool& drawn,

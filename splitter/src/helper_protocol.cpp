@@ -51,17 +51,29 @@ bool decodeRequest(const std::string& body, HelperRequest& request) {
     return true;
 }
 
-std::string encodeTrialReply(int pages, const std::string& reason) {
+std::string encodeTrialReply(int pages, const FileError* failure) {
     std::string out;
     put(out, static_cast<std::int32_t>(pages));
-    return out + reason;
+    if (failure == nullptr) return out;
+    const Details& d = failure->details();
+    put(out, static_cast<std::int32_t>(failure->fault()));
+    for (long long n : {d.first, d.last, d.found, d.listed}) put(out, static_cast<std::int64_t>(n));
+    put(out, static_cast<std::uint8_t>(d.counted));
+    return out + d.words;
 }
 
-bool decodeTrialReply(const std::string& body, int& pages, std::string& reason) {
+bool decodeTrialReply(const std::string& body, int& pages, std::optional<FileError>& failure) {
     std::size_t at = 0;
     pages = take<std::int32_t>(body, at);
-    if (at > body.size()) return false;
-    reason = body.substr(at);
+    failure.reset();
+    if (at >= body.size()) return at == body.size();
+    const std::int32_t fault = take<std::int32_t>(body, at);
+    Details d;
+    for (long long* n : {&d.first, &d.last, &d.found, &d.listed}) *n = take<std::int64_t>(body, at);
+    d.counted = take<std::uint8_t>(body, at) != 0;
+    if (at > body.size() || fault < 0 || fault >= kFaults) return false;
+    d.words = body.substr(at);
+    failure.emplace(static_cast<Fault>(fault), d);
     return true;
 }
 

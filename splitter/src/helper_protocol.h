@@ -5,15 +5,19 @@
 // Each message is a 4-byte length and that many bytes. A request is its
 // kind ('T' the trial reading, 'R' rendering a page), the file's id (8
 // bytes), the page and the threshold (4 bytes each) and the file's path; the
-// reply to a trial is the file's page count (4 bytes) and the reason it
-// cannot be split (empty when it passes), to a rendering one byte (drawn or
-// not) and the page's PageLook.
+// reply to a trial is the file's page count (4 bytes), then, only when the
+// file cannot be split, its reason as data (the Fault, 4 bytes; the Details'
+// four numbers, 8 bytes each; `counted`, 1 byte; the library's words), so
+// that the worker's side words it as any other reason; to a rendering one
+// byte (drawn or not) and the page's PageLook.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "detect.h"
+#include "reasons.h"
 
 namespace orvane {
 
@@ -47,8 +51,8 @@ std::string encodeRequest(const HelperRequest& request);
 // False when the body is no request.
 bool decodeRequest(const std::string& body, HelperRequest& request);
 
-std::string encodeTrialReply(int pages, const std::string& reason);
-bool decodeTrialReply(const std::string& body, int& pages, std::string& reason);
+std::string encodeTrialReply(int pages, const FileError* failure);
+bool decodeTrialReply(const std::string& body, int& pages, std::optional<FileError>& failure);
 
 std::string encodeRenderReply(bool drawn, const PageLook& look);
 bool decodeRenderReply(const std::string& body, bool& drawn, PageLook& look);

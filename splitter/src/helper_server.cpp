@@ -42,7 +42,7 @@ HelperExit serve() {
         try {
             if (request.step == HelperStep::Trial) {
                 trial.reset(new TrialReading(request.path));
-                reply = encodeTrialReply(trial->pages(), trial->reason());
+                reply = encodeTrialReply(trial->pages(), trial->failure());
             } else {
                 if (!rendererReady) {
                     // Once per helper, when it first renders: most files

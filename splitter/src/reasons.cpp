@@ -53,25 +53,11 @@ std::string worded(Fault fault, const Details& d) {
     case Fault::NoHelper: return "cannot be read (no process for reading it)";
     case Fault::FolderUnmakable: return "its output folder cannot be made in the target folder";
     case Fault::NoFolderName: return "no free output folder name in the target folder";
-    case Fault::Worded: break;
     }
     return d.words;
 }
 
-bool startsWith(const std::string& text, const char* start) { return text.rfind(start, 0) == 0; }
-
-// A worded reason's kind, read back from the words above.
-Kind kindOfWords(const std::string& text) {
-    if (startsWith(text, "damaged")) return Kind::Damaged;
-    if (startsWith(text, "encrypted:")) return Kind::Encrypted;
-    if (startsWith(text, "over the limits:")) return Kind::OverLimits;
-    if (text == worded(Fault::NoPages, Details())) return Kind::NoPages;
-    if (text == worded(Fault::Changed, Details())) return Kind::Changed;
-    if (startsWith(text, "cannot be read")) return Kind::Unreadable;
-    return Kind::Unwritable;
-}
-
-Kind kindOf(Fault fault, const Details& d) {
+Kind kindOf(Fault fault) {
     switch (fault) {
     case Fault::NeedsPassword:
     case Fault::Protected: return Kind::Encrypted;
@@ -87,7 +73,6 @@ Kind kindOf(Fault fault, const Details& d) {
     case Fault::DocumentUnwritable:
     case Fault::FolderUnmakable:
     case Fault::NoFolderName: return Kind::Unwritable;
-    case Fault::Worded: return kindOfWords(d.words);
     default: return Kind::Damaged;
     }
 }
@@ -103,12 +88,6 @@ std::string libraryWords(const std::exception& e, const std::string& path) {
             text.erase(at, end - at);
         }
     return text;
-}
-
-Details wordsOnly(std::string words) {
-    Details d;
-    d.words = std::move(words);
-    return d;
 }
 
 }  // namespace
@@ -127,10 +106,8 @@ const char* kindName(Kind kind) {
 }
 
 FileError::FileError(Fault fault, Details details)
-    : std::runtime_error(worded(fault, details)), fault_(fault), kind_(kindOf(fault, details)),
+    : std::runtime_error(worded(fault, details)), fault_(fault), kind_(kindOf(fault)),
       details_(std::move(details)) {}
-
-FileError::FileError(const std::string& text) : FileError(Fault::Worded, wordsOnly(text)) {}
 
 FileError libraryError(const std::exception& e, const std::string& path, Doing doing) {
     if (const auto* known = dynamic_cast<const FileError*>(&e)) return *known;

@@ -48,9 +48,9 @@ enum class Fault {
     Changed,             // its page count changed since its trial
     NoHelper,            // no process could be started to read it
     FolderUnmakable,
-    NoFolderName,
-    Worded,              // worded already, as a helper replies: `words`
+    NoFolderName,        // (the last: kFaults counts them)
 };
+constexpr int kFaults = static_cast<int>(Fault::NoFolderName) + 1;
 
 // What a reason names besides its fault: 0-based pages, counts, and a
 // library's own words (without the file's path).
@@ -72,9 +72,6 @@ struct Details {
 class FileError : public std::runtime_error {
 public:
     FileError(Fault fault, Details details = Details());
-    // A reason that arrives worded (from a helper, over its pipe): its kind
-    // is read back from its words.
-    explicit FileError(const std::string& worded);
 
     Fault fault() const { return fault_; }
     Kind kind() const { return kind_; }

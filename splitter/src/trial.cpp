@@ -88,7 +88,7 @@ TrialReading::TrialReading(const std::string& path) {
         // It may have stopped at the helper's memory limit: what it loaded
         // goes before the reason and the reply are written.
         qpdf_.reset();
-        reason_ = libraryError(e, path, Doing{Doing::ReadingPages}).what();
+        failure_ = libraryError(e, path, Doing{Doing::ReadingPages});
     }
 }
 

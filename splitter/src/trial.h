@@ -5,7 +5,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "reasons.h"
 
 class QPDF;
 
@@ -22,14 +25,14 @@ public:
     TrialReading(const TrialReading&) = delete;
     TrialReading& operator=(const TrialReading&) = delete;
 
-    // Why the file cannot be split, empty when it passed.
-    const std::string& reason() const { return reason_; }
+    // Why the file cannot be split; null when it passed.
+    const FileError* failure() const { return failure_ ? &*failure_ : nullptr; }
     // Its page count, when it passed.
     int pages() const { return pages_; }
 
 private:
     std::unique_ptr<QPDF> qpdf_;
-    std::string reason_;
+    std::optional<FileError> failure_;
     int pages_ = 0;
 };
 
