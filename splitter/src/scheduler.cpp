@@ -117,6 +117,7 @@ public:
 
 private:
     void pushBack(Task t);
+    bool queueIdle();
     void workerLoop();
     // Runs `step` on the worker's open copy of the file; a failure is the
     // file's.
@@ -150,6 +151,11 @@ void Splitter::pushBack(Task t) {
         queue_.push_back(std::move(t));
     }
     queueCv_.notify_one();
+}
+
+bool Splitter::queueIdle() {
+    std::lock_guard<std::mutex> g(queueLock_);
+    return queue_.empty();
 }
 
 void Splitter::workerLoop() {
@@ -192,7 +198,10 @@ void Splitter::start(Job& job, Worker& w) {
     events_.opened(job.shown, job.pages);
     // The looking waits behind the trials of the files not started yet, so
     // that the job's page total is known early, not only once the last file
-    // is reached; a trial is a small part of a file's work.
+    // is reached; a trial is a small part of a file's work. With nothing
+    // waiting, this worker goes on at once, with the helper it has: an idle
+    // worker taking it over would start a helper of its own.
+    if (queueIdle()) return beginLooking(job, w);
     pushBack([this, &job](Worker& wk) { beginLooking(job, wk); });
 }
 

@@ -139,9 +139,10 @@ def test_a_source_failing_part_way_leaves_the_next_ones_their_thumbnails(tmp_pat
     files = [("a", str(tmp_path / "a.pdf"), 3), ("b", str(tmp_path / "b.pdf"), 1)]
     for _key, path, count in files:
         Image.new("RGB", (200, 283)).save(path, "PDF", save_all=True, append_images=[Image.new("RGB", (9, 9))] * (count - 1))
-    # a.pdf's first thumbnail is cached; its folder then takes no more: it fails at its second page.
+    # a.pdf's first thumbnail is cached; a folder stands where its second is written, so it fails
+    # there (as root too, whom a read-only folder would not stop).
     thumbs.Thumbnailer(files[0][1], str(tmp_path)).make([1], lambda page, path: None)
-    os.chmod(thumbs.cache_folder(str(tmp_path), files[0][1]), 0o555)
+    os.mkdir(thumbs.thumb_path(thumbs.cache_folder(str(tmp_path), files[0][1]), 2) + ".part")
     told = []
     thumbs.make_files(files, str(tmp_path), None, lambda key, page, made: told.append((key, page, made if page is None else 0)))
     assert told == [("a", 1, 0), ("a", None, 2), ("b", 1, 0)]   # a's other 2 pages stay blank, b gets its own
