@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "options.h"
+
 namespace orvane {
 
 // Chroma limit used when the caller passes 0 ("no setting").
@@ -40,6 +42,9 @@ struct PageLook {
     // The verdict lies close to the bar, or the page could not be judged in
     // full: a person should look at it. Named in the file's line ("check:").
     bool unsure = false;
+    // What made the page a sheet (None for an ordinary page); a code sheet's
+    // text is its PageResult's.
+    SheetKind sheet = SheetKind::None;
     // Weighted share (0..1) of the inspected area lying in clean cells of the
     // page's one colour (saturated, of the dominant hue, even in lightness);
     // 0 for a page settled before its bottom (see rowsRead).

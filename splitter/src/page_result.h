@@ -2,6 +2,8 @@
 // output lines and the events keep of each page, without the PDF library.
 #pragma once
 
+#include <string>
+
 #include "detect.h"
 
 namespace orvane {
@@ -12,6 +14,8 @@ enum class LookPath { Jpeg, Grey, Rendered };
 struct PageResult {
     PageLook look;
     LookPath path = LookPath::Rendered;
+    // A code sheet's whole barcode text (UTF-8), as "PATCHT:..." reads.
+    std::string code;
 };
 
 }  // namespace orvane

@@ -12,7 +12,7 @@ std::vector<Document> planDocuments(const std::vector<bool>& separators, const s
         if (i < pages && !separators[static_cast<std::size_t>(i)]) {
             if (first < 0) first = i;
         } else if (first >= 0) {
-            documents.push_back(Document{first, i - 1, std::string()});
+            documents.push_back(Document{first, i - 1, std::string(), std::nullopt});
             first = -1;
         }
     }

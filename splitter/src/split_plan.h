@@ -2,6 +2,7 @@
 // pages go into which document, and what the documents are called.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@ namespace orvane {
 struct Document {
     int first = 0, last = 0;
     std::string name;
+    // The text after "PATCHT:" on the code sheet right before the document
+    // (for the {code} of a name); nothing when that sheet is no code sheet.
+    std::optional<std::string> code;
 };
 
 // One document per run of pages between separator sheets, named

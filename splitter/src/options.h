@@ -1,0 +1,38 @@
+// What a run is asked to do beyond its four arguments: which kinds of sheet
+// separate documents, and how documents are named. Read, in rising order of
+// precedence, from the settings file beside the executable (orvaneFun.ini),
+// from ORVANE_SPLITTER_OPTIONS, and from the command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace orvane {
+
+// What made a page a separator sheet.
+enum class SheetKind : std::uint8_t {
+    None = 0,  // not a sheet: an ordinary page
+    Colour,    // a coloured sheet (the default rule)
+    Code,      // a barcode reading PATCHT or PATCHT:...
+    Black,     // dark nearly all over
+    Blank,     // empty (asked for as a sheet kind)
+    Back,      // the blank back of a code or black sheet, scanned duplex
+};
+
+// The kinds a run looks for (--sheets colour,code,black,blank).
+struct SheetKinds {
+    bool colour = true, code = false, black = false, blank = false;
+    // Today's rule alone: pages are looked at exactly as without options.
+    bool colourOnly() const { return colour && !code && !black && !blank; }
+};
+
+// The default name template: today's names (stem_001.pdf ...).
+constexpr const char* kDefaultNames = "{batch}_{n:03}";
+
+struct Options {
+    SheetKinds sheets;
+    std::string names = kDefaultNames;  // UTF-8, without ".pdf"
+    bool namesGiven = false;            // false: today's names, byte for byte
+};
+
+}  // namespace orvane

@@ -1,0 +1,44 @@
+// Separator sheets that carry a barcode whose text is PATCHT or begins with
+// PATCHT: (a patch-T sheet as document scanners know it, printed as any
+// common barcode). Looking for codes must not cost a full-resolution decode
+// of every page: CodeCandidate reads the same small picture as the colour
+// rule and lets through only nearly empty paper with one dense block; only
+// those pages are decoded again, closer, and read (readSheetCode).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "picture.h"
+
+namespace orvane {
+
+// The block that may be a code, in the small picture's pixels.
+struct CodeBox {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
+// Fed the rows of a page's small picture from the top (packed R,G,B).
+class CodeCandidate {
+public:
+    CodeCandidate(int width, int height);
+    // False as soon as the page certainly is no code sheet (ink spread over
+    // the page, as text is): the caller may stop feeding it.
+    bool addRow(int y, const std::uint8_t* rgb);
+    // After the last row: a candidate, and where its block lies.
+    std::optional<CodeBox> finish();
+
+private:
+    int width_, height_;
+};
+
+// The closer look: the text of a barcode on `picture` whose text is exactly
+// "PATCHT" or begins with "PATCHT:" (in any orientation, skewed a little);
+// nothing when there is none. Other barcodes are content. UTF-8.
+std::optional<std::string> readSheetCode(const Picture& picture);
+
+// The resolution the closer look wants, in dots per inch.
+constexpr double kCodeDpi = 150;
+
+}  // namespace orvane
