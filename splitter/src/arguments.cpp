@@ -3,21 +3,30 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "detect.h"
 #include "path_text.h"
+#include "run_options.h"
 
 namespace orvane {
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: orvaneFun.exe SRC DST WORKERS THRESHOLD\n"
+    "usage: orvaneFun.exe SRC DST WORKERS THRESHOLD [--sheets KINDS] [--names TEMPLATE]\n"
     "  SRC        folder searched (with its subfolders) for PDF files\n"
     "  DST        existing folder that receives one new folder per PDF file\n"
     "  WORKERS    threads, 1-256 (0: one per processor)\n"
-    "  THRESHOLD  chroma above which a pixel counts as coloured, 1-255 (0: 19)\n";
+    "  THRESHOLD  chroma above which a pixel counts as coloured, 1-255 (0: 19)\n"
+    "  --sheets   the kinds of separator sheet, a comma list of colour, code, black, blank\n"
+    "             (default: colour)\n"
+    "  --names    the documents' names, from the fields {batch} {n} {n:03} {code} {date}\n"
+    "             (default: {batch}_{n:03})\n"
+    "The options may also stand in ORVANE_SPLITTER_OPTIONS and in orvaneFun.ini beside the program\n"
+    "(sheets=..., names=...); the command line wins over both, the variable over the file.\n";
 
 // Plain decimal digits only, at most `max`.
 bool parseNumber(const char* text, long max, long& value) {
@@ -34,9 +43,9 @@ bool parseNumber(const char* text, long max, long& value) {
 
 }  // namespace
 
-bool parseArguments(int argc, char** argv, Arguments& out) {
+bool parseArguments(int argc, char** argv, Arguments& out, Options& options) {
     long workers = 0, threshold = 0;
-    if (argc != 5 || !parseNumber(argv[3], 256, workers) || !parseNumber(argv[4], 255, threshold)) {
+    if (argc < 5 || !parseNumber(argv[3], 256, workers) || !parseNumber(argv[4], 255, threshold)) {
         std::fputs(kUsage, stderr);
         return false;
     }
@@ -45,7 +54,7 @@ bool parseArguments(int argc, char** argv, Arguments& out) {
     out.workers = workers == 0 ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))
                                : static_cast<int>(workers);
     out.threshold = threshold == 0 ? kDefaultThreshold : static_cast<int>(threshold);
-    return true;
+    return readRunOptions(std::vector<std::string>(argv + 5, argv + argc), options);
 }
 
 }  // namespace orvane

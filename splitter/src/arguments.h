@@ -1,8 +1,11 @@
-// The splitter's command line: orvaneFun.exe SRC DST WORKERS THRESHOLD.
+// The splitter's command line: orvaneFun.exe SRC DST WORKERS THRESHOLD [--sheets KINDS]
+// [--names TEMPLATE].
 // (The helper mode's arguments are helper.cpp's alone.)
 #pragma once
 
 #include <filesystem>
+
+#include "options.h"
 
 namespace orvane {
 
@@ -13,8 +16,10 @@ struct Arguments {
 };
 
 // Reads the command line into `out`, with 0 for WORKERS and THRESHOLD
-// replaced by their defaults. Prints the usage text on standard error and
-// returns false on anything else.
-bool parseArguments(int argc, char** argv, Arguments& out);
+// replaced by their defaults, and the run's options (with the settings file's
+// and ORVANE_SPLITTER_OPTIONS') into `options`. Prints the usage text, or the
+// one line that refuses an option, on standard error and returns false on
+// anything else.
+bool parseArguments(int argc, char** argv, Arguments& out, Options& options);
 
 }  // namespace orvane

@@ -1,4 +1,4 @@
-// orvaneFun.exe SRC DST WORKERS THRESHOLD
+// orvaneFun.exe SRC DST WORKERS THRESHOLD [--sheets KINDS] [--names TEMPLATE]
 //
 // Splits every PDF under SRC at its coloured separator sheets. Each source
 // gets one new folder directly inside DST holding one PDF per document.
@@ -57,7 +57,8 @@ int main(int argc, char** argv) {
     serveIfHelper(argc, argv);
     keepFreedMemoryForReuse();
     Arguments args;
-    if (!parseArguments(argc, argv, args)) return 2;
+    Options options;
+    if (!parseArguments(argc, argv, args, options)) return 2;
     std::error_code ec;
     if (!fs::is_directory(args.src, ec)) {
         emit("The source folder does not exist: " + pathText(args.src));
@@ -67,5 +68,6 @@ int main(int argc, char** argv) {
         emit("The target folder does not exist: " + pathText(args.dst));
         return 2;
     }
-    return splitFiles(args.src, args.dst, findPdfs(args.src, args.dst), args.workers, args.threshold);
+    return splitFiles(args.src, args.dst, findPdfs(args.src, args.dst), args.workers, args.threshold,
+                      options);
 }

@@ -199,4 +199,16 @@ void SourcePdf::writeDocument(int first, int last, const std::string& outPath) {
     }
 }
 
+std::string SourcePdf::creationDate() {
+    // A damaged date never fails the file: the name then takes the file's time.
+    try {
+        QPDFObjectHandle info = qpdf_.getTrailer().getKey("/Info");
+        if (!info.isDictionary()) return std::string();
+        QPDFObjectHandle date = info.getKey("/CreationDate");
+        return date.isString() ? date.getUTF8Value() : std::string();
+    } catch (const std::exception&) {
+        return std::string();
+    }
+}
+
 }  // namespace orvane

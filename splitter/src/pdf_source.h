@@ -43,6 +43,11 @@ public:
     // Throws FileError.
     void writeDocument(int first, int last, const std::string& outPath);
 
+    // The /CreationDate of the document information that the latest
+    // trailer names (after incremental updates, the latest one), in UTF-8;
+    // empty when there is none.
+    std::string creationDate();
+
 private:
     PageResult render(int index, int threshold);
     PageResult overBudget(bool slow);

@@ -32,6 +32,15 @@ std::string pageSpan(int first, int last) {
                          : "pages " + std::to_string(first + 1) + "-" + std::to_string(last + 1);
 }
 
+// A document's name as the line lists it: in double quotes (a quote inside doubled) when it holds
+// what the list itself is made of, so that "a, b (c).pdf" still reads as one name.
+std::string listedName(const std::string& name) {
+    if (name.find_first_of(",()\"\r\n") == std::string::npos) return name;
+    std::string out = "\"";
+    for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
 std::string counted(long n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -72,7 +81,7 @@ std::string splitLine(const std::string& shown, const std::vector<PageResult>& r
                 folder + "\": ";
         for (std::size_t d = 0; d < documents.size(); ++d) {
             if (d) line += ", ";
-            line += documents[d].name + " (" + pageSpan(documents[d].first, documents[d].last) + ")";
+            line += listedName(documents[d].name) + " (" + pageSpan(documents[d].first, documents[d].last) + ")";
         }
     }
     if (repaired) line += "; note: the file is damaged and was repaired while reading, please check the documents";

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "detect.h"
+#include "document_names.h"
 #include "events.h"
 #include "folders.h"
 #include "helper.h"
@@ -110,8 +111,8 @@ using Task = std::function<void(Worker&)>;
 
 class Splitter {
 public:
-    Splitter(const fs::path& dst, int threshold, int workers)
-        : threshold_(threshold), workers_(workers), events_(dst), folders_(dst) {}
+    Splitter(const fs::path& dst, int threshold, int workers, const Options& options)
+        : threshold_(threshold), workers_(workers), options_(options), events_(dst), folders_(dst) {}
 
     int run(const fs::path& src, const fs::path& dst, const std::vector<fs::path>& files);
 
@@ -133,6 +134,7 @@ private:
 
     int threshold_;
     int workers_;
+    Options options_;
     Events events_;
     OutputFolders folders_;
 
@@ -245,10 +247,19 @@ void Splitter::afterLooking(Job& job, Worker& w) {
     for (const PageResult& r : job.results) separators.push_back(r.look.separator);
     job.documents = planDocuments(separators, job.stem);
     if (job.documents.empty()) return finish(job);
+    // Without a template the names stay planDocuments' own, byte for byte.
+    std::optional<std::string> date;
+    if (options_.namesGiven && options_.names.find("{date}") != std::string::npos) {
+        std::string created;
+        withFile(job, w, [&](SourcePdf& pdf) { created = pdf.creationDate(); });
+        if (job.failed) return finish(job);
+        date = scanDate(created, job.source);
+    }
     if (const std::optional<FileError> why = folders_.make(job.plannedName, job.stem, job.folder)) {
         job.fail(*why);
         return finish(job);
     }
+    if (options_.namesGiven) nameDocuments(job.documents, options_.names, job.stem, date, job.folder);
     const std::size_t n = job.documents.size();
     job.pending = static_cast<int>(n);
     if (n > 1 && workers_ > 1) pushBack([this, &job](Worker& wk) { writeDocuments(job, wk); });
@@ -342,8 +353,8 @@ int Splitter::run(const fs::path& src, const fs::path& dst, const std::vector<fs
 }  // namespace
 
 int splitFiles(const fs::path& src, const fs::path& dst, const std::vector<fs::path>& files, int workers,
-               int threshold) {
-    Splitter splitter(dst, threshold, workers);
+               int threshold, const Options& options) {
+    Splitter splitter(dst, threshold, workers, options);
     return splitter.run(src, dst, files);
 }
 

@@ -8,6 +8,8 @@ The splitter prints one line per source file, in the order of their paths, then 
     Summary: 4 PDF files, 3 split, 1 not split; 19 pages, 7 separator pages, 4 documents written
 
 Counts of one may be worded in the singular or the plural ("1 page" or "1 pages"): both are read.
+A document name that holds ``,``, ``(``, ``)``, ``"`` or a line break is listed in double quotes,
+with a ``"`` inside doubled: ``"a, b (c).pdf" (pages 2-3)``.
 The line is for people and for the module, which ignores the splitter's exit status; a front end
 that needs a file's documents or verdicts reads them from the events file, which carries them whole.
 """
@@ -30,8 +32,9 @@ _SPLIT = re.compile(
     r"(?:; check: (?P<check>" + _PAGES + r"))?"
     r"; (?:no document written \(no pages between the separator sheets\)"
     r"|(?P<count>\d+) documents? in \"(?P<folder>.*?)\": (?P<documents>.+?))"
-    r"(?P<repaired>; note: the file is damaged and was repaired while reading, please check the documents)?$")
-_DOCUMENT = re.compile(r"(.+?) \((?:page (\d+)|pages (\d+)-(\d+))\)(?:, |$)")
+    r"(?P<repaired>; note: the file is damaged and was repaired while reading, please check the documents)?$",
+    re.DOTALL)
+_DOCUMENT = re.compile(r'(?:"((?:[^"]|"")*)"|(.+?)) \((?:page (\d+)|pages (\d+)-(\d+))\)(?:, |$)', re.DOTALL)
 _SUMMARY = re.compile(
     r"^Summary: (\d+) PDF files?, (\d+) split, (\d+) not split; (\d+) pages?, (\d+) separator pages?, "
     r"(\d+) documents? written(?:; (\d+) pages? to check)?$")
@@ -76,11 +79,17 @@ def _file_line(name, m):
         # Every character of the list belongs to one document, and the count agrees.
         if sum(len(d.group(0)) for d in found) != len(listed) or len(found) != int(m.group("count")):
             return None
-        documents = [Document(d.group(1), int(d.group(2) or d.group(3)), int(d.group(4) or d.group(2)))
+        documents = [Document(_listed_name(d), int(d.group(3) or d.group(4)), int(d.group(5) or d.group(3)))
                      for d in found]
     return FileLine(name, int(m.group("pages")), page_numbers(m.group("separators")),
                     page_numbers(m.group("check") or "none"), m.group("folder"), documents,
                     m.group("repaired") is not None)
+
+
+def _listed_name(match):
+    """A document's name as the line lists it, its quotes taken off."""
+    quoted = match.group(1)
+    return quoted.replace('""', '"') if quoted is not None else match.group(2)
 
 
 def page_numbers(listing):

@@ -1,0 +1,174 @@
+#include "run_options.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "ansi_line.h"
+#include "environment.h"
+#include "names.h"
+#include "path_text.h"
+#include "process.h"
+
+namespace fs = std::filesystem;
+
+namespace orvane {
+
+namespace {
+
+constexpr const char* kOptionsVariable = "ORVANE_SPLITTER_OPTIONS";
+
+std::string trimmed(const std::string& s) {
+    const std::size_t first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::string();
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+std::string lowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::optional<std::string> readSheets(const std::string& value, SheetKinds& out) {
+    SheetKinds kinds;
+    kinds.colour = false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = value.find(',', start);
+        const std::string kind = trimmed(value.substr(start, comma == std::string::npos ? comma : comma - start));
+        bool* flag = kind == "colour" ? &kinds.colour
+                     : kind == "code" ? &kinds.code
+                     : kind == "black" ? &kinds.black
+                     : kind == "blank" ? &kinds.blank
+                                       : nullptr;
+        if (kind.empty()) return std::string("a kind is missing in the list");
+        if (!flag) return "unknown sheet kind \"" + kind + "\" (the kinds: colour, code, black, blank)";
+        if (*flag) return "\"" + kind + "\" is listed twice";
+        *flag = true;
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    out = kinds;
+    return std::nullopt;
+}
+
+// Sets the option `key` (without "--"); what is wrong with it otherwise.
+std::optional<std::string> setOption(const std::string& key, const std::string& value, Options& out) {
+    if (key == "sheets") return readSheets(value, out.sheets);
+    if (key == "names") {
+        if (std::optional<std::string> why = templateProblem(value)) return why;
+        out.names = value;
+        out.namesGiven = true;
+        return std::nullopt;
+    }
+    return std::string("unknown key (the keys: sheets, names)");
+}
+
+bool refuse(const std::string& where, const std::string& what, const std::string& why) {
+    const std::string line = "orvaneFun.exe: " + where + ": " + what + ": " + why + "\n";
+    std::fputs(output_line(line).c_str(), stderr);
+    return false;
+}
+
+// The options of a command line (or of the variable): --key VALUE or --key=VALUE each.
+bool readOptionList(const std::vector<std::string>& args, const std::string& where, Options& out) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.compare(0, 2, "--") != 0) return refuse(where, arg, "not an option (--sheets KINDS, --names TEMPLATE)");
+        const std::size_t eq = arg.find('=');
+        const std::string key = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
+        if (key != "sheets" && key != "names")
+            return refuse(where, arg, "unknown option (the options: --sheets, --names)");
+        std::string value;
+        if (eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            return refuse(where, arg, "a value must follow");
+        }
+        if (std::optional<std::string> why = setOption(key, value, out)) return refuse(where, "--" + key + " " + value, *why);
+    }
+    return true;
+}
+
+// The settings file: key=value lines; '#' or ';' starts a comment line; an [orvaneFun] header may
+// stand above them. UTF-8, with or without a byte-order mark.
+bool readSettingsFile(const std::string& path, Options& out) {
+    std::ifstream file(textPath(path), std::ios::binary);
+    if (!file) {
+        std::error_code ec;
+        if (!fs::exists(textPath(path), ec)) return true;
+        return refuse(path, "the settings file", "it cannot be read");
+    }
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    std::size_t start = 0;
+    for (int number = 1; start <= text.size(); ++number) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        line = trimmed(line);
+        if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+        const std::string where = path + " (line " + std::to_string(number) + ")";
+        if (line[0] == '[') {
+            if (lowerAscii(line) == "[orvanefun]") continue;
+            return refuse(where, line, "unknown section (only [orvaneFun] may stand there)");
+        }
+        const std::size_t eq = line.find('=');
+        if (eq == std::string::npos) return refuse(where, line, "not a key=value line");
+        const std::string key = lowerAscii(trimmed(line.substr(0, eq))), value = trimmed(line.substr(eq + 1));
+        if (std::optional<std::string> why = setOption(key, value, out)) return refuse(where, key + "=" + value, *why);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string settingsFilePath() {
+    const std::optional<std::string> given = environment_utf8("ORVANE_SPLITTER_INI");
+    if (given && !given->empty()) return *given;
+    return pathText(textPath(ownExecutable()).parent_path() / "orvaneFun.ini");
+}
+
+std::optional<std::vector<std::string>> splitOptionText(const std::string& text) {
+    std::vector<std::string> args;
+    std::string arg;
+    bool inArg = false, quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (!quoted && (c == ' ' || c == '\t')) {
+            if (inArg) args.push_back(arg);
+            arg.clear();
+            inArg = false;
+            continue;
+        }
+        inArg = true;
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (quoted && c == '\\' && i + 1 < text.size() && (text[i + 1] == '"' || text[i + 1] == '\\')) {
+            arg += text[++i];
+        } else {
+            arg += c;
+        }
+    }
+    if (quoted) return std::nullopt;
+    if (inArg) args.push_back(arg);
+    return args;
+}
+
+bool readRunOptions(const std::vector<std::string>& commandLine, Options& out) {
+    if (!readSettingsFile(settingsFilePath(), out)) return false;
+    if (const std::optional<std::string> text = environment_utf8(kOptionsVariable)) {
+        const std::optional<std::vector<std::string>> args = splitOptionText(*text);
+        if (!args) return refuse(kOptionsVariable, *text, "a double quote is left open");
+        if (!readOptionList(*args, kOptionsVariable, out)) return false;
+    }
+    return readOptionList(commandLine, "the command line", out);
+}
+
+}  // namespace orvane
