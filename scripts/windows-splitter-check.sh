@@ -3,7 +3,9 @@
 # always the orvaneFun.exe unpacked from the zip, so that a missing DLL shows:
 #   1. units    the Windows pieces of the splitter (UTF-16 arguments and environment, ANSI lines,
 #               folders) and the cross-built libraries (qpdf, libjpeg-turbo, poppler, iconv layer),
-#               each in a small program (tests/windows/splitter_text_check.cpp, deps_check.cpp)
+#               each in a small program (tests/windows/splitter_text_check.cpp, deps_check.cpp),
+#               and the table of document names from untrusted codes written into real folders
+#               (tests/splitter/native/names_table.cpp, the same table as on Linux)
 #   2. compare  scripts/windows_splitter_compare.py: the corpus against the Linux build, the
 #               pathological set with times, the module's command line through cmd.exe and its
 #               cancellation by taskkill, names code page 936 cannot hold, and the splitter alone
@@ -115,9 +117,11 @@ s="$ROOT/splitter/src"
     "$s/windows_entry.cpp" "$s/wide_text.cpp" "$s/ansi_line.cpp" "$s/environment.cpp" \
     "$s/windows_folders.cpp" "${LIBS[@]}" || exit 1
 "${CXX[@]}" -o "$OUT/deps_check.exe" "$ROOT/tests/windows/deps_check.cpp" "${LIBS[@]}" || exit 1
+"${CXX[@]}" -o "$OUT/names_table.exe" "$ROOT/tests/splitter/native/names_table.cpp" "$s/names.cpp" \
+    "$s/document_names.cpp" || exit 1
 echo "deps_check.exe imports from: $(i686-w64-mingw32-objdump -p "$OUT/deps_check.exe" |
       awk '/DLL Name:/ {print $3}' | tr '\n' ' ')"
-for run in "splitter_text_check.exe 扫描\\ 文件 한국\\ ☃" "deps_check.exe $OUT"; do
+for run in "splitter_text_check.exe 扫描\\ 文件 한국\\ ☃" "deps_check.exe $OUT" "names_table.exe names-work"; do
     eval "set -- $run"
     (cd "$OUT" && timeout -k 10 120 "${WINE_LOCALE[@]}" "$wine" "$OUT/$1" "${@:2}" </dev/null) || status=1
 done

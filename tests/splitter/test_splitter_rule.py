@@ -1,7 +1,8 @@
 """The splitter's pieces alone, each on a program of tests/splitter/native: the separator
 rule (detect.*, page and file step together), how a page is sorted (page_kind.*), the
-progress events shared by threads (events.*, under ThreadSanitizer), and the process layer against
-real children (process_posix.cpp: how a read ends, ending a child within its grace)."""
+progress events shared by threads (events.*, under ThreadSanitizer), the process layer against
+real children (process_posix.cpp: how a read ends, ending a child within its grace), and document
+names from untrusted code texts (names.*, document_names.*: written into a real folder)."""
 import os
 import subprocess
 
@@ -13,7 +14,8 @@ QPDF = ["-DPOINTERHOLDER_TRANSITION=4", "-lqpdf"]
 # (program, the sources it tests, further flags)
 UNITS = [("rule_table", ["detect.cpp"], []), ("page_kind_table", ["page_kind.cpp"], QPDF),
          ("events_threads", ["events.cpp", "environment.cpp", "reasons.cpp"], QPDF + ["-fsanitize=thread"]),
-         ("process_table", ["process_posix.cpp"], [])]
+         ("process_table", ["process_posix.cpp"], []),
+         ("names_table", ["names.cpp", "document_names.cpp"], [])]
 
 
 @pytest.mark.parametrize("table,sources,flags", UNITS)
@@ -26,5 +28,5 @@ def test_rule_table(tmp_path, table, sources, flags):
                            [os.path.join(SRC, s) for s in sources] + flags + ["-o", exe],
                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=300)
     assert build.returncode == 0, build.stdout.decode("utf-8", "replace")
-    run = subprocess.run([exe], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=60)
+    run = subprocess.run([exe, str(tmp_path)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=60)
     assert run.returncode == 0, run.stdout.decode("utf-8", "replace")
