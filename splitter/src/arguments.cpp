@@ -45,7 +45,8 @@ bool parseNumber(const char* text, long max, long& value) {
 
 bool parseArguments(int argc, char** argv, Arguments& out, Options& options) {
     long workers = 0, threshold = 0;
-    if (argc < 5 || !parseNumber(argv[3], 256, workers) || !parseNumber(argv[4], 255, threshold)) {
+    // A fifth argument that is no option is a mistake in the four: the usage text tells why.
+    if (argc < 5 || (argc > 5 && std::strncmp(argv[5], "--", 2) != 0) || !parseNumber(argv[3], 256, workers) || !parseNumber(argv[4], 255, threshold)) {
         std::fputs(kUsage, stderr);
         return false;
     }

@@ -93,8 +93,9 @@ int main(int argc, char** argv) {
         std::fputs("usage: names_table WORK_FOLDER\n", stderr);
         return 2;
     }
-    const fs::path work = fs::u8path(argv[1]) / "names";
-    fs::remove_all(work);
+    // WORK_FOLDER/names-work/target: nothing may appear beside target.
+    const fs::path work = fs::u8path(argv[1]) / "names-work" / "target";
+    fs::remove_all(work.parent_path());
     std::vector<fs::path> folders;
     for (std::size_t c = 0; c < kCases.size(); ++c) {
         const Case& k = kCases[c];
@@ -130,7 +131,7 @@ int main(int argc, char** argv) {
     if (files != expected) fail("files written", std::to_string(files), std::to_string(expected));
     // Beside the work folder nothing appeared: the names went nowhere up.
     for (const fs::directory_entry& e : fs::directory_iterator(work.parent_path()))
-        if (e.path().filename() != "names") fail("beside the work folder", e.path().u8string(), "nothing");
+        if (e.path().filename() != "target") fail("beside the work folder", e.path().u8string(), "nothing");
 
     for (const DateCase& k : kDates) {
         const std::optional<std::string> got = pdfDate(k.text);
