@@ -70,6 +70,9 @@ for raw in "$WORK"/raw/orvane-*.whl; do
     grep -E 'New filename tags|Fixed-up wheel' "$WORK/repair.log"
 done
 
+step "Launcher: orvaneFun.exe in bin/ tells the program of the orvaneFun.ini beside it"
+python3 "$ROOT/scripts/wheel_launcher.py" "$DIST"/orvane-*.whl
+
 step "Licences: the texts of the libraries each wheel bundles, with their Debian source packages"
 python3 "$ROOT/scripts/wheel_licences.py" "$DIST"/orvane-*.whl
 

@@ -67,6 +67,14 @@ EXE="$(find "$SITE" -name orvaneFun.exe -type f | head -n 1)"
 echo "splitter: $EXE"
 echo "launcher: $WORK/venv/bin/orvaneFun.exe"
 echo "carried:  $(ls "$LIBS" | xargs)"
+# The settings file beside the launcher is the one the program reads: a bad key there is refused,
+# naming that file.
+printf 'colours=yes\n' >"$WORK/venv/bin/orvaneFun.ini"
+refused="$("$WORK/venv/bin/orvaneFun.exe" "$WORK" "$WORK" 1 0 2>&1 >/dev/null || true)"
+rm -f "$WORK/venv/bin/orvaneFun.ini"
+grep -qF "$WORK/venv/bin/orvaneFun.ini (line 1): colours=yes" <<<"$refused" ||
+    fail "the launcher's orvaneFun.ini was not read: $refused"
+echo "settings: the launcher's orvaneFun.ini is read"
 
 # The system file of each carried library: its name without the hash auditwheel adds.
 step "System copies to hide"

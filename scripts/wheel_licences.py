@@ -48,6 +48,30 @@ def record_line(name, data):
     return "%s,sha256=%s,%d" % (name, digest, len(data))
 
 
+def write_wheel(wheel, entries, dist_info, added):
+    """Writes the wheel anew: its `entries` ((ZipInfo, data) as read), those named in `added`
+    ({name: data}) replaced or added, and a RECORD that lists them all."""
+    record_name = "%s/RECORD" % dist_info
+    kept = [(i, d) for i, d in entries if i.filename != record_name and i.filename not in added]
+    tmp = wheel + ".tmp"
+    with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED) as z:
+        lines = []
+        for info, data in kept:
+            z.writestr(info, data)
+            # RECORD lists files only: a folder's entry there makes auditwheel (and pip's
+            # check of the hashes) open the folder as a file.
+            if not info.is_dir():
+                lines.append(record_line(info.filename, data))
+        # A file replaced keeps its entry's attributes (a launcher stays executable).
+        infos = dict((i.filename, i) for i, _ in entries)
+        for name, data in sorted(added.items()):
+            z.writestr(infos.get(name, name), data)
+            lines.append(record_line(name, data))
+        lines.append("%s,," % record_name)
+        z.writestr(record_name, "\n".join(lines) + "\n")
+    os.replace(tmp, wheel)
+
+
 def add_licences(wheel):
     with zipfile.ZipFile(wheel) as z:
         entries = [(info, z.read(info)) for info in z.infolist()]
@@ -64,23 +88,7 @@ def add_licences(wheel):
             added["%s/licenses/%s/copyright" % (dist_info, source)] = f.read()
         sources.append("%s: %s %s (Debian package %s)" % (lib, source, version, binary))
     added["%s/licenses/SOURCES.txt" % dist_info] = ("\n".join(sources) + "\n").encode()
-    record_name = "%s/RECORD" % dist_info
-    kept = [(i, d) for i, d in entries if i.filename != record_name and i.filename not in added]
-    tmp = wheel + ".tmp"
-    with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED) as z:
-        lines = []
-        for info, data in kept:
-            z.writestr(info, data)
-            # RECORD lists files only: a folder's entry there makes auditwheel (and pip's
-            # check of the hashes) open the folder as a file.
-            if not info.is_dir():
-                lines.append(record_line(info.filename, data))
-        for name, data in sorted(added.items()):
-            z.writestr(name, data)
-            lines.append(record_line(name, data))
-        lines.append("%s,," % record_name)
-        z.writestr(record_name, "\n".join(lines) + "\n")
-    os.replace(tmp, wheel)
+    write_wheel(wheel, entries, dist_info, added)
     print("%s: licence texts of %d bundled libraries from %d Debian source packages"
           % (os.path.basename(wheel), len(bundled), len(added) - 1))
     for line in sources:
