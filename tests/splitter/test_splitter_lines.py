@@ -1,7 +1,9 @@
 """The tools' reader of the splitter's lines against the real splitter: every line of a corpus run is
-read, and agrees with the events of the same run."""
+read, and agrees with the events of the same run; also with names the line quotes."""
 import os
 import sys
+
+import pytest
 
 from corpus import corpus
 
@@ -9,7 +11,10 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
 from orvane_tools import events, splitter_line as sl  # noqa: E402
 
 
-def test_every_line_of_a_corpus_run_agrees_with_its_events(tmp_path, monkeypatch, run_splitter):
+@pytest.mark.parametrize("options", [None, '--names "{batch}, \\"{n}\\" (of {batch})"'], ids=["names", "quoted names"])
+def test_every_line_of_a_corpus_run_agrees_with_its_events(tmp_path, monkeypatch, run_splitter, options):
+    if options:
+        monkeypatch.setenv("ORVANE_SPLITTER_OPTIONS", options)
     (tmp_path / "dst").mkdir()
     corpus(str(tmp_path / "src"))
     monkeypatch.setenv("ORVANE_EVENTS", str(tmp_path / "events.jsonl"))
