@@ -7,6 +7,7 @@
 
 #include "ansi_line.h"
 #include "environment.h"
+#include "folders.h"
 #include "names.h"
 #include "path_text.h"
 #include "process.h"
@@ -23,12 +24,6 @@ std::string trimmed(const std::string& s) {
     const std::size_t first = s.find_first_not_of(" \t");
     if (first == std::string::npos) return std::string();
     return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-std::string lowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 std::optional<std::string> readSheets(const std::string& value, SheetKinds& out) {
@@ -116,12 +111,12 @@ bool readSettingsFile(const std::string& path, Options& out) {
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
         const std::string where = path + " (line " + std::to_string(number) + ")";
         if (line[0] == '[') {
-            if (lowerAscii(line) == "[orvanefun]") continue;
+            if (lower(line) == "[orvanefun]") continue;
             return refuse(where, line, "unknown section (only [orvaneFun] may stand there)");
         }
         const std::size_t eq = line.find('=');
         if (eq == std::string::npos) return refuse(where, line, "not a key=value line");
-        const std::string key = lowerAscii(trimmed(line.substr(0, eq))), value = trimmed(line.substr(eq + 1));
+        const std::string key = lower(trimmed(line.substr(0, eq))), value = trimmed(line.substr(eq + 1));
         if (std::optional<std::string> why = setOption(key, value, out)) return refuse(where, key + "=" + value, *why);
     }
     return true;
