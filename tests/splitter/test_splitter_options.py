@@ -30,8 +30,7 @@ def with_creation_dates(data, *dates):
 
 @pytest.fixture
 def program(splitter_exe, tmp_path):
-    """A copy of the splitter in a folder of its own (where its orvaneFun.ini goes), with
-    (src, dst) folders, run with the environment given."""
+    """A copy of the splitter in a folder of its own (for its orvaneFun.ini), run on (src, dst)."""
     folder = tmp_path / "bin"
     folder.mkdir()
     exe = str(folder / "orvaneFun.exe")
@@ -40,21 +39,22 @@ def program(splitter_exe, tmp_path):
     src.mkdir()
     dst.mkdir()
 
-    def run(options=(), env_options=None, ini=None, launcher_ini=None):
+    def run(options=(), env_options=None, ini=None):
         env = dict(os.environ)
         for k in ("ORVANE_SPLITTER_OPTIONS", "ORVANE_SPLITTER_INI", "ORVANE_EVENTS"):
             env.pop(k, None)
         if env_options is not None:
             env["ORVANE_SPLITTER_OPTIONS"] = env_options
-        if launcher_ini is not None:
-            env["ORVANE_SPLITTER_INI"] = launcher_ini
+        if isinstance(ini, tuple):  # (the program's own file, the one a launcher names)
+            (tmp_path / "launcher.ini").write_text(ini[1])
+            env["ORVANE_SPLITTER_INI"], ini = str(tmp_path / "launcher.ini"), ini[0]
         if ini is not None:
             (folder / "orvaneFun.ini").write_bytes(ini.encode("utf-8"))
         done = subprocess.run([exe, str(src), str(dst), "1", "0"] + list(options), stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, env=env, timeout=120)
         found = sorted(os.listdir(str(dst / os.listdir(str(dst))[0]))) if os.listdir(str(dst)) else []
         return done.returncode, done.stdout.decode("utf-8"), done.stderr.decode("utf-8"), found
-    run.src, run.dst, run.folder = src, dst, folder
+    run.src, run.dst = src, dst
     return run
 
 
@@ -65,6 +65,8 @@ BOM = "\ufeff"
 PRECEDENCE = [
     ("nothing given: today's names", None, None, [], DEFAULT),
     ("the file", "names=file {n}\n", None, [], ["file 1.pdf", "file 2.pdf", "file 3.pdf"]),
+    ("the file a launcher names, not the program's own", ("names=own {n}\n", "names=launched {n}\n"), None, [],
+     ["launched 1.pdf", "launched 2.pdf", "launched 3.pdf"]),
     ("the variable over the file", "names=file {n}\n", "--names var{n}", [], ["var1.pdf", "var2.pdf", "var3.pdf"]),
     ("the command line over both", "names=file {n}\n", "--names var{n}", ["--names", "cmd{n}"],
      ["cmd1.pdf", "cmd2.pdf", "cmd3.pdf"]),
@@ -102,14 +104,6 @@ def test_options_and_their_precedence(program, what, ini, env_options, options, 
         assert out == "" and os.listdir(str(program.dst)) == []
 
 
-def test_settings_file_named_by_the_launcher(program, tmp_path):
-    """A wheel's launcher names the file beside itself: that one is read, not the program's own."""
-    (program.src / "a.pdf").write_bytes(build_pdf(PAGES))
-    (tmp_path / "launcher.ini").write_text("names=launched {n}\n")
-    code, out, err, documents = program(ini="names=own {n}\n", launcher_ini=str(tmp_path / "launcher.ini"))
-    assert (code, documents) == (0, ["launched 1.pdf", "launched 2.pdf", "launched 3.pdf"]), out + err
-
-
 MTIME = time.mktime((2020, 6, 15, 12, 0, 0, 0, 0, -1))
 
 # (template, the source's /CreationDate updates, documents in order, the line's listing)
@@ -120,6 +114,7 @@ FIELDS = [
      ["2023-04-05 1.pdf", "2023-04-05 2.pdf", "2023-04-05 3.pdf"], None),
     ("{date}", (), ["2020-06-15.pdf", "2020-06-15_2.pdf", "2020-06-15_3.pdf"], None),
     ("{date}", (b"not a date",), ["2020-06-15.pdf", "2020-06-15_2.pdf", "2020-06-15_3.pdf"], None),
+    ("{date}", (b"2024",), ["2024-01-01.pdf", "2024-01-01_2.pdf", "2024-01-01_3.pdf"], None),
     ("{code}", (), ["scan 7_001.pdf", "scan 7_002.pdf", "scan 7_003.pdf"], None),
     ("{batch}, ({n})", (), ["scan 7, (1).pdf", "scan 7, (2).pdf", "scan 7, (3).pdf"],
      '"scan 7, (1).pdf" (page 1), "scan 7, (2).pdf" (page 3), "scan 7, (3).pdf" (page 5)'),
@@ -131,12 +126,7 @@ def test_name_fields(program, names, dates, expected, listing):
     source = program.src / "scan 7.pdf"
     source.write_bytes(with_creation_dates(build_pdf(PAGES), *dates))
     os.utime(str(source), (MTIME, MTIME))
-    code, out, err, _found = program(["--names", names])
-    assert code == 0, out + err
-    line = out.splitlines()[0]
-    listed = line.split('": ', 1)[1]
-    assert sorted(os.listdir(str(program.dst / "scan 7"))) == sorted(expected)
-    if listing:
-        assert listed == listing
-    else:
-        assert listed == ", ".join("%s (page %d)" % (n, p) for n, p in zip(expected, (1, 3, 5)))
+    code, out, err, found = program(["--names", names])
+    assert (code, found) == (0, sorted(expected)), out + err
+    listed = out.splitlines()[0].split('": ', 1)[1]
+    assert listed == (listing or ", ".join("%s (page %d)" % (n, p) for n, p in zip(expected, (1, 3, 5))))

@@ -1,9 +1,7 @@
-// Document names from untrusted code texts: each text of the table is named by the template, the
-// document is written under that name into its own folder, and afterwards every file under the
-// work folder must lie directly in one of those folders (no name left its folder). The same
-// program runs on Linux and, cross-built, under wine (scripts/windows-splitter-check.sh), where
-// Windows' own rules (device names, case) meet the names for real.
-// Usage: names_table WORK_FOLDER. Prints one line per wrong name and a count; exits 1 on any.
+// Document names from untrusted code texts, each written under its name into a folder of its own:
+// afterwards no file may lie anywhere else. On Linux and, cross-built, under wine, where Windows'
+// own rules (device names, case) meet the names for real. Usage: names_table WORK_FOLDER; prints
+// one line per wrong name and a count; exits 1 on any.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,8 +17,6 @@ using namespace orvane;
 
 namespace {
 
-using Code = std::optional<std::string>;
-
 std::string times(int n, const std::string& s) {
     std::string out;
     while (n-- > 0) out += s;
@@ -30,7 +26,7 @@ std::string times(int n, const std::string& s) {
 struct Case {
     const char* what;
     const char* names;                  // the template
-    std::vector<Code> codes;            // one document each
+    std::vector<std::optional<std::string>> codes;  // one document each
     std::vector<std::string> existing;  // files already in the folder
     std::vector<std::string> expected;  // the names the documents get
 };
@@ -68,17 +64,6 @@ const std::vector<Case> kCases = {
     {"literal text made safe too", "{batch}: {code}?", {"x"}, {}, {"scan_ x_.pdf"}},
 };
 
-struct DateCase {
-    const char* text;
-    const char* expected;  // nullptr: no date
-};
-
-const DateCase kDates[] = {
-    {"D:20240131093000+01'00'", "2024-01-31"}, {"20240131", "2024-01-31"}, {"D:2024", "2024-01-01"},
-    {"D:202402", "2024-02-01"}, {"D:20241331", nullptr}, {"D:20240100", nullptr}, {"D:24", nullptr},
-    {"", nullptr}, {"yesterday", nullptr},
-};
-
 int failures = 0;
 
 void fail(const std::string& what, const std::string& got, const std::string& expected) {
@@ -89,10 +74,7 @@ void fail(const std::string& what, const std::string& got, const std::string& ex
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("usage: names_table WORK_FOLDER\n", stderr);
-        return 2;
-    }
+    if (argc != 2) return 2;
     // WORK_FOLDER/names-work/target: nothing may appear beside target.
     const fs::path work = fs::u8path(argv[1]) / "names-work" / "target";
     fs::remove_all(work.parent_path());
@@ -104,10 +86,8 @@ int main(int argc, char** argv) {
         folders.push_back(folder);
         for (const std::string& name : k.existing) std::ofstream(folder / fs::u8path(name)) << "there";
         std::vector<Document> docs;
-        for (std::size_t d = 0; d < k.codes.size(); ++d) {
-            std::string number = std::to_string(d + 1);
-            docs.push_back(Document{0, 0, "scan_" + std::string(3 - number.size(), '0') + number + ".pdf", k.codes[d]});
-        }
+        for (std::size_t d = 0; d < k.codes.size(); ++d)
+            docs.push_back(Document{0, 0, "scan_00" + std::to_string(d + 1) + ".pdf", k.codes[d]});
         nameDocuments(docs, k.names, "scan", std::string("2024-01-31"), folder);
         for (std::size_t d = 0; d < docs.size(); ++d) {
             if (d >= k.expected.size() || docs[d].name != k.expected[d])
@@ -118,26 +98,16 @@ int main(int argc, char** argv) {
         }
     }
     // Every file written lies directly in its case's folder.
-    std::size_t files = 0;
     for (const fs::directory_entry& e : fs::recursive_directory_iterator(work)) {
         if (e.is_directory()) continue;
-        ++files;
         bool inside = false;
         for (const fs::path& f : folders) inside = inside || e.path().parent_path() == f;
         if (!inside) fail("a file outside its folder", e.path().u8string(), "none");
     }
-    std::size_t expected = 0;
-    for (const Case& k : kCases) expected += k.expected.size() + k.existing.size();
-    if (files != expected) fail("files written", std::to_string(files), std::to_string(expected));
     // Beside the work folder nothing appeared: the names went nowhere up.
     for (const fs::directory_entry& e : fs::directory_iterator(work.parent_path()))
         if (e.path().filename() != "target") fail("beside the work folder", e.path().u8string(), "nothing");
 
-    for (const DateCase& k : kDates) {
-        const std::optional<std::string> got = pdfDate(k.text);
-        if (got.value_or("(none)") != (k.expected ? k.expected : "(none)"))
-            fail(std::string("date of ") + k.text, got.value_or("(none)"), k.expected ? k.expected : "(none)");
-    }
-    std::printf("%zu name cases, %zu dates, %d failed\n", kCases.size(), sizeof kDates / sizeof kDates[0], failures);
+    std::printf("%zu name cases, %d failed\n", kCases.size(), failures);
     return failures ? 1 : 0;
 }
