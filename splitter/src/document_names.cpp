@@ -51,8 +51,11 @@ void nameDocuments(std::vector<Document>& documents, const std::string& names, c
     for (std::size_t d = 0; d < documents.size(); ++d) {
         Document& doc = documents[d];
         const std::string fallback = doc.name.substr(0, doc.name.size() - 4);  // without ".pdf"
-        const std::optional<std::string> filled =
+        std::optional<std::string> filled =
             fillTemplate(names, NameFields{batch, static_cast<int>(d + 1), doc.code, date});
+        // A template written with its ".pdf" means the same name.
+        if (filled && filled->size() > 4 && foldCase(filled->substr(filled->size() - 4)) == ".PDF")
+            filled->resize(filled->size() - 4);
         // A name that nothing is left of (a code of dots and spaces) is a missing field too.
         std::string base = filled ? safeName(*filled, room, 4) : std::string();
         if (base.empty()) base = safeName(fallback, room, 4);

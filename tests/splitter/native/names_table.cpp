@@ -61,6 +61,7 @@ const std::vector<Case> kCases = {
     {"a default name taken by a code", "{code}", {"scan_002", std::nullopt}, {}, {"scan_002.pdf", "scan_002_2.pdf"}},
     {"the fields", "{batch} {n} {n:03} {date} {code}", {"A", std::nullopt}, {}, {"scan 1 001 2024-01-31 A.pdf",
                                                                                       "scan_002.pdf"}},
+    {"a template with its .pdf", "{code}.PDF", {"x", ".pdf"}, {}, {"x.pdf", ".pdf.pdf"}},
     {"literal text made safe too", "{batch}: {code}?", {"x"}, {}, {"scan_ x_.pdf"}},
 };
 
