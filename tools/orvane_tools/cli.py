@@ -207,7 +207,7 @@ def cmd_split(args, parser):
 
     progress = None if not args.no_progress else False
     return frontend.run_job(lambda sink: job.controller(sink, token), job.source, job.target, token,
-                            progress=progress)
+                            progress=progress, environ=job.environ())
 
 
 def cmd_watch(args, parser):
@@ -220,7 +220,8 @@ def cmd_watch(args, parser):
         token = watch.TokenFile(job.token_file, job_settings.read_token_file, token)
     settings = watch.Settings(job.source, job.target, token, job.urldb, job.splitter, archive=args.archive,
                               failed=args.failed, workers=job.workers, threshold=job.threshold,
-                              settle=args.settle, poll=args.poll, damaged_after=args.damaged_after)
+                              settle=args.settle, poll=args.poll, damaged_after=args.damaged_after,
+                              sheets=job.sheets, names=job.names)
     log_file = os.path.abspath(args.log) if args.log else None
     _enter_workdir(args)
     return watch.run_command(settings, log_file, args.exit_when_idle)

@@ -263,9 +263,8 @@ def prune_records(folder, keep=100):
             pass
 
 class EventsFile(object):
-    """Points ORVANE_EVENTS at ``path`` (or at a new temporary file) for the jobs started meanwhile: the
-    module starts the splitter with the process's environment. Restores the variable afterwards and
-    deletes a temporary file."""
+    """A job's events file: ``path``, or a new temporary file deleted afterwards. The job's splitter
+    finds it in its own environment (JobRun), not in the process's: two jobs at once each keep theirs."""
 
     def __init__(self, path=None):
         self.temporary = path is None
@@ -274,18 +273,11 @@ class EventsFile(object):
             handle, path = tempfile.mkstemp(prefix="orvane-events-", suffix=".jsonl")
             os.close(handle)
         self.path = path
-        self.before = None
 
     def __enter__(self):
-        self.before = os.environ.get(ENV)
-        os.environ[ENV] = self.path
         return self
 
     def __exit__(self, *exc):
-        if self.before is None:
-            os.environ.pop(ENV, None)
-        else:
-            os.environ[ENV] = self.before
         if self.temporary:
             try:
                 os.remove(self.path)
