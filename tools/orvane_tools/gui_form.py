@@ -77,19 +77,26 @@ class Form(ttk.Frame):
         for row, name in enumerate(fields):
             kind = FIELD[name].kind if name in FIELD else "folder"
             ttk.Label(frame, text=label(name)).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
-            if name == "sheets":
-                self.entries[name] = ttk.Combobox(frame, textvariable=self.vars[name], values=SHEET_CHOICES)
-            else:
-                self.entries[name] = ttk.Entry(frame, textvariable=self.vars[name])
-            self.entries[name].grid(row=row, column=1, sticky="ew", pady=2)
             if kind == "option":
-                # Empty: the splitter's settings decide; the hint says what they are.
-                self.hints[name] = ttk.Label(frame)
-                self.hints[name].grid(row=row, column=2, sticky="w", padx=(6, 0), pady=2)
+                self._option_row(frame, row, name)
                 continue
+            self.entries[name] = ttk.Entry(frame, textvariable=self.vars[name])
+            self.entries[name].grid(row=row, column=1, sticky="ew", pady=2)
             ttk.Button(frame, text=_("Choose…"), command=lambda n=name, k=kind: self.pick(n, k)).grid(
                 row=row, column=2, padx=(6, 0), pady=2)
         return len(fields)
+
+    def _option_row(self, frame, row, name):
+        """A splitter option: its field, and beside it what runs while it is left empty."""
+        holder = ttk.Frame(frame)
+        holder.grid(row=row, column=1, columnspan=2, sticky="ew", pady=2)
+        if name == "sheets":
+            self.entries[name] = ttk.Combobox(holder, textvariable=self.vars[name], values=SHEET_CHOICES)
+        else:
+            self.entries[name] = ttk.Entry(holder, textvariable=self.vars[name])
+        self.entries[name].pack(side="left", fill="x", expand=True)
+        self.hints[name] = ttk.Label(holder)
+        self.hints[name].pack(side="left", padx=(6, 0))
 
     def _token_row(self, frame, row):
         ttk.Label(frame, text=label("token")).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
