@@ -133,3 +133,25 @@ def test_the_default_shown_is_what_the_splitter_runs_with(tmp_path, ini, environ
 def test_command_text_survives_quotes_backslashes_and_blanks():
     words = ["", "a b", 'say "hi"', "C:\\scans\\", "\\\\server\\share", "{batch}\t{code}"]
     assert so.split_words(" ".join(so.quote(w) for w in words)) == words
+
+
+def test_the_code_samples_split_at_their_code_sheets_and_name_documents_from_them(tmp_path):
+    import subprocess
+    from splitter.conftest import installed_splitter
+    from orvane_tools import events, samples
+
+    program = installed_splitter()
+    if not program:
+        pytest.skip("no installed orvaneFun.exe")
+    src, dst, record = tmp_path / "src", tmp_path / "out", str(tmp_path / "events.jsonl")
+    dst.mkdir()
+    samples.write_batches(str(src), codes=True)
+    done = subprocess.run([program, str(src), str(dst), "1", "19", "--sheets", samples.CODE_SHEETS, "--names", "{code}"],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=dict(os.environ, ORVANE_EVENTS=record))
+    if done.returncode == 2:
+        pytest.skip("this splitter takes no --sheets yet")
+    f = next(f for f in events.read_record(record).file_records() if f.name in samples.CODE_BATCHES)
+    assert [d.name for d in f.documents] == ["batch-04_001.pdf", "batch-04_002.pdf", "Order-2026-0042.pdf",
+                                             "batch-04_004.pdf"], done.stdout
+    assert f.sheets == {3: events.Sheet("code", "PATCHT"), 5: events.Sheet("code", "PATCHT:Order-2026-0042"),
+                        8: events.Sheet("colour", None)}

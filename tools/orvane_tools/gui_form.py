@@ -95,8 +95,10 @@ class Form(ttk.Frame):
         else:
             self.entries[name] = ttk.Entry(holder, textvariable=self.vars[name])
         self.entries[name].pack(side="left", fill="x", expand=True)
-        self.hints[name] = ttk.Label(holder)
-        self.hints[name].pack(side="left", padx=(6, 0))
+        ttk.Label(holder, text=_("if empty:")).pack(side="left", padx=(6, 0))
+        # A value, not a text of ours: read-only, so that it can be copied.
+        self.hints[name] = tk.StringVar()
+        ttk.Entry(holder, textvariable=self.hints[name], state="readonly", width=24).pack(side="left", padx=(4, 0))
 
     def _token_row(self, frame, row):
         ttk.Label(frame, text=label("token")).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
@@ -135,7 +137,7 @@ class Form(ttk.Frame):
         """Beside each splitter option left empty, what runs then: the settings file beside the
         splitter of the form (or the process's options, or the splitter's own default)."""
         for name, hint in self.hints.items():
-            hint.configure(text=default_words(self.vars["splitter"].get().strip(), name))
+            hint.set(default_words(self.vars["splitter"].get().strip(), name))
 
     def _show_advanced(self):
         shown = self.advanced_shown.get()
@@ -233,13 +235,13 @@ class Form(ttk.Frame):
 
 
 def default_words(splitter, name):
-    """"if empty: colour (orvaneFun.ini)": what the splitter runs with when the option is left empty."""
+    """"colour (orvaneFun.ini)": what the splitter runs with when the option is left empty, and
+    where that comes from (nothing said for the splitter's own default)."""
     try:
         value, where = splitter_options.effective(FIELD["splitter"].resolve(splitter))[name]
     except splitter_options.BadValue as bad:
-        return _("if empty: refused by {}").format(os.path.basename(bad.where or ""))
-    return _("if empty: {value} ({where})").format(
-        value=value, where=os.path.basename(where) if where else _("the splitter's default"))
+        return _("refused by {}").format(os.path.basename(bad.where or ""))
+    return _("{value} ({where})").format(value=value, where=os.path.basename(where)) if where else value
 
 
 def save_settings(form, geometry, path, say):
