@@ -1,11 +1,9 @@
-"""The splitter's options through the doors: what a user chose reaches the job's own splitter and
-nothing else does; the settings file beside the splitter is read by the splitter's rules; a value the
-splitter would refuse stops the job before it is announced. The splitter is a shell stand-in that
-writes down the environment it was started with."""
+"""The splitter's options through the doors (a shell stand-in splitter writes down its environment):
+what a user chose reaches the job's own splitter and nothing else does; the settings file beside the
+splitter is read by its rules; a value the splitter would refuse stops the job before it is announced."""
 import io
 import os
-import stat
-import threading
+import subprocess
 
 import pytest
 
@@ -14,8 +12,7 @@ from orvane_tools import urldb as urls
 
 pytestmark = pytest.mark.timeout(120)
 
-# Writes its options and events file into its target, waits until JOBS splitters have started (at
-# most 20 s), writes how many had, and ends as a splitter does.
+# Writes its options and events file, waits (20 s at most) until JOBS splitters run, writes how many did.
 STANDIN = """#!/bin/sh
 printf '%s\\n%s\\n' "$ORVANE_SPLITTER_OPTIONS" "$ORVANE_EVENTS" > "$2/seen.txt"
 touch "{meeting}/$$"
@@ -28,8 +25,7 @@ echo "Summary: 1 PDF files, 1 split, 0 not split; 1 pages, 0 separator pages, 1 
 
 @pytest.fixture
 def splitter(tmp_path, service, orvane, monkeypatch):
-    """A stand-in splitter for ``jobs`` jobs at once (its settings file: ``ini``), a URL database
-    and a token; ``job(name, **fields)`` gives a job's settings with its own folders."""
+    """Splitter(jobs, ini): a stand-in for ``jobs`` jobs at once; its ``job(name, **fields)``: settings."""
     monkeypatch.chdir(tmp_path)
     monkeypatch.delenv(so.ENV, raising=False)
     db = str(tmp_path / "url.db")
@@ -40,48 +36,39 @@ def splitter(tmp_path, service, orvane, monkeypatch):
 
         def __init__(self, jobs, ini=None):
             folder, meeting = tmp_path / "bin", tmp_path / "meeting"
-            folder.mkdir()
-            meeting.mkdir()
+            folder.mkdir(), meeting.mkdir()
             self.path = str(folder / js.SPLITTER_NAME)
-            with open(self.path, "w") as fh:
-                fh.write(STANDIN.replace("{meeting}", str(meeting)).replace("{jobs}", str(jobs)))
-            os.chmod(self.path, stat.S_IRWXU)
+            (folder / js.SPLITTER_NAME).write_text(STANDIN.replace("{meeting}", str(meeting)).replace("{jobs}", str(jobs)))
+            os.chmod(self.path, 0o700)
             if ini is not None:
                 (folder / so.INI_NAME).write_bytes(ini.encode("utf-8"))
 
         def job(self, name, **fields):
-            for folder in ("src-" + name, "out-" + name):
-                (tmp_path / folder).mkdir()
-            (tmp_path / ("src-" + name) / "a.pdf").write_bytes(b"%PDF-1.4\n")
-            return js.JobSettings(source=str(tmp_path / ("src-" + name)), target=str(tmp_path / ("out-" + name)),
-                                  token=self.token, urldb=db, splitter=self.path, workers=1, **fields)
+            src, dst = tmp_path / ("src-" + name), tmp_path / ("out-" + name)
+            src.mkdir(), dst.mkdir(), (src / "a.pdf").write_bytes(b"%PDF-1.4\n")
+            return js.JobSettings(source=str(src), target=str(dst), token=self.token, urldb=db, splitter=self.path,
+                                  workers=1, **fields)
 
     return Splitter
 
 
-def seen(job):
-    """(options, events file, splitters started by the end) as the job's splitter saw them."""
-    with open(os.path.join(job.target, "seen.txt"), encoding="utf-8") as fh:
-        options, events_path, count = fh.read().splitlines()
+def seen(job):  # (options, events file, splitters started by its end) as the job's splitter saw them
+    options, events_path, count = open(os.path.join(job.target, "seen.txt"), encoding="utf-8").read().splitlines()
     return options, events_path, int(count)
 
 
 def test_jobs_at_once_in_one_process_never_see_each_others_options(splitter, tmp_path, monkeypatch):
     # The administrator's names stand for the process; each job adds only what its user chose.
     monkeypatch.setenv(so.ENV, "--names {batch}")
-    chosen = {"window": dict(sheets="colour,code", names="{batch} {code}"), "watched": dict(sheets="black"),
-              "plain": {}}
+    chosen = {"window": dict(sheets="colour,code", names="{batch} {code}"), "watched": dict(sheets="black"), "plain": {}}
     expected = {"window": '--sheets colour,code --names "{batch} {code}"', "watched": "--sheets black --names {batch}",
                 "plain": "--names {batch}"}
-    stand_in = splitter(len(chosen))
-    runs = {}
+    stand_in, runs = splitter(len(chosen)), {}
     for name, fields in chosen.items():
         job = stand_in.job(name, **fields)
         sink = frontend.JobSink(io.StringIO(), job.token)
         runs[name] = (job, sink, job_runner.JobRun(lambda job=job, sink=sink: job.controller(sink, job.token),
-                                                   str(tmp_path / (name + ".jsonl")), environ=job.environ()))
-    for _job, _sink, run in runs.values():
-        run.start()
+                                                   str(tmp_path / (name + ".jsonl")), environ=job.environ()).start())
     for name, (job, sink, run) in runs.items():
         assert run.finished.wait(60) and run.outcome(sink)[0] == "finished", run.failure
         assert seen(job) == (expected[name], str(tmp_path / (name + ".jsonl")), len(chosen))
@@ -118,8 +105,8 @@ def test_split_passes_what_was_chosen_and_refuses_what_the_splitter_would(splitt
     (None, {}, {"sheets": ("colour", None), "names": ("{batch}_{n:03}", None)}),
     (b"\xef\xbb\xbf[orvaneFun]\r\nnames = \xe5\x90\x88\xe5\x90\x8c {code} \r\n", {},
      {"sheets": ("colour", None), "names": ("合同 {code}", "INI")}),
-    (b"sheets=code\n", {so.ENV: '--sheets "black,blank" --names {date}'},
-     {"sheets": ("black,blank", so.ENV), "names": ("{date}", so.ENV)}),
+    (b"sheets=code\n", {so.ENV: '--sheets "black,blank"\t--names "C:\\x \\\\ \\"{date}\\""'},
+     {"sheets": ("black,blank", so.ENV), "names": ('C:\\x \\ "{date}"', so.ENV)}),
 ])
 def test_the_default_shown_is_what_the_splitter_runs_with(tmp_path, ini, environ, shown):
     program = str(tmp_path / js.SPLITTER_NAME)
@@ -130,13 +117,7 @@ def test_the_default_shown_is_what_the_splitter_runs_with(tmp_path, ini, environ
                                               for key, (value, origin) in shown.items()}
 
 
-def test_command_text_survives_quotes_backslashes_and_blanks():
-    words = ["", "a b", 'say "hi"', "C:\\scans\\", "\\\\server\\share", "{batch}\t{code}"]
-    assert so.split_words(" ".join(so.quote(w) for w in words)) == words
-
-
 def test_the_code_samples_split_at_their_code_sheets_and_name_documents_from_them(tmp_path):
-    import subprocess
     from splitter.conftest import installed_splitter
     from orvane_tools import events, samples
 

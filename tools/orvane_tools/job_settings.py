@@ -190,6 +190,12 @@ class Field(object):
 
 _EVERYWHERE = (COMMAND_LINE, WINDOW, SETTINGS_FILE)
 
+
+def _option_field(name, metavar, what, label, help, advice):
+    """One of the splitter's own options (`--name VALUE`), empty unless the user chose it."""
+    return Field(name, "option", str, _EVERYWHERE, check_option, what=what, flags=("--" + name,), metavar=metavar,
+                 help=help, help_args=(splitter_options.INI_NAME,), label=label, advice=advice)
+
 # In the order a user would fix them: checks run in this order and the window asks in it.
 FIELDS = (
     Field("source", "folder", str, _EVERYWHERE, check_folder, _absolute, N_("source folder"),
@@ -221,18 +227,16 @@ FIELDS = (
           find_splitter, flags=("--splitter",), metavar="PATH",
           help=N_("splitter program (default: {} found on PATH)"), help_args=(SPLITTER_NAME,),
           label=N_("Splitter program"), advice=N_("Choose orvaneFun.exe under Advanced settings, Splitter program.")),
-    Field("sheets", "option", str, _EVERYWHERE, check_option, what=N_("separator sheets"), flags=("--sheets",),
-          metavar="KINDS", help=N_("the kinds of separator sheet, a comma list of colour, code, black and blank "
-                                   "(default: what {} beside the splitter says, else colour)"),
-          help_args=(splitter_options.INI_NAME,), label=N_("Separator sheets"),
-          advice=N_("Correct Separator sheets under Advanced settings: a comma list of colour, code, black and "
-                    "blank, or empty for the default.")),
-    Field("names", "option", str, _EVERYWHERE, check_option, what=N_("document names"), flags=("--names",),
-          metavar="TEMPLATE", help=N_("the documents' file names from {{batch}} {{n}} {{n:03}} {{code}} {{date}} "
-                                      "(default: what {} beside the splitter says, else {{batch}}_{{n:03}})"),
-          help_args=(splitter_options.INI_NAME,), label=N_("Document names"),
-          advice=N_("Correct Document names under Advanced settings: the fields {batch} {n} {n:03} {code} "
-                    "{date} in braces, or empty for the default.")),
+    _option_field("sheets", "KINDS", N_("separator sheets"), N_("Separator sheets"),
+                  N_("the kinds of separator sheet, a comma list of colour, code, black and blank "
+                     "(default: what {} beside the splitter says, else colour)"),
+                  N_("Correct Separator sheets under Advanced settings: a comma list of colour, code, black and "
+                     "blank, or empty for the default.")),
+    _option_field("names", "TEMPLATE", N_("document names"), N_("Document names"),
+                  N_("the documents' file names from {{batch}} {{n}} {{n:03}} {{code}} {{date}} "
+                     "(default: what {} beside the splitter says, else {{batch}}_{{n:03}})"),
+                  N_("Correct Document names under Advanced settings: the fields {batch} {n} {n:03} {code} "
+                     "{date} in braces, or empty for the default.")),
     Field("urldb", "file", lambda: URLDB_NAME, _EVERYWHERE, check_urldb, _absolute, flags=("--urldb",),
           metavar="PATH", help=N_("URL database naming the announcement endpoint (default: %(default)s)"),
           label=N_("URL database"), advice=N_("Choose the URL database (url.db) under Advanced settings, or ask "
