@@ -11,6 +11,7 @@ import re
 from .i18n import _
 
 ENV = "ORVANE_SPLITTER_OPTIONS"
+INI_ENV = "ORVANE_SPLITTER_INI"     # the settings file named to the program (a wheel's launcher does)
 INI_NAME = "orvaneFun.ini"
 INI_SECTION = "orvaneFun"
 KINDS = ("colour", "code", "black", "blank")
@@ -25,7 +26,8 @@ class BadValue(ValueError):
     came from; None: given now) and ``why``."""
 
     def __init__(self, key, value, why, where=None):
-        ValueError.__init__(self, "{}{}={}: {}".format(where + ": " if where else "", key, value, why))
+        said = "{}={}".format(key, value) if key else value
+        ValueError.__init__(self, ": ".join(part for part in (where, said, why) if part))
         self.key, self.value, self.why, self.where = key, value, why, where
 
 
@@ -86,6 +88,8 @@ def split_words(text):
         else:
             word.append(c)
         i += 1
+    if quoted:
+        raise BadValue("", text, _("a double quote is left open"), ENV)
     if word or within:
         words.append("".join(word))
     return words
@@ -99,13 +103,14 @@ def quote(word):
 
 
 def parse_words(words, where):
-    """{key: value} of ``--key value`` arguments, each value checked."""
-    options = {}
-    for at in range(0, len(words), 2):
-        flag = words[at]
-        if not flag.startswith("--") or at + 1 >= len(words):
-            raise BadValue(flag, "", _("not an option with its value"), where)
-        options[flag[2:]] = check(flag[2:], words[at + 1], where)
+    """{key: value} of ``--key value`` (or ``--key=value``) arguments, each value checked."""
+    options, words = {}, list(words)
+    while words:
+        flag = words.pop(0)
+        key, equals, value = flag.partition("=")
+        if not key.startswith("--") or not (equals or words):
+            raise BadValue("", flag, _("not an option with its value"), where)
+        options[key[2:]] = check(key[2:], value if equals else words.pop(0), where)
     return options
 
 
@@ -114,10 +119,20 @@ def command_text(options):
     return " ".join("--{} {}".format(key, quote(options[key])) for key in KEYS if key in options)
 
 
-def ini_path(splitter):
-    """The settings file the splitter reads: `orvaneFun.ini` in its program's folder (the folder of
-    the launcher in a wheel install, which names the file beside itself to the real program)."""
-    return os.path.join(os.path.dirname(os.path.abspath(splitter)), INI_NAME)
+def ini_path(splitter, environ=None):
+    """The settings file the splitter reads: a wheel's launcher (a script) names the one beside
+    itself to the real program; the program reads the one ORVANE_SPLITTER_INI names, else the one
+    in its own folder (links followed)."""
+    try:
+        with open(splitter, "rb") as fh:
+            launcher = fh.read(2) == b"#!"
+    except OSError:
+        launcher = False
+    given = (os.environ if environ is None else environ).get(INI_ENV)
+    if given and not launcher:
+        return given
+    path = os.path.abspath(splitter) if launcher else os.path.realpath(splitter)
+    return os.path.join(os.path.dirname(path), INI_NAME)
 
 
 def read_ini(path):
@@ -136,12 +151,12 @@ def read_ini(path):
     options = {}
     for line in text.splitlines():
         line = line.strip()
-        if not line or line[0] in "#;" or line == "[{}]".format(INI_SECTION):
+        if not line or line[0] in "#;" or line.lower() == "[{}]".format(INI_SECTION.lower()):
             continue
         key, equals, value = line.partition("=")
         if not equals:
-            raise BadValue(line, "", _("not a key=value line"), path)
-        options[key.strip()] = check(key.strip(), value.strip(), path)
+            raise BadValue("", line, _("not a key=value line"), path)
+        options[key.strip().lower()] = check(key.strip().lower(), value.strip(), path)
     return options
 
 
@@ -155,7 +170,7 @@ def effective(splitter, environ=None):
     """{key: (value, where it comes from)} of what the splitter runs with when the user chooses
     nothing: its defaults, the settings file beside ``splitter``, the process's variable."""
     values = {key: (value, None) for key, value in DEFAULTS.items()}
-    path = ini_path(splitter)
+    path = ini_path(splitter, environ)
     values.update((key, (value, path)) for key, value in read_ini(path).items())
     values.update((key, (value, ENV)) for key, value in from_environment(environ).items())
     return values
