@@ -196,6 +196,7 @@ def _option_field(name, metavar, what, label, help, advice):
     return Field(name, "option", str, _EVERYWHERE, check_option, what=what, flags=("--" + name,), metavar=metavar,
                  help=help, help_args=(splitter_options.INI_NAME,), label=label, advice=advice)
 
+
 # In the order a user would fix them: checks run in this order and the window asks in it.
 FIELDS = (
     Field("source", "folder", str, _EVERYWHERE, check_folder, _absolute, N_("source folder"),
