@@ -61,7 +61,7 @@ def test_runner_stops_a_job_and_its_late_splitter(tmp_path, stop, ending):
         return controller if stop else open(program + ".gone")
 
     with JobRun(make, events_path=True) as run:
-        assert os.environ[events.ENV] == run.events_path and os.path.isfile(run.events_path)
+        assert run.environ[events.ENV] == run.events_path and os.path.isfile(run.events_path)
         run.start()
         if stop == "before it is made":
             run.stop()

@@ -111,6 +111,8 @@ def build_parser():
                  _("Write a few sample PDF batches, with coloured separator sheets, under FOLDER\n"
                    "(also: python -m orvane_tools.samples FOLDER)."), helptexts.EXIT_STATUSES_PLAIN, cmd_samples)
     p.add_argument("folder", metavar="FOLDER", help=_("folder to write the batches into (made if missing)"))
+    from .samples import add_codes_option
+    add_codes_option(p)
 
     p = _command(sub, "log", _("list the announcements the service recorded"),
                  _("Print the job starts and ends (and the refusals) recorded by the service."),
@@ -207,7 +209,7 @@ def cmd_split(args, parser):
 
     progress = None if not args.no_progress else False
     return frontend.run_job(lambda sink: job.controller(sink, token), job.source, job.target, token,
-                            progress=progress)
+                            progress=progress, environ=job.environ())
 
 
 def cmd_watch(args, parser):
@@ -220,7 +222,8 @@ def cmd_watch(args, parser):
         token = watch.TokenFile(job.token_file, job_settings.read_token_file, token)
     settings = watch.Settings(job.source, job.target, token, job.urldb, job.splitter, archive=args.archive,
                               failed=args.failed, workers=job.workers, threshold=job.threshold,
-                              settle=args.settle, poll=args.poll, damaged_after=args.damaged_after)
+                              settle=args.settle, poll=args.poll, damaged_after=args.damaged_after,
+                              sheets=job.sheets, names=job.names)
     log_file = os.path.abspath(args.log) if args.log else None
     _enter_workdir(args)
     return watch.run_command(settings, log_file, args.exit_when_idle)
@@ -286,7 +289,7 @@ def _to_second(when):
 def cmd_samples(args, parser):
     from . import samples
 
-    return samples.write_listing(args.folder)
+    return samples.write_listing(args.folder, args.codes)
 
 
 def cmd_gui(args, parser):

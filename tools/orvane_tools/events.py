@@ -18,8 +18,11 @@ WRITING = 0.25
 # Not the splitter's: the watcher appends it to a batch's record once the source is put away.
 MOVED = "source moved"
 
-FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason kind")
-FileRecord.__new__.__defaults__ = (None,)  # kind: why a file was not split, when the splitter said
+FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason kind sheets")
+# kind: why a file was not split, when the splitter said; sheets: {page: Sheet} of its separators
+FileRecord.__new__.__defaults__ = (None, None)
+# What a separator page was: its kind (colour, code, black, blank, back) and a code sheet's text.
+Sheet = collections.namedtuple("Sheet", "kind code")
 Document = collections.namedtuple("Document", "name first last")  # pages counted from 1, inclusive
 
 
@@ -64,6 +67,7 @@ class JobRecord(object):
         self.pages = {}            # file -> page count, as the files are opened
         self.looked = collections.Counter()
         self.verdicts = collections.defaultdict(dict)   # file -> {page: (verdict, share, unsure)}
+        self.sheets = collections.defaultdict(dict)     # file -> {page: Sheet} of its separators
         self.outcomes = {}         # file -> ("file", folder, documents) or ("not split", reason)
         self.kinds = {}            # file not split -> what kind of fault (damaged, encrypted, ...), when told
         self.moved = {}            # file -> where its source was put after the job (a watched batch's)
@@ -89,6 +93,11 @@ class JobRecord(object):
         elif kind == "page":
             self.verdicts[name][int(event["page"])] = (
                 event.get("verdict"), float(event.get("share") or 0), bool(event.get("unsure")))
+            if event.get("verdict") == "separator":
+                code = event.get("code")
+                # A splitter that names no kind knows colour sheets only.
+                self.sheets[name][int(event["page"])] = Sheet(str(event.get("sheet") or "colour"),
+                                                              code if isinstance(code, str) else None)
         elif kind == "file":
             docs = [Document(d["name"], int(d["first"]), int(d["last"])) for d in event.get("documents") or []]
             self.outcomes[name] = ("file", event.get("folder") or "", docs)
@@ -189,10 +198,12 @@ class JobRecord(object):
             judged = self.verdicts.get(name, {})
             verdicts = [judged.get(p, ("page", 0.0, False))[0] for p in range(1, pages + 1)]
             unsure = [p for p in range(1, pages + 1) if judged.get(p, (None, 0, False))[2]]
+            sheets = dict(self.sheets.get(name, {}))
             if outcome[0] == "file":
-                records.append(FileRecord(name, pages, verdicts, unsure, outcome[1], outcome[2], None))
+                records.append(FileRecord(name, pages, verdicts, unsure, outcome[1], outcome[2], None, None, sheets))
             else:
-                records.append(FileRecord(name, pages, verdicts, unsure, "", [], outcome[1], self.kinds.get(name)))
+                records.append(FileRecord(name, pages, verdicts, unsure, "", [], outcome[1], self.kinds.get(name),
+                                          sheets))
         return records
 
 
@@ -263,9 +274,8 @@ def prune_records(folder, keep=100):
             pass
 
 class EventsFile(object):
-    """Points ORVANE_EVENTS at ``path`` (or at a new temporary file) for the jobs started meanwhile: the
-    module starts the splitter with the process's environment. Restores the variable afterwards and
-    deletes a temporary file."""
+    """A job's events file: ``path``, or a new temporary file deleted afterwards. The job's splitter
+    finds it in its own environment (JobRun), not in the process's: two jobs at once each keep theirs."""
 
     def __init__(self, path=None):
         self.temporary = path is None
@@ -274,18 +284,11 @@ class EventsFile(object):
             handle, path = tempfile.mkstemp(prefix="orvane-events-", suffix=".jsonl")
             os.close(handle)
         self.path = path
-        self.before = None
 
     def __enter__(self):
-        self.before = os.environ.get(ENV)
-        os.environ[ENV] = self.path
         return self
 
     def __exit__(self, *exc):
-        if self.before is None:
-            os.environ.pop(ENV, None)
-        else:
-            os.environ[ENV] = self.before
         if self.temporary:
             try:
                 os.remove(self.path)

@@ -195,17 +195,18 @@ def _raise_terminate(signum, frame):
     raise _Terminate()
 
 
-def run_job(controller_factory, src, dst, token, out=None, err=None, progress=None):
+def run_job(controller_factory, src, dst, token, out=None, err=None, progress=None, environ=None):
     """Run one job to its end and return the exit status.
 
-    ``controller_factory(sink)`` builds the `orvaneClass` object with ``sink`` as its message sink.
+    ``controller_factory(sink)`` builds the `orvaneClass` object with ``sink`` as its message sink;
+    ``environ``: the job's own variables for its splitter (JobSettings.environ).
     """
     out = out or sys.stdout
     err = err or sys.stderr
     if progress is None:
         progress = _isatty(out)
     # (The controller is made on the job's thread, once the sink below exists.)
-    run = JobRun(lambda: controller_factory(sink), events_path=True if progress else None)
+    run = JobRun(lambda: controller_factory(sink), events_path=True if progress else None, environ=environ)
     display = ProgressLine(out, src, dst, run.events_path) if progress else None
     sink = JobSink(out, token=token, display=display)
 

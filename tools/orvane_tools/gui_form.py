@@ -8,7 +8,7 @@ import os
 import tkinter as tk
 from tkinter import filedialog, ttk
 
-from . import gui_panes, i18n, settings
+from . import gui_panes, i18n, settings, splitter_options
 from .dialogs import pick_folder
 from .i18n import N_, _
 from .job_settings import FIELD, FIELDS, REMEMBERED, JobSettings, Refused, read_token_file
@@ -16,7 +16,9 @@ from .job_settings import FIELD, FIELDS, REMEMBERED, JobSettings, Refused, read_
 # The job's fields the window shows, by group (labels, pickers, limits, checks: job_settings.FIELDS),
 # and the watcher's own folders, which only the window asks for beside the job's.
 FRONT_FIELDS = ("source", "target")
-ADVANCED_FIELDS = ("urldb", "splitter", "token_file", "archive", "failed")
+ADVANCED_FIELDS = ("urldb", "splitter", "token_file", "archive", "failed", "sheets", "names")
+# The kinds of separator sheet offered in the list (any other comma list may be typed).
+SHEET_CHOICES = ("", "colour", "colour,code", "code", "colour,black", "colour,blank", "colour,code,black,blank")
 NUMBER_FIELDS = tuple(f.name for f in FIELDS if f.kind == "number")
 WATCH_FIELDS = {"archive": N_("Archive folder (watching)"), "failed": N_("Failed folder (watching)")}
 LANGUAGE_NAMES = (("", N_("As the system")), ("zh_CN", "简体中文"), ("en", "English"))
@@ -46,6 +48,7 @@ class Form(ttk.Frame):
         self.env_token = env_token
         self.on_language = on_language
         self.entries = {}
+        self.hints = {}
         self.columnconfigure(0, weight=1)
         job = ttk.LabelFrame(self, text=_("Job"), padding=6)
         job.grid(row=0, column=0, sticky="ew")
@@ -60,6 +63,8 @@ class Form(ttk.Frame):
         self.advanced.pack(fill="x", expand=True)
         rows = self._fields(self.advanced, ADVANCED_FIELDS)
         self._numbers(self.advanced, rows)
+        self.vars["splitter"].trace_add("write", lambda *_a: self.show_defaults())
+        self.show_defaults()
         self._show_advanced()
         self.focus_first()
 
@@ -72,11 +77,28 @@ class Form(ttk.Frame):
         for row, name in enumerate(fields):
             kind = FIELD[name].kind if name in FIELD else "folder"
             ttk.Label(frame, text=label(name)).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
+            if kind == "option":
+                self._option_row(frame, row, name)
+                continue
             self.entries[name] = ttk.Entry(frame, textvariable=self.vars[name])
             self.entries[name].grid(row=row, column=1, sticky="ew", pady=2)
             ttk.Button(frame, text=_("Choose…"), command=lambda n=name, k=kind: self.pick(n, k)).grid(
                 row=row, column=2, padx=(6, 0), pady=2)
         return len(fields)
+
+    def _option_row(self, frame, row, name):
+        """A splitter option: its field, and beside it what runs while it is left empty."""
+        holder = ttk.Frame(frame)
+        holder.grid(row=row, column=1, columnspan=2, sticky="ew", pady=2)
+        if name == "sheets":
+            self.entries[name] = ttk.Combobox(holder, textvariable=self.vars[name], values=SHEET_CHOICES)
+        else:
+            self.entries[name] = ttk.Entry(holder, textvariable=self.vars[name])
+        self.entries[name].pack(side="left", fill="x", expand=True)
+        ttk.Label(holder, text=_("if empty:")).pack(side="left", padx=(6, 0))
+        # A value, not a text of ours: read-only, so that it can be copied.
+        self.hints[name] = tk.StringVar()
+        ttk.Entry(holder, textvariable=self.hints[name], state="readonly", width=24).pack(side="left", padx=(4, 0))
 
     def _token_row(self, frame, row):
         ttk.Label(frame, text=label("token")).grid(row=row, column=0, sticky="w", padx=(0, 6), pady=2)
@@ -110,6 +132,12 @@ class Form(ttk.Frame):
         if self.on_language is not None:
             # After this event: the window is built again in the language, this box included.
             self.after_idle(self.on_language, code)
+
+    def show_defaults(self):
+        """Beside each splitter option left empty, what runs then: the settings file beside the
+        splitter of the form (or the process's options, or the splitter's own default)."""
+        for name, hint in self.hints.items():
+            hint.set(default_words(self.vars["splitter"].get().strip(), name))
 
     def _show_advanced(self):
         shown = self.advanced_shown.get()
@@ -195,7 +223,7 @@ class Form(ttk.Frame):
             # is on the service's record, and the splitter refuses others without a word to the user.
             job.check()
         except Refused as refused:
-            advice = FIELD[refused.field].advice
+            advice = refused.advice or FIELD[refused.field].advice
             return None, _("Nothing was started: {}.").format(refused.problem) + (
                 "\n\n" + _(advice) if advice else "")
         return (dict(v, **{name: getattr(job, name) for name in REMEMBERED}), token), None
@@ -204,6 +232,16 @@ class Form(ttk.Frame):
         kept = self.values()
         kept["geometry"] = geometry
         return kept
+
+
+def default_words(splitter, name):
+    """"colour (orvaneFun.ini)": what the splitter runs with when the option is left empty, and
+    where that comes from (nothing said for the splitter's own default)."""
+    try:
+        value, where = splitter_options.effective(FIELD["splitter"].resolve(splitter))[name]
+    except splitter_options.BadValue as bad:
+        return _("refused by {}").format(os.path.basename(bad.where or ""))
+    return _("{value} ({where})").format(value=value, where=os.path.basename(where)) if where else value
 
 
 def save_settings(form, geometry, path, say):

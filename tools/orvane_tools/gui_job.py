@@ -27,7 +27,8 @@ class Job(object):
         self.sink, self.messages = handover.make_sink(token)
         self.token = token
         settings = JobSettings(**{name: values[name] for name in REMEMBERED})
-        self.run = JobRun(lambda: settings.controller(self.sink, token), events_path=events_path)
+        self.run = JobRun(lambda: settings.controller(self.sink, token), events_path=events_path,
+                          environ=settings.environ())
         self.thread = self.run.thread
         self.finished = self.run.finished
         self.tail = events.EventTail(events_path)

@@ -96,7 +96,7 @@ class WatchPanel(object):
         """Start watching with the form's values; an error text when it cannot start, else None."""
         s = watch.Settings(v["source"], v["target"], token_source, v["urldb"], v["splitter"],
                            archive=v["archive"] or None, failed=v["failed"] or None, workers=v["workers"],
-                           threshold=v["threshold"])
+                           threshold=v["threshold"], sheets=v["sheets"], names=v["names"])
         try:
             watch.check_folders(s)  # before its log file is made in the source folder
         except OSError:

@@ -1,15 +1,16 @@
 """One job on a thread of its own: the module's controller run, stopped, and its splitter ended.
 
-`JobRun` builds the controller and calls its `run()` on the job's thread; as a context manager it
-points ORVANE_EVENTS at the job's events file for as long as the job may start a splitter (the module
-starts it with the process's environment). `stop` ends a job, `stop_late` ends a splitter that was
-started after the stop, and `outcome` gives how the job went from the one table of outcomes."""
+`JobRun` builds the controller and calls its `run()` on the job's thread, where the splitter the
+module starts gets the job's own environment (job_environ): ORVANE_EVENTS naming the job's events
+file and the options the user chose, never another job's. As a context manager it owns the events
+file. `stop` ends a job, `stop_late` ends a splitter that was started after the stop, and `outcome`
+gives how the job went from the one table of outcomes."""
 import os
 import signal
 import threading
 import traceback
 
-from . import events
+from . import events, job_environ
 from .job_settings import SPLITTER_NAME
 from .outcomes import OUTCOMES, classify
 
@@ -59,9 +60,10 @@ class JobRun(object):
     """One run of a controller's `run()`. ``make_controller()`` builds the controller on the job's
     thread (so that a fault there ends the job as any other does); ``events_path``: the job's events
     file, kept afterwards; True: a temporary one, made now and deleted afterwards; None: none (the
-    environment's ORVANE_EVENTS, if any, stays)."""
+    environment's ORVANE_EVENTS, if any, stays). ``environ``: more variables for the job's splitter
+    (JobSettings.environ)."""
 
-    def __init__(self, make_controller, events_path=None, name="orvane-job"):
+    def __init__(self, make_controller, events_path=None, name="orvane-job", environ=None):
         self.make_controller = make_controller
         self.controller = None
         self.failure = None         # the traceback text of an exception that ended the job
@@ -73,6 +75,9 @@ class JobRun(object):
         self.events_file = None if events_path is None else events.EventsFile(
             None if events_path is True else events_path)
         self.events_path = self.events_file.path if self.events_file is not None else None
+        self.environ = dict(environ or {})
+        if self.events_path is not None:
+            self.environ[events.ENV] = self.events_path
 
     def __enter__(self):
         if self.events_file is not None:
@@ -95,7 +100,8 @@ class JobRun(object):
             # the controller is set: a stop at any moment reaches the job one way or the other.
             if self.stopped:
                 controller.run_code = 0
-            controller.run()
+            with job_environ.use(self.environ):
+                controller.run()
         except BaseException:
             self.failure = traceback.format_exc()
         finally:

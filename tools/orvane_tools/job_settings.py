@@ -12,7 +12,7 @@ import os
 import shutil
 import sqlite3
 
-from . import urldb as urls
+from . import splitter_options, urldb as urls
 from .i18n import N_, _
 from .outcomes import EXIT_CHECKS, EXIT_REFUSED
 
@@ -35,11 +35,12 @@ class Refused(Exception):
     says what is wrong, ``hint`` what to do about it on the command line and ``field`` the name of
     the field to correct (each front end says it in its own terms)."""
 
-    def __init__(self, status, problem, hint=None, field=None):
+    def __init__(self, status, problem, hint=None, field=None, advice=None):
         Exception.__init__(self, "{} ({})".format(problem, hint) if hint else problem)
         self.status = status
         self.problem = problem
         self.field = field
+        self.advice = advice   # what to do in the window, when not the field's own advice
 
 
 def worker_limit():
@@ -113,6 +114,27 @@ def check_splitter(path, what, field):
     if not os.path.isfile(path):
         raise Refused(EXIT_CHECKS, _("the splitter program does not exist: {}").format(path),
                       _("give --splitter or put {} on PATH").format(SPLITTER_NAME), field=field)
+    check_splitter_settings(path)
+
+
+def check_splitter_settings(path):
+    """What the splitter would run with unless a door chooses otherwise (its settings file beside
+    it, the process's ORVANE_SPLITTER_OPTIONS): a value it refuses ends the job before it splits."""
+    try:
+        splitter_options.effective(path)
+    except splitter_options.BadValue as bad:
+        raise Refused(EXIT_CHECKS, _("the splitter's settings hold a value it refuses: {}").format(bad),
+                      _("correct it in {}").format(bad.where), field="splitter",
+                      advice=_("Correct {} (or ask whoever set it up).").format(bad.where))
+
+
+def check_option(value, what, field):
+    """A splitter option the user chose (empty: none chosen, the splitter's settings stand)."""
+    if value:
+        try:
+            splitter_options.check(field, value)
+        except splitter_options.BadValue as bad:
+            raise Refused(EXIT_CHECKS, _("the {} {!r} is refused: {}").format(_(what), value, bad.why), field=field)
 
 
 def check_urldb(path, what, field):
@@ -136,7 +158,8 @@ class Field(object):
     ``default()`` gives its value when no door gives one; ``resolve(value)`` makes a given value the
     one the job uses (paths absolute); ``check(value, what, name)`` refuses a value the job would fail
     on, ``what`` naming it in messages; ``kind`` is "folder", "file", "number" (``limits()``: the
-    lowest and highest it may be) or "token".
+    lowest and highest it may be), "token" or "option" (one of the splitter's options: empty when
+    none is chosen, and then the splitter's settings file decides).
     ``sources`` says where a value can come from. The command line's option: ``flags`` (none: a
     positional argument of the command), ``metavar``, ``help`` (marked text, %(default)s allowed,
     formatted with ``help_args``). The window's: ``label``, ``ask`` (what to do while it is empty:
@@ -166,6 +189,13 @@ class Field(object):
 
 
 _EVERYWHERE = (COMMAND_LINE, WINDOW, SETTINGS_FILE)
+
+
+def _option_field(name, metavar, what, label, help, advice):
+    """One of the splitter's own options (`--name VALUE`), empty unless the user chose it."""
+    return Field(name, "option", str, _EVERYWHERE, check_option, what=what, flags=("--" + name,), metavar=metavar,
+                 help=help, help_args=(splitter_options.INI_NAME,), label=label, advice=advice)
+
 
 # In the order a user would fix them: checks run in this order and the window asks in it.
 FIELDS = (
@@ -198,6 +228,16 @@ FIELDS = (
           find_splitter, flags=("--splitter",), metavar="PATH",
           help=N_("splitter program (default: {} found on PATH)"), help_args=(SPLITTER_NAME,),
           label=N_("Splitter program"), advice=N_("Choose orvaneFun.exe under Advanced settings, Splitter program.")),
+    _option_field("sheets", "KINDS", N_("separator sheets"), N_("Separator sheets"),
+                  N_("the kinds of separator sheet, a comma list of colour, code, black and blank "
+                     "(default: what {} beside the splitter says, else colour)"),
+                  N_("Correct Separator sheets under Advanced settings: a comma list of colour, code, black and "
+                     "blank, or empty for the default.")),
+    _option_field("names", "TEMPLATE", N_("document names"), N_("Document names"),
+                  N_("the documents' file names from {{batch}} {{n}} {{n:03}} {{code}} {{date}} "
+                     "(default: what {} beside the splitter says, else {{batch}}_{{n:03}})"),
+                  N_("Correct Document names under Advanced settings: the fields {batch} {n} {n:03} {code} "
+                     "{date} in braces, or empty for the default.")),
     Field("urldb", "file", lambda: URLDB_NAME, _EVERYWHERE, check_urldb, _absolute, flags=("--urldb",),
           metavar="PATH", help=N_("URL database naming the announcement endpoint (default: %(default)s)"),
           label=N_("URL database"), advice=N_("Choose the URL database (url.db) under Advanced settings, or ask "
@@ -254,6 +294,12 @@ class JobSettings(object):
         if self.token_file:
             return read_token_file(self.token_file)
         return self.token or (os.environ if environ is None else environ).get(TOKEN_ENV) or ""
+
+    def environ(self):
+        """The variables the job's splitter gets over the process's environment: the options the
+        user chose, and only those (ORVANE_SPLITTER_OPTIONS)."""
+        text = splitter_options.job_variable({name: getattr(self, name) for name in splitter_options.KEYS})
+        return {} if text is None else {splitter_options.ENV: text}
 
     def controller(self, sink, token, source=None, controller_class=None):
         """The module's controller of this job reporting to ``sink``; ``source`` instead of the

@@ -18,7 +18,7 @@ from tkinter import ttk
 
 from . import dialogs, splitter_line, thumbs
 from .gui_panes import scrolled
-from .review_hover import DOC_TAG, PAGE_TAG, Tip, hover_text, hovered
+from .review_hover import DOC_TAG, PAGE_TAG, Tip, hover_text, hovered, page_label
 from .i18n import _, ngettext
 from .reasons import reason_words
 
@@ -170,6 +170,10 @@ class Legend(ttk.Frame):
         for draw, text in (
                 (lambda c: c.create_rectangle(3, 3, s - 3, s - 3, outline=SEPARATOR_MARK, width=3),
                  _("Separator sheet (not in any document)")),
+                # A code sheet: the bars of a barcode in the frame.
+                (lambda c: (c.create_rectangle(3, 3, s - 3, s - 3, outline=SEPARATOR_MARK, width=3),
+                            [c.create_line(x, 6, x, s - 6, width=w) for x, w in ((6, 1), (8, 2), (11, 1), (13, 1))]),
+                 _("Code sheet, with its text under it (black, blank and back sheets are named too)")),
                 (lambda c: (c.create_polygon(0, 0, s, 0, s, s, fill=UNSURE_MARK, outline=""),
                             c.create_text(s - 3, 1, text="?", anchor="ne", fill="white",
                                           font=("TkDefaultFont", 9, "bold"))),
@@ -354,11 +358,8 @@ class ReviewView(ttk.Frame):
         if separator:
             c.create_rectangle(tx - FRAME_PAD, ty - FRAME_PAD, tx + g.thumb_w + FRAME_PAD, ty + g.thumb_h + FRAME_PAD,
                                outline=SEPARATOR_MARK, width=FRAME_WIDTH, tags=("mark", "frame"))
-        label = str(page)
-        if separator:
-            # "12 separator" where it fits, else the number alone (red, like the frame).
-            worded = _("{} separator").format(page)
-            label = worded if self.numbers.fit(worded, g.text_w) == worded else label
+        # "12 separator", "12 black", a code's text where it fits, else the number (red, like the frame).
+        label = page_label(f, page, lambda text: self.numbers.fit(text, g.text_w))
         c.create_text(x + CELL_W // 2, top + g.page_y, text=label, anchor="n",
                       fill=SEPARATOR_MARK if separator else "black", font=PAGE_FONT, tags=tags + ("label",))
         if page in f.unsure:

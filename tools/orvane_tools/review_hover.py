@@ -1,10 +1,12 @@
 """What the review tells about the document or page under the pointer, and the small window it says it
 in: a label may be shortened to fit its pages, so hovering gives the full name, the page span and the
-verdict."""
+verdict; and what a separator page was (a coloured, code, black or blank sheet, or a sheet's back),
+which the label under its thumbnail also says where it fits."""
 import re
 import tkinter as tk
 
-from .i18n import _, ngettext
+from .events import Sheet
+from .i18n import N_, _, ngettext
 
 # The canvas tags that name what an item shows: a page ("at{file}_{page}") and a document
 # ("doc{file}_{document}"), both counted from 0 among the review's files and a file's documents.
@@ -14,6 +16,11 @@ _TAG = re.compile(r"^(at|doc)(\d+)_(\d+)$")
 
 TIP_BACKGROUND = "#ffffe1"
 TIP_OFFSET = 14                # from the pointer, right and down
+# A separator page by its kind: under its thumbnail, and in the hover.
+UNDER = {"colour": N_("{} separator"), "black": N_("{} black"), "blank": N_("{} blank"), "back": N_("{} back")}
+TOLD = {"code": N_("page {}: code sheet"), "black": N_("page {}: black sheet"), "blank": N_("page {}: blank sheet"),
+        "back": N_("page {}: back of the sheet before it")}
+CODE_PREFIX = "PATCHT:"
 
 
 def hovered(tags):
@@ -29,11 +36,43 @@ def hovered(tags):
     return found["file"], found.get("doc"), found.get("at")
 
 
+def sheet(f, page):
+    """The Sheet of a separator page (its kind, a code's text), None for a document's page."""
+    if not (page - 1 < len(f.verdicts) and f.verdicts[page - 1] == "separator"):
+        return None
+    return (f.sheets or {}).get(page) or Sheet("colour", None)
+
+
+def code_words(code):
+    """What a code sheet names: the text after "PATCHT:" (the documents' {code}), else its text."""
+    return code[len(CODE_PREFIX):] if code.startswith(CODE_PREFIX) and code != CODE_PREFIX else code
+
+
+def page_label(f, page, fit):
+    """The label under a page's thumbnail: its number; under a separator its kind ("12 black") or a
+    code sheet's text ("12 Invoice-7", cut short with "…" by ``fit``) where that fits."""
+    found = sheet(f, page)
+    if found is None:
+        return str(page)
+    if found.kind == "code" and found.code:
+        fitted = fit("{} {}".format(page, code_words(found.code)))
+        return fitted if len(fitted) > len(str(page)) + 2 else str(page)
+    worded = _(UNDER.get(found.kind, UNDER["colour"])).format(page)
+    return worded if fit(worded) == worded else str(page)
+
+
 def verdict(f, page):
-    separator = page - 1 < len(f.verdicts) and f.verdicts[page - 1] == "separator"
-    if page in f.unsure:
-        return _("page {}: separator sheet, to check") if separator else _("page {}: document page, to check")
-    return _("page {}: separator sheet") if separator else _("page {}: document page")
+    """What a page was, in a line or two (a code sheet's text on its own line)."""
+    found = sheet(f, page)
+    if found is None or found.kind not in TOLD:
+        separator = found is not None
+        if page in f.unsure:
+            return (_("page {}: separator sheet, to check") if separator else
+                    _("page {}: document page, to check")).format(page)
+        return (_("page {}: separator sheet") if separator else _("page {}: document page")).format(page)
+    words = _(TOLD[found.kind]).format(page)
+    words = _("{}, to check").format(words) if page in f.unsure else words
+    return words + ("\n" + _("code: {}").format(found.code) if found.code else "")
 
 
 def hover_text(f, doc, page):
@@ -51,7 +90,7 @@ def hover_text(f, doc, page):
             lines.append(ngettext("{} page to check", "{} pages to check", checks).format(checks) if checks
                          else _("no page to check"))
     if page is not None:
-        lines.append(verdict(f, page).format(page))
+        lines.append(verdict(f, page))
     return "\n".join(lines)
 
 

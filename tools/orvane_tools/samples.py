@@ -1,15 +1,21 @@
 """Sample scan batches for the demo: small PDF files whose documents are divided by coloured sheets.
 
-    python -m orvane_tools.samples FOLDER
+    python -m orvane_tools.samples FOLDER [--codes]
 
 Each page is vector drawing (no fonts to embed beyond the standard Helvetica): document pages carry a
 large label such as "Letter 2 - page 1" and a few grey text lines; separator sheets fill the page
 with one saturated paper colour. One batch also holds the pages that must not count as separators: a
 page with a small colour logo and a faintly tinted page, and a duplex-scanned sheet (two coloured
 pages back to back) that must split once.
+
+With ``--codes`` one more batch holds code sheets, split with ``--sheets colour,code``: a patch-T
+sheet (Code 39 reading PATCHT), a QR sheet reading PATCHT:Order-2026-0042 (the next document's
+{code}) beside a coloured sheet, and an invoice whose payment QR code is content. The codes are
+drawn by `barcodes` and put on the page as images.
 """
 import os
 import sys
+import zlib
 
 from .i18n import _, ngettext
 
@@ -21,7 +27,8 @@ PINK = (0.97, 0.62, 0.78)
 BLUE = (0.55, 0.75, 0.97)
 GREEN = (0.60, 0.90, 0.60)
 
-# What each sample file holds, page by page: ("doc", label) or ("sep", colour) or special pages.
+# What each sample file holds, page by page: ("doc", label) or ("sep", colour) or special pages; a
+# code sheet is ("code", (barcode kind, text)), a page with a payment QR code ("paid", (label, text)).
 BATCHES = {
     "batch-01.pdf": [
         ("doc", "Invoice 1 - page 1"), ("doc", "Invoice 1 - page 2"),
@@ -46,6 +53,24 @@ BATCHES = {
 }
 
 
+# Sheets that need the code kind: split with --sheets colour,code.
+CODE_BATCHES = {
+    "codes/batch-04.pdf": [
+        ("doc", "Order 1 - page 1"), ("doc", "Order 1 - page 2"),
+        ("code", ("code39", "PATCHT")),
+        ("doc", "Order 2 - page 1"),
+        ("code", ("qr", "PATCHT:Order-2026-0042")),
+        ("doc", "Order 3 - page 1"), ("paid", ("Order 3 - page 2 (payment QR)", "PAY EUR 12.50 INVOICE 2026-0042")),
+        ("sep", BLUE),
+        ("doc", "Order 4 - page 1"),
+    ],
+}
+CODE_SHEETS = "colour,code"
+SEPARATORS = ("sep", "code")
+# Where a code is put on its page, in points: (left, bottom, width); its height follows its image.
+CODE_PLACES = {"code": (147, 420, 300), "paid": (470, 60, 80)}
+
+
 def _rgb(colour):
     return "{:.3f} {:.3f} {:.3f}".format(*colour)
 
@@ -62,6 +87,12 @@ def page_content(kind, value):
     ops = []
     if kind == "tinted":
         ops.append("0.985 0.975 0.94 rg 0 0 {} {} re f".format(width, height))
+    if kind == "code":
+        return "0 0 0 rg " + _text(60, 760, 28, "Separator sheet") + "\n" + _text(147, 380, 16, value[1]) + \
+            "\n" + _image_ops(kind, value)
+    if kind == "paid":
+        ops.append(_image_ops(kind, value))
+        value = value[0]
     if kind == "logo":
         ops.append("0.85 0.1 0.1 rg 460 740 80 50 re f 0.1 0.3 0.8 rg 470 750 60 30 re f")
     ops.append("0 0 0 rg " + _text(60, 760, 28, value))
@@ -69,6 +100,28 @@ def page_content(kind, value):
     for line in range(18):
         ops.append(_text(60, 700 - line * 30, 12, "Sample text line {} of a scanned document.".format(line + 1)))
     return "\n".join(ops)
+
+
+def _code_image(kind, value):
+    """The code of a code sheet or a paid invoice, as drawn by `barcodes` (needs Pillow and segno)."""
+    from . import barcodes
+    return barcodes.make(*value) if kind == "code" else barcodes.qr(value[1], module=2)
+
+
+def _image_ops(kind, value):
+    left, bottom, width = CODE_PLACES[kind]
+    image = _code_image(kind, value)
+    height = width * image.height / image.width
+    return "q {} 0 0 {:.2f} {} {} cm /Code Do Q".format(width, height, left, bottom)
+
+
+def _image_object(kind, value):
+    """A page's code as an image XObject: 8-bit grey, Flate-compressed (no JPEG: crisp bars)."""
+    image = _code_image(kind, value)
+    data = zlib.compress(image.tobytes())
+    return ("<< /Type /XObject /Subtype /Image /Width {} /Height {} /ColorSpace /DeviceGray "
+            "/BitsPerComponent 8 /Filter /FlateDecode /Length {} >>\nstream\n".format(
+                image.width, image.height, len(data))).encode() + data + b"\nendstream"
 
 
 def build_pdf(pages):
@@ -86,9 +139,10 @@ def build_pdf(pages):
     for kind, value in pages:
         stream = page_content(kind, value).encode("latin-1")
         content = add(b"<< /Length " + str(len(stream)).encode() + b" >>\nstream\n" + stream + b"\nendstream")
+        images = " /XObject << /Code {} 0 R >>".format(add(_image_object(kind, value))) if kind in CODE_PLACES else ""
         kids.append(add("<< /Type /Page /Parent {} 0 R /MediaBox [0 0 {} {}] /Contents {} 0 R "
-                        "/Resources << /Font << /F1 {} 0 R >> >> >>".format(
-                            pages_obj, A4[0], A4[1], content, font).encode()))
+                        "/Resources << /Font << /F1 {} 0 R >>{} >> >>".format(
+                            pages_obj, A4[0], A4[1], content, font, images).encode()))
     objects[catalog - 1] = "<< /Type /Catalog /Pages {} 0 R >>".format(pages_obj).encode()
     objects[pages_obj - 1] = "<< /Type /Pages /Kids [{}] /Count {} >>".format(
         " ".join("{} 0 R".format(k) for k in kids), len(kids)).encode()
@@ -112,39 +166,47 @@ def expected_documents(pages):
     """The documents a correct split gives: lists of page labels, separators left out."""
     docs, current = [], []
     for kind, value in pages:
-        if kind == "sep":
+        if kind in SEPARATORS:
             if current:
                 docs.append(current)
             current = []
         else:
-            current.append(value)
+            current.append(value[0] if kind == "paid" else value)
     if current:
         docs.append(current)
     return docs
 
 
-def write_batches(folder):
-    """Write the sample batch under ``folder``; returns the relative file names."""
-    for name, pages in sorted(BATCHES.items()):
+def write_batches(folder, codes=False):
+    """Write the sample batches under ``folder`` (``codes``: the batch with code sheets too); returns
+    the relative file names."""
+    batches = dict(BATCHES, **(CODE_BATCHES if codes else {}))
+    for name, pages in sorted(batches.items()):
         path = os.path.join(folder, *name.split("/"))
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as fh:
             fh.write(build_pdf(pages))
-    return sorted(BATCHES)
+    return sorted(batches)
 
 
-def write_listing(folder):
+def write_listing(folder, codes=False):
     """Write the sample batches under ``folder`` and list them; the exit status."""
     try:
-        names = write_batches(folder)
+        names = write_batches(folder, codes)
     except OSError as exc:
         sys.stderr.write(_("orvane: the samples were not written: {}\n").format(exc))
         return 1
+    except ImportError as exc:
+        sys.stderr.write(_("orvane: the code sheets need Pillow and segno: pip install 'orvane[gui]' "
+                           "(missing: {})\n").format(exc.name))
+        return 1
     for name in names:
-        docs = expected_documents(BATCHES[name])
-        print(_("{name}: {pages}, {documents} expected").format(
-            name=name, pages=ngettext("{} page", "{} pages", len(BATCHES[name])).format(len(BATCHES[name])),
-            documents=ngettext("{} document", "{} documents", len(docs)).format(len(docs))))
+        pages = dict(BATCHES, **CODE_BATCHES)[name]
+        docs = expected_documents(pages)
+        line = _("{name}: {pages}, {documents} expected").format(
+            name=name, pages=ngettext("{} page", "{} pages", len(pages)).format(len(pages)),
+            documents=ngettext("{} document", "{} documents", len(docs)).format(len(docs)))
+        print(line if name not in CODE_BATCHES else _("{} (split with --sheets {})").format(line, CODE_SHEETS))
     return 0
 
 
@@ -159,7 +221,15 @@ def main(argv=None):
         description=_("Write a few sample PDF batches, with coloured separator sheets, under FOLDER\n"
                       "(also: orvane samples FOLDER)."), epilog=_(helptexts.EXIT_STATUSES_PLAIN))
     parser.add_argument("folder", metavar="FOLDER", help=_("folder to write the batches into (made if missing)"))
-    return write_listing(parser.parse_args(argv).folder)
+    add_codes_option(parser)
+    args = parser.parse_args(argv)
+    return write_listing(args.folder, args.codes)
+
+
+def add_codes_option(parser):
+    parser.add_argument("--codes", action="store_true",
+                        help=_("also a batch with code sheets (patch-T and QR), to split with --sheets {}").format(
+                            CODE_SHEETS))
 
 
 if __name__ == "__main__":

@@ -28,9 +28,9 @@ class Settings(object):
 
     def __init__(self, inbox, target, token, urldb=None, splitter=None, archive=None, failed=None, workers=None,
                  threshold=None, settle=5.0, poll=2.0, damaged_after=120.0, qpdf=None, state_dir=None,
-                 stop_wait=120.0):
+                 stop_wait=120.0, sheets=None, names=None):
         self.job = JobSettings(source=inbox, target=target, urldb=urldb, splitter=splitter, workers=workers,
-                               threshold=threshold).resolved()
+                               threshold=threshold, sheets=sheets, names=names).resolved()
         self.inbox, self.target = self.job.source, self.job.target
         self.archive = os.path.abspath(archive or os.path.join(self.inbox, "archive"))
         self.failed = os.path.abspath(failed or os.path.join(self.inbox, "failed"))

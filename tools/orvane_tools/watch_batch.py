@@ -281,7 +281,7 @@ class Watcher(object):
         job, controller_class = self.settings.job, self.controller_class
         # A new controller per job: a refused token sets its run_code to 0 for good.
         return run_batch_job(lambda: job.controller(sink, token, record["stage_dir"], controller_class), sink,
-                             record["name"], events_path, self._stop, self.settings.stop_wait)
+                             record["name"], events_path, self._stop, self.settings.stop_wait, job.environ())
 
     def _decide(self, record, job, key, summary, sink):
         """Where the source goes and why, from how the job ended (``job``: its events' record)."""

@@ -89,13 +89,13 @@ def _splitter_processes():
         yield pid, argv
 
 
-def run_batch_job(make_controller, sink, name, events_path, stop, stop_wait):
+def run_batch_job(make_controller, sink, name, events_path, stop, stop_wait, environ=None):
     """Run one batch's job to its end with its events in ``events_path``: (outcome key, summary,
     sink), or None when ``stop`` (an event) was set meanwhile. A stop ends the job's own splitter
     only; a job still inside the module ``stop_wait`` seconds later (a stalled announcement) is
-    given up."""
+    given up. ``environ``: the job's own variables for its splitter (JobSettings.environ)."""
     stopping_since = None
-    with JobRun(make_controller, events_path, "orvane-watch-job") as run:
+    with JobRun(make_controller, events_path, "orvane-watch-job", environ) as run:
         run.start()
         while not run.finished.wait(0.1):
             if os.environ.get("ORVANE_WATCH_CRASH_AT", "").startswith("running") and splitter_children():

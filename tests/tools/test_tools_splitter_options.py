@@ -1,0 +1,138 @@
+"""The splitter's options through the doors (a shell stand-in splitter writes down its environment):
+what a user chose reaches the job's own splitter and nothing else does; the settings file beside the
+splitter is read by its rules; a value the splitter would refuse stops the job before it is announced."""
+import io
+import os
+import subprocess
+
+import pytest
+
+from orvane_tools import frontend, job_runner, job_settings as js, splitter_options as so
+from orvane_tools import urldb as urls
+
+pytestmark = pytest.mark.timeout(120)
+
+# Writes its options and events file, waits (20 s at most) until JOBS splitters run, writes how many did.
+STANDIN = """#!/bin/sh
+printf '%s\\n%s\\n' "$ORVANE_SPLITTER_OPTIONS" "$ORVANE_EVENTS" > "$2/seen.txt"
+touch "{meeting}/$$"
+i=0
+while [ "$(ls "{meeting}" | wc -l)" -lt {jobs} ] && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done
+ls "{meeting}" | wc -l >> "$2/seen.txt"
+echo "Summary: 1 PDF files, 1 split, 0 not split; 1 pages, 0 separator pages, 1 documents written"
+"""
+
+
+@pytest.fixture
+def splitter(tmp_path, service, orvane, monkeypatch):
+    """Splitter(jobs, ini): a stand-in for ``jobs`` jobs at once; its ``job(name, **fields)``: settings."""
+    monkeypatch.chdir(tmp_path)
+    monkeypatch.delenv(so.ENV, raising=False)
+    db = str(tmp_path / "url.db")
+    urls.write_url(db, service.commit_url)
+
+    class Splitter(object):
+        token = service.token("options")
+
+        def __init__(self, jobs, ini=None):
+            folder, meeting = tmp_path / "bin", tmp_path / "meeting"
+            folder.mkdir(), meeting.mkdir()
+            self.path = str(folder / js.SPLITTER_NAME)
+            (folder / js.SPLITTER_NAME).write_text(STANDIN.replace("{meeting}", str(meeting)).replace("{jobs}", str(jobs)))
+            os.chmod(self.path, 0o700)
+            if ini is not None:
+                (folder / so.INI_NAME).write_bytes(ini.encode("utf-8"))
+
+        def job(self, name, **fields):
+            src, dst = tmp_path / ("src-" + name), tmp_path / ("out-" + name)
+            src.mkdir(), dst.mkdir(), (src / "a.pdf").write_bytes(b"%PDF-1.4\n")
+            return js.JobSettings(source=str(src), target=str(dst), token=self.token, urldb=db, splitter=self.path,
+                                  workers=1, **fields)
+
+    return Splitter
+
+
+def seen(job):  # (options, events file, splitters started by its end) as the job's splitter saw them
+    options, events_path, count = open(os.path.join(job.target, "seen.txt"), encoding="utf-8").read().splitlines()
+    return options, events_path, int(count)
+
+
+def test_jobs_at_once_in_one_process_never_see_each_others_options(splitter, tmp_path, monkeypatch):
+    # The administrator's names stand for the process; each job adds only what its user chose.
+    monkeypatch.setenv(so.ENV, "--names {batch}")
+    chosen = {"window": dict(sheets="colour,code", names="{batch} {code}"), "watched": dict(sheets="black"), "plain": {}}
+    expected = {"window": '--sheets colour,code --names "{batch} {code}"', "watched": "--sheets black --names {batch}",
+                "plain": "--names {batch}"}
+    stand_in, runs = splitter(len(chosen)), {}
+    for name, fields in chosen.items():
+        job = stand_in.job(name, **fields)
+        sink = frontend.JobSink(io.StringIO(), job.token)
+        runs[name] = (job, sink, job_runner.JobRun(lambda job=job, sink=sink: job.controller(sink, job.token),
+                                                   str(tmp_path / (name + ".jsonl")), environ=job.environ()).start())
+    for name, (job, sink, run) in runs.items():
+        assert run.finished.wait(60) and run.outcome(sink)[0] == "finished", run.failure
+        assert seen(job) == (expected[name], str(tmp_path / (name + ".jsonl")), len(chosen))
+    assert os.environ[so.ENV] == "--names {batch}" and "ORVANE_EVENTS" not in os.environ
+    assert os.popen("echo plain").read() == "plain\n"   # a thread without a job: os.popen as it was
+
+
+@pytest.mark.parametrize("options, ini, status, said", [
+    (["--sheets", " colour, code"], None, frontend.EXIT_OK, "--sheets colour,code"),
+    (["--names", "{n:03} {code}", "--sheets", "code"], "\ufeffsheets = black\n", frontend.EXIT_OK,
+     '--sheets code --names "{n:03} {code}"'),
+    ([], "[orvaneFun]\n# the office's choice\n; names stay\nsheets=colour,blank\n", frontend.EXIT_OK, ""),
+    (["--sheets", "colour,colour"], None, frontend.EXIT_CHECKS, "a kind is named twice"),
+    (["--sheets", "red"], None, frontend.EXIT_CHECKS, "colour, code, black, blank"),
+    (["--names", "{batch"], None, frontend.EXIT_CHECKS, "a brace without its pair"),
+    (["--names", "{page}"], None, frontend.EXIT_CHECKS, "unknown field {page}"),
+    (["--sheets", "code"], "sheets=colour\nnames={when}\n", frontend.EXIT_CHECKS, "orvaneFun.ini: names={when}"),
+    ([], "speed=fast\n", frontend.EXIT_CHECKS, "orvaneFun.ini: speed="),
+])
+def test_split_passes_what_was_chosen_and_refuses_what_the_splitter_would(splitter, run_cli, options, ini,
+                                                                          status, said):
+    stand_in = splitter(1, ini)
+    job = stand_in.job("cli")
+    done = run_cli("split", job.source, job.target, "--workers", "1", "--urldb", job.urldb, "--splitter",
+                   stand_in.path, *options, env={"ORVANE_TOKEN": job.token})
+    assert done.returncode == status, done.stdout + done.stderr
+    if status == frontend.EXIT_OK:
+        assert seen(job)[0] == said
+    else:
+        assert said in done.stderr and not os.listdir(job.target)
+
+
+@pytest.mark.parametrize("ini, environ, shown", [
+    (None, {}, {"sheets": ("colour", None), "names": ("{batch}_{n:03}", None)}),
+    (b"\xef\xbb\xbf[orvaneFun]\r\nnames = \xe5\x90\x88\xe5\x90\x8c {code} \r\n", {},
+     {"sheets": ("colour", None), "names": ("合同 {code}", "INI")}),
+    (b"sheets=code\n", {so.ENV: '--sheets "black,blank"\t--names "C:\\x \\\\ \\"{date}\\""'},
+     {"sheets": ("black,blank", so.ENV), "names": ('C:\\x \\ "{date}"', so.ENV)}),
+])
+def test_the_default_shown_is_what_the_splitter_runs_with(tmp_path, ini, environ, shown):
+    program = str(tmp_path / js.SPLITTER_NAME)
+    if ini is not None:
+        (tmp_path / so.INI_NAME).write_bytes(ini)
+    where = {"INI": so.ini_path(program)}
+    assert so.effective(program, environ) == {key: (value, where.get(origin, origin))
+                                              for key, (value, origin) in shown.items()}
+
+
+def test_the_code_samples_split_at_their_code_sheets_and_name_documents_from_them(tmp_path):
+    from splitter.conftest import installed_splitter
+    from orvane_tools import events, samples
+
+    program = installed_splitter()
+    if not program:
+        pytest.skip("no installed orvaneFun.exe")
+    src, dst, record = tmp_path / "src", tmp_path / "out", str(tmp_path / "events.jsonl")
+    dst.mkdir()
+    samples.write_batches(str(src), codes=True)
+    done = subprocess.run([program, str(src), str(dst), "1", "19", "--sheets", samples.CODE_SHEETS, "--names", "{code}"],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=dict(os.environ, ORVANE_EVENTS=record))
+    if done.returncode == 2:
+        pytest.skip("this splitter takes no --sheets yet")
+    f = next(f for f in events.read_record(record).file_records() if f.name in samples.CODE_BATCHES)
+    assert [d.name for d in f.documents] == ["batch-04_001.pdf", "batch-04_002.pdf", "Order-2026-0042.pdf",
+                                             "batch-04_004.pdf"], done.stdout
+    assert f.sheets == {3: events.Sheet("code", "PATCHT"), 5: events.Sheet("code", "PATCHT:Order-2026-0042"),
+                        8: events.Sheet("colour", None)}
