@@ -17,6 +17,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: orvaneFun.exe SRC DST WORKERS THRESHOLD [--sheets KINDS] [--names TEMPLATE]\n"
+    "                     [--blank-pages keep|flag|drop] [--keep-pages PAGES]\n"
     "  SRC        folder searched (with its subfolders) for PDF files\n"
     "  DST        existing folder that receives one new folder per PDF file\n"
     "  WORKERS    threads, 1-256 (0: one per processor)\n"
@@ -25,8 +26,12 @@ constexpr const char* kUsage =
     "             (default: colour)\n"
     "  --names    the documents' names, from the fields {batch} {n} {n:03} {code} {date}\n"
     "             (default: {batch}_{n:03})\n"
+    "  --blank-pages  blank pages of documents: keep (default), flag (named in the line) or\n"
+    "             drop (left out of the documents, and named)\n"
+    "  --keep-pages   pages never dropped, as the line lists them (4, 9-10); only when SRC\n"
+    "             holds exactly one PDF file\n"
     "The options may also stand in ORVANE_SPLITTER_OPTIONS and in orvaneFun.ini beside the program\n"
-    "(sheets=..., names=...); the command line wins over both, the variable over the file.\n";
+    "(sheets=..., names=..., blank-pages=...); the command line wins over both, the variable over the file.\n";
 
 // Plain decimal digits only, at most `max`.
 bool parseNumber(const char* text, long max, long& value) {

@@ -1,5 +1,5 @@
 // The splitter's command line: orvaneFun.exe SRC DST WORKERS THRESHOLD [--sheets KINDS]
-// [--names TEMPLATE].
+// [--names TEMPLATE] [--blank-pages keep|flag|drop] [--keep-pages PAGES].
 // (The helper mode's arguments are helper.cpp's alone.)
 #pragma once
 

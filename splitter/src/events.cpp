@@ -30,6 +30,13 @@ namespace orvane {
 
 namespace {
 
+// [2,3,5]: 0-based pages as 1-based numbers.
+std::string numberList(const std::vector<int>& pages) {
+    std::string out;
+    for (int p : pages) out += (out.empty() ? "" : ",") + std::to_string(p + 1);
+    return "[" + out + "]";
+}
+
 std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (const char c : text) {
@@ -135,7 +142,7 @@ void Events::looked(const std::string& file, int count) {
 }
 
 void Events::split(const std::string& file, const std::vector<PageResult>& results, const std::string& folder,
-                   const std::vector<Document>& documents) {
+                   const std::vector<Document>& documents, bool blankPages) {
     if (!on()) return;
     for (std::size_t i = 0; i < results.size(); ++i) {
         const PageLook& look = results[i].look;
@@ -143,14 +150,33 @@ void Events::split(const std::string& file, const std::vector<PageResult>& resul
         std::snprintf(share, sizeof share, "%.3f", look.share);
         write("{\"event\":\"page\",\"file\":" + quoted(file) + ",\"page\":" + std::to_string(i + 1) +
               ",\"verdict\":\"" + (look.separator ? "separator" : "page") + "\",\"share\":" + share +
-              ",\"unsure\":" + (look.unsure ? "true" : "false") + "}");
+              ",\"unsure\":" + (look.unsure ? "true" : "false") + (results[i].blank ? ",\"blank\":true" : "") + "}");
     }
-    std::string docs;
-    for (const Document& d : documents)
-        docs += std::string(docs.empty() ? "" : ",") + "{\"name\":" + quoted(d.name) +
-                ",\"first\":" + std::to_string(d.first + 1) + ",\"last\":" + std::to_string(d.last + 1) + "}";
+    // Without blank pages every run is written whole: first..last are its pages, as always.
+    std::string docs, unwritten;
+    for (std::size_t n = 0; n < documents.size(); ++n) {
+        const Document& d = documents[n];
+        if (d.pages.empty()) {
+            unwritten += std::string(unwritten.empty() ? "" : ",") + "{\"number\":" + std::to_string(n + 1) +
+                         ",\"first\":" + std::to_string(d.first + 1) + ",\"last\":" + std::to_string(d.last + 1) + "}";
+            continue;
+        }
+        docs += std::string(docs.empty() ? "" : ",") + "{\"name\":" + quoted(d.name) + ",\"first\":" +
+                std::to_string(d.pages.front() + 1) + ",\"last\":" + std::to_string(d.pages.back() + 1) +
+                (blankPages ? ",\"pages\":" + numberList(d.pages) : std::string()) + "}";
+    }
+    std::string blanks;
+    if (blankPages) {
+        std::vector<int> blank, dropped;
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            if (results[i].blank) blank.push_back(static_cast<int>(i));
+            if (results[i].dropped) dropped.push_back(static_cast<int>(i));
+        }
+        blanks = ",\"blank\":" + numberList(blank) + ",\"dropped\":" + numberList(dropped) + ",\"unwritten\":[" +
+                 unwritten + "]";
+    }
     write("{\"event\":\"file\",\"file\":" + quoted(file) + ",\"pages\":" + std::to_string(results.size()) +
-          ",\"folder\":" + quoted(folder) + ",\"documents\":[" + docs + "]}");
+          ",\"folder\":" + quoted(folder) + ",\"documents\":[" + docs + "]" + blanks + "}");
 }
 
 void Events::notSplit(const std::string& file, const FileError& reason) {

@@ -44,9 +44,11 @@ public:
     void opened(const std::string& file, int pages);
     // `count` more pages of the file have been looked at.
     void looked(const std::string& file, int count);
-    // The file is done: every page's final verdict, then the documents.
+    // The file is done: every page's final verdict, then the documents. With
+    // `blankPages` (flag or drop), the blank pages, the dropped ones, each
+    // document's pages and the runs not written as well.
     void split(const std::string& file, const std::vector<PageResult>& results,
-               const std::string& folder, const std::vector<Document>& documents);
+               const std::string& folder, const std::vector<Document>& documents, bool blankPages = false);
     void notSplit(const std::string& file, const FileError& reason);
     void end(int exitStatus);
 

@@ -1,15 +1,18 @@
 // orvaneFun.exe SRC DST WORKERS THRESHOLD [--sheets KINDS] [--names TEMPLATE]
+//               [--blank-pages keep|flag|drop] [--keep-pages PAGES]
 //
 // Splits every PDF under SRC at its coloured separator sheets. Each source
 // gets one new folder directly inside DST holding one PDF per document.
 // One line per source file goes to stdout (flushed at once, in source order),
 // then a summary line.
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "allocator.h"
+#include "ansi_line.h"
 #include "arguments.h"
 #include "folders.h"
 #include "helper_server.h"
@@ -68,6 +71,13 @@ int main(int argc, char** argv) {
         emit("The target folder does not exist: " + pathText(args.dst));
         return 2;
     }
-    return splitFiles(args.src, args.dst, findPdfs(args.src, args.dst), args.workers, args.threshold,
-                      options);
+    const std::vector<fs::path> files = findPdfs(args.src, args.dst);
+    // Page numbers name the pages of one source: over several they would name pages of each.
+    if (options.keepPagesGiven && files.size() != 1) {
+        const std::string line = "orvaneFun.exe: --keep-pages: it needs exactly one PDF file in the source folder, found " +
+                                 std::to_string(files.size()) + "\n";
+        std::fputs(output_line(line).c_str(), stderr);
+        return 2;
+    }
+    return splitFiles(args.src, args.dst, files, args.workers, args.threshold, options);
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -29,10 +30,20 @@ struct SheetKinds {
 // The default name template: today's names (stem_001.pdf ...).
 constexpr const char* kDefaultNames = "{batch}_{n:03}";
 
+// What becomes of the blank pages of documents (--blank-pages): kept unseen
+// (today's output, byte for byte), kept and named in the line, or left out
+// of the documents and named.
+enum class BlankPages : std::uint8_t { Keep, Flag, Drop };
+
 struct Options {
     SheetKinds sheets;
     std::string names = kDefaultNames;  // UTF-8, without ".pdf"
     bool namesGiven = false;            // false: today's names, byte for byte
+    BlankPages blankPages = BlankPages::Keep;
+    // Pages never dropped (--keep-pages; 0-based, sorted, no repeats): a run
+    // over one source puts them back.
+    std::vector<int> keepPages;
+    bool keepPagesGiven = false;
 };
 
 }  // namespace orvane

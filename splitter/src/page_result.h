@@ -16,6 +16,10 @@ struct PageResult {
     LookPath path = LookPath::Rendered;
     // A code sheet's whole barcode text (UTF-8), as "PATCHT:..." reads.
     std::string code;
+    // With --blank-pages flag or drop: a page of a document found blank, and
+    // whether it was left out of its document.
+    bool blank = false;
+    bool dropped = false;
 };
 
 }  // namespace orvane

@@ -184,7 +184,7 @@ PageResult SourcePdf::overBudget(bool slow) {
     return result;
 }
 
-void SourcePdf::writeDocument(int first, int last, const std::string& outPath) {
+void SourcePdf::writeDocument(const std::vector<int>& pages, const std::string& outPath) {
     try {
         // Pages inherit /Resources, /MediaBox ... from the page tree; a copied
         // page has no tree, so the values must sit on the page itself.
@@ -192,10 +192,11 @@ void SourcePdf::writeDocument(int first, int last, const std::string& outPath) {
             qpdf_.pushInheritedAttributesToPage();
             inheritedPushed_ = true;
         }
-        writePages(qpdf_, std::vector<QPDFPageObjectHelper>(pages_.begin() + first, pages_.begin() + last + 1),
-                   outPath);
+        std::vector<QPDFPageObjectHelper> chosen;
+        for (int p : pages) chosen.push_back(pages_[static_cast<std::size_t>(p)]);
+        writePages(qpdf_, chosen, outPath);
     } catch (const std::exception& e) {
-        throw libraryError(e, path_, Doing{Doing::Copying, first, last});
+        throw libraryError(e, path_, Doing{Doing::Copying, pages.front(), pages.back()});
     }
 }
 

@@ -39,9 +39,9 @@ public:
     // page cannot be read, or when too many pages of the file ran out of time.
     PageResult lookAt(int index, int threshold);
 
-    // Writes pages [first, last] (0-based, inclusive) as a new PDF at outPath.
-    // Throws FileError.
-    void writeDocument(int first, int last, const std::string& outPath);
+    // Writes `pages` (0-based, in order, at least one) as a new PDF at
+    // outPath. Throws FileError.
+    void writeDocument(const std::vector<int>& pages, const std::string& outPath);
 
     // The /CreationDate of the document information that the latest
     // trailer names (after incremental updates, the latest one), in UTF-8;

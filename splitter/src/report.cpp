@@ -27,9 +27,9 @@ std::string pageList(const std::vector<int>& pages) {
     return out;
 }
 
-std::string pageSpan(int first, int last) {
-    return first == last ? "page " + std::to_string(first + 1)
-                         : "pages " + std::to_string(first + 1) + "-" + std::to_string(last + 1);
+// "page 4", "pages 2-3", "pages 2-3, 5": exactly the pages a document holds.
+std::string pageSpan(const std::vector<int>& pages) {
+    return (pages.size() == 1 ? "page " : "pages ") + pageList(pages);
 }
 
 // A document's name as the line lists it: in double quotes (a quote inside doubled) when it holds
@@ -66,22 +66,28 @@ void emit(const std::string& line) {
 
 std::string splitLine(const std::string& shown, const std::vector<PageResult>& results,
                       const std::string& folder, const std::vector<Document>& documents, bool repaired) {
-    std::vector<int> separators, unsure;
+    std::vector<int> separators, unsure, blank;
     for (std::size_t i = 0; i < results.size(); ++i) {
         if (results[i].look.separator) separators.push_back(static_cast<int>(i));
         if (results[i].look.unsure) unsure.push_back(static_cast<int>(i));
+        if (results[i].blank) blank.push_back(static_cast<int>(i));
     }
     std::string line = shown + ": " + counted(static_cast<long>(results.size()), "page", "pages");
     line += "; separators: " + (separators.empty() ? std::string("none") : pageList(separators));
     if (!unsure.empty()) line += "; check: " + pageList(unsure);
+    if (!blank.empty()) line += "; blank: " + pageList(blank);
+    const std::size_t written = writtenCount(documents);
     if (documents.empty()) {
         line += "; no document written (no pages between the separator sheets)";
+    } else if (written == 0) {
+        line += "; no document written (every page blank)";
     } else {
-        line += "; " + counted(static_cast<long>(documents.size()), "document", "documents") + " in \"" +
-                folder + "\": ";
+        line += "; " + counted(static_cast<long>(written), "document", "documents") + " in \"" + folder + "\": ";
         for (std::size_t d = 0; d < documents.size(); ++d) {
             if (d) line += ", ";
-            line += listedName(documents[d].name) + " (" + pageSpan(documents[d].first, documents[d].last) + ")";
+            // A run whose pages were all dropped keeps its place (and its number).
+            line += documents[d].pages.empty() ? std::string("no document (every page blank)")
+                                               : listedName(documents[d].name) + " (" + pageSpan(documents[d].pages) + ")";
         }
     }
     if (repaired) line += "; note: the file is damaged and was repaired while reading, please check the documents";

@@ -1,5 +1,6 @@
 #include "run_options.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -49,16 +50,54 @@ std::optional<std::string> readSheets(const std::string& value, SheetKinds& out)
     return std::nullopt;
 }
 
+// "4, 9-10" (1-based, as the line lists pages) into sorted 0-based pages.
+std::optional<std::string> readPageList(const std::string& value, std::vector<int>& out) {
+    std::vector<int> pages;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = value.find(',', start);
+        const std::string item = trimmed(value.substr(start, comma == std::string::npos ? comma : comma - start));
+        const std::size_t dash = item.find('-');
+        const std::string from = trimmed(item.substr(0, dash)), to = dash == std::string::npos ? from : trimmed(item.substr(dash + 1));
+        const auto number = [](const std::string& t) {
+            if (t.empty() || t.size() > 7 || t.find_first_not_of("0123456789") != std::string::npos) return 0;
+            return std::stoi(t);
+        };
+        const int first = number(from), last = number(to);
+        if (first < 1 || last < first) return "\"" + item + "\" is no page or range of pages (the form: 4, 9-10)";
+        for (int p = first; p <= last; ++p) pages.push_back(p - 1);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    std::sort(pages.begin(), pages.end());
+    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+    out = pages;
+    return std::nullopt;
+}
+
 // Sets the option `key` (without "--"); what is wrong with it otherwise.
 std::optional<std::string> setOption(const std::string& key, const std::string& value, Options& out) {
     if (key == "sheets") return readSheets(value, out.sheets);
+    if (key == "blank-pages") {
+        if (value != "keep" && value != "flag" && value != "drop") return std::string("not keep, flag or drop");
+        out.blankPages = value == "keep" ? BlankPages::Keep : value == "flag" ? BlankPages::Flag : BlankPages::Drop;
+        return std::nullopt;
+    }
+    if (key == "keep-pages") {
+        out.keepPagesGiven = true;
+        return readPageList(value, out.keepPages);
+    }
     if (key == "names") {
         if (std::optional<std::string> why = templateProblem(value)) return why;
         out.names = value;
         out.namesGiven = true;
         return std::nullopt;
     }
-    return std::string("unknown key (the keys: sheets, names)");
+    return std::string("unknown key (the keys: sheets, names, blank-pages)");
+}
+
+bool knownOption(const std::string& key) {
+    return key == "sheets" || key == "names" || key == "blank-pages" || key == "keep-pages";
 }
 
 bool refuse(const std::string& where, const std::string& what, const std::string& why) {
@@ -71,11 +110,11 @@ bool refuse(const std::string& where, const std::string& what, const std::string
 bool readOptionList(const std::vector<std::string>& args, const std::string& where, Options& out) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg.compare(0, 2, "--") != 0) return refuse(where, arg, "not an option (--sheets KINDS, --names TEMPLATE)");
+        if (arg.compare(0, 2, "--") != 0) return refuse(where, arg, "not an option (--sheets KINDS, --names TEMPLATE ...)");
         const std::size_t eq = arg.find('=');
         const std::string key = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
-        if (key != "sheets" && key != "names")
-            return refuse(where, arg, "unknown option (the options: --sheets, --names)");
+        if (!knownOption(key))
+            return refuse(where, arg, "unknown option (the options: --sheets, --names, --blank-pages, --keep-pages)");
         std::string value;
         if (eq != std::string::npos) {
             value = arg.substr(eq + 1);
@@ -117,6 +156,8 @@ bool readSettingsFile(const std::string& path, Options& out) {
         const std::size_t eq = line.find('=');
         if (eq == std::string::npos) return refuse(where, line, "not a key=value line");
         const std::string key = lower(trimmed(line.substr(0, eq))), value = trimmed(line.substr(eq + 1));
+        // Pages to keep name pages of one source: a run's own choice, never an office's setting.
+        if (key == "keep-pages") return refuse(where, line, "unknown key (--keep-pages is given with the run)");
         if (std::optional<std::string> why = setOption(key, value, out)) return refuse(where, key + "=" + value, *why);
     }
     return true;
@@ -163,7 +204,12 @@ bool readRunOptions(const std::vector<std::string>& commandLine, Options& out) {
         if (!args) return refuse(kOptionsVariable, *text, "a double quote is left open");
         if (!readOptionList(*args, kOptionsVariable, out)) return false;
     }
-    return readOptionList(commandLine, "the command line", out);
+    if (!readOptionList(commandLine, "the command line", out)) return false;
+    // A blank page would be a separator and a page of a document at once.
+    if (out.blankPages != BlankPages::Keep && out.sheets.blank)
+        return refuse("the options", out.blankPages == BlankPages::Flag ? "--blank-pages flag" : "--blank-pages drop",
+                      "blank pages cannot be flagged or dropped while blank sheets separate documents (--sheets blank)");
+    return true;
 }
 
 }  // namespace orvane

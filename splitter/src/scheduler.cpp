@@ -246,7 +246,13 @@ void Splitter::afterLooking(Job& job, Worker& w) {
     std::vector<bool> separators;
     for (const PageResult& r : job.results) separators.push_back(r.look.separator);
     job.documents = planDocuments(separators, job.stem);
-    if (job.documents.empty()) return finish(job);
+    if (options_.blankPages == BlankPages::Drop) {
+        std::vector<bool> dropped;
+        for (const PageResult& r : job.results) dropped.push_back(r.dropped);
+        dropPages(job.documents, dropped);
+    }
+    const std::size_t n = writtenCount(job.documents);
+    if (n == 0) return finish(job);
     // Without a template the names stay planDocuments' own, byte for byte.
     std::optional<std::string> date;
     if (options_.namesGiven && options_.names.find("{date}") != std::string::npos) {
@@ -260,7 +266,6 @@ void Splitter::afterLooking(Job& job, Worker& w) {
         return finish(job);
     }
     if (options_.namesGiven) nameDocuments(job.documents, options_.names, job.stem, date, job.folder);
-    const std::size_t n = job.documents.size();
     job.pending = static_cast<int>(n);
     if (n > 1 && workers_ > 1) pushBack([this, &job](Worker& wk) { writeDocuments(job, wk); });
     writeDocuments(job, w);
@@ -268,10 +273,9 @@ void Splitter::afterLooking(Job& job, Worker& w) {
 
 void Splitter::writeDocuments(Job& job, Worker& w) {
     for (std::size_t d; (d = job.nextDocument++) < job.documents.size();) {
-        withFile(job, w, [&](SourcePdf& pdf) {
-            const Document& doc = job.documents[d];
-            pdf.writeDocument(doc.first, doc.last, pathText(job.folder / textPath(doc.name)));
-        });
+        const Document& doc = job.documents[d];
+        if (doc.pages.empty()) continue;  // every page dropped: not written, not counted in `pending`
+        withFile(job, w, [&](SourcePdf& pdf) { pdf.writeDocument(doc.pages, pathText(job.folder / textPath(doc.name))); });
         if (--job.pending == 0) finish(job);
     }
 }
@@ -289,7 +293,7 @@ void Splitter::finish(Job& job) {
         tracePages(job.shown, job.results);
         const std::string folder = pathText(job.folder.filename());
         line = splitLine(job.shown, job.results, folder, job.documents, job.repairs > 0);
-        events_.split(job.shown, job.results, folder, job.documents);
+        events_.split(job.shown, job.results, folder, job.documents, options_.blankPages != BlankPages::Keep);
     }
     {
         std::lock_guard<std::mutex> g(doneLock_);
@@ -334,7 +338,7 @@ int Splitter::run(const fs::path& src, const fs::path& dst, const std::vector<fs
         if (j.failed)
             ++totals.failed;
         else
-            totals.add(j.results, j.documents.size());
+            totals.add(j.results, writtenCount(j.documents));
         std::vector<PageResult>().swap(j.results);
     }
     {

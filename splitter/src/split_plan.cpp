@@ -12,7 +12,9 @@ std::vector<Document> planDocuments(const std::vector<bool>& separators, const s
         if (i < pages && !separators[static_cast<std::size_t>(i)]) {
             if (first < 0) first = i;
         } else if (first >= 0) {
-            documents.push_back(Document{first, i - 1, std::string(), std::nullopt});
+            Document d{first, i - 1, std::string(), std::nullopt, {}};
+            for (int p = first; p < i; ++p) d.pages.push_back(p);
+            documents.push_back(std::move(d));
             first = -1;
         }
     }
@@ -23,6 +25,18 @@ std::vector<Document> planDocuments(const std::vector<bool>& separators, const s
         documents[d].name = stem + "_" + num + ".pdf";
     }
     return documents;
+}
+
+void dropPages(std::vector<Document>& documents, const std::vector<bool>& dropped) {
+    for (Document& d : documents)
+        d.pages.erase(std::remove_if(d.pages.begin(), d.pages.end(),
+                                     [&](int p) { return dropped[static_cast<std::size_t>(p)]; }),
+                      d.pages.end());
+}
+
+std::size_t writtenCount(const std::vector<Document>& documents) {
+    return static_cast<std::size_t>(
+        std::count_if(documents.begin(), documents.end(), [](const Document& d) { return !d.pages.empty(); }));
 }
 
 }  // namespace orvane

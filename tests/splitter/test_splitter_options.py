@@ -1,4 +1,4 @@
-"""The run's options (--sheets, --names) from the settings file beside the program, from
+"""The run's options (--sheets, --names, --blank-pages, --keep-pages) from the settings file beside the program, from
 ORVANE_SPLITTER_OPTIONS and from the command line, which wins over both; a bad one refused in one
 line; and the name template's fields on real files, through a copy of the real program."""
 import os
@@ -89,6 +89,12 @@ PRECEDENCE = [
     ("an empty template", None, None, ["--names", ""], "the command line: --names : the template is empty"),
     ("an option without its value", None, None, ["--names"], "the command line: --names: a value must follow"),
     ("a word that is no option", None, None, ["--sheets", "colour", "extra"], "the command line: extra: not an option"),
+    ("blank pages kept, pages named to keep", "blank-pages=keep\n", None, ["--keep-pages", "1, 3-4"], DEFAULT),
+    ("blank pages beside blank sheets", "blank-pages=drop\n", None, ["--sheets", "colour,blank"],
+     "the options: --blank-pages drop: blank pages cannot be flagged or dropped while blank sheets"),
+    ("a bad blank-pages value", None, "--blank-pages all", [], "ORVANE_SPLITTER_OPTIONS: --blank-pages all: not keep, flag or drop"),
+    ("a bad page list", None, None, ["--keep-pages", "4,9-x"], 'the command line: --keep-pages 4,9-x: "9-x" is no page'),
+    ("pages to keep in the file", "keep-pages=3\n", None, [], "orvaneFun.ini (line 1): keep-pages=3: unknown key"),
 ]
 
 
