@@ -67,5 +67,6 @@ int main(int argc, char** argv) {
         emit("The target folder does not exist: " + pathText(args.dst));
         return 2;
     }
-    return splitFiles(args.src, args.dst, findPdfs(args.src, args.dst), args.workers, args.threshold);
+    return splitFiles(args.src, args.dst, findPdfs(args.src, args.dst), args.workers, args.threshold,
+                      Options{});
 }

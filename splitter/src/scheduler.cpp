@@ -19,6 +19,7 @@
 #include "pdf_source.h"
 #include "reasons.h"
 #include "report.h"
+#include "sheets.h"
 #include "split_plan.h"
 
 namespace fs = std::filesystem;
@@ -110,8 +111,8 @@ using Task = std::function<void(Worker&)>;
 
 class Splitter {
 public:
-    Splitter(const fs::path& dst, int threshold, int workers)
-        : threshold_(threshold), workers_(workers), events_(dst), folders_(dst) {}
+    Splitter(const fs::path& dst, int threshold, int workers, const Options& options)
+        : threshold_(threshold), workers_(workers), options_(options), events_(dst), folders_(dst) {}
 
     int run(const fs::path& src, const fs::path& dst, const std::vector<fs::path>& files);
 
@@ -133,6 +134,7 @@ private:
 
     int threshold_;
     int workers_;
+    Options options_;
     Events events_;
     OutputFolders folders_;
 
@@ -226,7 +228,7 @@ void Splitter::look(Job& job, Worker& w, int from, int to) {
     withFile(job, w, [&](SourcePdf& pdf) {
         // Told every kChunk pages, also in a range of a whole file.
         for (int i = from, told = from; i < to && !job.failed; ++i) {
-            job.results[static_cast<std::size_t>(i)] = pdf.lookAt(i, threshold_);
+            job.results[static_cast<std::size_t>(i)] = pdf.lookAt(i, threshold_, options_.sheets);
             if (!job.failed && (i + 1 - told == kChunk || i + 1 == to)) {
                 events_.looked(job.shown, i + 1 - told);
                 told = i + 1;
@@ -241,9 +243,18 @@ void Splitter::afterLooking(Job& job, Worker& w) {
     std::vector<PageLook*> looks;
     for (PageResult& r : job.results) looks.push_back(&r.look);
     settleFile(looks, threshold_);
+    // The closer looks the file's step still asks for, if any, are taken
+    // here, with this worker's copy of the file.
+    settleSheets(job.results, options_.sheets, [&](std::size_t i, bool& unsure) {
+        bool blank = false;
+        withFile(job, w, [&](SourcePdf& pdf) { blank = pdf.blankCloser(static_cast<int>(i), job.results[i].look, unsure); });
+        return blank;
+    });
+    if (job.failed) return finish(job);
     std::vector<bool> separators;
     for (const PageResult& r : job.results) separators.push_back(r.look.separator);
     job.documents = planDocuments(separators, job.stem);
+    attachCodes(job.documents, job.results);
     if (job.documents.empty()) return finish(job);
     if (const std::optional<FileError> why = folders_.make(job.plannedName, job.stem, job.folder)) {
         job.fail(*why);
@@ -342,8 +353,8 @@ int Splitter::run(const fs::path& src, const fs::path& dst, const std::vector<fs
 }  // namespace
 
 int splitFiles(const fs::path& src, const fs::path& dst, const std::vector<fs::path>& files, int workers,
-               int threshold) {
-    Splitter splitter(dst, threshold, workers);
+               int threshold, const Options& options) {
+    Splitter splitter(dst, threshold, workers, options);
     return splitter.run(src, dst, files);
 }
 

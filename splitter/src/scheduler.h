@@ -6,12 +6,16 @@
 #include <filesystem>
 #include <vector>
 
+#include "options.h"
+
 namespace orvane {
 
 // Splits `files` (found under `src`, in the order their lines are printed)
 // into `dst` with `workers` threads; prints each file's line and the
-// summary. Returns the exit status: 0 when every file was split, else 1.
+// summary, as `options` ask. Returns the exit status: 0 when every file was
+// split, else 1.
 int splitFiles(const std::filesystem::path& src, const std::filesystem::path& dst,
-               const std::vector<std::filesystem::path>& files, int workers, int threshold);
+               const std::vector<std::filesystem::path>& files, int workers, int threshold,
+               const Options& options);
 
 }  // namespace orvane
