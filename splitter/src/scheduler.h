@@ -12,8 +12,8 @@ namespace orvane {
 
 // Splits `files` (found under `src`, in the order their lines are printed)
 // into `dst` with `workers` threads; prints each file's line and the
-// summary, as `options` ask. Returns the exit status: 0 when every file was
-// split, else 1.
+// summary, with the run's `options`. Returns the exit status: 0 when every
+// file was split, else 1.
 int splitFiles(const std::filesystem::path& src, const std::filesystem::path& dst,
                const std::vector<std::filesystem::path>& files, int workers, int threshold,
                const Options& options);
