@@ -24,11 +24,18 @@ namespace {
 // as the page is certainly no sheet of a kind asked for.
 class JudgeRows : public JpegRows {
 public:
-    JudgeRows(int threshold, const SheetKinds& kinds) : threshold_(threshold), kinds_(kinds) {}
+    // `grey`: the image is declared without colour.
+    JudgeRows(int threshold, const SheetKinds& kinds, bool grey) : threshold_(threshold), kinds_(kinds), grey_(grey) {}
+    bool decodeGrey() override {
+        if (kinds_.colourOnly()) return false;
+        grey_ = true;
+        return true;
+    }
     int begin(int width, int height) override {
-        rows_.reset(new SheetRows(width, height, threshold_, kinds_));
+        rows_.reset(new SheetRows(width, height, threshold_, kinds_, grey_));
         return rows_->rowsWanted();
     }
+    bool grey() const { return grey_; }
     bool row(int y, const std::uint8_t* rgb) override { return rows_->addRow(y, rgb); }
     PageLook look(bool& codeCandidate) const {
         codeCandidate = false;
@@ -38,6 +45,7 @@ public:
 private:
     int threshold_;
     SheetKinds kinds_;
+    bool grey_ = false;  // a grey image, decoded for the other kinds
     std::unique_ptr<SheetRows> rows_;
 };
 
@@ -127,7 +135,6 @@ PageResult SourcePdf::grey() {
     return result;
 }
 
-// Nothing drawn at all: as blank as a page can be.
 PageResult SourcePdf::blankPage() {
     PageResult result = grey();
     result.look.sheet = SheetKind::Blank;
@@ -148,26 +155,25 @@ PageResult SourcePdf::lookAt(int index, int threshold, const SheetKinds& kinds) 
             return render(index, threshold, kinds);
         }
         const ContentScan scan = readContent(content);
-        switch (pageKind(scan, page)) {
+        switch (pageKind(scan, page, !kinds.colourOnly())) {
         case PageKind::Rendered: return render(index, threshold, kinds);
         case PageKind::Grey:
-            // No colour, but perhaps a code, a black or an empty page.
-            if (kinds.colourOnly()) return grey();
-            if (!scan.image.empty()) return render(index, threshold, kinds);
-            return blankPage();
+            // For the other kinds only a page that draws nothing is Grey:
+            // as blank as a page can be.
+            return kinds.colourOnly() ? grey() : blankPage();
         case PageKind::OverBudget: return overBudget(false);
         case PageKind::Jpeg: break;
         }
         // Decoded straight from the file, no more of its data than the
         // judges need.
         const QPDFObjectHandle image = drawnImage(scan, page);
-        JudgeRows judged(threshold, kinds);
+        JudgeRows judged(threshold, kinds, colourlessImage(image));
         const JpegKind kind = feedImage(qpdf_, image, judged, budgetWarnings_);
         if (kind == JpegKind::Grey) return kinds.colourOnly() ? grey() : render(index, threshold, kinds);
         if (kind == JpegKind::Unsupported) return render(index, threshold, kinds);
         if (kind == JpegKind::OverBudget) return overBudget(false);
         PageResult result;
-        result.path = LookPath::Jpeg;
+        result.path = judged.grey() ? LookPath::Grey : LookPath::Jpeg;
         bool codeCandidate = false;
         result.look = judged.look(codeCandidate);
         if (codeCandidate) {

@@ -7,8 +7,8 @@
 
 namespace orvane {
 
-SheetRows::SheetRows(int width, int height, int threshold, const SheetKinds& kinds)
-    : height_(std::max(height, 0)), colour_(width, height, threshold) {
+SheetRows::SheetRows(int width, int height, int threshold, const SheetKinds& kinds, bool grey)
+    : height_(std::max(height, 0)), colour_(width, height, threshold), colourOn_(!grey) {
     if (kinds.colourOnly()) return;
     // A blank page right after a code or black sheet is its back: the empty
     // page judge runs for those kinds too.

@@ -22,7 +22,9 @@ namespace orvane {
 
 class SheetRows {
 public:
-    SheetRows(int width, int height, int threshold, const SheetKinds& kinds);
+    // `grey`: a picture without colour, which the colour rule is not given
+    // (so that it counts for the file's paper exactly as when not decoded).
+    SheetRows(int width, int height, int threshold, const SheetKinds& kinds, bool grey = false);
     SheetRows(const SheetRows&) = delete;
     SheetRows& operator=(const SheetRows&) = delete;
 
@@ -61,6 +63,7 @@ public:
     explicit PictureRows(double pageWidthInches) : inches_(pageWidthInches) {}
     int begin(int width, int height) override;
     bool row(int y, const std::uint8_t* rgb) override;
+    bool decodeGrey() override { return true; }
     Picture picture;
 
 private:
