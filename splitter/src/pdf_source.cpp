@@ -206,6 +206,7 @@ bool SourcePdf::blankCloser(int index, const PageLook& look, bool& unsure) {
         std::string content;
         if (!pageContent(page, content)) return false;
         const ContentScan scan = readContent(content);
+        if (pageKind(scan, page, true) != PageKind::Jpeg) return false;  // judged in its helper
         return closerBlank(closer(drawnImage(scan, page), scan.placement, kBlankDpi), look, unsure);
     } catch (const FileError&) {
         throw;

@@ -87,9 +87,11 @@ bool renderAndJudge(poppler::document* doc, int index, int threshold, const Shee
             code = *text;
         }
     }
-    if (look.blankCandidate && renderPicture(doc, index, kBlankDpi, closerSide, closer)) {
+    // Settled here: the file's step has no renderer.
+    if (look.blankCandidate) {
         look.blankCandidate = false;
-        if (closerBlank(closer, look, look.blankUnsure)) look.sheet = SheetKind::Blank;
+        if (renderPicture(doc, index, kBlankDpi, closerSide, closer) && closerBlank(closer, look, look.blankUnsure))
+            look.sheet = SheetKind::Blank;
     }
     return true;
 }
