@@ -167,7 +167,7 @@ PageResult SourcePdf::lookAt(int index, int threshold, const SheetKinds& kinds) 
         // Decoded straight from the file, no more of its data than the
         // judges need.
         const QPDFObjectHandle image = drawnImage(scan, page);
-        JudgeRows judged(threshold, kinds, colourlessImage(image));
+        JudgeRows judged(threshold, kinds, !kinds.colourOnly() && colourlessImage(image));
         const JpegKind kind = feedImage(qpdf_, image, judged, budgetWarnings_);
         if (kind == JpegKind::Grey) return kinds.colourOnly() ? grey() : render(index, threshold, kinds);
         if (kind == JpegKind::Unsupported) return render(index, threshold, kinds);
