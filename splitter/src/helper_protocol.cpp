@@ -26,7 +26,8 @@ T take(const std::string& in, std::size_t& at) {
 
 // The sheet kinds as one byte, a bit each.
 std::uint8_t kindBits(const SheetKinds& k) {
-    return static_cast<std::uint8_t>((k.colour ? 1 : 0) | (k.code ? 2 : 0) | (k.black ? 4 : 0) | (k.blank ? 8 : 0));
+    return static_cast<std::uint8_t>((k.colour ? 1 : 0) | (k.code ? 2 : 0) | (k.black ? 4 : 0) | (k.blank ? 8 : 0) |
+                                     (k.pages ? 16 : 0));
 }
 
 SheetKinds kindsOf(std::uint8_t bits) {
@@ -35,6 +36,7 @@ SheetKinds kindsOf(std::uint8_t bits) {
     k.code = bits & 2;
     k.black = bits & 4;
     k.blank = bits & 8;
+    k.pages = bits & 16;
     return k;
 }
 

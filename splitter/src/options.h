@@ -23,8 +23,11 @@ enum class SheetKind : std::uint8_t {
 // The kinds a run looks for (--sheets colour,code,black,blank).
 struct SheetKinds {
     bool colour = true, code = false, black = false, blank = false;
+    // Every page's emptiness judged as well, for the blank pages of
+    // documents (--blank-pages flag|drop); no blank page is a sheet then.
+    bool pages = false;
     // Today's rule alone: pages are looked at exactly as without options.
-    bool colourOnly() const { return colour && !code && !black && !blank; }
+    bool colourOnly() const { return colour && !code && !black && !blank && !pages; }
 };
 
 // The default name template: today's names (stem_001.pdf ...).

@@ -182,12 +182,12 @@ PageResult SourcePdf::lookAt(int index, int threshold, const SheetKinds& kinds) 
                 result.code = *text;
             }
         }
-        // Under `blank` the closer look is due on most such pages: taken
+        // Under `blank`, or with blank pages judged, the closer look is due on most such pages: taken
         // here, by the workers side by side. A coloured sheet's is left for
         // the file's step, which asks it only if that sheet does not stand
         // out from the file's paper.
         PageLook& look = result.look;
-        if (kinds.blank && look.blankCandidate && !look.candidate && look.sheet == SheetKind::None) {
+        if ((kinds.blank || kinds.pages) && look.blankCandidate && !look.candidate && look.sheet == SheetKind::None) {
             const bool blank = closerBlank(closer(image, scan.placement, kBlankDpi), look, look.blankUnsure);
             look.blankCandidate = false;
             if (blank) look.sheet = SheetKind::Blank;

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "blank_pages.h"
 #include "detect.h"
 #include "document_names.h"
 #include "events.h"
@@ -113,7 +114,10 @@ using Task = std::function<void(Worker&)>;
 class Splitter {
 public:
     Splitter(const fs::path& dst, int threshold, int workers, const Options& options)
-        : threshold_(threshold), workers_(workers), options_(options), events_(dst), folders_(dst) {}
+        : threshold_(threshold), workers_(workers), options_(options), looking_(options.sheets), events_(dst),
+          folders_(dst) {
+        looking_.pages = options.blankPages != BlankPages::Keep;
+    }
 
     int run(const fs::path& src, const fs::path& dst, const std::vector<fs::path>& files);
 
@@ -136,6 +140,7 @@ private:
     int threshold_;
     int workers_;
     Options options_;
+    SheetKinds looking_;  // the sheets asked for, and every page's emptiness with blank pages
     Events events_;
     OutputFolders folders_;
 
@@ -229,7 +234,7 @@ void Splitter::look(Job& job, Worker& w, int from, int to) {
     withFile(job, w, [&](SourcePdf& pdf) {
         // Told every kChunk pages, also in a range of a whole file.
         for (int i = from, told = from; i < to && !job.failed; ++i) {
-            job.results[static_cast<std::size_t>(i)] = pdf.lookAt(i, threshold_, options_.sheets);
+            job.results[static_cast<std::size_t>(i)] = pdf.lookAt(i, threshold_, looking_);
             if (!job.failed && (i + 1 - told == kChunk || i + 1 == to)) {
                 events_.looked(job.shown, i + 1 - told);
                 told = i + 1;
@@ -246,11 +251,14 @@ void Splitter::afterLooking(Job& job, Worker& w) {
     settleFile(looks, threshold_);
     // The closer looks the file's step still asks for, if any, are taken
     // here, with this worker's copy of the file.
-    settleSheets(job.results, options_.sheets, [&](std::size_t i, bool& unsure) {
+    const BlankCloser closer = [&](std::size_t i, bool& unsure) {
         bool blank = false;
         withFile(job, w, [&](SourcePdf& pdf) { blank = pdf.blankCloser(static_cast<int>(i), job.results[i].look, unsure); });
         return blank;
-    });
+    };
+    noteBlankPages(job.results, options_);
+    settleSheets(job.results, options_.sheets, closer);
+    settleBlankPages(job.results, options_, closer);
     if (job.failed) return finish(job);
     std::vector<bool> separators;
     for (const PageResult& r : job.results) separators.push_back(r.look.separator);

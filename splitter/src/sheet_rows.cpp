@@ -14,7 +14,7 @@ SheetRows::SheetRows(int width, int height, int threshold, const SheetKinds& kin
     // page judge runs for those kinds too.
     if (kinds.code) code_.reset(new CodeCandidate(width, height));
     if (kinds.black) black_.reset(new BlackJudge(width, height));
-    if (kinds.blank || kinds.code || kinds.black) blank_.reset(new BlankJudge(width, height));
+    if (kinds.blank || kinds.code || kinds.black || kinds.pages) blank_.reset(new BlankJudge(width, height));
     codeOn_ = code_ != nullptr;
     blackOn_ = black_ != nullptr;
     blankOn_ = blank_ != nullptr;
