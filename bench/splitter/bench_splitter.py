@@ -5,6 +5,8 @@ separator sheet every few pages), then times, in one run and on the same
 files:
 
   - orvaneFun.exe, a whole run (look at every page, split, write), 1 and 2 workers
+  - orvaneFun.exe --blank-pages drop against keep, on the batch and on its pages scanned
+    duplex (every page followed by a blank back)
   - pdftoppm -r 10      (rendering only, poppler)
   - mutool draw -r 10   (rendering only, MuPDF)
   - qpdf --split-pages  (splitting only)
@@ -353,7 +355,31 @@ def run(args, work):
             % ("speed-up 2 workers over 1, " + label, wall, check(wall >= 1.7), cpu))
     log("  peak RSS, one %d-page file: 1 worker %.0f MB, 2 workers %.0f MB  (< 300 MB) %s"
         % (pages, rss1, rss2, check(max(rss1, rss2) < 300)))
+    blank_pages_ratios(work, batch, [all_pages[i:i + per_file] for i in range(0, pages, per_file)], splitter,
+                       paired, ratio)
     log("(wall times need an otherwise idle machine; CPU times hold on a busy one)")
+
+
+def blank_pages_ratios(work, batch, plans, splitter, paired, ratio):
+    """--blank-pages drop against keep: on the batch, which has no blank pages, and on the same
+    pages scanned duplex, where every page brings a blank back (half the pages blank)."""
+    duplex = fresh(os.path.join(work, "duplex"))
+    backs = []
+    for seed in range(3):
+        backs.append(os.path.join(work, "pool", "back_%d.jpg" % seed))
+        with open(backs[-1], "wb") as f:
+            f.write(pdfgen.jpeg_bytes(pdfgen.picture("sheet", A4_PX, pdfgen.WHITE, 300 + seed), seed, quality=75))
+    for number, plan in enumerate(plans):
+        write_scan_pdf(os.path.join(duplex, "scan_%03d.pdf" % number),
+                       [p for i, front in enumerate(plan[:len(plan) // 2]) for p in (front, backs[i % len(backs)])])
+
+    def run_with(src, *options):
+        return lambda: [[splitter, src, fresh(os.path.join(work, "out")), "1", "19"] + list(options)]
+
+    on_batch = paired(run_with(batch, "--blank-pages", "drop"), run_with(batch))
+    on_duplex = paired(run_with(duplex, "--blank-pages", "drop"), run_with(duplex))
+    ratio("--blank-pages drop / keep, batch", on_batch, (1, 1), 1.1)
+    ratio("--blank-pages drop / keep, duplex, half blank", on_duplex, (1, 1))
 
 
 def against(args, builds, layouts, work):
