@@ -1,4 +1,4 @@
-"""The blank pages of the duplex corpus (tests/splitter/duplexscans.py), page by page: a Markdown
+"""The blank pages of the duplex corpus (scripts/duplex_corpus.py), page by page: a Markdown
 table of what the real splitter found with --blank-pages flag (blank or not, and whether it named the
 page for a check), what the page is, and the figures that decided, as the blank judge reports them
 (scripts/sheet_looks_table.py: the paper, the marks that stand out, the largest of them and its
@@ -18,8 +18,9 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "splitter"))
+sys.path.insert(0, HERE)
 
-import duplexscans  # noqa: E402
+import duplex_corpus  # noqa: E402
 from sheet_looks_table import judge_table  # noqa: E402
 
 
@@ -29,7 +30,7 @@ def splitter_verdicts(exe, folder, name, sheets, pages, mode="flag"):
     src, dst = os.path.join(folder, "in-" + name), os.path.join(folder, "out-" + name)
     os.makedirs(src)
     os.makedirs(dst)
-    duplexscans.write(os.path.join(src, name), pages)
+    duplex_corpus.write(os.path.join(src, name), pages)
     events = os.path.join(folder, name + ".events")
     env = dict(os.environ, ORVANE_EVENTS=events)
     env.pop("ORVANE_SPLITTER_OPTIONS", None)
@@ -44,7 +45,7 @@ def splitter_verdicts(exe, folder, name, sheets, pages, mode="flag"):
 def blank_table(exe, folder):
     """(number of counted pages found wrong, the table)."""
     rows, wrong, judged = [], 0, []
-    for name, sheets, pages in duplexscans.CORPUS:
+    for name, sheets, pages in duplex_corpus.CORPUS:
         line, verdicts, _ = splitter_verdicts(exe, folder, name, sheets, pages)
         for number, (what, recipe, advisory) in enumerate(pages, 1):
             event = verdicts[number]

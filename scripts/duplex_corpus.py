@@ -5,12 +5,17 @@ dust and JPEG quality 60; the fronts hold what must never be taken for blank. Co
 sheets are scanned duplex as well (both sides coloured).
 
 A page is a sheetscans recipe whose `want` is content, blank or colour; CORPUS lists the sheets of
-the corpus, each page named.
+the corpus, each page named. scripts/blank_pages_table.py prints the verdicts on it.
 """
-import sheetscans
-from sheetscans import AGED, BLUETINT, CREAM, DARK_EDGE, GREYWHITE, PINKTINT, WHITE, page
+import os
+import sys
 
-import pdfgen
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "splitter"))
+
+import sheetscans  # noqa: E402
+from sheetscans import AGED, BLUETINT, CREAM, DARK_EDGE, GREYWHITE, PINKTINT, WHITE, page  # noqa: E402
+
+import pdfgen  # noqa: E402
 
 SEPARATOR = ("colour sheet", page("colour", pdfgen.YELLOW), None)
 SEPARATOR_BACK = ("colour sheet's back", page("colour", pdfgen.YELLOW, q=70), None)
@@ -77,16 +82,3 @@ def write(path, pages):
     """Writes the pages as one scanned PDF file; returns what each page is."""
     return sheetscans.pdf(path, [recipe for _, recipe, _ in pages])
 
-
-def expected(wants, drop):
-    """The documents as runs between coloured sheets, each the 1-based pages it holds (none when
-    every page was blank and `drop` left them all out)."""
-    runs, run = [], None
-    for number, want in enumerate(wants, 1):
-        if want == "colour":
-            if run is not None:
-                runs.append(run)
-            run = None
-            continue
-        run = (run or []) + ([] if drop and want == "blank" else [number])
-    return runs + ([run] if run is not None else [])
