@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "blank_pages.h"
 #include "detect.h"
 #include "helper.h"
 #include "helper_server.h"
@@ -42,19 +43,31 @@ const std::filesystem::path& outFolder() {
 
 // As the splitter does: every page looked at for the `kinds` asked, the
 // verdicts settled over the file, and the documents its plan gives written.
+// With `kinds.pages`, blank pages are dropped, so that the documents of
+// chosen pages are written from hostile data too.
 void splitInto(orvane::SourcePdf& pdf, const std::filesystem::path& dir, const orvane::SheetKinds& kinds) {
+    orvane::Options options;
+    options.blankPages = kinds.pages ? orvane::BlankPages::Drop : orvane::BlankPages::Keep;
     std::vector<orvane::PageResult> results;
     for (int i = 0; i < pdf.pageCount(); ++i) results.push_back(pdf.lookAt(i, orvane::kDefaultThreshold, kinds));
     std::vector<orvane::PageLook*> settled;
     for (orvane::PageResult& r : results) settled.push_back(&r.look);
     orvane::settleFile(settled, orvane::kDefaultThreshold);
-    orvane::settleSheets(results, kinds, [&](std::size_t i, bool& unsure) {
+    const orvane::BlankCloser closer = [&](std::size_t i, bool& unsure) {
         return pdf.blankCloser(static_cast<int>(i), results[i].look, unsure);
-    });
-    std::vector<bool> separators;
-    for (const orvane::PageResult& r : results) separators.push_back(r.look.separator);
-    for (const orvane::Document& doc : orvane::planDocuments(separators, "document"))
-        pdf.writeDocument(doc.first, doc.last, (dir / doc.name).string());
+    };
+    orvane::noteBlankPages(results, options);
+    orvane::settleSheets(results, kinds, closer);
+    orvane::settleBlankPages(results, options, closer);
+    std::vector<bool> separators, dropped;
+    for (const orvane::PageResult& r : results) {
+        separators.push_back(r.look.separator);
+        dropped.push_back(r.dropped);
+    }
+    std::vector<orvane::Document> documents = orvane::planDocuments(separators, "document");
+    orvane::dropPages(documents, dropped);
+    for (const orvane::Document& doc : documents)
+        if (!doc.pages.empty()) pdf.writeDocument(doc.pages, (dir / doc.name).string());
 }
 
 }  // namespace
@@ -97,10 +110,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         orvane::SourcePdf pdf(input, helper);
-        // Every other input is looked at for every sheet kind: the closer
-        // decodings and renderings see hostile data too.
+        // Every other input is looked at for every sheet kind, and every
+        // other of the rest for blank pages: the closer decodings and
+        // renderings see hostile data too.
         orvane::SheetKinds kinds;
         kinds.code = kinds.black = kinds.blank = size % 2 == 1;
+        kinds.pages = size % 4 == 2;
         splitInto(pdf, outFolder(), kinds);
     } catch (const std::exception&) {
         // A reason to report (the splitter prints it as NOT SPLIT): fine.
