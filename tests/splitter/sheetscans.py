@@ -239,6 +239,8 @@ BATCHES = [
     ("blank sheets", "blank", [
         TEXT, page("blank", on=[("holes",)]), TEXT, page("content", on=[("holes",), ("handwriting",)]),
         page("blank"), page("blank", q=60), TEXT]),
+    ("a code that names its document", "code", [
+        TEXT, page("code", on=[("code", "qr", "PATCHT:合同-7", 40, (85, 130))]), TEXT, TEXT]),
     ("blank backs on every paper", "blank",
      [p for _, p, _ in EMPTINESS[:7] for p in (p, TEXT)]),
 ]
