@@ -14,6 +14,14 @@ inline int chromaOf(const std::array<int, 3>& c) {
     return std::max({c[0], c[1], c[2]}) - std::min({c[0], c[1], c[2]});
 }
 
+// The median of `n` values counted in a histogram of 256.
+int medianOf(const std::uint32_t* hist, long n) {
+    long run = 0;
+    int v = 0;
+    while (v < 255 && (run += hist[v]) * 2 < n) ++v;
+    return v;
+}
+
 // Edge bands of the small picture left out, per cent of each side: the
 // scanner's edge strips, punched holes and the backing around a skewed sheet
 // live there.
@@ -94,16 +102,7 @@ BlankJudge::BlankJudge(int width, int height)
 // The paper: the median of each channel over the rows read. Paper covers
 // most of an empty page (and of the rows read before text starts).
 void BlankJudge::settlePaper() {
-    for (int k = 0; k < 3; ++k) {
-        long run = 0;
-        for (int v = 0; v < 256; ++v) {
-            run += hist_[static_cast<std::size_t>(k * 256 + v)];
-            if (run * 2 >= seen_) {
-                paper_[static_cast<std::size_t>(k)] = v;
-                break;
-            }
-        }
-    }
+    for (int k = 0; k < 3; ++k) paper_[static_cast<std::size_t>(k)] = medianOf(hist_.data() + k * 256, seen_);
     sinceSettled_ = 0;
 }
 
@@ -227,12 +226,8 @@ void CloserLook::measurePaper() {
             for (int y = by * block_; y < ye; ++y)
                 for (const std::uint8_t* p = pic_.row(y) + 3 * bx * block_; p < pic_.row(y) + 3 * xe; p += 3, ++n)
                     for (int k = 0; k < 3; ++k) ++hist[static_cast<std::size_t>(k * 256 + p[k])];
-            for (int k = 0; k < 3; ++k) {
-                long run = 0;
-                int v = 0;
-                while (v < 255 && (run += hist[static_cast<std::size_t>(k * 256 + v)]) * 2 < n) ++v;
-                raw[static_cast<std::size_t>(by * bw_ + bx)][static_cast<std::size_t>(k)] = v;
-            }
+            for (int k = 0; k < 3; ++k)
+                raw[static_cast<std::size_t>(by * bw_ + bx)][static_cast<std::size_t>(k)] = medianOf(hist.data() + k * 256, n);
         }
     blocks_.resize(raw.size());
     std::vector<int> all[3];
