@@ -4,15 +4,13 @@ scan them (150 to 300 dpi A4, JPEG, grain), with ground truth.
 A page is a recipe: what it is (`want`: content, colour, code, black, blank, or back for the blank
 back of a code or black sheet), its paper, what is on it, and the scan (dpi, JPEG quality, turned,
 skewed, edge strips). BATCHES groups pages into the files that the splitter must split right with
-the kinds asked for.
-
-    python tests/splitter/sheetscans.py table     the black and empty-page judges, page by page
+the kinds asked for; EMPTINESS lists the pages for the black and empty-page judges
+(scripts/sheet_looks_table.py prints their verdicts page by page).
 """
 import io
 import math
 import os
 import random
-import subprocess
 import sys
 
 from PIL import Image, ImageChops, ImageDraw, ImageFilter, ImageFont
@@ -261,33 +259,3 @@ def documents(wants, kinds):
             start = i
     return docs + ([(start, len(wants))] if start else [])
 
-
-def judge_table(folder, pages=None):
-    """Runs the black and empty-page judges on `pages` ((name, recipe, advisory) as in EMPTINESS)
-    through tests/splitter/native/sheet_looks_table.cpp; (exit status, its table)."""
-    src = os.path.join(os.path.dirname(os.path.dirname(HERE)), "splitter", "src")
-    exe = os.path.join(str(folder), "sheet_looks_table")
-    env = dict(os.environ)
-    env.pop("LD_PRELOAD", None)  # a sanitizer run's runtime is not for the compiler
-    subprocess.check_call([env.get("CXX", "g++"), "-std=c++17", "-O2", "-Wall", "-Wextra", "-I", src,
-                           os.path.join(HERE, "native", "sheet_looks_table.cpp"),
-                           os.path.join(src, "sheet_looks.cpp"), os.path.join(src, "jpeg_small.cpp"),
-                           "-ljpeg", "-o", exe], env=env)
-    listing = []
-    for i, (name, recipe, advisory) in enumerate(pages or EMPTINESS):
-        path = os.path.join(str(folder), "page%02d.jpg" % i)
-        with open(path, "wb") as f:
-            f.write(jpeg(recipe, i))
-        listing.append("\t".join([path, recipe["want"], "0" if advisory else "1", name]))
-    done = subprocess.run([exe], input="\n".join(listing).encode("utf-8"), stdout=subprocess.PIPE, env=env)
-    return done.returncode, done.stdout.decode("utf-8")
-
-
-if __name__ == "__main__":
-    import tempfile
-    if sys.argv[1:2] != ["table"]:
-        sys.exit(__doc__)
-    with tempfile.TemporaryDirectory() as tmp:
-        code, text = judge_table(tmp)
-    print(text + "".join("\n(advisory) %s: %s" % (n, why) for n, _, why in EMPTINESS if why))
-    sys.exit(code)

@@ -1,16 +1,23 @@
 """Separator sheets of every kind on scanned pages (sheetscans.py): the black and empty-page judges
-page by page, and the real splitter's split of each batch with the kinds it asks for."""
+page by page (scripts/sheet_looks_table.py), and the real splitter's split of each batch with the
+kinds it asks for."""
+import os
 import re
+import sys
 
 import pytest
 
 import sheetscans
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                                "scripts"))
+from sheet_looks_table import judge_table  # noqa: E402
+
 SPAN = re.compile(r"\(pages? (\d+)(?:-(\d+))?\)")
 
 
 def test_black_and_empty_page_judges(tmp_path):
-    code, table = sheetscans.judge_table(tmp_path)
+    code, table = judge_table(tmp_path)
     print("\n" + table)
     assert code == 0, table
 

@@ -1,6 +1,7 @@
 // The black and empty-page judges (splitter/src/sheet_looks.*) on scanned
-// pages: JPEG files of A4 pages, decoded as the splitter decodes them (the
-// small picture at 1/8 scale, the closer look at kBlankDpi or more).
+// pages, for sheet_looks_table.py: JPEG files of A4 pages, decoded as the
+// splitter decodes them (the small picture at 1/8 scale, the closer look at
+// kBlankDpi or more).
 // Reads lines "path<TAB>want<TAB>counted<TAB>name" on standard input, want
 // one of blank, content, black; prints a table row per page with the figures
 // that decided, and exits non-zero when a counted page is judged wrong.
