@@ -24,13 +24,16 @@ int medianOf(const std::uint32_t* hist, long n) {
 
 // Edge bands of the small picture left out, per cent of each side: the
 // scanner's edge strips, punched holes and the backing around a skewed sheet
-// live there.
-constexpr int kBlackMarginPercent = 6;
+// live there (a black sheet's light strips are told apart more closely).
+constexpr int kBlackMarginPercent = 2;
 constexpr int kBlankMarginPercent = 6;
 
-// A black sheet: its pixels darker than this, but for a few (a label, dust).
+// A black sheet: its pixels darker than this, but for a few (a label, dust),
+// and no row half light; light strips along its edges at most this wide.
 constexpr int kBlackLight = 90;
 constexpr int kBlackLightPerMille = 15;
+constexpr int kBlackRowLightPercent = 50;
+constexpr int kBlackStripPercent = 8;
 
 // Paper: light and pale. A page whose own paper is not is no empty page.
 constexpr int kPaperLight = 150;
@@ -72,21 +75,43 @@ BlackJudge::BlackJudge(int width, int height) : width_(std::max(width, 0)), heig
     x1_ = width_ - x0_;
     y0_ = height_ * kBlackMarginPercent / 100;
     y1_ = height_ - y0_;
+    band_ = width_ * kBlackStripPercent / 100;
     budget_ = static_cast<long>(x1_ - x0_) * (y1_ - y0_) * kBlackLightPerMille / 1000;
 }
 
 bool BlackJudge::addRow(int y, const std::uint8_t* rgb) {
-    if (light_ > budget_) return false;
-    if (y < y0_ || y >= y1_) return true;
-    const std::uint8_t* p = rgb + 3 * x0_;
-    for (int x = x0_; x < x1_; ++x, p += 3) light_ += lumOf(p) >= kBlackLight;
-    seen_ += x1_ - x0_;
-    return light_ <= budget_;
+    if (no_) return false;
+    if (y < y0_ || y >= y1_ || x1_ <= x0_) return true;
+    // A light run from either side of the picture, narrower than a strip
+    // may be, is the scanner's edge strip (or the bed beside a sheet smaller
+    // than it): left out.
+    const auto light = [&](int x) { return lumOf(rgb + 3 * x) >= kBlackLight; };
+    int from = 0, to = width_;
+    while (from < band_ && light(from)) ++from;
+    while (to > width_ - band_ && light(to - 1)) --to;
+    from = from < band_ ? std::max(from, x0_) : x0_;
+    to = to > width_ - band_ ? std::min(to, x1_) : x1_;
+    long n = 0;
+    for (int x = from; x < to; ++x) n += light(x);
+    // Light rows along the top or the bottom edge are a strip too; a light
+    // row anywhere else (a white page's first) settles it.
+    const bool lightRow = n * 100 > static_cast<long>(to - from) * kBlackRowLightPercent;
+    const int strip = height_ * kBlackStripPercent / 100;
+    if (lightRow && top_ && y < strip) return true;
+    top_ = false;
+    if (lightRow && y >= height_ - strip) {
+        pending_ += n;
+        return true;
+    }
+    light_ += n + pending_;
+    pending_ = 0;
+    ++rows_;
+    no_ = lightRow || light_ > budget_;
+    return !no_;
 }
 
-bool BlackJudge::finish() {
-    return seen_ > 0 && seen_ == static_cast<long>(x1_ - x0_) * (y1_ - y0_) && light_ <= budget_;
-}
+// Black when the rows counted (the strips aside) cover most of the page.
+bool BlackJudge::finish() { return !no_ && rows_ * 100 >= (y1_ - y0_) * (100 - 2 * kBlackStripPercent); }
 
 // ---------------------------------------------------------------- empty, small picture
 

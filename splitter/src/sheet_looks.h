@@ -22,9 +22,13 @@ public:
 
 private:
     int width_, height_;
-    int x0_, x1_, y0_, y1_;     // the inspected area: the edge strips left out
-    long light_ = 0, budget_;   // light pixels seen, and how many a black sheet may have
-    long seen_ = 0;             // inspected pixels seen
+    int x0_, x1_, y0_, y1_;     // the inspected area
+    int band_;                  // an edge strip is at most this wide, in pixels across
+    long light_ = 0, budget_;   // light pixels counted, and how many a black sheet may have
+    long pending_ = 0;          // light pixels of the light rows since the last dark one
+    int rows_ = 0;              // rows counted
+    bool top_ = true;           // no dark row yet: a light row is the top edge strip
+    bool no_ = false;
 };
 
 enum class Emptiness {

@@ -161,10 +161,10 @@ def scanned(recipe, seed):
     if recipe.get("skew"):               # fed crooked over the dark backing
         img = img.rotate(recipe["skew"], resample=Image.BICUBIC, fillcolor=(40, 40, 42))
     d = ImageDraw.Draw(img)
-    for edge, colour in recipe.get("edges", ()):  # strips along the scanned edges
-        w = s.px(3.5)
-        box = {"left": [0, 0, w, img.height], "top": [0, 0, img.width, w],
-               "right": [img.width - w, 0, img.width, img.height]}[edge]
+    for edge, colour, *mm in recipe.get("edges", ()):  # strips along the scanned edges, 3.5 mm or `mm`
+        w = s.px(mm[0] if mm else 3.5)
+        box = {"left": [0, 0, w, img.height], "top": [0, 0, img.width, w], "right": [img.width - w, 0, img.width,
+               img.height], "bottom": [0, img.height - w, img.width, img.height]}[edge]
         d.rectangle(box, fill=colour)
     return pdfgen._add(img, Image.effect_noise(img.size, 3.0))
 
@@ -209,8 +209,10 @@ EMPTINESS = [
     ("content, page number alone", page("content", WHITE, [("page number",)]), None),
     ("content, sky photograph", page("content", WHITE, [("photo", (30, 60, 180, 180), 0.8)]), None),
     ("content, text", TEXT, None),
-    ("black, light edge strips", page("black", on=[("black",)], edges=[("left", (246, 246, 244))]), None),
+    ("black, light edge strips", page("black", on=[("black",)], edges=[("left", LIGHT_EDGE), ("top", LIGHT_EDGE)]), None),
     ("black, JPEG 60, 300 dpi", page("black", on=[("black",)], q=60, dpi=300), None),
+    ("black, letter size on the A4 bed", page("black", on=[("black",)], edges=[("right", LIGHT_EDGE, 6),
+                                                                            ("bottom", LIGHT_EDGE, 18)]), None),
     ("dark photograph with light areas", page("content", on=[("dark photo", (0, 0, 210, 297), 0.7)]), None),
 ]
 
