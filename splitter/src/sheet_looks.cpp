@@ -216,6 +216,7 @@ public:
 private:
     void measurePaper();
     double stains() const;
+    int darknessAt(int x, int y) const;
     void darkness();
     Mark trace(int start);
     // Content or not, and whether the mark lies near the bar either way.
@@ -234,7 +235,6 @@ private:
     std::array<int, 3> paper_{};             // the page's paper
     std::vector<std::uint8_t> dark_;          // levels below the block's paper, clipped
     std::vector<int> todo_;
-    std::vector<std::pair<int, std::uint8_t>> members_;  // of the mark being traced, and their darkness
 };
 
 // The paper of each block: the median of each channel (ink covers less than
@@ -310,16 +310,18 @@ double CloserLook::stains() const {
     return static_cast<double>(counted) / static_cast<double>(blocks_.size());
 }
 
+// Levels below the paper of its block (the mean of the channels), 0 to 255.
+int CloserLook::darknessAt(int x, int y) const {
+    const std::uint8_t* p = pic_.row(y) + 3 * x;
+    const std::array<int, 3>& b = bg(x, y);
+    return std::clamp((b[0] - p[0] + b[1] - p[1] + b[2] - p[2]) / 3, 0, 255);
+}
+
 void CloserLook::darkness() {
     dark_.assign(static_cast<std::size_t>(pic_.width) * pic_.height, 0);
     for (int y = 0; y < pic_.height; ++y) {
-        const std::uint8_t* p = pic_.row(y);
         std::uint8_t* d = dark_.data() + static_cast<std::size_t>(y) * pic_.width;
-        for (int x = 0; x < pic_.width; ++x, p += 3) {
-            const std::array<int, 3>& b = bg(x, y);
-            const int v = (b[0] - p[0] + b[1] - p[1] + b[2] - p[2]) / 3;
-            d[x] = static_cast<std::uint8_t>(std::clamp(v, 0, 255));
-        }
+        for (int x = 0; x < pic_.width; ++x) d[x] = static_cast<std::uint8_t>(darknessAt(x, y));
     }
 }
 
@@ -330,12 +332,10 @@ Mark CloserLook::trace(int start) {
     const int border = static_cast<int>(std::lround(kBorderMm * pxPerMm_));
     std::vector<std::uint8_t>& d = dark_;
     const int w = pic_.width, h = pic_.height;
-    members_.clear();
     auto take = [&](int i) {
         const int x = i % w, y = i / w;
         const std::uint8_t v = d[static_cast<std::size_t>(i)];
         d[static_cast<std::size_t>(i)] = 0;
-        members_.emplace_back(i, v);
         todo_.push_back(i);
         ++m.pixels;
         m.darkness += v;
@@ -355,15 +355,19 @@ Mark CloserLook::trace(int start) {
             for (int nx = std::max(0, x - 1); nx <= std::min(w - 1, x + 1); ++nx)
                 if (d[static_cast<std::size_t>(ny * w + nx)] >= kReachLevels) take(ny * w + nx);
     }
-    // The core: JPEG ringing and blur spread a dust speck wider than it is.
+    // The core of a small mark: JPEG ringing and blur spread a dust speck
+    // wider than it is.
+    m.core = std::max(m.x1 - m.x0 + 1, m.y1 - m.y0 + 1) / pxPerMm_;
+    if (m.core > kSpotMm) return m;
     int x0 = w, y0 = h, x1 = -1, y1 = -1;
-    for (const auto& p : members_)
-        if (p.second * 2 >= m.peak) {
-            x0 = std::min(x0, p.first % w);
-            x1 = std::max(x1, p.first % w);
-            y0 = std::min(y0, p.first / w);
-            y1 = std::max(y1, p.first / w);
-        }
+    for (int y = m.y0; y <= m.y1; ++y)
+        for (int x = m.x0; x <= m.x1; ++x)
+            if (darknessAt(x, y) * 2 >= m.peak) {
+                x0 = std::min(x0, x);
+                x1 = std::max(x1, x);
+                y0 = std::min(y0, y);
+                y1 = std::max(y1, y);
+            }
     m.core = std::max(x1 - x0 + 1, y1 - y0 + 1) / pxPerMm_;
     return m;
 }
