@@ -243,13 +243,14 @@ private:
 void CloserLook::measurePaper() {
     std::vector<std::array<int, 3>> raw(static_cast<std::size_t>(bw_) * bh_);
     std::vector<std::uint32_t> hist(3 * 256);
+    const int step = block_ >= 16 ? 2 : 1;  // a thousand pixels and more a block still tell its paper
     for (int by = 0; by < bh_; ++by)
         for (int bx = 0; bx < bw_; ++bx) {
             std::fill(hist.begin(), hist.end(), 0);
             const int xe = std::min(pic_.width, (bx + 1) * block_), ye = std::min(pic_.height, (by + 1) * block_);
             long n = 0;
-            for (int y = by * block_; y < ye; ++y)
-                for (const std::uint8_t* p = pic_.row(y) + 3 * bx * block_; p < pic_.row(y) + 3 * xe; p += 3, ++n)
+            for (int y = by * block_; y < ye; y += step)
+                for (const std::uint8_t* p = pic_.row(y) + 3 * bx * block_; p < pic_.row(y) + 3 * xe; p += 3 * step, ++n)
                     for (int k = 0; k < 3; ++k) ++hist[static_cast<std::size_t>(k * 256 + p[k])];
             for (int k = 0; k < 3; ++k)
                 raw[static_cast<std::size_t>(by * bw_ + bx)][static_cast<std::size_t>(k)] = medianOf(hist.data() + k * 256, n);
@@ -321,7 +322,13 @@ void CloserLook::darkness() {
     dark_.assign(static_cast<std::size_t>(pic_.width) * pic_.height, 0);
     for (int y = 0; y < pic_.height; ++y) {
         std::uint8_t* d = dark_.data() + static_cast<std::size_t>(y) * pic_.width;
-        for (int x = 0; x < pic_.width; ++x) d[x] = static_cast<std::uint8_t>(darknessAt(x, y));
+        const std::uint8_t* p = pic_.row(y);
+        for (int bx = 0; bx < bw_; ++bx) {  // block by block: no division a pixel
+            const std::array<int, 3>& b = bg(bx * block_, y);
+            const int sum = b[0] + b[1] + b[2];
+            for (int x = bx * block_; x < std::min(pic_.width, (bx + 1) * block_); ++x, p += 3)
+                d[x] = static_cast<std::uint8_t>(std::clamp((sum - p[0] - p[1] - p[2]) / 3, 0, 255));
+        }
     }
 }
 
