@@ -128,6 +128,11 @@ def _draw(s, what):
         back.text()
         layer.paste(back.img.convert("L").point(lambda v: 255 if v else 0).transpose(Image.FLIP_LEFT_RIGHT))
         s.overlay(layer.filter(ImageFilter.GaussianBlur(s.px(0.4))), args[0])
+    elif name == "shadow":                   # a soft shadow along the binding edge, `args[0]` mm wide
+        ramp = Image.linear_gradient("L").rotate(-90).resize((s.px(args[0]), s.img.height))
+        layer = Image.new("L", s.img.size, 0)
+        layer.paste(ramp.point(lambda v: v * v // 255))
+        s.overlay(layer, 120)
     elif name == "foxing":                   # brown age spots, about 0.15 % of the page
         for _ in range(70):
             x, y, r = s.rnd.uniform(10, 200), s.rnd.uniform(10, 287), s.rnd.uniform(0.35, 1.0)
@@ -199,6 +204,7 @@ EMPTINESS = [
     ("blank, cream, bleed-through 12", page("blank", CREAM, [("bleed", 12)]), None),
     ("blank, punched holes", page("blank", WHITE, [("holes",)]), None),
     ("blank, dark edge strips", page("blank", CREAM, edges=[("left", DARK_EDGE), ("top", DARK_EDGE)]), None),
+    ("blank, edge shadow", page("blank", BLUETINT, [("shadow", 12)], q=70), None),
     ("blank, holes, bleed, edge, JPEG 60", page("blank", AGED, [("holes",), ("bleed", 10), ("dust",)], q=60,
                                                  edges=[("left", DARK_EDGE)]), None),
     ("content, blue signature", page("content", CREAM, [("signature",)]), None),
