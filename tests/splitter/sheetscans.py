@@ -233,6 +233,8 @@ BATCHES = [
         PATCHT_39, page("back", q=60), TEXT]),
     ("colour and code sheets", "colour,code", [
         TEXT, page("colour", YELLOW), TEXT, PATCHT_QR, TEXT, page("colour", pdfgen.PINK), TEXT]),
+    ("code sheets alone: a coloured sheet is a page", "code", [
+        TEXT, page("colour", YELLOW), TEXT, PATCHT_QR, TEXT]),
     ("codes that are content", "code", [
         page("content", on=[("text", 30, 150), ("code", "qr", EPC, 35, (150, 200))]),
         page("content", on=[("text", 30, 60, 30, 120), ("code", "code128", "1Z999AA10123456784", 90, (60, 100))]),
