@@ -56,7 +56,7 @@ constexpr int kReachLevels = 14;
 // 15 levels), grain and JPEG ringing make only faint texture.
 constexpr int kMarkMean = 20;
 constexpr double kSpeckMm = 1.0;      // dust and grain: smaller marks do not count
-constexpr double kRoundSpeckMm = 1.5;
+constexpr double kRoundSpeckMm = 1.5; // round and smaller: dust or an age spot, whatever its colour
 constexpr double kSpotMm = 3.5;       // age spots (foxing) are round, brownish and smaller
 constexpr double kHoleMm[2] = {3.5, 10.0};  // a punched hole's shadow, across ...
 constexpr double kHoleEdgeMm = 25.0;  // ... no farther than this from an edge
