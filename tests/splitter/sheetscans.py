@@ -109,8 +109,8 @@ def _draw(s, what):
         s.scrawl(125, 250, 40, 7, BLUE_INK, 0.45)
     elif name == "handwriting":              # one short line, ballpoint
         s.scrawl(40, 140, 70, 4, INK)
-    elif name == "pencil":                   # 0.3 mm wide, 40 levels darker than the paper
-        s.stroke([(40, 160), (150, 172)], s.darker(40), 0.3)
+    elif name == "pencil":                   # 0.3 mm wide, 40 levels darker than the paper (or `args[0]`)
+        s.stroke([(40, 160), (150, 172)], s.darker(args[0] if args else 40), 0.3)
     elif name == "stamp":                    # light grey office stamp
         grey = s.darker(70)
         x, y, r = s.px(150), s.px(230), s.px(16)
@@ -211,6 +211,9 @@ EMPTINESS = [
     ("content, handwritten line, holes", page("content", WHITE, [("holes",), ("handwriting",)]), None),
     ("content, pencil line", page("content", WHITE, [("pencil",)], q=75), None),
     ("content, pencil line on aged paper", page("content", AGED, [("pencil",)], dpi=150), None),
+    ("pencil line only 20 levels darker", page("content", WHITE, [("pencil", 20)]),
+     "between bleed-through (at most 15 levels, blank) and the pencil line that must count (40): either "
+     "verdict is fair, and the page is named under check:"),
     ("content, light grey stamp", page("content", GREYWHITE, [("stamp",)]), None),
     ("content, page number alone", page("content", WHITE, [("page number",)]), None),
     ("content, sky photograph", page("content", WHITE, [("photo", (30, 60, 180, 180), 0.8)]), None),
