@@ -13,7 +13,7 @@ import os
 import random
 import sys
 
-from PIL import Image, ImageChops, ImageDraw, ImageFilter, ImageFont
+from PIL import Image, ImageChops, ImageDraw, ImageFilter
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools"))
@@ -72,9 +72,12 @@ class Sheet(object):
                              fill=(45, 45, 50))
             y += 4.5
 
-    def words(self, text, at, size_pt, ink=INK):
-        font = ImageFont.load_default(size=max(6, int(size_pt * self.dpi / 72.0)))
-        self.d.text((self.px(at[0]), self.px(at[1])), text, fill=ink, font=font, anchor="mm")
+    def letters(self, x, y, count, ink, height=2.6, width_mm=0.35):
+        """A word of printed capitals, `height` mm tall, drawn as strokes (no font needed)."""
+        for i in range(count):
+            left = x + i * height * 0.75
+            self.stroke([(left, y + height), (left + height * 0.3, y), (left + height * 0.6, y + height)], ink,
+                        width_mm)
 
     def overlay(self, layer, by):
         """Darkens the page by up to `by` levels where the L image `layer` is white."""
@@ -115,10 +118,12 @@ def _draw(s, what):
         grey = s.darker(70)
         x, y, r = s.px(150), s.px(230), s.px(16)
         s.d.ellipse([x - r, y - r, x + r, y + r], outline=grey, width=s.px(0.9))
-        s.words("RECEIVED", (150, 226), 9, grey)
-        s.words("12 MAR 2026", (150, 234), 8, grey)
+        s.letters(140, 224, 8, grey)
+        s.letters(141, 232, 7, grey, 2.2)
     elif name == "page number":
-        s.words("- 7 -", (105, 284), 11)
+        s.stroke([(101, 284), (102.2, 284)], INK, 0.3)
+        s.stroke([(104, 282.7), (106, 282.7), (104.8, 285.3)], INK, 0.35)
+        s.stroke([(107.8, 284), (109, 284)], INK, 0.3)
     elif name in ("photo", "dark photo"):      # (box mm, sky share)
         _photo(s, args[0], args[1], dark=name == "dark photo")
     elif name == "bleed":                    # the other side's print, mirrored, faint and soft
