@@ -133,14 +133,14 @@ def compare_sheets(linux, win, work):
     print("| batch | options | wine's line | against Linux | documents |")
     print("|---|---|---|---|---|")
     ok = True
-    for name, kinds, pages in sheetscans.BATCHES:
+    for i, (name, kinds, pages) in enumerate(sheetscans.BATCHES):
         options = ["--sheets", kinds] + (["--names", "{code}"] if "code" in kinds else [])
-        src = os.path.join(work, "分隔页 sheets", name)
+        src = os.path.join(work, "分隔页 sheets", "批次 %02d" % i)
         os.makedirs(src)
-        sheetscans.pdf(os.path.join(src, "批次 %s.pdf" % name), pages)
+        sheetscans.pdf(os.path.join(src, "批次 %02d.pdf" % i), pages)
         row = []
         for side in (linux, win):
-            dst = os.path.join(work, "分隔页 out %s" % side.name, name)
+            dst = os.path.join(work, "分隔页 out %s" % side.name, "批次 %02d" % i)
             os.makedirs(dst)
             code, lines, _ = side.run(src, dst, 600, options=options)
             row.append((lines[0] if lines else "(no line, status %s)" % code, documents(dst)))
