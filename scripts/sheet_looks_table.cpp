@@ -47,7 +47,8 @@ struct PictureRows : orvane::JpegRows {
         return height;
     }
     bool row(int y, const std::uint8_t* rgb) override {
-        std::copy(rgb, rgb + picture.width * 3, picture.rgb.begin() + static_cast<std::ptrdiff_t>(y) * picture.width * 3);
+        std::copy(rgb, rgb + picture.width * 3,
+                  picture.rgb.begin() + static_cast<std::ptrdiff_t>(y) * picture.width * 3);
         return true;
     }
 };

@@ -158,7 +158,7 @@ bool BlankJudge::addRow(int y, const std::uint8_t* rgb) {
 double BlankJudge::inkShare() const { return seen_ ? static_cast<double>(marked_) / seen_ : 0.0; }
 
 Emptiness BlankJudge::finish(std::array<std::uint8_t, 3>& paper) {
-    for (int k = 0; k < 3; ++k) paper[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(paper_[static_cast<std::size_t>(k)]);
+    for (std::size_t k = 0; k < 3; ++k) paper[k] = static_cast<std::uint8_t>(paper_[k]);
     // A page not read in full cannot be judged: it is no empty page.
     if (content_ || seen_ == 0 || seen_ < static_cast<long>(x1_ - x0_) * (y1_ - y0_)) return Emptiness::Content;
     settlePaper();
@@ -250,10 +250,12 @@ void CloserLook::measurePaper() {
             const int xe = std::min(pic_.width, (bx + 1) * block_), ye = std::min(pic_.height, (by + 1) * block_);
             long n = 0;
             for (int y = by * block_; y < ye; y += step)
-                for (const std::uint8_t* p = pic_.row(y) + 3 * bx * block_; p < pic_.row(y) + 3 * xe; p += 3 * step, ++n)
+                for (const std::uint8_t* p = pic_.row(y) + 3 * bx * block_; p < pic_.row(y) + 3 * xe;
+                     p += 3 * step, ++n)
                     for (int k = 0; k < 3; ++k) ++hist[static_cast<std::size_t>(k * 256 + p[k])];
             for (int k = 0; k < 3; ++k)
-                raw[static_cast<std::size_t>(by * bw_ + bx)][static_cast<std::size_t>(k)] = medianOf(hist.data() + k * 256, n);
+                raw[static_cast<std::size_t>(by * bw_ + bx)][static_cast<std::size_t>(k)] =
+                    medianOf(hist.data() + k * 256, n);
         }
     blocks_.resize(raw.size());
     std::vector<int> all[3];
@@ -300,7 +302,8 @@ double CloserLook::stains() const {
             edge = edge || x == 0 || y == 0 || x == bw_ - 1 || y == bh_ - 1;
             const int next[4][2] = {{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}};
             for (const auto& n : next)
-                if (n[0] >= 0 && n[1] >= 0 && n[0] < bw_ && n[1] < bh_ && stain[static_cast<std::size_t>(n[1] * bw_ + n[0])] == 1) {
+                if (n[0] >= 0 && n[1] >= 0 && n[0] < bw_ && n[1] < bh_ &&
+                    stain[static_cast<std::size_t>(n[1] * bw_ + n[0])] == 1) {
                     stain[static_cast<std::size_t>(n[1] * bw_ + n[0])] = 2;
                     todo.push_back(n[1] * bw_ + n[0]);
                 }
