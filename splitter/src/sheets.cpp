@@ -28,8 +28,6 @@ void settleSheets(std::vector<PageResult>& results, const SheetKinds& kinds, con
         }
         // A code outweighs the colour of its paper: it names the document.
         const bool read = look.sheet == SheetKind::Code || look.sheet == SheetKind::Black;
-        // A coloured page is an ordinary one when coloured sheets are not asked for.
-        if (!kinds.colour) look.separator = false;
         if (!read && look.separator) {
             look.sheet = SheetKind::Colour;
         } else if (!read) {
