@@ -8,6 +8,8 @@ tables and exits 1 when a check fails:
   sheets     the scanned batches of every sheet kind, each with its --sheets (and documents named
              by their code: a QR code reading PATCHT:合同-7 names one in Chinese): the same lines
              and the same documents
+  blank      the duplex corpus of blank pages (scripts/duplex_corpus.py) with --blank-pages drop:
+             the same blank pages, the same lines and the same documents
   hostile    the pathological set: each case's line and time, within the bounds of its table
   module     the module's quoted command line through cmd.exe, and its cancellation by taskkill
   unheld     names code page 936 cannot hold (Korean): the files are still read and split, and the
@@ -30,6 +32,7 @@ sys.path.insert(0, os.path.join(REPO, "tests", "splitter"))
 import pdfgen  # noqa: E402
 import hostile  # noqa: E402
 import sheetscans  # noqa: E402
+import duplex_corpus  # noqa: E402
 import test_splitter_hostile as hostile_table  # noqa: E402
 from corpus import corpus  # noqa: E402
 from test_splitter_split import scanned_batch, vector_batch  # noqa: E402
@@ -128,19 +131,19 @@ def compare_corpus(linux, win, work):
     return not failed
 
 
-def compare_sheets(linux, win, work):
-    print("\n### Sheets of every kind, documents named by their code\n")
+def compare_runs(linux, win, work, part, runs):
+    """Each run (batch name, options, writer of its PDF file) on both sides: the same line, the same
+    documents."""
     print("| batch | options | wine's line | against Linux | documents |")
     print("|---|---|---|---|---|")
     ok = True
-    for i, (name, kinds, pages) in enumerate(sheetscans.BATCHES):
-        options = ["--sheets", kinds] + (["--names", "{code}"] if "code" in kinds else [])
-        src = os.path.join(work, "分隔页 sheets", "批次 %02d" % i)
+    for i, (name, options, write) in enumerate(runs):
+        src = os.path.join(work, "分隔页 %s" % part, "批次 %02d" % i)
         os.makedirs(src)
-        sheetscans.pdf(os.path.join(src, "批次 %02d.pdf" % i), pages)
+        write(os.path.join(src, "批次 %02d.pdf" % i))
         row = []
         for side in (linux, win):
-            dst = os.path.join(work, "分隔页 out %s" % side.name, "批次 %02d" % i)
+            dst = os.path.join(work, "分隔页 %s out %s" % (part, side.name), "批次 %02d" % i)
             os.makedirs(dst)
             code, lines, _ = side.run(src, dst, 600, options=options)
             row.append((lines[0] if lines else "(no line, status %s)" % code, documents(dst)))
@@ -149,6 +152,20 @@ def compare_sheets(linux, win, work):
         print("| %s | %s | %s | %s | %s |" % (name, " ".join(options), row[1][0].split(": ", 1)[-1],
                                             verdict or "DIFFERS", "same" if docs else "DIFFER"))
     return ok
+
+
+def compare_sheets(linux, win, work):
+    print("\n### Sheets of every kind, documents named by their code\n")
+    return compare_runs(linux, win, work, "sheets", [
+        (name, ["--sheets", kinds] + (["--names", "{code}"] if "code" in kinds else []),
+         lambda path, pages=pages: sheetscans.pdf(path, pages)) for name, kinds, pages in sheetscans.BATCHES])
+
+
+def compare_blank(linux, win, work):
+    print("\n### Blank pages dropped from the duplex corpus\n")
+    return compare_runs(linux, win, work, "blank", [
+        (name, ["--sheets", sheets, "--blank-pages", "drop"], lambda path, pages=pages: duplex_corpus.write(path, pages))
+        for name, sheets, pages in duplex_corpus.CORPUS])
 
 
 def compare_hostile(linux, win, work):
@@ -314,7 +331,7 @@ def main():
     ap.add_argument("--module-run", help="module_run.exe (tests/windows/module_run.cpp)")
     ap.add_argument("--native", action="store_true", help="the Linux program on both sides")
     ap.add_argument("--work", required=True)
-    ap.add_argument("--only", default="corpus,sheets,hostile,module,unheld,killed")
+    ap.add_argument("--only", default="corpus,sheets,blank,hostile,module,unheld,killed")
     a = ap.parse_args()
     linux = Side("linux", [a.linux], False)
     win = Side("native", [a.linux], False) if a.native else Side("wine", [a.wine, a.windows], True)
@@ -324,6 +341,8 @@ def main():
         ok &= compare_corpus(linux, win, a.work)
     if "sheets" in parts:
         ok &= compare_sheets(linux, win, a.work)
+    if "blank" in parts:
+        ok &= compare_blank(linux, win, a.work)
     if "hostile" in parts:
         ok &= compare_hostile(linux, win, a.work)
     if "module" in parts and not a.native:
