@@ -62,7 +62,7 @@ echo "Linux splitter: $linux"
 
 if [[ $NATIVE -eq 1 ]]; then
     "$python" "$ROOT/scripts/windows_splitter_compare.py" --native --linux "$linux" --work "$OUT/work" \
-        --only corpus,sheets,hostile
+        --only corpus,sheets,blank,hostile
     exit $?
 fi
 
