@@ -1,13 +1,114 @@
 #include "sheet_codes.h"
 
+#include <algorithm>
+
 namespace orvane {
 
-CodeCandidate::CodeCandidate(int width, int height) : width_(width), height_(height) {}
+namespace {
 
-bool CodeCandidate::addRow(int, const std::uint8_t*) { return false; }
+// Bands at the edges that are not looked at, in per cent of the width and of
+// the height: the scanner's edge strip, punched holes, staples.
+constexpr int kEdgeXPercent = 6;
+constexpr int kEdgeYPercent = 3;
+// A pixel this much darker than the paper is marked: at 1/8 scale a line of
+// printed text still makes a grey trace this dark, a code far darker.
+constexpr int kMarkDrop = 28;
+// A row with fewer marks than this is paper (dust, a JPEG ringing speck).
+constexpr int kRowMarks = 2;
+// Runs of marked rows a code sheet may hold: the code and a line or two of
+// print beside it. Text makes one run a line.
+constexpr std::size_t kMaxBands = 3;
+// A code block covers at most this share of the area looked at, and at least
+// this share of its own bounding box holds marks.
+constexpr int kMaxBlockPercent = 16;
+constexpr int kBlockFillPercent = 35;
+// The smallest side of a code block, in per cent of the page's width (on A4
+// about 8 mm: a small corner QR code).
+constexpr int kMinSidePercent = 4;
 
-std::optional<CodeBox> CodeCandidate::finish() { return std::nullopt; }
+inline int lumOf(const std::uint8_t* p) { return (77 * p[0] + 150 * p[1] + 29 * p[2]) >> 8; }
 
-std::optional<std::string> readSheetCode(const Picture&) { return std::nullopt; }
+}  // namespace
+
+CodeCandidate::CodeCandidate(int width, int height)
+    : width_(std::max(width, 0)), height_(std::max(height, 0)), histogram_(256, 0) {
+    x0_ = width_ * kEdgeXPercent / 100;
+    x1_ = width_ - x0_;
+    y0_ = height_ * kEdgeYPercent / 100;
+    y1_ = height_ - y0_;
+    minSide_ = std::max(3, width_ * kMinSidePercent / 100);
+    settled_ = x1_ - x0_ < minSide_ || y1_ - y0_ < minSide_;  // too small to hold a code
+}
+
+bool CodeCandidate::addRow(int y, const std::uint8_t* rgb) {
+    if (settled_ || y >= y1_) return false;
+    if (y < y0_) return true;
+    // The paper: the most common lightness of what was read. The first rows
+    // of a page are nearly always paper, and a code never covers most of it.
+    const std::uint8_t* p = rgb + 3 * x0_;
+    for (int x = x0_; x < x1_; ++x, p += 3) ++histogram_[static_cast<std::size_t>(lumOf(p))];
+    paper_ = static_cast<int>(std::max_element(histogram_.begin(), histogram_.end()) - histogram_.begin());
+    int marks = 0, first = -1, last = -1;
+    p = rgb + 3 * x0_;
+    for (int x = x0_; x < x1_; ++x, p += 3)
+        if (lumOf(p) + kMarkDrop <= paper_) {
+            ++marks;
+            last = x;
+            if (first < 0) first = x;
+        }
+    if (marks < kRowMarks) {
+        if (open_) closeBand();
+        return !settle() && y + 1 < y1_;
+    }
+    marked_ += static_cast<std::uint64_t>(marks);
+    if (!open_) {
+        bands_.push_back(Band{y, y, first, last + 1, 0});
+        open_ = true;
+    }
+    Band& band = bands_.back();
+    band.y1 = y + 1;
+    band.x0 = std::min(band.x0, first);
+    band.x1 = std::max(band.x1, last + 1);
+    band.marks += static_cast<std::uint64_t>(marks);
+    return !settle() && y + 1 < y1_;
+}
+
+void CodeCandidate::closeBand() {
+    open_ = false;
+    // A speck or a thin rule is no block and no line of print worth counting.
+    const Band& band = bands_.back();
+    if (band.y1 - band.y0 < 2 && band.x1 - band.x0 < minSide_) bands_.pop_back();
+}
+
+// The early "no": ink spread as text spreads it (line after line, or a large
+// area of marks), or one block larger than any code sheet carries.
+bool CodeCandidate::settle() {
+    const std::uint64_t area = static_cast<std::uint64_t>(x1_ - x0_) * static_cast<std::uint64_t>(y1_ - y0_);
+    bool spread = bands_.size() > kMaxBands || marked_ * 100 > area * kMaxBlockPercent;
+    if (!spread && !bands_.empty()) {
+        const Band& b = bands_.back();
+        spread = static_cast<std::uint64_t>(b.x1 - b.x0) * static_cast<std::uint64_t>(b.y1 - b.y0) * 100 >
+                 area * kMaxBlockPercent;
+    }
+    settled_ = settled_ || spread;
+    return settled_;
+}
+
+bool CodeCandidate::isBlock(const Band& b) const {
+    const int w = b.x1 - b.x0, h = b.y1 - b.y0;
+    return w >= minSide_ && h >= minSide_ &&
+           b.marks * 100 >= static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) * kBlockFillPercent;
+}
+
+std::optional<CodeBox> CodeCandidate::finish() {
+    if (settled_ || bands_.empty()) return std::nullopt;
+    if (open_) closeBand();
+    if (bands_.empty()) return std::nullopt;
+    // The block: the band with the most marks, the rest being print beside it.
+    const Band& block =
+        *std::max_element(bands_.begin(), bands_.end(), [](const Band& a, const Band& b) { return a.marks < b.marks; });
+    if (!isBlock(block)) return std::nullopt;
+    return CodeBox{block.x0, block.y0, block.x1, block.y1};
+}
 
 }  // namespace orvane
