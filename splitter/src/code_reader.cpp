@@ -5,6 +5,9 @@
 #include "sheet_codes.h"
 
 #ifndef ORVANE_NO_CODE_READER
+#include <algorithm>
+#include <vector>
+
 #define ZX_USE_UTF8 1
 #include <ZXing/ReadBarcode.h>
 #endif
@@ -31,6 +34,65 @@ constexpr ZXing::BarcodeFormats kTextFormats = ZXing::BarcodeFormat::QRCode | ZX
                                                ZXing::BarcodeFormat::PDF417 | ZXing::BarcodeFormat::Code39 |
                                                ZXing::BarcodeFormat::Code93 | ZXing::BarcodeFormat::Code128;
 
+// The printed blocks of the page: cells of kCell pixels holding ink, joined
+// across gaps of paper narrower than kJoin cells (the spaces of a barcode).
+// zxing-cpp misses a small code on a whole page that it reads at once on a
+// piece around it, and a piece is quicker to read.
+constexpr int kCell = 8;
+constexpr int kJoin = 3;
+constexpr int kInkDrop = 64;   // ink: this much darker than the paper
+constexpr int kQuietCells = 3; // paper kept round a block for the code's quiet zone
+constexpr int kMinCells = 4;   // a speck of dust is no block
+constexpr std::size_t kMaxBlocks = 4;
+
+struct Block {
+    int x0, y0, x1, y1;  // in cells
+    int cells;
+};
+
+inline int lumOf(const std::uint8_t* p) { return (77 * p[0] + 150 * p[1] + 29 * p[2]) >> 8; }
+
+std::vector<Block> inkBlocks(const Picture& picture) {
+    const int cw = (picture.width + kCell - 1) / kCell, ch = (picture.height + kCell - 1) / kCell;
+    std::vector<std::uint32_t> histogram(256, 0);
+    for (int y = 0; y < picture.height; y += 2)
+        for (int x = 0; x < picture.width; x += 2) ++histogram[static_cast<std::size_t>(lumOf(picture.row(y) + 3 * x))];
+    const int paper = static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+    std::vector<std::uint8_t> ink(static_cast<std::size_t>(cw) * ch, 0);
+    for (int y = 0; y < picture.height; y += 2) {
+        const std::uint8_t* p = picture.row(y);
+        for (int x = 0; x < picture.width; ++x, p += 3)
+            if (lumOf(p) + kInkDrop <= paper) ink[static_cast<std::size_t>(y / kCell) * cw + x / kCell] = 1;
+    }
+    std::vector<Block> blocks;
+    std::vector<int> todo;
+    for (int start = 0; start < cw * ch; ++start) {
+        if (ink[static_cast<std::size_t>(start)] != 1) continue;
+        Block b{start % cw, start / cw, start % cw + 1, start / cw + 1, 0};
+        ink[static_cast<std::size_t>(start)] = 2;
+        todo.assign(1, start);
+        while (!todo.empty()) {
+            const int c = todo.back(), cx = c % cw, cy = c / cw;
+            todo.pop_back();
+            ++b.cells;
+            b.x0 = std::min(b.x0, cx), b.x1 = std::max(b.x1, cx + 1);
+            b.y0 = std::min(b.y0, cy), b.y1 = std::max(b.y1, cy + 1);
+            for (int ny = std::max(0, cy - kJoin); ny <= std::min(ch - 1, cy + kJoin); ++ny)
+                for (int nx = std::max(0, cx - kJoin); nx <= std::min(cw - 1, cx + kJoin); ++nx) {
+                    std::uint8_t& n = ink[static_cast<std::size_t>(ny) * cw + nx];
+                    if (n == 1) {
+                        n = 2;
+                        todo.push_back(ny * cw + nx);
+                    }
+                }
+        }
+        if (b.cells >= kMinCells) blocks.push_back(b);
+    }
+    std::sort(blocks.begin(), blocks.end(), [](const Block& a, const Block& b) { return a.cells > b.cells; });
+    if (blocks.size() > kMaxBlocks) blocks.resize(kMaxBlocks);
+    return blocks;
+}
+
 std::optional<std::string> sheetCodeAmong(const ZXing::Results& results) {
     for (const ZXing::Result& r : results)
         if (r.isValid() && isSheetCodeText(r.text())) return r.text();
@@ -42,15 +104,23 @@ std::optional<std::string> sheetCodeAmong(const ZXing::Results& results) {
 std::optional<std::string> readSheetCode(const Picture& picture) {
     if (picture.empty()) return std::nullopt;
     const ZXing::ImageView image(picture.rgb.data(), picture.width, picture.height, ZXing::ImageFormat::RGB);
+    const std::vector<Block> blocks = inkBlocks(picture);
     // "PATCHT:" in Code 39 needs its full-ASCII form (the colon is "/Z").
     ZXing::DecodeHints hints;
-    hints.setFormats(kTextFormats).setTryCode39ExtendedMode(true).setTryRotate(true).setTryHarder(false);
+    hints.setFormats(kTextFormats).setTryCode39ExtendedMode(true).setTryRotate(true);
     // The quick pass finds a sheet's code as printed; a code skewed, upside
     // down or small gets the thorough one. Any other barcode on the page makes
     // no difference: only a sheet's text is looked for.
-    if (std::optional<std::string> text = sheetCodeAmong(ZXing::ReadBarcodes(image, hints))) return text;
-    hints.setTryHarder(true);
-    return sheetCodeAmong(ZXing::ReadBarcodes(image, hints));
+    for (bool harder : {false, true}) {
+        hints.setTryHarder(harder);
+        for (const Block& b : blocks) {
+            const int x0 = std::max(0, b.x0 - kQuietCells) * kCell, y0 = std::max(0, b.y0 - kQuietCells) * kCell;
+            const ZXing::ImageView piece =
+                image.cropped(x0, y0, (b.x1 + kQuietCells) * kCell - x0, (b.y1 + kQuietCells) * kCell - y0);
+            if (std::optional<std::string> text = sheetCodeAmong(ZXing::ReadBarcodes(piece, hints))) return text;
+        }
+    }
+    return std::nullopt;
 }
 
 #endif

@@ -48,10 +48,20 @@ bool CodeCandidate::addRow(int y, const std::uint8_t* rgb) {
     const std::uint8_t* p = rgb + 3 * x0_;
     for (int x = x0_; x < x1_; ++x, p += 3) ++histogram_[static_cast<std::size_t>(lumOf(p))];
     paper_ = static_cast<int>(std::max_element(histogram_.begin(), histogram_.end()) - histogram_.begin());
+    // Marks joined to the picture's edge are the scanner's backing around a
+    // skewed sheet or a shadow along its edge, not a code.
+    const auto marked = [&](int x) { return lumOf(rgb + 3 * x) + kMarkDrop <= paper_; };
+    int from = 0, to = width_;
+    while (from < to && marked(from)) ++from;
+    while (to > from && marked(to - 1)) --to;
+    from = std::max(from, x0_);
+    to = std::min(to, x1_);
+    // A row dark right across is no backing beside paper: a photograph, a
+    // dark page. It counts whole towards the marks of the page.
+    if (from >= to) marked_ += static_cast<std::uint64_t>(x1_ - x0_);
     int marks = 0, first = -1, last = -1;
-    p = rgb + 3 * x0_;
-    for (int x = x0_; x < x1_; ++x, p += 3)
-        if (lumOf(p) + kMarkDrop <= paper_) {
+    for (int x = from; x < to; ++x)
+        if (marked(x)) {
             ++marks;
             last = x;
             if (first < 0) first = x;
