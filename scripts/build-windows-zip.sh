@@ -40,11 +40,17 @@ rm -rf "$stage"
 mkdir -p "$stage"
 cp "$exe" "$pyd" "$ROOT/LICENSE" "$stage/"
 cp -R "$prefix/licenses" "$stage/licenses"
+# The commit is the GPL's corresponding source, with the Debian source packages below.
+commit="$(git -C "$ROOT" rev-parse HEAD 2>/dev/null || echo "(not a git checkout)")"
+if [[ -n "$(git -C "$ROOT" status --porcelain --untracked-files=no 2>/dev/null)" ]]; then
+    commit="$commit (with local changes)"
+fi
 imports="$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | sort -u | tr '\n' ' ')"
 {
     cat "$ROOT/packaging/windows/README.txt"
     echo
     echo "orvaneFun.exe imports: ${imports% }"
+    echo "Built from the Orvane repository at commit $commit"
     echo "Built from Debian's source packages (licenses/SOURCES.txt):"
     sed 's/^/  /' "$prefix/licenses/SOURCES.txt"
 } | sed 's/$/\r/' >"$stage/README.txt"
