@@ -22,6 +22,11 @@ constexpr std::size_t kMaxBands = 3;
 // this share of its own bounding box holds marks.
 constexpr int kMaxBlockPercent = 16;
 constexpr int kBlockFillPercent = 35;
+// A pixel this much darker than the paper is as dark as print; a block of
+// them this solid is a printed bar or logo: at 1/8 scale a code is grey, or
+// light and dark modules side by side, never solid.
+constexpr int kBlackDrop = 150;
+constexpr int kSolidPercent = 75;
 // The smallest side of a code block, in per cent of the page's width (on A4
 // about 8 mm: a small corner QR code).
 constexpr int kMinSidePercent = 4;
@@ -59,10 +64,11 @@ bool CodeCandidate::addRow(int y, const std::uint8_t* rgb) {
     // A row dark right across is no backing beside paper: a photograph, a
     // dark page. It counts whole towards the marks of the page.
     if (from >= to) marked_ += static_cast<std::uint64_t>(x1_ - x0_);
-    int marks = 0, first = -1, last = -1;
+    int marks = 0, black = 0, first = -1, last = -1;
     for (int x = from; x < to; ++x)
         if (marked(x)) {
             ++marks;
+            black += lumOf(rgb + 3 * x) + kBlackDrop <= paper_;
             last = x;
             if (first < 0) first = x;
         }
@@ -72,7 +78,7 @@ bool CodeCandidate::addRow(int y, const std::uint8_t* rgb) {
     }
     marked_ += static_cast<std::uint64_t>(marks);
     if (!open_) {
-        bands_.push_back(Band{y, y, first, last + 1, 0});
+        bands_.push_back(Band{y, y, first, last + 1, 0, 0});
         open_ = true;
     }
     Band& band = bands_.back();
@@ -80,14 +86,22 @@ bool CodeCandidate::addRow(int y, const std::uint8_t* rgb) {
     band.x0 = std::min(band.x0, first);
     band.x1 = std::max(band.x1, last + 1);
     band.marks += static_cast<std::uint64_t>(marks);
+    band.black += static_cast<std::uint64_t>(black);
     return !settle() && y + 1 < y1_;
 }
 
 void CodeCandidate::closeBand() {
     open_ = false;
-    // A speck or a thin rule is no block and no line of print worth counting.
     const Band& band = bands_.back();
-    if (band.y1 - band.y0 < 2 && band.x1 - band.x0 < minSide_) bands_.pop_back();
+    const int w = band.x1 - band.x0, h = band.y1 - band.y0;
+    // A solid block (a heading's bar, a logo) is a dense block that is no
+    // code: the page has no room left for one alone.
+    if (w >= minSide_ && 2 * h >= minSide_ &&
+        band.black * 100 >= static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) * kSolidPercent)
+        settled_ = true;
+    // A speck or a thin rule is no block and no line of print worth counting.
+    else if (h < 2 && w < minSide_)
+        bands_.pop_back();
 }
 
 // The early "no": ink spread as text spreads it (line after line, or a large
@@ -111,9 +125,8 @@ bool CodeCandidate::isBlock(const Band& b) const {
 }
 
 std::optional<CodeBox> CodeCandidate::finish() {
+    if (open_ && !settled_) closeBand();
     if (settled_ || bands_.empty()) return std::nullopt;
-    if (open_) closeBand();
-    if (bands_.empty()) return std::nullopt;
     // The block: the band with the most marks, the rest being print beside it.
     const Band& block =
         *std::max_element(bands_.begin(), bands_.end(), [](const Band& a, const Band& b) { return a.marks < b.marks; });

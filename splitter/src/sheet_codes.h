@@ -36,6 +36,7 @@ private:
         int y0 = 0, y1 = 0;           // rows y0 .. y1 - 1
         int x0 = 0, x1 = 0;           // columns of its marks
         std::uint64_t marks = 0;      // marked pixels
+        std::uint64_t black = 0;      // of them, as dark as print
     };
     bool settle();  // the early "no": true once the page certainly is no code sheet
     void closeBand();
