@@ -46,8 +46,8 @@ CodeCandidate::CodeCandidate(int width, int height)
 }
 
 bool CodeCandidate::addRow(int y, const std::uint8_t* rgb) {
-    if (settled_ || y >= y1_) return false;
-    if (y < y0_) return true;
+    if (settled_) return false;
+    if (y < y0_ || y >= y1_) return true;
     // The paper: the most common lightness of what was read. The first rows
     // of a page are nearly always paper, and a code never covers most of it.
     const std::uint8_t* p = rgb + 3 * x0_;
@@ -74,7 +74,7 @@ bool CodeCandidate::addRow(int y, const std::uint8_t* rgb) {
         }
     if (marks < kRowMarks) {
         if (open_) closeBand();
-        return !settle() && y + 1 < y1_;
+        return !settle();
     }
     marked_ += static_cast<std::uint64_t>(marks);
     if (!open_) {
@@ -87,7 +87,7 @@ bool CodeCandidate::addRow(int y, const std::uint8_t* rgb) {
     band.x1 = std::max(band.x1, last + 1);
     band.marks += static_cast<std::uint64_t>(marks);
     band.black += static_cast<std::uint64_t>(black);
-    return !settle() && y + 1 < y1_;
+    return !settle();
 }
 
 void CodeCandidate::closeBand() {
