@@ -29,10 +29,11 @@ namespace {
 
 // Only kinds of barcode that can hold the letters of PATCHT: the number-only
 // kinds (EAN, UPC, ITF, Codabar, DataBar) cost time and can never be a sheet.
-constexpr ZXing::BarcodeFormats kTextFormats = ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::MicroQRCode |
-                                               ZXing::BarcodeFormat::DataMatrix | ZXing::BarcodeFormat::Aztec |
-                                               ZXing::BarcodeFormat::PDF417 | ZXing::BarcodeFormat::Code39 |
-                                               ZXing::BarcodeFormat::Code93 | ZXing::BarcodeFormat::Code128;
+constexpr ZXing::BarcodeFormats kMatrixFormats = ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::MicroQRCode |
+                                                 ZXing::BarcodeFormat::DataMatrix | ZXing::BarcodeFormat::Aztec |
+                                                 ZXing::BarcodeFormat::PDF417;
+constexpr ZXing::BarcodeFormats kLinearFormats =
+    ZXing::BarcodeFormat::Code39 | ZXing::BarcodeFormat::Code93 | ZXing::BarcodeFormat::Code128;
 
 // The printed blocks of the page: cells of kCell pixels holding ink, joined
 // across gaps of paper narrower than kJoin cells (the spaces of a barcode).
@@ -64,8 +65,27 @@ std::vector<Block> inkBlocks(const Picture& picture) {
         for (int x = 0; x < picture.width; ++x, p += 3)
             if (lumOf(p) + kInkDrop <= paper) ink[static_cast<std::size_t>(y / kCell) * cw + x / kCell] = 1;
     }
-    std::vector<Block> blocks;
     std::vector<int> todo;
+    // Ink joined to the picture's edge is the scanner's: its edge strip, the
+    // backing around a skewed sheet. It would make one block of the page.
+    const auto backing = [&](int x, int y) {
+        std::uint8_t& c = ink[static_cast<std::size_t>(y) * cw + x];
+        if (c == 1) {
+            c = 0;
+            todo.push_back(y * cw + x);
+        }
+    };
+    for (int x = 0; x < cw; ++x) backing(x, 0), backing(x, ch - 1);
+    for (int y = 0; y < ch; ++y) backing(0, y), backing(cw - 1, y);
+    while (!todo.empty()) {
+        const int c = todo.back(), cx = c % cw, cy = c / cw;
+        todo.pop_back();
+        if (cx > 0) backing(cx - 1, cy);
+        if (cx + 1 < cw) backing(cx + 1, cy);
+        if (cy > 0) backing(cx, cy - 1);
+        if (cy + 1 < ch) backing(cx, cy + 1);
+    }
+    std::vector<Block> blocks;
     for (int start = 0; start < cw * ch; ++start) {
         if (ink[static_cast<std::size_t>(start)] != 1) continue;
         Block b{start % cw, start / cw, start % cw + 1, start / cw + 1, 0};
@@ -105,19 +125,26 @@ std::optional<std::string> readSheetCode(const Picture& picture) {
     if (picture.empty()) return std::nullopt;
     const ZXing::ImageView image(picture.rgb.data(), picture.width, picture.height, ZXing::ImageFormat::RGB);
     const std::vector<Block> blocks = inkBlocks(picture);
-    // "PATCHT:" in Code 39 needs its full-ASCII form (the colon is "/Z").
-    ZXing::DecodeHints hints;
-    hints.setFormats(kTextFormats).setTryCode39ExtendedMode(true).setTryRotate(true);
+    // Matrix codes and linear ones are read apart. zxing-cpp 1.4 (as Debian
+    // builds it, with its assertions) aborts when one read finds the same
+    // linear code twice (two scales, or the thorough pass after the quick
+    // one): a linear read stops at its first code. "PATCHT:" in Code 39
+    // needs its full-ASCII form (the colon is "/Z").
+    ZXing::DecodeHints matrix, linear;
+    matrix.setFormats(kMatrixFormats).setTryRotate(true);
+    linear.setFormats(kLinearFormats).setTryRotate(true).setTryCode39ExtendedMode(true).setMaxNumberOfSymbols(1);
     // The quick pass finds a sheet's code as printed; a code skewed, upside
     // down or small gets the thorough one. Any other barcode on the page makes
     // no difference: only a sheet's text is looked for.
     for (bool harder : {false, true}) {
-        hints.setTryHarder(harder);
+        matrix.setTryHarder(harder);
+        linear.setTryHarder(harder);
         for (const Block& b : blocks) {
             const int x0 = std::max(0, b.x0 - kQuietCells) * kCell, y0 = std::max(0, b.y0 - kQuietCells) * kCell;
             const ZXing::ImageView piece =
                 image.cropped(x0, y0, (b.x1 + kQuietCells) * kCell - x0, (b.y1 + kQuietCells) * kCell - y0);
-            if (std::optional<std::string> text = sheetCodeAmong(ZXing::ReadBarcodes(piece, hints))) return text;
+            for (const ZXing::DecodeHints* hints : {&matrix, &linear})
+                if (std::optional<std::string> text = sheetCodeAmong(ZXing::ReadBarcodes(piece, *hints))) return text;
         }
     }
     return std::nullopt;
