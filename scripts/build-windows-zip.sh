@@ -50,6 +50,8 @@ imports="$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | s
     cat "$ROOT/packaging/windows/README.txt"
     echo
     echo "orvaneFun.exe imports: ${imports% }"
+    [[ -f "$prefix/lib/libZXing.a" ]] ||
+        echo "This build finds no code sheet (--sheets code): zxing-cpp, the barcode reader, is not among its libraries."
     echo "Built from the Orvane repository at commit $commit"
     echo "Built from Debian's source packages (licenses/SOURCES.txt):"
     sed 's/^/  /' "$prefix/licenses/SOURCES.txt"
