@@ -20,7 +20,7 @@ constexpr int kRowMarks = 2;
 constexpr std::size_t kMaxBands = 3;
 // A code block covers at most this share of the area looked at, and at least
 // this share of its own bounding box holds marks.
-constexpr int kMaxBlockPercent = 16;
+constexpr int kMaxBlockPercent = 30;
 constexpr int kBlockFillPercent = 35;
 // A pixel this much darker than the paper is as dark as print; a block of
 // them this solid is a printed bar or logo: at 1/8 scale a code is grey, or

@@ -113,6 +113,7 @@ std::pair<bool, int> candidate(const orvane::Picture& pic, int& judgeRows) {
 const char* const kEpc = "BCD\n002\n1\nSCT\nBANKDEFFXXX\nOffice Supplies\nDE89370400440532013000\nEUR123.40";
 const Case kCases[] = {
     {"QR, PATCHT", {{BarcodeFormat::QRCode, "PATCHT", 4, 0, 10.5, 14, 0}}, 0, "PATCHT", true},
+    {"QR 12 cm across", {{BarcodeFormat::QRCode, "PATCHT", 12, 0, 10.5, 14, 0}}, 0, "PATCHT", true},
     {"Code 39, PATCHT, large", {{BarcodeFormat::Code39, "PATCHT", 16, 3, 10.5, 14, 0}}, 0, "PATCHT", true},
     {"Code 39 upside down", {{BarcodeFormat::Code39, "PATCHT", 10, 2.5, 10.5, 14, 180}}, 0, "PATCHT", true},
     {"Code 39 skewed 3 degrees", {{BarcodeFormat::Code39, "PATCHT", 10, 2.5, 10.5, 14, 3}}, 0, "PATCHT", true},
