@@ -40,9 +40,11 @@ rm -rf "$stage"
 mkdir -p "$stage"
 cp "$exe" "$pyd" "$ROOT/LICENSE" "$stage/"
 cp -R "$prefix/licenses" "$stage/licenses"
-# The commit is the GPL's corresponding source, with the Debian source packages below.
-commit="$(git -C "$ROOT" rev-parse HEAD 2>/dev/null || echo "(not a git checkout)")"
-if [[ -n "$(git -C "$ROOT" status --porcelain --untracked-files=no 2>/dev/null)" ]]; then
+# The commit is the GPL's corresponding source, with the Debian source packages below. (The clone
+# may belong to another user than the one building: only its commit is read.)
+git_here() { git -c safe.directory="$ROOT" -C "$ROOT" "$@"; }
+commit="$(git_here rev-parse HEAD 2>/dev/null || echo "(not a git checkout)")"
+if [[ -n "$(git_here status --porcelain --untracked-files=no 2>/dev/null)" ]]; then
     commit="$commit (with local changes)"
 fi
 imports="$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | sort -u | tr '\n' ' ')"
