@@ -5,7 +5,7 @@
 #
 # The wheels are built from the source distribution, as pip would build it on a user's machine, one
 # for each interpreter given (default: CPython 3.7 and the machine's python3). auditwheel then copies
-# the shared libraries the splitter and the module need beyond the base system (libqpdf, libjpeg,
+# the shared libraries the splitter and the module need beyond the base system (libqpdf, libjpeg, zxing-cpp,
 # poppler and what they pull in) into each wheel and tags it with the manylinux platform that this
 # machine's glibc allows, so that `pip install` of the wheel needs no compiler and no PDF library.
 # The wheels' contents are printed with `auditwheel show`. The build needs what scripts/setup.sh

@@ -40,11 +40,21 @@ rm -rf "$stage"
 mkdir -p "$stage"
 cp "$exe" "$pyd" "$ROOT/LICENSE" "$stage/"
 cp -R "$prefix/licenses" "$stage/licenses"
+# The commit is the GPL's corresponding source, with the Debian source packages below. (The clone
+# may belong to another user than the one building: only its commit is read.)
+git_here() { git -c safe.directory="$ROOT" -C "$ROOT" "$@"; }
+commit="$(git_here rev-parse HEAD 2>/dev/null || echo "(not a git checkout)")"
+if [[ -n "$(git_here status --porcelain --untracked-files=no 2>/dev/null)" ]]; then
+    commit="$commit (with local changes)"
+fi
 imports="$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | sort -u | tr '\n' ' ')"
 {
     cat "$ROOT/packaging/windows/README.txt"
     echo
     echo "orvaneFun.exe imports: ${imports% }"
+    [[ -f "$prefix/lib/libZXing.a" ]] ||
+        echo "This build finds no code sheet (--sheets code): zxing-cpp, the barcode reader, is not among its libraries."
+    echo "Built from the Orvane repository at commit $commit"
     echo "Built from Debian's source packages (licenses/SOURCES.txt):"
     sed 's/^/  /' "$prefix/licenses/SOURCES.txt"
 } | sed 's/$/\r/' >"$stage/README.txt"

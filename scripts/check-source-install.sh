@@ -29,7 +29,7 @@ inside() {
     while IFS= read -r path; do
         [[ -d "$path" && ! -L "$path" ]] || rm -f "$path"
     done <"$files"
-    rm -rf /usr/include/qpdf /usr/include/poppler
+    rm -rf /usr/include/qpdf /usr/include/poppler /usr/include/ZXing
     for gone in /usr/bin/pkg-config /usr/include/qpdf/QPDF.hh /usr/include/jpeglib.h; do
         [[ ! -e "$gone" ]] || fail "$gone is still there"
     done
@@ -46,7 +46,7 @@ inside() {
     echo "pip exit status $status after $took s"
     [[ $status -ne 0 ]] || fail "the full build succeeded without the libraries"
     [[ $took_ms -lt 30000 ]] || fail "it took $took s, more than 30 s"
-    for text in "these Debian packages are missing: pkg-config libqpdf-dev libpoppler-cpp-dev libjpeg62-turbo-dev" \
+    for text in "these Debian packages are missing: pkg-config libqpdf-dev libpoppler-cpp-dev libzxing-dev libjpeg62-turbo-dev" \
                 "bash scripts/setup.sh" "ORVANE_BUILD_SPLITTER=OFF"; do
         # CMake wraps the message: compare with the lines joined.
         sed 's/^ *//' "$WORK/full.log" | tr '\n' ' ' | tr -s ' ' | grep -qF "$text" ||
@@ -74,8 +74,8 @@ fi
 
 PY="$(readlink -f "${1:-$(command -v python3)}")"
 # The packages the splitter's build looks for, and the run-time libraries they bring.
-PACKAGES=(pkg-config pkgconf pkgconf-bin libqpdf-dev libpoppler-cpp-dev libpoppler-dev libjpeg62-turbo-dev)
-for lib in libqpdf libpoppler-cpp libpoppler libjpeg; do
+PACKAGES=(pkg-config pkgconf pkgconf-bin libqpdf-dev libpoppler-cpp-dev libpoppler-dev libzxing-dev libjpeg62-turbo-dev)
+for lib in libqpdf libpoppler-cpp libpoppler libZXing libjpeg; do
     so="$(readlink -f "/usr/lib/$(gcc -dumpmachine)/$lib.so" 2>/dev/null || true)"
     # "libjpeg62-turbo:amd64: /usr/lib/...": the package with its architecture; the name alone is
     # ambiguous for dpkg -L once wine32 has brought the i386 copy.

@@ -7,8 +7,8 @@
 #
 # Needs root (a private mount namespace, `unshare --mount`): inside it an empty file is bind-mounted
 # over each system library that the wheel carries a copy of, except those the interpreter itself has
-# loaded for the demo's Python side (they are not the splitter's concern). libqpdf, libjpeg, poppler
-# and poppler-cpp must be among the hidden ones. There, `ldd` of the installed orvaneFun.exe must
+# loaded for the demo's Python side (they are not the splitter's concern). libqpdf, libjpeg, poppler,
+# poppler-cpp and zxing-cpp must be among the hidden ones. There, `ldd` of the installed orvaneFun.exe must
 # resolve every carried library inside the environment, and the demo job must finish.
 set -euo pipefail
 
@@ -94,7 +94,7 @@ for carried in "$LIBS"/*; do
         HIDE+=("$system")
     fi
 done
-for must in libqpdf libjpeg libpoppler libpoppler-cpp; do
+for must in libqpdf libjpeg libpoppler libpoppler-cpp libZXing; do
     printf '%s\n' "${HIDE[@]}" | grep -q "/$must\.so" || fail "$must is not among the hidden libraries"
 done
 

@@ -15,10 +15,13 @@ files:
   - the same loop decoding only the rows the splitter's rule read of each
     page (from its trace): the decoding no run with the same verdicts can skip
 
-and the peak resident memory of the splitter on one file of all the pages.
+and the peak resident memory of the splitter on one file of all the pages. Then code sheets:
+`--sheets colour,code` against `--sheets colour` on the same batch (which has no code sheet), the
+milliseconds each code sheet costs on a batch of them (patch-T QR and Code 39 sheets), and the
+reading alone on drawn code pages (tests/splitter/native/code_table.cpp).
 
     python3 bench/splitter/bench_splitter.py [--pages 2000] [--files 20] [--work DIR]
-                                             [--against OTHER_EXE [--against-only]]
+                                             [--against OTHER_EXE [--against-only]] [--codes-only]
 
 With --against, another build of the splitter (say, main's before a change) is timed in the same
 run: each build and qpdf alternately, so that a drifting machine moves all three alike.
@@ -40,6 +43,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "tests", "splitter"))
+sys.path.insert(0, os.path.join(REPO, "tools"))
 
 import pdfgen  # noqa: E402
 
@@ -78,6 +82,23 @@ def make_pool(folder):
                 f.write(data)
             files.setdefault(group, []).append(path)
     return files
+
+
+def code_pages(folder, count):
+    """JPEG pages of patch-T sheets: a QR code or a Code 39 reading PATCHT on white paper, in
+    turn, at a few places on the page."""
+    from orvane_tools import barcodes  # needs segno for the QR codes
+
+    fresh(folder)
+    paths = []
+    for i in range(min(count, 8)):
+        img = pdfgen.picture("sheet", A4_PX, pdfgen.WHITE, i)
+        code = barcodes.make("qr", "PATCHT:%d" % i, module=10) if i % 2 else barcodes.make("code39", "PATCHT", module=5, height=200)
+        barcodes.stamp(img, code, (A4_PX[0] // 4 + 40 * i, A4_PX[1] // 3 + 60 * i))
+        paths.append(os.path.join(folder, "code_%d.jpg" % i))
+        with open(paths[-1], "wb") as f:
+            f.write(pdfgen.jpeg_bytes(img, i, quality=75))
+    return [paths[i % len(paths)] for i in range(count)]
 
 
 def page_plan(count, pool, rnd):
@@ -143,6 +164,17 @@ def find_splitter(work):
                            "-DCMAKE_BUILD_TYPE=Release"], stdout=subprocess.DEVNULL)
     subprocess.check_call(["cmake", "--build", build, "-j2"], stdout=subprocess.DEVNULL)
     return os.path.join(build, "orvaneFun.exe")
+
+
+def build_code_table(work):
+    """The native table of drawn code pages, which times readSheetCode when given a count."""
+    exe = os.path.join(work, "code_table")
+    src = os.path.join(REPO, "splitter", "src")
+    subprocess.check_call(["g++", "-O2", "-std=c++17", "-I", src, os.path.join(REPO, "tests", "splitter", "native",
+                                                                                "code_table.cpp")] +
+                          [os.path.join(src, f) for f in ("sheet_codes.cpp", "code_reader.cpp", "detect.cpp")] +
+                          ["-lZXing", "-o", exe])
+    return exe
 
 
 def build_floor(work):
@@ -214,6 +246,7 @@ def main():
                     help="another build of the splitter, timed beside this one and qpdf in the same run")
     ap.add_argument("--against-only", action="store_true",
                     help="with --against: only the side-by-side ratios of the two builds")
+    ap.add_argument("--codes-only", action="store_true", help="only the figures of code sheets")
     args = ap.parse_args()
     if args.against_only and not args.against:
         ap.error("--against-only needs --against")
@@ -279,10 +312,10 @@ def run(args, work):
             cpus.append(a[1] / b[1])
         return statistics.median(walls), statistics.median(cpus)
 
-    def splitter_run(workers, src):
+    def splitter_run(workers, src, sheets=None):
         def cmds():
             out = fresh(os.path.join(work, "out"))
-            return [[splitter, src, out, str(workers), "19"]]
+            return [[splitter, src, out, str(workers), "19"] + (["--sheets", sheets] if sheets else [])]
         return cmds
 
     def per_pdf(make):
@@ -295,6 +328,8 @@ def run(args, work):
     qpdf_single = lambda: [["qpdf", "--split-pages", os.path.join(single, "all.pdf"),  # noqa: E731
                             os.path.join(fresh(os.path.join(work, "out")), "q-%d.pdf")]]
     subprocess.check_call("cat %s > /dev/null" % " ".join(pdfs), shell=True)  # warm the page cache
+    if args.codes_only:
+        return code_sheets(args, work, splitter, splitter_run, best, paired)
     if args.against:
         other = os.path.join(work, "orvane-split-other")
         shutil.copy2(args.against, other)
@@ -355,9 +390,39 @@ def run(args, work):
             % ("speed-up 2 workers over 1, " + label, wall, check(wall >= 1.7), cpu))
     log("  peak RSS, one %d-page file: 1 worker %.0f MB, 2 workers %.0f MB  (< 300 MB) %s"
         % (pages, rss1, rss2, check(max(rss1, rss2) < 300)))
+    code_sheets(args, work, splitter, splitter_run, best, paired)
     blank_pages_ratios(work, batch, [all_pages[i:i + per_file] for i in range(0, pages, per_file)], splitter,
                        paired, ratio)
     log("(wall times need an otherwise idle machine; CPU times hold on a busy one)")
+
+
+def code_sheets(args, work, splitter, splitter_run, best, paired):
+    """What looking for code sheets costs: on the batch without any, and per code sheet."""
+    batch = os.path.join(work, "batch")
+    log("code sheets:")
+    probe = subprocess.run(splitter_run(1, batch, "colour")()[0], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if probe.returncode != 0:
+        log("  this splitter does not take --sheets (status %d): %s"
+            % (probe.returncode, probe.stderr.decode("utf-8", "replace").strip()[:200]))
+    else:
+        wall, cpu = paired(splitter_run(1, batch, "colour,code"), splitter_run(1, batch, "colour"))
+        log("  %-40s wall %5.2f   CPU %5.2f %s  (<= 1.15)" % ("--sheets colour,code / --sheets colour", wall, cpu,
+                                                             "ok" if cpu <= 1.15 else "MISSED"))
+        codes = fresh(os.path.join(work, "codes"))
+        count = 200
+        write_scan_pdf(os.path.join(codes, "codes.pdf"), code_pages(os.path.join(work, "code-pool"), count))
+        out = fresh(os.path.join(work, "out"))
+        done = subprocess.run([splitter, codes, out, "1", "19", "--sheets", "code"], stdout=subprocess.PIPE)
+        found = re.search(rb"(\d+) separator pages", done.stdout)
+        log("  %d code sheets, found: %s" % (count, found.group(1).decode() if found else "none"))
+        with_codes = best("code sheets, --sheets code", splitter_run(1, codes, "code"))
+        without = best("code sheets, --sheets colour", splitter_run(1, codes, "colour"))
+        ms = (with_codes[1] - without[1]) * 1000.0 / count
+        log("  %-40s %5.1f ms CPU %s  (<= 60)" % ("each code sheet looked at closer", ms, "ok" if ms <= 60 else "MISSED"))
+    table = subprocess.run([build_code_table(work), "5"], stdout=subprocess.PIPE)
+    for line in table.stdout.decode().splitlines():
+        if line.startswith("readSheetCode"):
+            log("  reading alone, drawn pages at the closer look's resolution: " + line.split(": ", 1)[1])
 
 
 def blank_pages_ratios(work, batch, plans, splitter, paired, ratio):

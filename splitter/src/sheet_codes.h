@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "picture.h"
 
@@ -30,8 +31,30 @@ public:
     std::optional<CodeBox> finish();
 
 private:
+    // A run of rows holding marks, and what it holds.
+    struct Band {
+        int y0 = 0, y1 = 0;           // rows y0 .. y1 - 1
+        int x0 = 0, x1 = 0;           // columns of its marks
+        std::uint64_t marks = 0;      // marked pixels
+        std::uint64_t black = 0;      // of them, as dark as print
+    };
+    bool settle();  // the early "no": true once the page certainly is no code sheet
+    void closeBand();
+    bool isBlock(const Band& band) const;
+
     int width_, height_;
+    int x0_, x1_, y0_, y1_;  // the area looked at: a band at each edge is left out
+    int minSide_;            // smallest side of a code block
+    std::vector<std::uint32_t> histogram_;  // lightness of the pixels read, for the paper's
+    int paper_ = -1;
+    std::uint64_t marked_ = 0;  // marked pixels so far
+    std::vector<Band> bands_;
+    bool open_ = false;     // the last row read was marked: the last band goes on
+    bool settled_ = false;  // certainly no code sheet
 };
+
+// True for the text of a sheet's code: exactly "PATCHT", or "PATCHT:" and more.
+bool isSheetCodeText(const std::string& text);
 
 // The closer look: the text of a barcode on `picture` whose text is exactly
 // "PATCHT" or begins with "PATCHT:" (in any orientation, skewed a little);

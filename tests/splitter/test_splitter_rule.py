@@ -21,6 +21,10 @@ UNITS = [("rule_table", ["detect.cpp"], []), ("page_kind_table", ["page_kind.cpp
          ("sheets_table", ["sheets.cpp", "split_plan.cpp", "events.cpp", "report.cpp", "ansi_line.cpp",
                            "environment.cpp", "reasons.cpp"], QPDF)]
 
+# Code sheets (sheet_codes.*, code_reader.cpp): drawn codes read, candidates let through, text pages
+# given up early.
+UNITS.append(("code_table", ["sheet_codes.cpp", "code_reader.cpp", "detect.cpp"], ["-lZXing"]))
+
 
 @pytest.mark.parametrize("table,sources,flags", UNITS)
 def test_rule_table(tmp_path, table, sources, flags):
