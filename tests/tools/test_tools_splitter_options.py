@@ -22,6 +22,16 @@ ls "{meeting}" | wc -l >> "$2/seen.txt"
 echo "Summary: 1 PDF files, 1 split, 0 not split; 1 pages, 0 separator pages, 1 documents written"
 """
 
+# Splits the one source it is given into one document holding its options, as a put-back run does.
+PUT_BACK = """#!/bin/sh
+name=$(ls "$1"); stem=${name%.pdf}
+echo "$name" >> "{meeting}/sources"
+[ -n "$ORVANE_TEST_FAIL" ] && exit 1
+mkdir -p "$2/$stem" && printf 'new %s' "$ORVANE_SPLITTER_OPTIONS" > "$2/$stem/${stem}_001.pdf"
+echo "$name: 3 pages; separators: none; blank: 3; 1 document in \"$stem\": ${stem}_001.pdf (pages 1-2)"
+echo "Summary: 1 PDF files, 1 split, 0 not split; 3 pages, 0 separator pages, 1 documents written"
+"""
+
 
 @pytest.fixture
 def splitter(tmp_path, service, orvane, monkeypatch):
@@ -34,11 +44,12 @@ def splitter(tmp_path, service, orvane, monkeypatch):
     class Splitter(object):
         token = service.token("options")
 
-        def __init__(self, jobs, ini=None):
-            folder, meeting = tmp_path / "bin", tmp_path / "meeting"
-            folder.mkdir(), meeting.mkdir()
+        def __init__(self, jobs, ini=None, script=STANDIN):
+            folder, self.meeting = tmp_path / "bin", tmp_path / "meeting"
+            folder.mkdir(), self.meeting.mkdir()
             self.path = str(folder / js.SPLITTER_NAME)
-            (folder / js.SPLITTER_NAME).write_text(STANDIN.replace("{meeting}", str(meeting)).replace("{jobs}", str(jobs)))
+            (folder / js.SPLITTER_NAME).write_text(script.replace("{meeting}", str(self.meeting))
+                                                   .replace("{jobs}", str(jobs)))
             os.chmod(self.path, 0o700)
             if ini is not None:
                 (folder / so.INI_NAME).write_bytes(ini.encode("utf-8"))
@@ -87,6 +98,10 @@ def test_jobs_at_once_in_one_process_never_see_each_others_options(splitter, tmp
     (["--names", "{page}"], None, frontend.EXIT_CHECKS, "unknown field {page}"),
     (["--sheets", "code"], "sheets=colour\nnames={when}\n", frontend.EXIT_CHECKS, "orvaneFun.ini: names={when}"),
     ([], "speed=fast\n", frontend.EXIT_CHECKS, "orvaneFun.ini: speed="),
+    (["--blank-pages", "drop"], "sheets=colour,code\n", frontend.EXIT_OK, "--blank-pages drop"),
+    (["--blank-pages", "gone"], None, frontend.EXIT_CHECKS, "give one of keep, flag, drop"),
+    (["--blank-pages", "flag", "--sheets", "colour,blank"], None, frontend.EXIT_CHECKS, "blank pages are separator"),
+    (["--blank-pages", "drop"], "sheets=blank\n", frontend.EXIT_CHECKS, "blank pages are separator"),
 ])
 def test_split_passes_what_was_chosen_and_refuses_what_the_splitter_would(splitter, run_cli, options, ini,
                                                                           status, said):
@@ -102,7 +117,8 @@ def test_split_passes_what_was_chosen_and_refuses_what_the_splitter_would(splitt
 
 
 @pytest.mark.parametrize("ini, environ, shown", [
-    (None, {}, {"sheets": ("colour", None), "names": ("{batch}_{n:03}", None)}),
+    (None, {so.ENV: "--blank-pages flag"}, {"sheets": ("colour", None), "names": ("{batch}_{n:03}", None),
+                                             "blank-pages": ("flag", so.ENV)}),
     (b"\xef\xbb\xbf[orvaneFun]\r\nnames = \xe5\x90\x88\xe5\x90\x8c {code} \r\n", {},
      {"sheets": ("colour", None), "names": ("合同 {code}", "INI")}),
     (b"sheets=code\n", {so.ENV: '--sheets "black,blank"\t--names "C:\\x \\\\ \\"{date}\\""'},
@@ -113,8 +129,43 @@ def test_the_default_shown_is_what_the_splitter_runs_with(tmp_path, ini, environ
     if ini is not None:
         (tmp_path / so.INI_NAME).write_bytes(ini)
     where = {"INI": so.ini_path(program)}
+    shown = dict({"blank-pages": ("keep", None)}, **shown)
     assert so.effective(program, environ) == {key: (value, where.get(origin, origin))
                                               for key, (value, origin) in shown.items()}
+
+
+@pytest.mark.parametrize("source, request_, fail, status, documents", [
+    # Only the file named is split again; its new document replaces the old, the others stay.
+    ("a.pdf", "a.pdf:2", False, frontend.EXIT_OK,
+     {"a/a_001.pdf": "new --blank-pages drop --keep-pages 2", "a/a_002.pdf": "old"}),
+    # Split at the last colon: the name itself may hold one (a Windows path always does).
+    ("x:y.pdf", "x:y.pdf:4, 9-10", False, frontend.EXIT_OK,
+     {"x:y/x:y_001.pdf": "new --blank-pages drop --keep-pages 4,9-10", "x:y/x:y_002.pdf": "old"}),
+    # A run that fails leaves the old documents as they were.
+    ("a.pdf", "a.pdf:2", True, frontend.EXIT_SPLITTER, {"a/a_001.pdf": "old", "a/a_002.pdf": "old"}),
+    ("a.pdf", "a.pdf", False, frontend.EXIT_USAGE, {"a/a_001.pdf": "old", "a/a_002.pdf": "old"}),
+    ("a.pdf", "a.pdf:0", False, frontend.EXIT_USAGE, {"a/a_001.pdf": "old", "a/a_002.pdf": "old"}),
+])
+def test_split_with_kept_pages_writes_that_files_documents_again(splitter, run_cli, source, request_, fail,
+                                                                  status, documents):
+    stand_in = splitter(1, script=PUT_BACK)
+    job = stand_in.job("put-back")
+    os.rename(os.path.join(job.source, "a.pdf"), os.path.join(job.source, source))
+    (open(os.path.join(job.source, "b.pdf"), "wb")).close()
+    for name in documents:
+        os.makedirs(os.path.join(job.target, os.path.dirname(name)), exist_ok=True)
+        with open(os.path.join(job.target, name), "w") as fh:
+            fh.write("old")
+    done = run_cli("split", job.source, job.target, "--workers", "1", "--urldb", job.urldb, "--splitter",
+                   stand_in.path, "--blank-pages", "drop", "--keep-pages", request_,
+                   env={"ORVANE_TOKEN": job.token, "ORVANE_TEST_FAIL": "1" if fail else ""})
+    assert done.returncode == status, done.stdout + done.stderr
+    written = {os.path.relpath(os.path.join(parent, name), job.target): open(os.path.join(parent, name)).read()
+               for parent, _dirs, names in os.walk(job.target) for name in names}
+    assert written == documents
+    sources = stand_in.meeting / "sources"
+    assert (sources.read_text() if sources.exists() else None) == (None if status == frontend.EXIT_USAGE
+                                                                    else source + "\n")
 
 
 def test_the_code_samples_split_at_their_code_sheets_and_name_documents_from_them(tmp_path):
