@@ -78,8 +78,9 @@ def parse_line(line):
 class JobRecord(object):
     """What the events of one job tell, updated event by event."""
 
-    def __init__(self, clock=time.monotonic):
+    def __init__(self, clock=time.monotonic, path=None):
         self.clock = clock
+        self.path = path           # the events file it was read from, when it was
         self.source = self.target = None
         self.files = []            # relative names, in the splitter's order
         self.total = None          # total pages, as the splitter tells it once it knows every file's count
@@ -259,7 +260,7 @@ def note_moved(path, name, dest):
 
 
 def read_record(path):
-    return JobRecord().apply_all(EventTail(path).poll())
+    return JobRecord(path=path).apply_all(EventTail(path).poll())
 
 
 def latest_record_for(target, folder):

@@ -64,6 +64,9 @@ def page_label(f, page, fit):
 def verdict(f, page):
     """What a page was, in a line or two (a code sheet's text on its own line)."""
     found = sheet(f, page)
+    if found is None and page in (f.blank or ()):
+        return (_("page {}: blank, left out (right-click to put it back)") if page in f.dropped else
+                _("page {}: blank, kept")).format(page)
     if found is None or found.kind not in TOLD:
         separator = found is not None
         if page in f.unsure:
