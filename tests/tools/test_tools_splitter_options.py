@@ -168,7 +168,8 @@ def test_split_with_kept_pages_writes_that_files_documents_again(splitter, run_c
                                                                     else source + "\n")
 
 
-def test_the_code_samples_split_at_their_code_sheets_and_name_documents_from_them(tmp_path):
+def split_sample(tmp_path, batches, options, **which):
+    """The FileRecord of the sample in ``batches`` split by the installed splitter with ``options``."""
     from splitter.conftest import installed_splitter
     from orvane_tools import events, samples
 
@@ -177,13 +178,27 @@ def test_the_code_samples_split_at_their_code_sheets_and_name_documents_from_the
         pytest.skip("no installed orvaneFun.exe")
     src, dst, record = tmp_path / "src", tmp_path / "out", str(tmp_path / "events.jsonl")
     dst.mkdir()
-    samples.write_batches(str(src), codes=True)
-    done = subprocess.run([program, str(src), str(dst), "1", "19", "--sheets", samples.CODE_SHEETS, "--names", "{code}"],
+    samples.write_batches(str(src), **which)
+    done = subprocess.run([program, str(src), str(dst), "1", "19"] + options,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=dict(os.environ, ORVANE_EVENTS=record))
     if done.returncode == 2:
-        pytest.skip("this splitter takes no --sheets yet")
-    f = next(f for f in events.read_record(record).file_records() if f.name in samples.CODE_BATCHES)
+        pytest.skip("this splitter does not take {} yet".format(options[0]))
+    return next(f for f in events.read_record(record).file_records() if f.name in batches), done
+
+
+def test_the_code_samples_split_at_their_code_sheets_and_name_documents_from_them(tmp_path):
+    from orvane_tools import events, samples
+
+    f, done = split_sample(tmp_path, samples.CODE_BATCHES, ["--sheets", samples.CODE_SHEETS, "--names", "{code}"],
+                           codes=True)
     assert [d.name for d in f.documents] == ["batch-04_001.pdf", "batch-04_002.pdf", "Order-2026-0042.pdf",
                                              "batch-04_004.pdf"], done.stdout
     assert f.sheets == {3: events.Sheet("code", "PATCHT"), 5: events.Sheet("code", "PATCHT:Order-2026-0042"),
                         8: events.Sheet("colour", None)}
+
+
+def test_the_duplex_sample_leaves_out_its_blank_backs_and_keeps_its_pages(tmp_path):
+    from orvane_tools import samples
+
+    f, done = split_sample(tmp_path, samples.DUPLEX_BATCHES, samples.DUPLEX_OPTIONS.split(), duplex=True)
+    assert ([d.page_list() for d in f.documents], f.dropped) == ([[1, 3], [7, 9]], (2, 4, 8, 10)), done.stdout

@@ -114,8 +114,8 @@ def build_parser():
                  _("Write a few sample PDF batches, with coloured separator sheets, under FOLDER\n"
                    "(also: python -m orvane_tools.samples FOLDER)."), helptexts.EXIT_STATUSES_PLAIN, cmd_samples)
     p.add_argument("folder", metavar="FOLDER", help=_("folder to write the batches into (made if missing)"))
-    from .samples import add_codes_option
-    add_codes_option(p)
+    from .samples import add_batch_options
+    add_batch_options(p)
 
     p = _command(sub, "log", _("list the announcements the service recorded"),
                  _("Print the job starts and ends (and the refusals) recorded by the service."),
@@ -326,7 +326,7 @@ def _to_second(when):
 def cmd_samples(args, parser):
     from . import samples
 
-    return samples.write_listing(args.folder, args.codes)
+    return samples.write_listing(args.folder, args.codes, args.duplex)
 
 
 def cmd_gui(args, parser):
