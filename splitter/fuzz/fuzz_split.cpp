@@ -16,6 +16,7 @@
 #include "helper.h"
 #include "helper_server.h"
 #include "pdf_source.h"
+#include "sheets.h"
 #include "split_plan.h"
 
 namespace {
@@ -39,16 +40,19 @@ const std::filesystem::path& outFolder() {
     return folder.path;
 }
 
-// As the splitter does: every page looked at, the verdicts settled over
-// the file, and the documents its plan gives written.
-void splitInto(orvane::SourcePdf& pdf, const std::filesystem::path& dir) {
-    std::vector<orvane::PageLook> looks;
-    for (int i = 0; i < pdf.pageCount(); ++i) looks.push_back(pdf.lookAt(i, orvane::kDefaultThreshold).look);
+// As the splitter does: every page looked at for the `kinds` asked, the
+// verdicts settled over the file, and the documents its plan gives written.
+void splitInto(orvane::SourcePdf& pdf, const std::filesystem::path& dir, const orvane::SheetKinds& kinds) {
+    std::vector<orvane::PageResult> results;
+    for (int i = 0; i < pdf.pageCount(); ++i) results.push_back(pdf.lookAt(i, orvane::kDefaultThreshold, kinds));
     std::vector<orvane::PageLook*> settled;
-    for (orvane::PageLook& look : looks) settled.push_back(&look);
+    for (orvane::PageResult& r : results) settled.push_back(&r.look);
     orvane::settleFile(settled, orvane::kDefaultThreshold);
+    orvane::settleSheets(results, kinds, [&](std::size_t i, bool& unsure) {
+        return pdf.blankCloser(static_cast<int>(i), results[i].look, unsure);
+    });
     std::vector<bool> separators;
-    for (const orvane::PageLook& look : looks) separators.push_back(look.separator);
+    for (const orvane::PageResult& r : results) separators.push_back(r.look.separator);
     for (const orvane::Document& doc : orvane::planDocuments(separators, "document"))
         pdf.writeDocument(doc.first, doc.last, (dir / doc.name).string());
 }
@@ -93,7 +97,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         orvane::SourcePdf pdf(input, helper);
-        splitInto(pdf, outFolder());
+        // Every other input is looked at for every sheet kind: the closer
+        // decodings and renderings see hostile data too.
+        orvane::SheetKinds kinds;
+        kinds.code = kinds.black = kinds.blank = size % 2 == 1;
+        splitInto(pdf, outFolder(), kinds);
     } catch (const std::exception&) {
         // A reason to report (the splitter prints it as NOT SPLIT): fine.
     }

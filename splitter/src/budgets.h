@@ -45,6 +45,9 @@ constexpr std::size_t kMaxPlainContent = 64 * 1024;
 // The page image judged from its JPEG data: declared pixels and raw bytes.
 constexpr double kMaxImagePixels = 200e6;
 constexpr long long kMaxImageBytes = 256LL << 20;
+// A page decoded or rendered again, closer, for its code or its emptiness:
+// pixels at most (a larger picture is not looked at closer).
+constexpr double kCloserMaxPixels = 12e6;
 
 // Copying a page nests one call per object it enters (about 160 bytes of
 // stack each in qpdf 11.3, measured on chains of arrays, dictionaries and

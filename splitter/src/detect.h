@@ -66,6 +66,13 @@ struct PageLook {
     // for an ordinary page, the colour of its paper.
     std::array<std::uint8_t, 3> paper{};
     double paperShare = 0.0;
+
+    // For the other sheet kinds, settled with the file (sheets.h): the small
+    // picture shows nothing on the page's own paper (`blankPaper`), and the
+    // closer look is still due; that closer look lay near its bar.
+    bool blankCandidate = false;
+    bool blankUnsure = false;
+    std::array<std::uint8_t, 3> blankPaper{};
 };
 
 class PageJudge {

@@ -23,6 +23,7 @@
 
 #include "environment.h"
 #include "path_text.h"
+#include "sheets.h"
 
 namespace fs = std::filesystem;
 
@@ -141,9 +142,14 @@ void Events::split(const std::string& file, const std::vector<PageResult>& resul
         const PageLook& look = results[i].look;
         char share[32];
         std::snprintf(share, sizeof share, "%.3f", look.share);
+        // A sheet says its kind, a code sheet its whole text.
+        std::string sheet;
+        if (look.separator && look.sheet != SheetKind::None)
+            sheet = std::string(",\"sheet\":\"") + sheetName(look.sheet) + "\"";
+        if (look.sheet == SheetKind::Code) sheet += ",\"code\":" + quoted(results[i].code);
         write("{\"event\":\"page\",\"file\":" + quoted(file) + ",\"page\":" + std::to_string(i + 1) +
               ",\"verdict\":\"" + (look.separator ? "separator" : "page") + "\",\"share\":" + share +
-              ",\"unsure\":" + (look.unsure ? "true" : "false") + "}");
+              ",\"unsure\":" + (look.unsure ? "true" : "false") + sheet + "}");
     }
     std::string docs;
     for (const Document& d : documents)

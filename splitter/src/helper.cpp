@@ -74,18 +74,19 @@ HelperEnd Helper::trial(std::uint64_t file, const std::string& path, std::option
     return decodeTrialReply(reply, pages, failure) ? end : HelperEnd::Failed;
 }
 
-HelperEnd Helper::render(std::uint64_t file, const std::string& path, int page, int threshold, bool& drawn,
-                         PageLook& look) {
+HelperEnd Helper::render(std::uint64_t file, const std::string& path, int page, int threshold,
+                         const SheetKinds& kinds, bool& drawn, PageLook& look, std::string& code) {
     HelperRequest request;
     request.step = HelperStep::Render;
     request.file = file;
     request.page = page;
     request.threshold = threshold;
+    request.sheets = kinds;
     request.path = path;
     std::string reply;
     const HelperEnd end = retried(request, kRenderSeconds, reply);
     if (end != HelperEnd::Done) return end;
-    return decodeRenderReply(reply, drawn, look) ? end : HelperEnd::Failed;
+    return decodeRenderReply(reply, drawn, look, code) ? end : HelperEnd::Failed;
 }
 
 int passTrial(Helper& helper, const std::string& path, std::uint64_t file) {

@@ -41,10 +41,11 @@ public:
     // count). `file` is the file's id (newFileId): a helper measures each
     // file's memory budget afresh.
     HelperEnd trial(std::uint64_t file, const std::string& path, std::optional<FileError>& failure, int& pages);
-    // Renders page `page` (0-based) and judges it; `drawn` false when
-    // poppler cannot draw it.
-    HelperEnd render(std::uint64_t file, const std::string& path, int page, int threshold, bool& drawn,
-                     PageLook& look);
+    // Renders page `page` (0-based) and judges it for the `kinds` asked (a
+    // code sheet's text into `code`); `drawn` false when poppler cannot
+    // draw it.
+    HelperEnd render(std::uint64_t file, const std::string& path, int page, int threshold, const SheetKinds& kinds,
+                     bool& drawn, PageLook& look, std::string& code);
 
 private:
     HelperEnd retried(const HelperRequest& request, double seconds, std::string& reply);

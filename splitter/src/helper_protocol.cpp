@@ -24,6 +24,20 @@ T take(const std::string& in, std::size_t& at) {
     return value;
 }
 
+// The sheet kinds as one byte, a bit each.
+std::uint8_t kindBits(const SheetKinds& k) {
+    return static_cast<std::uint8_t>((k.colour ? 1 : 0) | (k.code ? 2 : 0) | (k.black ? 4 : 0) | (k.blank ? 8 : 0));
+}
+
+SheetKinds kindsOf(std::uint8_t bits) {
+    SheetKinds k;
+    k.colour = bits & 1;
+    k.code = bits & 2;
+    k.black = bits & 4;
+    k.blank = bits & 8;
+    return k;
+}
+
 }  // namespace
 
 std::string frame(const std::string& body) {
@@ -37,6 +51,7 @@ std::string encodeRequest(const HelperRequest& request) {
     put(out, request.file);
     put(out, request.page);
     put(out, request.threshold);
+    put(out, kindBits(request.sheets));
     return out + request.path;
 }
 
@@ -45,6 +60,7 @@ bool decodeRequest(const std::string& body, HelperRequest& request) {
     request.file = take<std::uint64_t>(body, at);
     request.page = take<std::int32_t>(body, at);
     request.threshold = take<std::int32_t>(body, at);
+    request.sheets = kindsOf(take<std::uint8_t>(body, at));
     if (body.empty() || at > body.size()) return false;
     request.step = static_cast<HelperStep>(body[0]);
     request.path = body.substr(at);
@@ -77,16 +93,17 @@ bool decodeTrialReply(const std::string& body, int& pages, std::optional<FileErr
     return true;
 }
 
-std::string encodeRenderReply(bool drawn, const PageLook& look) {
+std::string encodeRenderReply(bool drawn, const PageLook& look, const std::string& code) {
     std::string out(1, static_cast<char>(drawn));
     put(out, look);
-    return out;
+    return out + code;
 }
 
-bool decodeRenderReply(const std::string& body, bool& drawn, PageLook& look) {
-    if (body.size() != 1 + sizeof look) return false;
+bool decodeRenderReply(const std::string& body, bool& drawn, PageLook& look, std::string& code) {
+    if (body.size() < 1 + sizeof look) return false;
     drawn = body[0] != 0;
     std::memcpy(&look, body.data() + 1, sizeof look);
+    code = body.substr(1 + sizeof look);
     return true;
 }
 

@@ -4,12 +4,13 @@
 //
 // Each message is a 4-byte length and that many bytes. A request is its
 // kind ('T' the trial reading, 'R' rendering a page), the file's id (8
-// bytes), the page and the threshold (4 bytes each) and the file's path; the
+// bytes), the page and the threshold (4 bytes each), the sheet kinds asked
+// (1 byte) and the file's path; the
 // reply to a trial is the file's page count (4 bytes), then, only when the
 // file cannot be split, its reason as data (the Fault, 4 bytes; the Details'
 // four numbers, 8 bytes each; `counted`, 1 byte; the library's words), so
 // that the worker's side words it as any other reason; to a rendering one
-// byte (drawn or not) and the page's PageLook.
+// byte (drawn or not), the page's PageLook and a code sheet's text.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "detect.h"
+#include "options.h"
 #include "reasons.h"
 
 namespace orvane {
@@ -41,6 +43,7 @@ struct HelperRequest {
     std::uint64_t file = 0;  // newFileId: a helper measures each file's budget afresh
     std::int32_t page = -1;  // 0-based; -1 for a trial
     std::int32_t threshold = 0;
+    SheetKinds sheets;
     std::string path;
 };
 
@@ -54,7 +57,7 @@ bool decodeRequest(const std::string& body, HelperRequest& request);
 std::string encodeTrialReply(int pages, const FileError* failure);
 bool decodeTrialReply(const std::string& body, int& pages, std::optional<FileError>& failure);
 
-std::string encodeRenderReply(bool drawn, const PageLook& look);
-bool decodeRenderReply(const std::string& body, bool& drawn, PageLook& look);
+std::string encodeRenderReply(bool drawn, const PageLook& look, const std::string& code);
+bool decodeRenderReply(const std::string& body, bool& drawn, PageLook& look, std::string& code);
 
 }  // namespace orvane

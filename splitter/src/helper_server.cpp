@@ -55,8 +55,9 @@ HelperExit serve() {
                 }
                 if (!rendered) rendered.reset(new RenderedFile(request.path));
                 PageLook look;
-                const bool drawn = rendered->judge(request.page, request.threshold, look);
-                reply = encodeRenderReply(drawn, look);
+                std::string code;
+                const bool drawn = rendered->judge(request.page, request.threshold, request.sheets, look, code);
+                reply = encodeRenderReply(drawn, look, code);
             }
         } catch (...) {
             return kHelperBroken;

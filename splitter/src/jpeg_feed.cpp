@@ -39,8 +39,9 @@ private:
 
 }  // namespace
 
-JpegKind feedImage(QPDF& qpdf, QPDFObjectHandle image, JpegRows& rows, std::size_t& stoppedWarnings) {
-    JpegRowsDecoder decoder(rows);
+JpegKind feedImage(QPDF& qpdf, QPDFObjectHandle image, JpegRows& rows, std::size_t& stoppedWarnings,
+                   int minLongSide) {
+    JpegRowsDecoder decoder(rows, minLongSide);
     DecoderFeed feed(decoder);
     const std::size_t warned = qpdf.numWarnings();
     const bool whole = image.pipeStreamData(&feed, nullptr, 0, qpdf_dl_none, true, false);

@@ -15,7 +15,8 @@ namespace orvane {
 // Decodes `image` (a stream of `qpdf`) into `rows`. The warnings qpdf gave
 // on a reading stopped early are no damage of the file: their number is
 // added to `stoppedWarnings`. Throws JpegError, or std::runtime_error when
-// the data cannot be read from the file.
-JpegKind feedImage(QPDF& qpdf, QPDFObjectHandle image, JpegRows& rows, std::size_t& stoppedWarnings);
+// the data cannot be read from the file. `minLongSide` as JpegRowsDecoder's.
+JpegKind feedImage(QPDF& qpdf, QPDFObjectHandle image, JpegRows& rows, std::size_t& stoppedWarnings,
+                   int minLongSide = 96);
 
 }  // namespace orvane

@@ -122,12 +122,13 @@ bool advance(State* s) {
             s->kind = JpegKind::OverBudget;
             return true;
         }
-        if (cinfo->num_components == 1) {
+        const bool grey = cinfo->num_components == 1;
+        if (grey && !s->rows->decodeGrey()) {
             s->kind = JpegKind::Grey;
             return true;
         }
-        if (cinfo->num_components != 3 ||
-            (cinfo->jpeg_color_space != JCS_YCbCr && cinfo->jpeg_color_space != JCS_RGB)) {
+        if (!grey && (cinfo->num_components != 3 ||
+                      (cinfo->jpeg_color_space != JCS_YCbCr && cinfo->jpeg_color_space != JCS_RGB))) {
             s->kind = JpegKind::Unsupported;
             return true;
         }

@@ -38,6 +38,10 @@ public:
     virtual int begin(int width, int height) = 0;
     // Row y; returning false stops the decoding there.
     virtual bool row(int y, const std::uint8_t* rgb) = 0;
+    // Asked, before begin(), of a one-component (grey) image: true to have it
+    // decoded too, as rows whose R, G and B are equal; otherwise it is told
+    // Grey without decoding.
+    virtual bool decodeGrey() { return false; }
 };
 
 // Decodes a JPEG whose data arrives in pieces, as a PDF library reads a

@@ -161,7 +161,13 @@ QPDFObjectHandle drawnImage(const ContentScan& scan, QPDFPageObjectHelper& page)
     return xobjects.isDictionary() ? xobjects.getKey(scan.image) : QPDFObjectHandle::newNull();
 }
 
-PageKind pageKind(const ContentScan& scan, QPDFPageObjectHelper& page) {
+bool colourlessImage(QPDFObjectHandle image) {
+    if (!image.isStream()) return false;
+    QPDFObjectHandle idict = image.getDict(), mask = idict.getKey("/ImageMask");
+    return (mask.isBool() && mask.getBoolValue()) || components(idict.getKey("/ColorSpace")) == 1;
+}
+
+PageKind pageKind(const ContentScan& scan, QPDFPageObjectHelper& page, bool colourless) {
     if (!scan.plain) return PageKind::Rendered;
     if (scan.image.empty()) return PageKind::Grey;  // a blank page
     QPDFObjectHandle image = drawnImage(scan, page);
@@ -173,9 +179,13 @@ PageKind pageKind(const ContentScan& scan, QPDFPageObjectHelper& page) {
     // grey image paints grey: the page has no colour at all.
     QPDFObjectHandle mask = idict.getKey("/ImageMask");
     const int comps = components(idict.getKey("/ColorSpace"));
-    if ((mask.isBool() && mask.getBoolValue()) || comps == 1) return PageKind::Grey;
+    const bool stencil = mask.isBool() && mask.getBoolValue();
+    if (colourlessImage(image)) {
+        if (!colourless) return PageKind::Grey;
+        if (stencil) return PageKind::Rendered;
+    }
     QPDFObjectHandle bpc = idict.getKey("/BitsPerComponent");
-    if (comps != 3 || !isSingleDct(idict.getKey("/Filter")) || !bpc.isInteger() || bpc.getIntValue() != 8 ||
+    if ((comps != 3 && comps != 1) || !isSingleDct(idict.getKey("/Filter")) || !bpc.isInteger() || bpc.getIntValue() != 8 ||
         idict.hasKey("/SMask") || idict.hasKey("/Mask") || idict.hasKey("/Decode"))
         return PageKind::Rendered;
     if (coverage(scan.placement, page.getCropBox().getArrayAsRectangle()) < kMinCoverage) return PageKind::Rendered;

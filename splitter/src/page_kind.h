@@ -28,8 +28,13 @@ enum class PageKind {
     OverBudget,  // that JPEG is declared larger than may be decoded
 };
 
-// The kind of `page`, whose content is `scan`.
-PageKind pageKind(const ContentScan& scan, QPDFPageObjectHelper& page);
+// The kind of `page`, whose content is `scan`. With `colourless` (sheet
+// kinds that need no colour are asked for), a page that draws a picture
+// without colour is judged too: a grey JPEG as Jpeg, any other rendered.
+PageKind pageKind(const ContentScan& scan, QPDFPageObjectHelper& page, bool colourless = false);
+// Whether `image` is declared without colour (a stencil mask, a grey colour
+// space): its pixels never make a coloured sheet, whatever its data holds.
+bool colourlessImage(QPDFObjectHandle image);
 // The image the scan draws, as the page's resources name it (null if none).
 QPDFObjectHandle drawnImage(const ContentScan& scan, QPDFPageObjectHelper& page);
 

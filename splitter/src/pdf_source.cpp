@@ -1,5 +1,6 @@
 #include "pdf_source.h"
 
+#include <cmath>
 #include <memory>
 #include <stdexcept>
 
@@ -12,27 +13,40 @@
 #include "page_kind.h"
 #include "pdf_open.h"
 #include "reasons.h"
+#include "sheet_rows.h"
 #include "writer.h"
 
 namespace orvane {
 
 namespace {
 
-// Hands decoded rows straight to the rule, which stops the decoding as soon
-// as the page is certainly not a separator.
+// Hands decoded rows straight to the judges, which stop the decoding as soon
+// as the page is certainly no sheet of a kind asked for.
 class JudgeRows : public JpegRows {
 public:
-    explicit JudgeRows(int threshold) : threshold_(threshold) {}
-    int begin(int width, int height) override {
-        judge_.reset(new PageJudge(width, height, threshold_));
-        return judge_->rowsWanted();
+    // `grey`: the image is declared without colour.
+    JudgeRows(int threshold, const SheetKinds& kinds, bool grey) : threshold_(threshold), kinds_(kinds), grey_(grey) {}
+    bool decodeGrey() override {
+        if (kinds_.colourOnly()) return false;
+        grey_ = true;
+        return true;
     }
-    bool row(int y, const std::uint8_t* rgb) override { return judge_->addRow(y, rgb); }
-    PageLook look() const { return judge_ ? judge_->finish() : PageLook{}; }
+    int begin(int width, int height) override {
+        rows_.reset(new SheetRows(width, height, threshold_, kinds_, grey_));
+        return rows_->rowsWanted();
+    }
+    bool grey() const { return grey_; }
+    bool row(int y, const std::uint8_t* rgb) override { return rows_->addRow(y, rgb); }
+    PageLook look(bool& codeCandidate) const {
+        codeCandidate = false;
+        return rows_ ? rows_->finish(codeCandidate) : PageLook{};
+    }
 
 private:
     int threshold_;
-    std::unique_ptr<PageJudge> judge_;
+    SheetKinds kinds_;
+    bool grey_ = false;  // a grey image, decoded for the other kinds
+    std::unique_ptr<SheetRows> rows_;
 };
 
 // Collects a page's decoded content up to a limit; past it, `over` is set
@@ -121,36 +135,63 @@ PageResult SourcePdf::grey() {
     return result;
 }
 
-PageResult SourcePdf::lookAt(int index, int threshold) {
+PageResult SourcePdf::blankPage() {
+    PageResult result = grey();
+    result.look.sheet = SheetKind::Blank;
+    return result;
+}
+
+PageResult SourcePdf::lookAt(int index, int threshold, const SheetKinds& kinds) {
     try {
         QPDFPageObjectHelper& page = pages_.at(static_cast<std::size_t>(index));
         QPDFObjectHandle annots = page.getObjectHandle().getKey("/Annots");
-        if (annots.isArray() && annots.getArrayNItems() > 0) return render(index, threshold);
+        if (annots.isArray() && annots.getArrayNItems() > 0) return render(index, threshold, kinds);
 
         std::string content;
         const std::size_t warned = qpdf_.numWarnings();
         if (!pageContent(page, content)) {
             // The decoding we stopped is no damage of the file.
             budgetWarnings_ += qpdf_.numWarnings() - warned;
-            return render(index, threshold);
+            return render(index, threshold, kinds);
         }
         const ContentScan scan = readContent(content);
-        switch (pageKind(scan, page)) {
-        case PageKind::Rendered: return render(index, threshold);
-        case PageKind::Grey: return grey();
+        switch (pageKind(scan, page, !kinds.colourOnly())) {
+        case PageKind::Rendered: return render(index, threshold, kinds);
+        case PageKind::Grey:
+            // For the other kinds only a page that draws nothing is Grey:
+            // as blank as a page can be.
+            return kinds.colourOnly() ? grey() : blankPage();
         case PageKind::OverBudget: return overBudget(false);
         case PageKind::Jpeg: break;
         }
-        // Decoded straight from the file, no more of its data than the rule
-        // needs.
-        JudgeRows judged(threshold);
-        const JpegKind kind = feedImage(qpdf_, drawnImage(scan, page), judged, budgetWarnings_);
-        if (kind == JpegKind::Grey) return grey();
-        if (kind == JpegKind::Unsupported) return render(index, threshold);
+        // Decoded straight from the file, no more of its data than the
+        // judges need.
+        const QPDFObjectHandle image = drawnImage(scan, page);
+        JudgeRows judged(threshold, kinds, !kinds.colourOnly() && colourlessImage(image));
+        const JpegKind kind = feedImage(qpdf_, image, judged, budgetWarnings_);
+        if (kind == JpegKind::Grey) return kinds.colourOnly() ? grey() : render(index, threshold, kinds);
+        if (kind == JpegKind::Unsupported) return render(index, threshold, kinds);
         if (kind == JpegKind::OverBudget) return overBudget(false);
         PageResult result;
-        result.path = LookPath::Jpeg;
-        result.look = judged.look();
+        result.path = judged.grey() ? LookPath::Grey : LookPath::Jpeg;
+        bool codeCandidate = false;
+        result.look = judged.look(codeCandidate);
+        if (codeCandidate) {
+            if (std::optional<std::string> text = closerCode(closer(image, scan.placement, kCodeDpi))) {
+                result.look.sheet = SheetKind::Code;
+                result.code = *text;
+            }
+        }
+        // Under `blank` the closer look is due on most such pages: taken
+        // here, by the workers side by side. A coloured sheet's is left for
+        // the file's step, which asks it only if that sheet does not stand
+        // out from the file's paper.
+        PageLook& look = result.look;
+        if (kinds.blank && look.blankCandidate && !look.candidate && look.sheet == SheetKind::None) {
+            const bool blank = closerBlank(closer(image, scan.placement, kBlankDpi), look, look.blankUnsure);
+            look.blankCandidate = false;
+            if (blank) look.sheet = SheetKind::Blank;
+        }
         return result;
     } catch (const FileError&) {
         throw;
@@ -159,14 +200,38 @@ PageResult SourcePdf::lookAt(int index, int threshold) {
     }
 }
 
+bool SourcePdf::blankCloser(int index, const PageLook& look, bool& unsure) {
+    try {
+        QPDFPageObjectHelper& page = pages_.at(static_cast<std::size_t>(index));
+        std::string content;
+        if (!pageContent(page, content)) return false;
+        const ContentScan scan = readContent(content);
+        if (pageKind(scan, page, true) != PageKind::Jpeg) return false;  // judged in its helper
+        return closerBlank(closer(drawnImage(scan, page), scan.placement, kBlankDpi), look, unsure);
+    } catch (const FileError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw libraryError(e, path_, Doing{Doing::ReadingPage, index, index});
+    }
+}
+
+Picture SourcePdf::closer(QPDFObjectHandle image, const QPDFMatrix& placement, double dpi) {
+    // The image's sides as drawn on the page, in inches.
+    const double across = std::hypot(placement.a, placement.b) / 72.0;
+    const double down = std::hypot(placement.c, placement.d) / 72.0;
+    PictureRows rows(across);
+    feedImage(qpdf_, image, rows, budgetWarnings_, static_cast<int>(std::ceil(dpi * std::max(across, down))));
+    return std::move(rows.picture);
+}
+
 // Poppler runs in the worker's helper with a time and memory limit: a page it
 // would take minutes or gigabytes to draw, or that makes it crash, ends the
 // helper, and the page counts as unsure.
-PageResult SourcePdf::render(int index, int threshold) {
+PageResult SourcePdf::render(int index, int threshold, const SheetKinds& kinds) {
     PageResult result;
     result.path = LookPath::Rendered;
     bool drawn = false;
-    const HelperEnd end = helper_.render(file_, path_, index, threshold, drawn, result.look);
+    const HelperEnd end = helper_.render(file_, path_, index, threshold, kinds, drawn, result.look, result.code);
     if (end == HelperEnd::TimedOut) return overBudget(true);
     if (end != HelperEnd::Done) return overBudget(false);
     if (!drawn) throw FileError(Fault::PageUnrenderable, Details::pages(index, index));

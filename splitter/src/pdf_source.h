@@ -8,10 +8,13 @@
 #include <vector>
 
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFMatrix.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
 #include "helper.h"
+#include "options.h"
 #include "page_result.h"
+#include "picture.h"
 #include "reasons.h"
 
 namespace orvane {
@@ -37,7 +40,12 @@ public:
     // Judges page `index` (0-based). A page that cannot be judged within its
     // budget comes back unsure and not a separator. Throws FileError when the
     // page cannot be read, or when too many pages of the file ran out of time.
-    PageResult lookAt(int index, int threshold);
+    // Besides coloured sheets, looks for the `kinds` asked; a page that the
+    // small picture finds empty may be left for blankCloser (sheets.h).
+    PageResult lookAt(int index, int threshold, const SheetKinds& kinds = SheetKinds{});
+    // The closer look at a page judged from its JPEG that the small picture
+    // found empty: true when it is blank. Throws FileError.
+    bool blankCloser(int index, const PageLook& look, bool& unsure);
 
     // Writes pages [first, last] (0-based, inclusive) as a new PDF at outPath.
     // Throws FileError.
@@ -49,9 +57,12 @@ public:
     std::string creationDate();
 
 private:
-    PageResult render(int index, int threshold);
+    PageResult render(int index, int threshold, const SheetKinds& kinds);
+    // The page's image decoded again, at `dpi` at least.
+    Picture closer(QPDFObjectHandle image, const QPDFMatrix& placement, double dpi);
     PageResult overBudget(bool slow);
     static PageResult grey();
+    static PageResult blankPage();
 
     std::string path_;
     std::uint64_t file_;  // its id for the helper

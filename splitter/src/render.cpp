@@ -14,7 +14,10 @@
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
 
+#include "budgets.h"
 #include "path_text.h"
+#include "picture.h"
+#include "sheet_rows.h"
 
 namespace orvane {
 
@@ -27,14 +30,16 @@ constexpr double kRenderMaxSide = 300.0;  // pixels, for very large pages
 
 void quiet(const std::string&, void*) {}
 
-bool renderAndJudge(poppler::document* doc, int index, int threshold, PageLook& look) {
+// Renders page `index` at `dpi`, but no larger than `maxSide` pixels a
+// side, into `picture`; false if poppler cannot draw it.
+bool renderPicture(poppler::document* doc, int index, double dpi, double maxSide, Picture& picture) {
     if (!doc || doc->is_locked() || index < 0 || index >= doc->pages()) return false;
     std::unique_ptr<poppler::page> page(doc->create_page(index));
     if (!page) return false;
     const poppler::rectf box = page->page_rect(poppler::crop_box);
     const double longSide = std::max(box.width(), box.height());
     if (!std::isfinite(longSide) || longSide <= 0) return false;
-    const double dpi = std::min(kRenderDpi, kRenderMaxSide * 72.0 / longSide);
+    dpi = std::min(dpi, maxSide * 72.0 / longSide);
 
     poppler::page_renderer renderer;
     renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
@@ -42,15 +47,17 @@ bool renderAndJudge(poppler::document* doc, int index, int threshold, PageLook& 
     renderer.set_image_format(poppler::image::format_argb32);
     poppler::image img = renderer.render_page(page.get(), dpi, dpi);
     const int w = img.width(), h = img.height();
-    if (!img.is_valid() || w <= 0 || h <= 0 || w > 2 * kRenderMaxSide || h > 2 * kRenderMaxSide)
-        return false;
+    if (!img.is_valid() || w <= 0 || h <= 0 || w > 2 * maxSide || h > 2 * maxSide) return false;
 
     // ARGB32 is one native 32-bit word per pixel, 0xAARRGGBB, on white paper.
-    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
+    picture.width = w;
+    picture.height = h;
+    picture.dpi = dpi;
+    picture.rgb.assign(static_cast<std::size_t>(w) * h * 3, 0);
     const char* data = img.const_data();
     for (int y = 0; y < h; ++y) {
         const char* row = data + static_cast<std::ptrdiff_t>(y) * img.bytes_per_row();
-        std::uint8_t* out = rgb.data() + static_cast<std::size_t>(y) * w * 3;
+        std::uint8_t* out = picture.rgb.data() + static_cast<std::size_t>(y) * w * 3;
         for (int x = 0; x < w; ++x) {
             std::uint32_t v;
             std::memcpy(&v, row + 4 * x, 4);
@@ -59,7 +66,33 @@ bool renderAndJudge(poppler::document* doc, int index, int threshold, PageLook& 
             out[3 * x + 2] = static_cast<std::uint8_t>(v);
         }
     }
-    look = judgePage(rgb.data(), w, h, static_cast<std::ptrdiff_t>(w) * 3, threshold);
+    return true;
+}
+
+// The page rendered small for every judge asked; a page that may be a code
+// or an empty page is rendered again, closer, here in the helper.
+bool renderAndJudge(poppler::document* doc, int index, int threshold, const SheetKinds& kinds, PageLook& look,
+                    std::string& code) {
+    Picture small;
+    if (!renderPicture(doc, index, kRenderDpi, kRenderMaxSide, small)) return false;
+    bool codeCandidate = false;
+    look = lookAtRows(small.rgb.data(), small.width, small.height, static_cast<std::ptrdiff_t>(small.width) * 3,
+                      threshold, kinds, codeCandidate);
+    // A page poppler draws small but not closer is judged as it was drawn.
+    const double closerSide = std::sqrt(kCloserMaxPixels * 2);
+    Picture closer;
+    if (codeCandidate && renderPicture(doc, index, kCodeDpi, closerSide, closer)) {
+        if (std::optional<std::string> text = closerCode(closer)) {
+            look.sheet = SheetKind::Code;
+            code = *text;
+        }
+    }
+    // Settled here: the file's step has no renderer.
+    if (look.blankCandidate) {
+        look.blankCandidate = false;
+        if (renderPicture(doc, index, kBlankDpi, closerSide, closer) && closerBlank(closer, look, look.blankUnsure))
+            look.sheet = SheetKind::Blank;
+    }
     return true;
 }
 
@@ -102,8 +135,8 @@ RenderedFile::RenderedFile(const std::string& path)
 
 RenderedFile::~RenderedFile() = default;
 
-bool RenderedFile::judge(int index, int threshold, PageLook& look) {
-    return renderAndJudge(doc_->doc.get(), index, threshold, look);
+bool RenderedFile::judge(int index, int threshold, const SheetKinds& kinds, PageLook& look, std::string& code) {
+    return renderAndJudge(doc_->doc.get(), index, threshold, kinds, look, code);
 }
 
 void warmUpRenderer() {
@@ -111,7 +144,8 @@ void warmUpRenderer() {
     std::unique_ptr<poppler::document> doc(
         poppler::document::load_from_raw_data(kWarmUpPdf, static_cast<int>(sizeof kWarmUpPdf - 1)));
     PageLook look;
-    renderAndJudge(doc.get(), 0, kDefaultThreshold, look);
+    std::string code;
+    renderAndJudge(doc.get(), 0, kDefaultThreshold, SheetKinds{}, look, code);
 }
 
 }  // namespace orvane

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "detect.h"
+#include "options.h"
 
 namespace orvane {
 
@@ -14,9 +15,9 @@ class RenderedFile {
 public:
     explicit RenderedFile(const std::string& path);
     ~RenderedFile();
-    // Renders page `index` and judges it into `look`; false if poppler
-    // cannot draw it.
-    bool judge(int index, int threshold, PageLook& look);
+    // Renders page `index` and judges it into `look` for the `kinds` asked
+    // (a code sheet's text into `code`); false if poppler cannot draw it.
+    bool judge(int index, int threshold, const SheetKinds& kinds, PageLook& look, std::string& code);
 
 private:
     struct Document;

@@ -8,6 +8,7 @@
 #include "ansi_line.h"
 #include "environment.h"
 #include "helper.h"
+#include "sheets.h"
 
 namespace orvane {
 
@@ -115,9 +116,13 @@ void tracePages(const std::string& shown, const std::vector<PageResult>& results
     for (std::size_t i = 0; i < results.size(); ++i) {
         const PageResult& r = results[i];
         const char* how = r.path == LookPath::Jpeg ? "jpeg" : r.path == LookPath::Grey ? "grey" : "rendered";
-        std::fprintf(stderr, "trace %s page %zu: %s share=%.3f hue=%d standout=%d rows=%d/%d separator=%d unsure=%d\n",
+        // Sheets of the other kinds name theirs; the rest trace as they always did.
+        std::string sheet;
+        if (r.look.sheet != SheetKind::None && r.look.sheet != SheetKind::Colour)
+            sheet = std::string(" sheet=") + sheetName(r.look.sheet);
+        std::fprintf(stderr, "trace %s page %zu: %s share=%.3f hue=%d standout=%d rows=%d/%d separator=%d unsure=%d%s\n",
                      shown.c_str(), i + 1, how, r.look.share, r.look.hue, r.look.standout, r.look.rowsRead,
-                     r.look.height, r.look.separator ? 1 : 0, r.look.unsure ? 1 : 0);
+                     r.look.height, r.look.separator ? 1 : 0, r.look.unsure ? 1 : 0, sheet.c_str());
     }
     std::fflush(stderr);
 }

@@ -20,6 +20,7 @@
 #include "pdf_source.h"
 #include "reasons.h"
 #include "report.h"
+#include "sheets.h"
 #include "split_plan.h"
 
 namespace fs = std::filesystem;
@@ -228,7 +229,7 @@ void Splitter::look(Job& job, Worker& w, int from, int to) {
     withFile(job, w, [&](SourcePdf& pdf) {
         // Told every kChunk pages, also in a range of a whole file.
         for (int i = from, told = from; i < to && !job.failed; ++i) {
-            job.results[static_cast<std::size_t>(i)] = pdf.lookAt(i, threshold_);
+            job.results[static_cast<std::size_t>(i)] = pdf.lookAt(i, threshold_, options_.sheets);
             if (!job.failed && (i + 1 - told == kChunk || i + 1 == to)) {
                 events_.looked(job.shown, i + 1 - told);
                 told = i + 1;
@@ -243,9 +244,18 @@ void Splitter::afterLooking(Job& job, Worker& w) {
     std::vector<PageLook*> looks;
     for (PageResult& r : job.results) looks.push_back(&r.look);
     settleFile(looks, threshold_);
+    // The closer looks the file's step still asks for, if any, are taken
+    // here, with this worker's copy of the file.
+    settleSheets(job.results, options_.sheets, [&](std::size_t i, bool& unsure) {
+        bool blank = false;
+        withFile(job, w, [&](SourcePdf& pdf) { blank = pdf.blankCloser(static_cast<int>(i), job.results[i].look, unsure); });
+        return blank;
+    });
+    if (job.failed) return finish(job);
     std::vector<bool> separators;
     for (const PageResult& r : job.results) separators.push_back(r.look.separator);
     job.documents = planDocuments(separators, job.stem);
+    attachCodes(job.documents, job.results);
     if (job.documents.empty()) return finish(job);
     // Without a template the names stay planDocuments' own, byte for byte.
     std::optional<std::string> date;

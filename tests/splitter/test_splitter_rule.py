@@ -1,8 +1,10 @@
 """The splitter's pieces alone, each on a program of tests/splitter/native: the separator
 rule (detect.*, page and file step together), how a page is sorted (page_kind.*), the
 progress events shared by threads (events.*, under ThreadSanitizer), the process layer against
-real children (process_posix.cpp: how a read ends, ending a child within its grace), and document
-names from untrusted code texts (names.*, document_names.*: written into a real folder)."""
+real children (process_posix.cpp: how a read ends, ending a child within its grace), document
+names from untrusted code texts (names.*, document_names.*: written into a real folder), and the
+sheet kinds settled with the file (sheets.*: the duplex rule, each document's code, the line and
+events)."""
 import os
 import subprocess
 
@@ -15,7 +17,9 @@ QPDF = ["-DPOINTERHOLDER_TRANSITION=4", "-lqpdf"]
 UNITS = [("rule_table", ["detect.cpp"], []), ("page_kind_table", ["page_kind.cpp"], QPDF),
          ("events_threads", ["events.cpp", "environment.cpp", "reasons.cpp"], QPDF + ["-fsanitize=thread"]),
          ("process_table", ["process_posix.cpp"], []),
-         ("names_table", ["names.cpp", "document_names.cpp"], [])]
+         ("names_table", ["names.cpp", "document_names.cpp"], []),
+         ("sheets_table", ["sheets.cpp", "split_plan.cpp", "events.cpp", "report.cpp", "ansi_line.cpp",
+                           "environment.cpp", "reasons.cpp"], QPDF)]
 
 
 @pytest.mark.parametrize("table,sources,flags", UNITS)
