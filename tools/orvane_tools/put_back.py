@@ -14,6 +14,7 @@ import tempfile
 from . import splitter_options
 from .i18n import _
 from .job_settings import JobSettings
+from .splitter_line import page_listing
 
 FOLDER_PREFIX = ".orvane-put-back-"
 
@@ -36,14 +37,8 @@ def source_name(source, path):
 
 
 def page_text(pages):
-    """"4,9-10" of the page numbers ``pages``."""
-    runs, pages = [], sorted(set(pages))
-    for page in pages:
-        if runs and runs[-1][1] == page - 1:
-            runs[-1][1] = page
-        else:
-            runs.append([page, page])
-    return ",".join(str(a) if a == b else "{}-{}".format(a, b) for a, b in runs)
+    """"4,9-10" of the page numbers ``pages``, as --keep-pages takes them."""
+    return page_listing(pages, ",")
 
 
 class PutBack(object):

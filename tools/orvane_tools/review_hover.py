@@ -6,6 +6,7 @@ import re
 import tkinter as tk
 
 from .events import Sheet
+from .splitter_line import page_listing
 from .i18n import N_, _, ngettext
 
 # The canvas tags that name what an item shows: a page ("at{file}_{page}") and a document
@@ -86,7 +87,8 @@ def hover_text(f, doc, page):
     else:
         d = f.documents[doc]
         span = _("page {} of {}").format(d.first, f.name) if d.first == d.last else \
-            _("pages {}–{} of {}").format(d.first, d.last, f.name)
+            _("pages {}–{} of {}").format(d.first, d.last, f.name) if d.pages is None else \
+            _("pages {} of {}").format(page_listing(d.pages), f.name)
         lines = [d.name, span]
         if page is None:
             checks = sum(1 for p in f.unsure if d.first <= p <= d.last)

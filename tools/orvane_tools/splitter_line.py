@@ -112,6 +112,17 @@ def page_numbers(listing):
     return pages
 
 
+def page_listing(pages, separator=", "):
+    """"1, 4-5" for the page numbers [1, 4, 5] (any order), as the line lists pages."""
+    runs = []
+    for page in sorted(set(pages)):
+        if runs and runs[-1][1] == page - 1:
+            runs[-1][1] = page
+        else:
+            runs.append([page, page])
+    return separator.join(str(a) if a == b else "{}-{}".format(a, b) for a, b in runs)
+
+
 def not_split_words(reason):
     """What a file's line says after its name when the file was not split: for a status line that
     quotes it, in the splitter's own words in every language (scripts read it)."""
