@@ -7,7 +7,8 @@
 #               and the table of document names from untrusted codes written into real folders
 #               (tests/splitter/native/names_table.cpp, the same table as on Linux)
 #   2. compare  scripts/windows_splitter_compare.py: the corpus against the Linux build, the
-#               pathological set with times, the module's command line through cmd.exe and its
+#               scanned batches of every sheet kind with their options (a Chinese name from a
+#               code among them), the pathological set with times, the module's command line through cmd.exe and its
 #               cancellation by taskkill, names code page 936 cannot hold, and the splitter alone
 #               killed while a helper works (its job ends the helper)
 # A missing or non-starting wine skips with a message, and fails under CI=true.
@@ -61,7 +62,7 @@ echo "Linux splitter: $linux"
 
 if [[ $NATIVE -eq 1 ]]; then
     "$python" "$ROOT/scripts/windows_splitter_compare.py" --native --linux "$linux" --work "$OUT/work" \
-        --only corpus,hostile
+        --only corpus,sheets,hostile
     exit $?
 fi
 

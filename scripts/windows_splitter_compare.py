@@ -5,6 +5,9 @@ tables and exits 1 when a check fails:
   corpus     the splitter's test corpus in a folder tree with blanks, '&' and Chinese names: the
              same lines (the Windows output decoded in code page 936, as the module's os.popen
              decodes it), the same check: lists and the same documents (pages, image bytes)
+  sheets     the scanned batches of every sheet kind, each with its --sheets (and documents named
+             by their code: a QR code reading PATCHT:合同-7 names one in Chinese): the same lines
+             and the same documents
   hostile    the pathological set: each case's line and time, within the bounds of its table
   module     the module's quoted command line through cmd.exe, and its cancellation by taskkill
   unheld     names code page 936 cannot hold (Korean): the files are still read and split, and the
@@ -26,6 +29,7 @@ sys.path.insert(0, os.path.join(REPO, "tests", "splitter"))
 
 import pdfgen  # noqa: E402
 import hostile  # noqa: E402
+import sheetscans  # noqa: E402
 import test_splitter_hostile as hostile_table  # noqa: E402
 from corpus import corpus  # noqa: E402
 from test_splitter_split import scanned_batch, vector_batch  # noqa: E402
@@ -42,10 +46,10 @@ class Side(object):
     def path(self, p):
         return "Z:" + os.path.abspath(p).replace("/", "\\") if self.windows else p
 
-    def run(self, src, dst, limit, workers="2"):
+    def run(self, src, dst, limit, workers="2", options=()):
         start = time.monotonic()
         try:
-            done = subprocess.run(self.prefix + [self.path(src), self.path(dst), workers, "0"],
+            done = subprocess.run(self.prefix + [self.path(src), self.path(dst), workers, "0"] + list(options),
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=limit)
             code, out = done.returncode, done.stdout
         except subprocess.TimeoutExpired as e:
@@ -122,6 +126,29 @@ def compare_corpus(linux, win, work):
         print("| %s | %s | %s | %s |" % (name, line_verdict, check, docs))
     failed |= ldocs != wdocs
     return not failed
+
+
+def compare_sheets(linux, win, work):
+    print("\n### Sheets of every kind, documents named by their code\n")
+    print("| batch | options | wine's line | against Linux | documents |")
+    print("|---|---|---|---|---|")
+    ok = True
+    for i, (name, kinds, pages) in enumerate(sheetscans.BATCHES):
+        options = ["--sheets", kinds] + (["--names", "{code}"] if "code" in kinds else [])
+        src = os.path.join(work, "分隔页 sheets", "批次 %02d" % i)
+        os.makedirs(src)
+        sheetscans.pdf(os.path.join(src, "批次 %02d.pdf" % i), pages)
+        row = []
+        for side in (linux, win):
+            dst = os.path.join(work, "分隔页 out %s" % side.name, "批次 %02d" % i)
+            os.makedirs(dst)
+            code, lines, _ = side.run(src, dst, 600, options=options)
+            row.append((lines[0] if lines else "(no line, status %s)" % code, documents(dst)))
+        verdict, docs = same_line(row[0][0], row[1][0]), row[0][1] == row[1][1]
+        ok &= bool(verdict) and docs
+        print("| %s | %s | %s | %s | %s |" % (name, " ".join(options), row[1][0].split(": ", 1)[-1],
+                                            verdict or "DIFFERS", "same" if docs else "DIFFER"))
+    return ok
 
 
 def compare_hostile(linux, win, work):
@@ -287,7 +314,7 @@ def main():
     ap.add_argument("--module-run", help="module_run.exe (tests/windows/module_run.cpp)")
     ap.add_argument("--native", action="store_true", help="the Linux program on both sides")
     ap.add_argument("--work", required=True)
-    ap.add_argument("--only", default="corpus,hostile,module,unheld,killed")
+    ap.add_argument("--only", default="corpus,sheets,hostile,module,unheld,killed")
     a = ap.parse_args()
     linux = Side("linux", [a.linux], False)
     win = Side("native", [a.linux], False) if a.native else Side("wine", [a.wine, a.windows], True)
@@ -295,6 +322,8 @@ def main():
     parts = a.only.split(",")
     if "corpus" in parts:
         ok &= compare_corpus(linux, win, a.work)
+    if "sheets" in parts:
+        ok &= compare_sheets(linux, win, a.work)
     if "hostile" in parts:
         ok &= compare_hostile(linux, win, a.work)
     if "module" in parts and not a.native:

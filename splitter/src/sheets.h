@@ -32,7 +32,7 @@ inline const char* sheetName(SheetKind kind) {
 using BlankCloser = std::function<bool(std::size_t index, bool& unsure)>;
 
 // Sets every page's final `sheet` and `separator`. A coloured sheet stays
-// one; a code sheet (its text read) and a black sheet are sheets; a blank
+// one when colour is asked for (else it is an ordinary page); a code sheet (its text read) and a black sheet are sheets; a blank
 // page right after a code or black sheet is its back (Back) and goes with
 // it, whether or not blank sheets are asked for; under `blank` an empty
 // page is a sheet, and one right after another is the same sheet (Back).
