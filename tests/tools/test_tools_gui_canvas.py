@@ -158,14 +158,17 @@ LONG = "二〇二六年第一季度供应商合同汇总表(财务部存档)_002
     ("at0_4", ["b_003.pdf", "page 4 of scan-19.pdf", "page 4: document page, to check"]),
     ("at0_5", ["scan-19.pdf", "page 5: code sheet", "code: PATCHT:合同-7"]),
     ("at0_6", ["scan-19.pdf", "page 6: back of the sheet before it, to check"]),
+    ("at0_7", ["c_004.pdf", "pages 7, 9 of scan-19.pdf", "page 7: document page"]),
+    ("at0_8", ["scan-19.pdf", "page 8: blank, left out (right-click to put it back)"]),
 ])
 def test_hovering_tells_the_full_name_span_and_verdict(root, tmp_path, item, told):
     sheets = {3: {}, 5: {"sheet": "code", "code": "PATCHT:合同-7"}, 6: {"sheet": "back"}}
     view = shown_view(root, tmp_path, events.JobRecord().apply_all([{"event": "start", "files": ["scan-19.pdf"]}] + [
         dict({"event": "page", "file": "scan-19.pdf", "page": n, "verdict": "page" if n not in sheets else "separator",
               "unsure": n in (4, 6)}, **sheets.get(n, {}))
-        for n in range(1, 7)] + [{"event": "file", "file": "scan-19.pdf", "pages": 6, "folder": "x", "documents": [
-            {"name": LONG, "first": 1, "last": 2}, {"name": "b_003.pdf", "first": 4, "last": 4}]}]))
+        for n in range(1, 10)] + [{"event": "file", "file": "scan-19.pdf", "pages": 9, "folder": "x", "documents": [
+            {"name": LONG, "first": 1, "last": 2}, {"name": "b_003.pdf", "first": 4, "last": 4},
+            {"name": "c_004.pdf", "first": 7, "last": 9, "pages": [7, 9]}], "blank": [8], "dropped": [8]}]))
     canvas = view.canvas
     # Under a separator: its kind, or a code sheet's text.
     assert {"3 separator", "5 合同-7", "6 back"} <= {canvas.itemcget(i, "text") for i in canvas.find_withtag("label")}

@@ -475,3 +475,57 @@ def test_a_source_folder_without_a_pdf_announces_nothing(tmp_path, display, setu
         assert not os.path.isdir(str(tmp_path / "cache" / "jobs"))
     finally:
         root.destroy()
+
+
+# Splits its one source as a put-back does: page 3 back in the document, page 4 still left out.
+PUT_BACK_SPLITTER = r"""#!/bin/sh
+mkdir -p "$2/scan" && printf 'pages 1-3 %s' "$ORVANE_SPLITTER_OPTIONS" > "$2/scan/scan_001.pdf"
+printf '%s\n' '{"event":"start","files":["scan.pdf"]}' '{"event":"pages","file":"scan.pdf","pages":4}' \
+  '{"event":"file","file":"scan.pdf","pages":4,"folder":"scan","blank":[3,4],"dropped":[4],"documents":[{"name":"scan_001.pdf","first":1,"last":3,"pages":[1,2,3]}]}' >> "$ORVANE_EVENTS"
+echo 'scan.pdf: 4 pages; separators: none; blank: 3-4; 1 document in "scan": scan_001.pdf (pages 1-3)'
+echo 'Summary: 1 PDF files, 1 split, 0 not split; 4 pages, 0 separator pages, 1 documents written'
+"""
+
+
+def test_a_page_left_out_is_put_back_from_the_review(tmp_path, display, service, orvane, monkeypatch):
+    """Right-click on a page left out, "Put back": the file is split again with that page kept, its
+    document rewritten, its outcome line and its job record tell the new state."""
+    from orvane_tools import events, review_blank
+
+    root, app, src, dst = in_process_window(tmp_path, display, monkeypatch, "scans")
+    try:
+        splitter, db = tmp_path / "orvaneFun.exe", str(tmp_path / "url.db")
+        splitter.write_text(PUT_BACK_SPLITTER)
+        os.chmod(str(splitter), stat.S_IRWXU)
+        urls.write_url(db, service.commit_url)
+        fill(app, dict(db=db, splitter=splitter, token=service.token("clerk")), src, dst)
+        app.vars["blank_pages"].set("drop")
+        (src / "scan.pdf").write_bytes(samples.build_pdf([("doc", "A"), ("doc", "B"), ("doc", ""), ("doc", "")]))
+        (dst / "scan").mkdir()
+        (dst / "scan" / "scan_001.pdf").write_text("old")
+        record = tmp_path / "job.jsonl"
+        record.write_text("\n".join(json.dumps(e) for e in [
+            {"event": "start", "files": ["scan.pdf"], "source": str(src), "target": str(dst)},
+            {"event": "pages", "file": "scan.pdf", "pages": 4},
+            {"event": "file", "file": "scan.pdf", "pages": 4, "folder": "scan", "blank": [3, 4], "dropped": [3, 4],
+             "documents": [{"name": "scan_001.pdf", "first": 1, "last": 2, "pages": [1, 2]}]},
+            {"event": "end"}]) + "\n")
+        app.review.show(events.read_record(str(record)))
+        root.update()
+        shot = grab(display, root.wm_frame(), "review-dropped")
+        assert count(shot, review_blank.DROPPED_MARK, 8) > 300      # two pages' corners, and their veils
+        x, y, _tags = app.review.positions[(0, 3)]
+        canvas = app.review.canvas
+        canvas.event_generate("<Button-3>", x=x + 10 - int(canvas.canvasx(0)), y=y + 10 - int(canvas.canvasy(0)))
+        assert app.review.put_back_menu.target[1] == 3
+        app.review.put_back_menu.menu.unpost()
+        app.review.put_back_menu.menu.invoke(0)
+        pump(root, lambda: app.runs.putting_back is None, 60, "the page was not put back")
+        assert (dst / "scan" / "scan_001.pdf").read_text() == "pages 1-3 --blank-pages drop --keep-pages 3"
+        assert sorted(os.listdir(str(dst))) == ["scan"]
+        assert "scan.pdf: 4 pages, 1 document, 1 blank page left out" in app.state.lines
+        f, = events.read_record(str(record)).file_records()
+        assert (f.dropped, [d.page_list() for d in f.documents]) == ((4,), [[1, 2, 3]])
+    finally:
+        app.review.stop_thumbs.set()
+        root.destroy()

@@ -22,6 +22,16 @@ ls "{meeting}" | wc -l >> "$2/seen.txt"
 echo "Summary: 1 PDF files, 1 split, 0 not split; 1 pages, 0 separator pages, 1 documents written"
 """
 
+# Splits the one source it is given into one document holding its options, as a put-back run does.
+PUT_BACK = """#!/bin/sh
+name=$(ls "$1"); stem=${name%.pdf}
+echo "$name" >> "{meeting}/sources"
+[ -n "$ORVANE_TEST_FAIL" ] && exit 1
+mkdir -p "$2/$stem" && printf 'new %s' "$ORVANE_SPLITTER_OPTIONS" > "$2/$stem/${stem}_001.pdf"
+echo "$name: 3 pages; separators: none; blank: 3; 1 document in \"$stem\": ${stem}_001.pdf (pages 1-2)"
+echo "Summary: 1 PDF files, 1 split, 0 not split; 3 pages, 0 separator pages, 1 documents written"
+"""
+
 
 @pytest.fixture
 def splitter(tmp_path, service, orvane, monkeypatch):
@@ -34,11 +44,12 @@ def splitter(tmp_path, service, orvane, monkeypatch):
     class Splitter(object):
         token = service.token("options")
 
-        def __init__(self, jobs, ini=None):
-            folder, meeting = tmp_path / "bin", tmp_path / "meeting"
-            folder.mkdir(), meeting.mkdir()
+        def __init__(self, jobs, ini=None, script=STANDIN):
+            folder, self.meeting = tmp_path / "bin", tmp_path / "meeting"
+            folder.mkdir(), self.meeting.mkdir()
             self.path = str(folder / js.SPLITTER_NAME)
-            (folder / js.SPLITTER_NAME).write_text(STANDIN.replace("{meeting}", str(meeting)).replace("{jobs}", str(jobs)))
+            (folder / js.SPLITTER_NAME).write_text(script.replace("{meeting}", str(self.meeting))
+                                                   .replace("{jobs}", str(jobs)))
             os.chmod(self.path, 0o700)
             if ini is not None:
                 (folder / so.INI_NAME).write_bytes(ini.encode("utf-8"))
@@ -87,6 +98,10 @@ def test_jobs_at_once_in_one_process_never_see_each_others_options(splitter, tmp
     (["--names", "{page}"], None, frontend.EXIT_CHECKS, "unknown field {page}"),
     (["--sheets", "code"], "sheets=colour\nnames={when}\n", frontend.EXIT_CHECKS, "orvaneFun.ini: names={when}"),
     ([], "speed=fast\n", frontend.EXIT_CHECKS, "orvaneFun.ini: speed="),
+    (["--blank-pages", "drop"], "sheets=colour,code\n", frontend.EXIT_OK, "--blank-pages drop"),
+    (["--blank-pages", "gone"], None, frontend.EXIT_CHECKS, "give one of keep, flag, drop"),
+    (["--blank-pages", "flag", "--sheets", "colour,blank"], None, frontend.EXIT_CHECKS, "blank pages are separator"),
+    (["--blank-pages", "drop"], "sheets=blank\n", frontend.EXIT_CHECKS, "blank pages are separator"),
 ])
 def test_split_passes_what_was_chosen_and_refuses_what_the_splitter_would(splitter, run_cli, options, ini,
                                                                           status, said):
@@ -102,7 +117,8 @@ def test_split_passes_what_was_chosen_and_refuses_what_the_splitter_would(splitt
 
 
 @pytest.mark.parametrize("ini, environ, shown", [
-    (None, {}, {"sheets": ("colour", None), "names": ("{batch}_{n:03}", None)}),
+    (None, {so.ENV: "--blank-pages flag"}, {"sheets": ("colour", None), "names": ("{batch}_{n:03}", None),
+                                             "blank-pages": ("flag", so.ENV)}),
     (b"\xef\xbb\xbf[orvaneFun]\r\nnames = \xe5\x90\x88\xe5\x90\x8c {code} \r\n", {},
      {"sheets": ("colour", None), "names": ("合同 {code}", "INI")}),
     (b"sheets=code\n", {so.ENV: '--sheets "black,blank"\t--names "C:\\x \\\\ \\"{date}\\""'},
@@ -113,11 +129,47 @@ def test_the_default_shown_is_what_the_splitter_runs_with(tmp_path, ini, environ
     if ini is not None:
         (tmp_path / so.INI_NAME).write_bytes(ini)
     where = {"INI": so.ini_path(program)}
+    shown = dict({"blank-pages": ("keep", None)}, **shown)
     assert so.effective(program, environ) == {key: (value, where.get(origin, origin))
                                               for key, (value, origin) in shown.items()}
 
 
-def test_the_code_samples_split_at_their_code_sheets_and_name_documents_from_them(tmp_path):
+@pytest.mark.parametrize("source, request_, fail, status, documents", [
+    # Only the file named is split again; its new document replaces the old, the others stay.
+    ("a.pdf", "a.pdf:2", False, frontend.EXIT_OK,
+     {"a/a_001.pdf": "new --blank-pages drop --keep-pages 2", "a/a_002.pdf": "old"}),
+    # Split at the last colon: the name itself may hold one (a Windows path always does).
+    ("x:y.pdf", "x:y.pdf:4, 9-10", False, frontend.EXIT_OK,
+     {"x:y/x:y_001.pdf": "new --blank-pages drop --keep-pages 4,9-10", "x:y/x:y_002.pdf": "old"}),
+    # A run that fails leaves the old documents as they were.
+    ("a.pdf", "a.pdf:2", True, frontend.EXIT_SPLITTER, {"a/a_001.pdf": "old", "a/a_002.pdf": "old"}),
+    ("a.pdf", "a.pdf", False, frontend.EXIT_USAGE, {"a/a_001.pdf": "old", "a/a_002.pdf": "old"}),
+    ("a.pdf", "a.pdf:0", False, frontend.EXIT_USAGE, {"a/a_001.pdf": "old", "a/a_002.pdf": "old"}),
+])
+def test_split_with_kept_pages_writes_that_files_documents_again(splitter, run_cli, source, request_, fail,
+                                                                  status, documents):
+    stand_in = splitter(1, script=PUT_BACK)
+    job = stand_in.job("put-back")
+    os.rename(os.path.join(job.source, "a.pdf"), os.path.join(job.source, source))
+    (open(os.path.join(job.source, "b.pdf"), "wb")).close()
+    for name in documents:
+        os.makedirs(os.path.join(job.target, os.path.dirname(name)), exist_ok=True)
+        with open(os.path.join(job.target, name), "w") as fh:
+            fh.write("old")
+    done = run_cli("split", job.source, job.target, "--workers", "1", "--urldb", job.urldb, "--splitter",
+                   stand_in.path, "--blank-pages", "drop", "--keep-pages", request_,
+                   env={"ORVANE_TOKEN": job.token, "ORVANE_TEST_FAIL": "1" if fail else ""})
+    assert done.returncode == status, done.stdout + done.stderr
+    written = {os.path.relpath(os.path.join(parent, name), job.target): open(os.path.join(parent, name)).read()
+               for parent, _dirs, names in os.walk(job.target) for name in names}
+    assert written == documents
+    sources = stand_in.meeting / "sources"
+    assert (sources.read_text() if sources.exists() else None) == (None if status == frontend.EXIT_USAGE
+                                                                    else source + "\n")
+
+
+def split_sample(tmp_path, batches, options, **which):
+    """The FileRecord of the sample in ``batches`` split by the installed splitter with ``options``."""
     from splitter.conftest import installed_splitter
     from orvane_tools import events, samples
 
@@ -126,13 +178,27 @@ def test_the_code_samples_split_at_their_code_sheets_and_name_documents_from_the
         pytest.skip("no installed orvaneFun.exe")
     src, dst, record = tmp_path / "src", tmp_path / "out", str(tmp_path / "events.jsonl")
     dst.mkdir()
-    samples.write_batches(str(src), codes=True)
-    done = subprocess.run([program, str(src), str(dst), "1", "19", "--sheets", samples.CODE_SHEETS, "--names", "{code}"],
+    samples.write_batches(str(src), **which)
+    done = subprocess.run([program, str(src), str(dst), "1", "19"] + options,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=dict(os.environ, ORVANE_EVENTS=record))
     if done.returncode == 2:
-        pytest.skip("this splitter takes no --sheets yet")
-    f = next(f for f in events.read_record(record).file_records() if f.name in samples.CODE_BATCHES)
+        pytest.skip("this splitter does not take {} yet".format(options[0]))
+    return next(f for f in events.read_record(record).file_records() if f.name in batches), done
+
+
+def test_the_code_samples_split_at_their_code_sheets_and_name_documents_from_them(tmp_path):
+    from orvane_tools import events, samples
+
+    f, done = split_sample(tmp_path, samples.CODE_BATCHES, ["--sheets", samples.CODE_SHEETS, "--names", "{code}"],
+                           codes=True)
     assert [d.name for d in f.documents] == ["batch-04_001.pdf", "batch-04_002.pdf", "Order-2026-0042.pdf",
                                              "batch-04_004.pdf"], done.stdout
     assert f.sheets == {3: events.Sheet("code", "PATCHT"), 5: events.Sheet("code", "PATCHT:Order-2026-0042"),
                         8: events.Sheet("colour", None)}
+
+
+def test_the_duplex_sample_leaves_out_its_blank_backs_and_keeps_its_pages(tmp_path):
+    from orvane_tools import samples
+
+    f, done = split_sample(tmp_path, samples.DUPLEX_BATCHES, samples.DUPLEX_OPTIONS.split(), duplex=True)
+    assert ([d.page_list() for d in f.documents], f.dropped) == ([[1, 3], [7, 9]], (2, 4, 8, 10)), done.stdout

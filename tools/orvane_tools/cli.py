@@ -6,7 +6,7 @@ import sys
 
 from . import frontend, helptexts, i18n, job_settings
 from .i18n import N_, _
-from .job_settings import TOKEN_ENV
+from .job_settings import TOKEN_ENV, option_values
 
 SECRET_ENV = "ORVANE_SECRET"
 
@@ -59,6 +59,9 @@ def build_parser():
     p.add_argument("source", metavar="SOURCE", help=_("folder holding the scanned PDF files"))
     p.add_argument("target", metavar="TARGET", help=_("existing folder that receives the split documents"))
     _job_options(p)
+    p.add_argument("--keep-pages", action="append", metavar="FILE:PAGES", type=_put_back_request,
+                   help=_("split only FILE again, keeping PAGES (such as 4,9-10) even where they are blank, and "
+                          "put its documents in place of the earlier ones; may be given more than once"))
     p.add_argument("--no-progress", action="store_true", help=_("no progress line, even on a terminal"))
 
     p = _command(sub, "watch", _("split every PDF file dropped into a folder, as it arrives"),
@@ -111,8 +114,8 @@ def build_parser():
                  _("Write a few sample PDF batches, with coloured separator sheets, under FOLDER\n"
                    "(also: python -m orvane_tools.samples FOLDER)."), helptexts.EXIT_STATUSES_PLAIN, cmd_samples)
     p.add_argument("folder", metavar="FOLDER", help=_("folder to write the batches into (made if missing)"))
-    from .samples import add_codes_option
-    add_codes_option(p)
+    from .samples import add_batch_options
+    add_batch_options(p)
 
     p = _command(sub, "log", _("list the announcements the service recorded"),
                  _("Print the job starts and ends (and the refusals) recorded by the service."),
@@ -155,6 +158,15 @@ def _non_negative(text):
     if value < 0:
         raise argparse.ArgumentTypeError(_("must not be negative: {}").format(value))
     return value
+
+
+def _put_back_request(text):
+    from .put_back import parse_request
+    from .splitter_options import BadValue
+    try:
+        return parse_request(text)
+    except BadValue as bad:
+        raise argparse.ArgumentTypeError(str(bad))
 
 
 def _port(text):
@@ -202,14 +214,39 @@ def cmd_split(args, parser):
     if status is not None:
         return status
 
+    progress = None if not args.no_progress else False
+    if args.keep_pages:
+        return _put_back(args, job, token, progress)
     if not job.has_work():
         sys.stderr.write(_("orvane: nothing to do: {} holds no PDF file\n").format(job.source))
         return frontend.EXIT_NOTHING
     _enter_workdir(args)
-
-    progress = None if not args.no_progress else False
     return frontend.run_job(lambda sink: job.controller(sink, token), job.source, job.target, token,
                             progress=progress, environ=job.environ())
+
+
+def _put_back(args, job, token, progress):
+    """Each FILE:PAGES split again on its own and swapped into place; the first failure's status."""
+    from .put_back import PutBack, source_name
+
+    requests = []
+    for given, pages in args.keep_pages:
+        path, name = source_name(job.source, given)
+        if not os.path.isfile(path):
+            sys.stderr.write(_("orvane: no such source file: {}\n").format(path))
+            return frontend.EXIT_CHECKS
+        requests.append((path, name, pages))
+    _enter_workdir(args)
+    for path, name, pages in requests:
+        with PutBack(job, name, path, pages) as put:
+            settings = put.settings()
+            status = frontend.run_job(lambda sink: settings.controller(sink, token), put.source, put.target,
+                                      token, progress=progress, environ=put.environ())
+            if status != frontend.EXIT_OK:
+                return status
+            for moved in put.swap():
+                print(_("orvane: written again: {}").format(moved))
+    return frontend.EXIT_OK
 
 
 def cmd_watch(args, parser):
@@ -223,7 +260,7 @@ def cmd_watch(args, parser):
     settings = watch.Settings(job.source, job.target, token, job.urldb, job.splitter, archive=args.archive,
                               failed=args.failed, workers=job.workers, threshold=job.threshold,
                               settle=args.settle, poll=args.poll, damaged_after=args.damaged_after,
-                              sheets=job.sheets, names=job.names)
+                              **option_values(job))
     log_file = os.path.abspath(args.log) if args.log else None
     _enter_workdir(args)
     return watch.run_command(settings, log_file, args.exit_when_idle)
@@ -289,7 +326,7 @@ def _to_second(when):
 def cmd_samples(args, parser):
     from . import samples
 
-    return samples.write_listing(args.folder, args.codes)
+    return samples.write_listing(args.folder, args.codes, args.duplex)
 
 
 def cmd_gui(args, parser):

@@ -18,12 +18,31 @@ WRITING = 0.25
 # Not the splitter's: the watcher appends it to a batch's record once the source is put away.
 MOVED = "source moved"
 
-FileRecord = collections.namedtuple("FileRecord", "name pages verdicts unsure folder documents reason kind sheets")
-# kind: why a file was not split, when the splitter said; sheets: {page: Sheet} of its separators
-FileRecord.__new__.__defaults__ = (None, None)
+FileRecord = collections.namedtuple("FileRecord",
+                                    "name pages verdicts unsure folder documents reason kind sheets blank dropped")
+# kind: why a file was not split, when the splitter said; sheets: {page: Sheet} of its separators;
+# blank: the pages found blank (flagged or dropped), dropped: those left out of the documents
+FileRecord.__new__.__defaults__ = (None, None, (), ())
 # What a separator page was: its kind (colour, code, black, blank, back) and a code sheet's text.
 Sheet = collections.namedtuple("Sheet", "kind code")
-Document = collections.namedtuple("Document", "name first last")  # pages counted from 1, inclusive
+
+
+class Document(collections.namedtuple("Document", "name first last pages")):
+    """A document written: its first and last page (counted from 1) and, when blank pages were left
+    out, exactly its pages (None: every page from first to last)."""
+    __slots__ = ()
+
+    def __new__(cls, name, first, last, pages=None):
+        return super(Document, cls).__new__(cls, name, first, last, pages)
+
+    @classmethod
+    def of(cls, name, pages):
+        """The document ``name`` of exactly ``pages`` (a sorted list)."""
+        whole = pages == list(range(pages[0], pages[-1] + 1))
+        return cls(name, pages[0], pages[-1], None if whole else tuple(pages))
+
+    def page_list(self):
+        return list(self.pages) if self.pages is not None else list(range(self.first, self.last + 1))
 
 
 class EventTail(object):
@@ -59,8 +78,9 @@ def parse_line(line):
 class JobRecord(object):
     """What the events of one job tell, updated event by event."""
 
-    def __init__(self, clock=time.monotonic):
+    def __init__(self, clock=time.monotonic, path=None):
         self.clock = clock
+        self.path = path           # the events file it was read from, when it was
         self.source = self.target = None
         self.files = []            # relative names, in the splitter's order
         self.total = None          # total pages, as the splitter tells it once it knows every file's count
@@ -71,6 +91,7 @@ class JobRecord(object):
         self.outcomes = {}         # file -> ("file", folder, documents) or ("not split", reason)
         self.kinds = {}            # file not split -> what kind of fault (damaged, encrypted, ...), when told
         self.moved = {}            # file -> where its source was put after the job (a watched batch's)
+        self.blank = {}            # file -> (pages found blank, pages dropped), when blank pages were judged
         self.ended = False
         self.first_pages_at = None
         self.total_at = None       # (clock, work done) when the total came
@@ -99,7 +120,9 @@ class JobRecord(object):
                 self.sheets[name][int(event["page"])] = Sheet(str(event.get("sheet") or "colour"),
                                                               code if isinstance(code, str) else None)
         elif kind == "file":
-            docs = [Document(d["name"], int(d["first"]), int(d["last"])) for d in event.get("documents") or []]
+            docs = [_document(d) for d in event.get("documents") or []]
+            if "blank" in event or "dropped" in event:
+                self.blank[name] = (_numbers(event.get("blank")), _numbers(event.get("dropped")))
             self.outcomes[name] = ("file", event.get("folder") or "", docs)
             self.pages[name] = int(event.get("pages") or 0)
         elif kind == "not split":
@@ -200,11 +223,24 @@ class JobRecord(object):
             unsure = [p for p in range(1, pages + 1) if judged.get(p, (None, 0, False))[2]]
             sheets = dict(self.sheets.get(name, {}))
             if outcome[0] == "file":
-                records.append(FileRecord(name, pages, verdicts, unsure, outcome[1], outcome[2], None, None, sheets))
+                blank, dropped = self.blank.get(name, ((), ()))
+                records.append(FileRecord(name, pages, verdicts, unsure, outcome[1], outcome[2], None, None, sheets,
+                                          blank, dropped))
             else:
                 records.append(FileRecord(name, pages, verdicts, unsure, "", [], outcome[1], self.kinds.get(name),
                                           sheets))
         return records
+
+
+def _numbers(listed):
+    return tuple(int(n) for n in listed or ())
+
+
+def _document(d):
+    """The Document of a `file` event's entry: its page list, when given, is exact."""
+    if d.get("pages"):
+        return Document.of(d["name"], sorted(_numbers(d["pages"])))
+    return Document(d["name"], int(d["first"]), int(d["last"]))
 
 
 def clock_text(seconds):
@@ -224,7 +260,7 @@ def note_moved(path, name, dest):
 
 
 def read_record(path):
-    return JobRecord().apply_all(EventTail(path).poll())
+    return JobRecord(path=path).apply_all(EventTail(path).poll())
 
 
 def latest_record_for(target, folder):

@@ -118,7 +118,8 @@ class App(object):
         self.panes = gui_panes.PanedWindow(root, orient="horizontal")
         self.panes.grid(row=3, column=0, sticky="nsew", padx=8, pady=(4, 8))
         self.review_frame = ttk.LabelFrame(self.panes, text=_("Review"), padding=4)
-        self.review = ReviewView(self.review_frame, self.cache_root, self.say, self.state.review_state)
+        self.review = ReviewView(self.review_frame, self.cache_root, self.say, self.state.review_state,
+                                 put_back=self.runs.put_back)
         self.review.pack(fill="both", expand=True)
         self.side = gui_panes.PanedWindow(self.panes, orient="vertical")
         self.outcomes = gui_panes.TextPane(self.side, _("Outcome"), height=3)

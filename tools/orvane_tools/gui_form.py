@@ -16,9 +16,12 @@ from .job_settings import FIELD, FIELDS, REMEMBERED, JobSettings, Refused, read_
 # The job's fields the window shows, by group (labels, pickers, limits, checks: job_settings.FIELDS),
 # and the watcher's own folders, which only the window asks for beside the job's.
 FRONT_FIELDS = ("source", "target")
-ADVANCED_FIELDS = ("urldb", "splitter", "token_file", "archive", "failed", "sheets", "names")
-# The kinds of separator sheet offered in the list (any other comma list may be typed).
-SHEET_CHOICES = ("", "colour", "colour,code", "code", "colour,black", "colour,blank", "colour,code,black,blank")
+ADVANCED_FIELDS = ("urldb", "splitter", "token_file", "archive", "failed", "sheets", "names", "blank_pages")
+# The values offered in a splitter option's list (any other comma list of sheets may be typed).
+OPTION_CHOICES = {
+    "sheets": ("", "colour", "colour,code", "code", "colour,black", "colour,blank", "colour,code,black,blank"),
+    "blank_pages": ("",) + splitter_options.BLANK_PAGES,
+}
 NUMBER_FIELDS = tuple(f.name for f in FIELDS if f.kind == "number")
 WATCH_FIELDS = {"archive": N_("Archive folder (watching)"), "failed": N_("Failed folder (watching)")}
 LANGUAGE_NAMES = (("", N_("As the system")), ("zh_CN", "简体中文"), ("en", "English"))
@@ -90,8 +93,8 @@ class Form(ttk.Frame):
         """A splitter option: its field, and beside it what runs while it is left empty."""
         holder = ttk.Frame(frame)
         holder.grid(row=row, column=1, columnspan=2, sticky="ew", pady=2)
-        if name == "sheets":
-            self.entries[name] = ttk.Combobox(holder, textvariable=self.vars[name], values=SHEET_CHOICES)
+        if name in OPTION_CHOICES:
+            self.entries[name] = ttk.Combobox(holder, textvariable=self.vars[name], values=OPTION_CHOICES[name])
         else:
             self.entries[name] = ttk.Entry(holder, textvariable=self.vars[name])
         self.entries[name].pack(side="left", fill="x", expand=True)
@@ -238,7 +241,7 @@ def default_words(splitter, name):
     """"colour (orvaneFun.ini)": what the splitter runs with when the option is left empty, and
     where that comes from (nothing said for the splitter's own default)."""
     try:
-        value, where = splitter_options.effective(FIELD["splitter"].resolve(splitter))[name]
+        value, where = splitter_options.effective(FIELD["splitter"].resolve(splitter))[name.replace("_", "-")]
     except splitter_options.BadValue as bad:
         return _("refused by {}").format(os.path.basename(bad.where or ""))
     return _("{value} ({where})").format(value=value, where=os.path.basename(where)) if where else value

@@ -14,6 +14,9 @@ import time
 
 from . import events, gui_job
 from .gui_state import CLOSE, REFUSED, REVIEW, WATCHING, refusal_notice
+from .i18n import _
+from .outcomes import window_words
+from .review_canvas import file_head
 
 TICK_MS = 100
 
@@ -26,6 +29,7 @@ class Runs(object):
         self.app = app
         self.state = app.state
         self.jobs_dir = jobs_dir
+        self.putting_back = None    # the page being put back (gui_put_back.PutBackJob)
 
     # -- the job
 
@@ -121,6 +125,38 @@ class Runs(object):
         if state.idle:
             app.close_now()
 
+    # -- a page put back from the review: that file split again on a thread of its own
+
+    def put_back(self, f, page):
+        from .gui_put_back import PutBackJob
+
+        app = self.app
+        if not self.state.idle or self.putting_back is not None:
+            app.dialogs.error(_("A page can be put back once the job or watching has ended."))
+            return
+        token = app.form.current_token()
+        if not token:
+            app.dialogs.error(_("Paste the login token first: putting a page back splits its file again."))
+            return
+        try:
+            self.putting_back = PutBackJob(app.review.record, f, page, app.form.values(), token)
+        except (OSError, TypeError, ValueError) as exc:
+            app.dialogs.error(_("The page could not be put back: {}").format(exc))
+            return
+        app.say(_("Putting page {page} of {file} back…").format(page=page, file=f.name))
+
+    def _put_back_ended(self, put):
+        self.putting_back = None
+        key = put.end()
+        if key != "finished":
+            self.app.say(_("Page {page} of {file} was not put back: {why}").format(
+                page=put.page, file=put.name, why=window_words(key)))
+            return
+        record = put.record
+        f = next(f for f in record.file_records() if f.name == put.name)
+        self.state.file_redone(put.name, lambda f=f: file_head(f))
+        self.app.review.show(record)
+
     # -- the tick
 
     def tick(self):
@@ -136,6 +172,12 @@ class Runs(object):
                 state.job_progress(job, job.record)
                 if job.finished.is_set() and job.messages.lines.empty():
                     self._ended(job)
+            put = self.putting_back
+            if put is not None:
+                for line in put.messages.take():
+                    app.details.add(line)
+                if put.finished and put.messages.lines.empty():
+                    self._put_back_ended(put)
             watcher = state.watcher
             if watcher is not None and app.panel.tick():
                 self._watch_ended(watcher)

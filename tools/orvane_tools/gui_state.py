@@ -198,6 +198,13 @@ class WindowState(object):
         self.said.append((job, name, words))
 
     @event
+    def file_redone(self, name, words):
+        """The documents of the file ``name`` were written again: its outcome line says ``words()``
+        now (a new line when the pane has none for it, as after a review of an earlier job)."""
+        redone = [(job, said, words if said == name else w) for job, said, w in self.said]
+        self.said = redone if redone != self.said else self.said + [(None, name, words)]
+
+    @event
     def progress(self, record):
         """A job's (or a watched batch's) events record as it grows; None: no batch under way, the bar
         and its line cleared."""

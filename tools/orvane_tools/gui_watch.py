@@ -8,6 +8,7 @@ import time
 
 from . import events, handover, splitter_line, watch
 from .i18n import N_, _, ngettext
+from .job_settings import option_values
 from .reasons import reason_words
 
 WATCH_CLOSE_WAIT = 150         # seconds closing the window waits for the watcher to undo its batch
@@ -96,7 +97,7 @@ class WatchPanel(object):
         """Start watching with the form's values; an error text when it cannot start, else None."""
         s = watch.Settings(v["source"], v["target"], token_source, v["urldb"], v["splitter"],
                            archive=v["archive"] or None, failed=v["failed"] or None, workers=v["workers"],
-                           threshold=v["threshold"], sheets=v["sheets"], names=v["names"])
+                           threshold=v["threshold"], **option_values(v))
         try:
             watch.check_folders(s)  # before its log file is made in the source folder
         except OSError:

@@ -132,7 +132,7 @@ def check_option(value, what, field):
     """A splitter option the user chose (empty: none chosen, the splitter's settings stand)."""
     if value:
         try:
-            splitter_options.check(field, value)
+            splitter_options.check(field.replace("_", "-"), value)
         except splitter_options.BadValue as bad:
             raise Refused(EXIT_CHECKS, _("the {} {!r} is refused: {}").format(_(what), value, bad.why), field=field)
 
@@ -193,7 +193,8 @@ _EVERYWHERE = (COMMAND_LINE, WINDOW, SETTINGS_FILE)
 
 def _option_field(name, metavar, what, label, help, advice):
     """One of the splitter's own options (`--name VALUE`), empty unless the user chose it."""
-    return Field(name, "option", str, _EVERYWHERE, check_option, what=what, flags=("--" + name,), metavar=metavar,
+    return Field(name, "option", str, _EVERYWHERE, check_option, what=what, flags=("--" + name.replace("_", "-"),),
+                 metavar=metavar,
                  help=help, help_args=(splitter_options.INI_NAME,), label=label, advice=advice)
 
 
@@ -238,12 +239,25 @@ FIELDS = (
                      "(default: what {} beside the splitter says, else {{batch}}_{{n:03}})"),
                   N_("Correct Document names under Advanced settings: the fields {batch} {n} {n:03} {code} "
                      "{date} in braces, or empty for the default.")),
+    _option_field("blank_pages", "keep|flag|drop", N_("blank pages"), N_("Blank pages"),
+                  N_("what becomes of blank pages (a duplex scan's empty backs): keep them, flag them in "
+                     "the file's line, or drop them from the documents (default: what {} beside the "
+                     "splitter says, else keep)"),
+                  N_("Correct Blank pages under Advanced settings: keep, flag or drop, or empty for the "
+                     "default.")),
     Field("urldb", "file", lambda: URLDB_NAME, _EVERYWHERE, check_urldb, _absolute, flags=("--urldb",),
           metavar="PATH", help=N_("URL database naming the announcement endpoint (default: %(default)s)"),
           label=N_("URL database"), advice=N_("Choose the URL database (url.db) under Advanced settings, or ask "
                                               "for one that names the announcement service.")),
 )
 FIELD = {f.name: f for f in FIELDS}
+OPTION_FIELDS = tuple(f.name for f in FIELDS if f.kind == "option")
+
+
+def option_values(values):
+    """{field name: value} of the splitter's options in ``values`` (a dict, or settings)."""
+    get = values.get if isinstance(values, dict) else lambda name: getattr(values, name)
+    return {name: get(name) for name in OPTION_FIELDS}
 REMEMBERED = tuple(f.name for f in FIELDS if f.remembered)
 
 
@@ -281,6 +295,25 @@ class JobSettings(object):
         for f in FIELDS:
             if f.check is not None:
                 f.check(getattr(self, f.name), what.get(f.name, f.what), f.name)
+        self.check_options_together()
+
+    def splitter_options(self):
+        """{key: value} of the splitter's options the user chose (empty ones left out)."""
+        chosen = {key: getattr(self, splitter_options.field_name(key)) for key in splitter_options.KEYS}
+        return {key: value for key, value in chosen.items() if value}
+
+    def check_options_together(self):
+        """The chosen options over what the splitter would run with otherwise must go together."""
+        try:
+            runs = {key: value for key, (value, _where) in splitter_options.effective(self.splitter).items()}
+        except splitter_options.BadValue:
+            runs = {}
+        runs.update((key, splitter_options.check(key, value)) for key, value in self.splitter_options().items())
+        try:
+            splitter_options.check_together(runs)
+        except splitter_options.BadValue as bad:
+            raise Refused(EXIT_CHECKS, _("the {} {!r} is refused: {}").format(_(FIELD["blank_pages"].what),
+                                                                             bad.value, bad.why), field="blank_pages")
 
     def has_work(self):
         """Whether the source folder holds a PDF file. A job that cannot split anything is neither
@@ -295,10 +328,11 @@ class JobSettings(object):
             return read_token_file(self.token_file)
         return self.token or (os.environ if environ is None else environ).get(TOKEN_ENV) or ""
 
-    def environ(self):
+    def environ(self, more=None):
         """The variables the job's splitter gets over the process's environment: the options the
-        user chose, and only those (ORVANE_SPLITTER_OPTIONS)."""
-        text = splitter_options.job_variable({name: getattr(self, name) for name in splitter_options.KEYS})
+        user chose, and only those (ORVANE_SPLITTER_OPTIONS); ``more``: options of this run alone
+        ({"keep-pages": "4"} of a put-back)."""
+        text = splitter_options.job_variable(dict(self.splitter_options(), **(more or {})))
         return {} if text is None else {splitter_options.ENV: text}
 
     def controller(self, sink, token, source=None, controller_class=None):

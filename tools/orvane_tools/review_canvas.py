@@ -16,7 +16,7 @@ import tkinter as tk
 from tkinter import font as tkfont
 from tkinter import ttk
 
-from . import dialogs, splitter_line, thumbs
+from . import dialogs, review_blank, splitter_line, thumbs
 from .gui_panes import scrolled
 from .review_hover import DOC_TAG, PAGE_TAG, Tip, hover_text, hovered, page_label
 from .i18n import _, ngettext
@@ -153,6 +153,11 @@ def file_head(f):
              ngettext("{} document", "{} documents", len(f.documents)).format(len(f.documents))]
     if f.unsure:
         parts.append(_("{} to check").format(len(f.unsure)))
+    if f.dropped:
+        parts.append(ngettext("{} blank page left out", "{} blank pages left out", len(f.dropped)).format(
+            len(f.dropped)))
+    elif f.blank:
+        parts.append(ngettext("{} blank page", "{} blank pages", len(f.blank)).format(len(f.blank)))
     return "{}: {}".format(f.name, _(", ").join(parts))
 
 
@@ -181,7 +186,7 @@ class Legend(ttk.Frame):
                 # Two colours: each document has one of its own, different from its neighbours'.
                 (lambda c: (c.create_rectangle(0, 0, s // 2, s, fill=GROUP_COLOURS[1], outline=""),
                             c.create_rectangle(s // 2, 0, s, s, fill=GROUP_COLOURS[2], outline="")),
-                 _("One document (double-click to open it)"))):
+                 _("One document (double-click to open it)"))) + review_blank.legend_items(s):
             item = ttk.Frame(self)
             swatch = tk.Canvas(item, width=s, height=s, highlightthickness=0, background="white")
             draw(swatch)
@@ -220,7 +225,7 @@ class ReviewView(ttk.Frame):
     ``announce(state)`` tells the window's state ("review: making thumbnails", "review"); thumbnails
     are kept under ``cache_root`` within ``cache_limit`` bytes (None: `thumbs.CACHE_LIMIT`)."""
 
-    def __init__(self, master, cache_root, status, announce=lambda state: None, cache_limit=None):
+    def __init__(self, master, cache_root, status, announce=lambda state: None, cache_limit=None, put_back=None):
         ttk.Frame.__init__(self, master)
         self.cache_root = cache_root
         self.cache_limit = cache_limit
@@ -260,6 +265,8 @@ class ReviewView(ttk.Frame):
         self.tip = Tip(self)
         self.canvas.bind("<Motion>", self._hover)
         self.canvas.bind("<Leave>", lambda event: self.tip.hide())
+        # (file record, page) of a page left out, to be put back in its document.
+        self.put_back_menu = review_blank.PutBackMenu(self, put_back) if put_back else None
 
     def show(self, record):
         self.clear()
@@ -306,15 +313,12 @@ class ReviewView(ttk.Frame):
         c.create_text(MARGIN, y, text=self._head(f, self.laid_width - 2 * MARGIN), anchor="nw",
                       font=HEAD_FONT, tags=("label", "head"))
         y += self.heads.height + 2 * GAP
-        doc_of = {}
-        for number, d in enumerate(f.documents):
-            for page in range(d.first, d.last + 1):
-                doc_of[page] = number
+        doc_of = {page: number for number, d in enumerate(f.documents) for page in d.page_list()}
         for page in range(1, f.pages + 1):
             column = (page - 1) % per_row
             x = MARGIN + column * CELL_W
             top = y + ((page - 1) // per_row) * self.geometry.cell_h
-            self._lay_page(index, f, page, x, top, doc_of.get(page), column, per_row - column)
+            self._lay_page(index, f, page, x, top, doc_of, column, per_row - column)
         rows = max(1, (f.pages + per_row - 1) // per_row)
         return y + rows * self.geometry.cell_h
 
@@ -329,17 +333,20 @@ class ReviewView(ttk.Frame):
         name = self.heads.fit_name(f.name, width - sum(self.heads._widths(counts)))
         return name + counts if name else fitted
 
-    def _lay_page(self, index, f, page, x, top, doc, column, left_in_row):
+    def _lay_page(self, index, f, page, x, top, doc_of, column, left_in_row):
         c, g = self.canvas, self.geometry
         tags = ("page",)
+        doc = doc_of.get(page)
         if doc is not None:
             d = f.documents[doc]
             tag = DOC_TAG.format(index, doc)
             tags = ("page", tag)
             self.documents[tag] = os.path.join(self.record.target or "", f.folder, d.name)
-            if page == d.first or column == 0:
-                # The document's band and name over its pages in this row, drawn at the first of them.
-                cells = min(d.last - page + 1, left_in_row)
+            if doc_of.get(page - 1) != doc or column == 0:
+                # The document's band and name over its next pages in this row, drawn at the first.
+                cells = 1
+                while cells < left_in_row and doc_of.get(page + cells) == doc:
+                    cells += 1
                 c.create_rectangle(x, top, x + cells * CELL_W, top + g.band_h,
                                    fill=GROUP_COLOURS[doc % len(GROUP_COLOURS)], outline="", tags=tags)
                 name = self.names.fit_name(d.name, cells * CELL_W - 2 * (g.thumb_x - FRAME_OUT) - 2 * GAP)
@@ -362,6 +369,7 @@ class ReviewView(ttk.Frame):
         label = page_label(f, page, lambda text: self.numbers.fit(text, g.text_w))
         c.create_text(x + CELL_W // 2, top + g.page_y, text=label, anchor="n",
                       fill=SEPARATOR_MARK if separator else "black", font=PAGE_FONT, tags=tags + ("label",))
+        review_blank.draw_marks(c, f, page, tx, ty, g.thumb_w, g.thumb_h)
         if page in f.unsure:
             right = tx + g.thumb_w
             c.create_polygon(right - FLAG, ty, right, ty, right, ty + FLAG, fill=UNSURE_MARK, outline="",

@@ -6,6 +6,7 @@ import re
 import tkinter as tk
 
 from .events import Sheet
+from .splitter_line import page_listing
 from .i18n import N_, _, ngettext
 
 # The canvas tags that name what an item shows: a page ("at{file}_{page}") and a document
@@ -64,6 +65,9 @@ def page_label(f, page, fit):
 def verdict(f, page):
     """What a page was, in a line or two (a code sheet's text on its own line)."""
     found = sheet(f, page)
+    if found is None and page in (f.blank or ()):
+        return (_("page {}: blank, left out (right-click to put it back)") if page in f.dropped else
+                _("page {}: blank, kept")).format(page)
     if found is None or found.kind not in TOLD:
         separator = found is not None
         if page in f.unsure:
@@ -83,7 +87,8 @@ def hover_text(f, doc, page):
     else:
         d = f.documents[doc]
         span = _("page {} of {}").format(d.first, f.name) if d.first == d.last else \
-            _("pages {}–{} of {}").format(d.first, d.last, f.name)
+            _("pages {}–{} of {}").format(d.first, d.last, f.name) if d.pages is None else \
+            _("pages {} of {}").format(page_listing(d.pages), f.name)
         lines = [d.name, span]
         if page is None:
             checks = sum(1 for p in f.unsure if d.first <= p <= d.last)

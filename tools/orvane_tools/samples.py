@@ -12,6 +12,10 @@ With ``--codes`` one more batch holds code sheets, split with ``--sheets colour,
 sheet (Code 39 reading PATCHT), a QR sheet reading PATCHT:Order-2026-0042 (the next document's
 {code}) beside a coloured sheet, and an invoice whose payment QR code is content. The codes are
 drawn by `barcodes` and put on the page as images.
+
+With ``--duplex`` one more batch is scanned two-sided, split with ``--blank-pages drop``: each
+one-sided page brings its blank back (white, cream or grey-white paper, one with the other side's
+print faintly showing through), and the yellow separator sheet is scanned front and back.
 """
 import os
 import sys
@@ -66,6 +70,22 @@ CODE_BATCHES = {
     ],
 }
 CODE_SHEETS = "colour,code"
+
+# Scanned two-sided: blank backs ("blank", paper colour or None for white; "bleed": the other side's
+# print faintly through the paper), to split with --blank-pages drop.
+CREAM = (0.99, 0.975, 0.935)
+GREY_WHITE = (0.95, 0.95, 0.94)
+DUPLEX_BATCHES = {
+    "duplex/batch-05.pdf": [
+        ("doc", "Report 1 - page 1"), ("blank", None),
+        ("doc", "Report 1 - page 2"), ("blank", CREAM),
+        ("sep", YELLOW), ("sep", YELLOW),
+        ("doc", "Report 2 - page 1"), ("bleed", "Report 2 - page 1"),
+        ("doc", "Report 2 - page 2"), ("blank", GREY_WHITE),
+    ],
+}
+DUPLEX_OPTIONS = "--blank-pages drop"
+BLANK_KINDS = ("blank", "bleed")
 SEPARATORS = ("sep", "code")
 # Where a code is put on its page, in points: (left, bottom, width); its height follows its image.
 CODE_PLACES = {"code": (147, 420, 300), "paid": (470, 60, 80)}
@@ -82,8 +102,15 @@ def _text(x, y, size, text):
 
 def page_content(kind, value):
     width, height = A4
-    if kind == "sep":
+    if kind == "sep" or (kind == "blank" and value):
         return "{} rg 0 0 {} {} re f".format(_rgb(value), width, height)
+    if kind == "blank":
+        return ""
+    if kind == "bleed":
+        # The front's label and lines, mirrored and about 12 levels darker than the paper.
+        mirrored = ["BT /F1 {} Tf -1 0 0 1 {} {} Tm ({}) Tj ET".format(size, width - 60, y, text)
+                    for size, y, text in [(28, 760, value)] + [(12, 700 - n * 30, "Sample text line") for n in range(18)]]
+        return "0.953 0.953 0.953 rg\n" + "\n".join(mirrored)
     ops = []
     if kind == "tinted":
         ops.append("0.985 0.975 0.94 rg 0 0 {} {} re f".format(width, height))
@@ -163,9 +190,12 @@ def build_pdf(pages):
 
 
 def expected_documents(pages):
-    """The documents a correct split gives: lists of page labels, separators left out."""
+    """The documents a correct split gives: lists of page labels, separators (and blank backs, which
+    the duplex batch's split leaves out) left out."""
     docs, current = [], []
     for kind, value in pages:
+        if kind in BLANK_KINDS:
+            continue
         if kind in SEPARATORS:
             if current:
                 docs.append(current)
@@ -177,10 +207,10 @@ def expected_documents(pages):
     return docs
 
 
-def write_batches(folder, codes=False):
-    """Write the sample batches under ``folder`` (``codes``: the batch with code sheets too); returns
-    the relative file names."""
-    batches = dict(BATCHES, **(CODE_BATCHES if codes else {}))
+def write_batches(folder, codes=False, duplex=False):
+    """Write the sample batches under ``folder`` (``codes``: the batch with code sheets too;
+    ``duplex``: the one scanned two-sided); returns the relative file names."""
+    batches = dict(BATCHES, **dict(CODE_BATCHES if codes else {}, **(DUPLEX_BATCHES if duplex else {})))
     for name, pages in sorted(batches.items()):
         path = os.path.join(folder, *name.split("/"))
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -189,10 +219,10 @@ def write_batches(folder, codes=False):
     return sorted(batches)
 
 
-def write_listing(folder, codes=False):
+def write_listing(folder, codes=False, duplex=False):
     """Write the sample batches under ``folder`` and list them; the exit status."""
     try:
-        names = write_batches(folder, codes)
+        names = write_batches(folder, codes, duplex)
     except OSError as exc:
         sys.stderr.write(_("orvane: the samples were not written: {}\n").format(exc))
         return 1
@@ -201,12 +231,16 @@ def write_listing(folder, codes=False):
                            "(missing: {})\n").format(exc.name))
         return 1
     for name in names:
-        pages = dict(BATCHES, **CODE_BATCHES)[name]
+        pages = dict(BATCHES, **dict(CODE_BATCHES, **DUPLEX_BATCHES))[name]
         docs = expected_documents(pages)
         line = _("{name}: {pages}, {documents} expected").format(
             name=name, pages=ngettext("{} page", "{} pages", len(pages)).format(len(pages)),
             documents=ngettext("{} document", "{} documents", len(docs)).format(len(docs)))
-        print(line if name not in CODE_BATCHES else _("{} (split with --sheets {})").format(line, CODE_SHEETS))
+        if name in CODE_BATCHES:
+            line = _("{} (split with --sheets {})").format(line, CODE_SHEETS)
+        elif name in DUPLEX_BATCHES:
+            line = _("{} (split with {})").format(line, DUPLEX_OPTIONS)
+        print(line)
     return 0
 
 
@@ -221,15 +255,18 @@ def main(argv=None):
         description=_("Write a few sample PDF batches, with coloured separator sheets, under FOLDER\n"
                       "(also: orvane samples FOLDER)."), epilog=_(helptexts.EXIT_STATUSES_PLAIN))
     parser.add_argument("folder", metavar="FOLDER", help=_("folder to write the batches into (made if missing)"))
-    add_codes_option(parser)
+    add_batch_options(parser)
     args = parser.parse_args(argv)
-    return write_listing(args.folder, args.codes)
+    return write_listing(args.folder, args.codes, args.duplex)
 
 
-def add_codes_option(parser):
+def add_batch_options(parser):
     parser.add_argument("--codes", action="store_true",
                         help=_("also a batch with code sheets (patch-T and QR), to split with --sheets {}").format(
                             CODE_SHEETS))
+    parser.add_argument("--duplex", action="store_true",
+                        help=_("also a batch scanned two-sided, its pages' blank backs included, to split with {}")
+                        .format(DUPLEX_OPTIONS))
 
 
 if __name__ == "__main__":

@@ -4,11 +4,14 @@ The splitter prints one line per source file, in the order of their paths, then 
 (splitter/README.md, "What it prints", states the line; this module is its reader):
 
     scan.pdf: 16 pages; separators: 1, 4-5; check: 7; 2 documents in "scan": scan_001.pdf (pages 2-3), ...
+    duplex.pdf: 9 pages; separators: 4; blank: 3, 8-9; 2 documents in "duplex": duplex_001.pdf (pages 1-2), ...
     locked.pdf: NOT SPLIT: encrypted: it needs a password to open
     Summary: 4 PDF files, 3 split, 1 not split; 19 pages, 7 separator pages, 4 documents written
 
 Counts of one may be worded in the singular or the plural ("1 page" or "1 pages"): both are read.
-A document name that holds ``,``, ``(``, ``)``, ``"`` or a line break is listed in double quotes,
+With blank pages flagged or dropped, ``blank:`` names them, a document's span lists exactly its pages
+(``(pages 2-3, 5)``) and a run of pages that were all dropped stands at its place in the list as
+``no document (every page blank)``, keeping its number. A document name that holds ``,``, ``(``, ``)``, ``"`` or a line break is listed in double quotes,
 with a ``"`` inside doubled: ``"a, b (c).pdf" (pages 2-3)``.
 The line is for people and for the module, which ignores the splitter's exit status; a front end
 that needs a file's documents or verdicts reads them from the events file, which carries them whole.
@@ -19,9 +22,11 @@ import re
 from .events import Document
 from .i18n import _
 
-FileLine = collections.namedtuple("FileLine", "name pages separators check folder documents repaired")
-FileLine.__doc__ = """A file that was split: ``separators`` and ``check`` are page numbers (from 1),
-``documents`` a list of `events.Document`, ``folder`` None when no document was written."""
+FileLine = collections.namedtuple("FileLine", "name pages separators check folder documents repaired blank unwritten")
+FileLine.__new__.__defaults__ = ((), ())
+FileLine.__doc__ = """A file that was split: ``separators``, ``check`` and ``blank`` are page numbers
+(from 1), ``documents`` a list of `events.Document`, ``folder`` None when no document was written,
+``unwritten`` the numbers of the documents left out because every page of theirs was blank."""
 NotSplitLine = collections.namedtuple("NotSplitLine", "name reason")
 Summary = collections.namedtuple("Summary", "files split not_split pages separators documents check")
 
@@ -30,11 +35,14 @@ _NOT_SPLIT = "NOT SPLIT: "   # after the file's name and ": "
 _SPLIT = re.compile(
     r"(?P<pages>\d+) pages?; separators: (?P<separators>none|" + _PAGES + r")"
     r"(?:; check: (?P<check>" + _PAGES + r"))?"
-    r"; (?:no document written \(no pages between the separator sheets\)"
+    r"(?:; blank: (?P<blank>" + _PAGES + r"))?"
+    r"; (?:no document written \((?:no pages between the separator sheets|every page blank)\)"
     r"|(?P<count>\d+) documents? in \"(?P<folder>.*?)\": (?P<documents>.+?))"
     r"(?P<repaired>; note: the file is damaged and was repaired while reading, please check the documents)?$",
     re.DOTALL)
-_DOCUMENT = re.compile(r'(?:"((?:[^"]|"")*)"|(.+?)) \((?:page (\d+)|pages (\d+)-(\d+))\)(?:, |$)', re.DOTALL)
+UNWRITTEN = "no document (every page blank)"
+_DOCUMENT = re.compile(r'(?:(?P<unwritten>' + re.escape(UNWRITTEN) + r')|(?:"((?:[^"]|"")*)"|(.+?)) '
+                       r'\((?:page (\d+)|pages (' + _PAGES + r'))\))(?:, |$)', re.DOTALL)
 _SUMMARY = re.compile(
     r"^Summary: (\d+) PDF files?, (\d+) split, (\d+) not split; (\d+) pages?, (\d+) separator pages?, "
     r"(\d+) documents? written(?:; (\d+) pages? to check)?$")
@@ -76,20 +84,23 @@ def _file_line(name, m):
     listed = m.group("documents")
     if listed is not None:
         found = list(_DOCUMENT.finditer(listed))
-        # Every character of the list belongs to one document, and the count agrees.
-        if sum(len(d.group(0)) for d in found) != len(listed) or len(found) != int(m.group("count")):
+        # Every character of the list belongs to one entry, and the count of documents agrees.
+        unwritten = [number for number, d in enumerate(found, 1) if d.group("unwritten")]
+        if sum(len(d.group(0)) for d in found) != len(listed) or \
+                len(found) - len(unwritten) != int(m.group("count")):
             return None
-        documents = [Document(_listed_name(d), int(d.group(3) or d.group(4)), int(d.group(5) or d.group(3)))
-                     for d in found]
+        documents = [Document.of(_listed_name(d), page_numbers(d.group(4) or d.group(5)))
+                     for d in found if not d.group("unwritten")]
     return FileLine(name, int(m.group("pages")), page_numbers(m.group("separators")),
                     page_numbers(m.group("check") or "none"), m.group("folder"), documents,
-                    m.group("repaired") is not None)
+                    m.group("repaired") is not None, page_numbers(m.group("blank") or "none"),
+                    unwritten if listed is not None else [])
 
 
 def _listed_name(match):
     """A document's name as the line lists it, its quotes taken off."""
-    quoted = match.group(1)
-    return quoted.replace('""', '"') if quoted is not None else match.group(2)
+    quoted = match.group(2)
+    return quoted.replace('""', '"') if quoted is not None else match.group(3)
 
 
 def page_numbers(listing):
@@ -99,6 +110,17 @@ def page_numbers(listing):
         first, _dash, last = part.partition("-")
         pages.extend(range(int(first), int(last or first) + 1))
     return pages
+
+
+def page_listing(pages, separator=", "):
+    """"1, 4-5" for the page numbers [1, 4, 5] (any order), as the line lists pages."""
+    runs = []
+    for page in sorted(set(pages)):
+        if runs and runs[-1][1] == page - 1:
+            runs[-1][1] = page
+        else:
+            runs.append([page, page])
+    return separator.join(str(a) if a == b else "{}-{}".format(a, b) for a, b in runs)
 
 
 def not_split_words(reason):

@@ -15,10 +15,19 @@ INI_ENV = "ORVANE_SPLITTER_INI"     # the settings file named to the program (a 
 INI_NAME = "orvaneFun.ini"
 INI_SECTION = "orvaneFun"
 KINDS = ("colour", "code", "black", "blank")
+BLANK_PAGES = ("keep", "flag", "drop")
 NAME_FIELDS = ("batch", "n", "n:03", "code", "date")
 # The splitter's own defaults: today's sheets and names.
-DEFAULTS = {"sheets": "colour", "names": "{batch}_{n:03}"}
+DEFAULTS = {"sheets": "colour", "names": "{batch}_{n:03}", "blank-pages": "keep"}
+# The options a door may choose, and after them the one a put-back adds for its single source.
+KEEP_PAGES = "keep-pages"
 KEYS = tuple(DEFAULTS)
+ORDER = KEYS + (KEEP_PAGES,)
+
+
+def field_name(key):
+    """The job field of option ``key`` ("blank-pages": blank_pages)."""
+    return key.replace("-", "_")
 
 
 class BadValue(ValueError):
@@ -56,7 +65,31 @@ def check_names(text):
     return text
 
 
-CHECKS = {"sheets": check_sheets, "names": check_names}
+def check_blank_pages(text):
+    if text not in BLANK_PAGES:
+        raise BadValue("blank-pages", text, _("give one of {}").format(", ".join(BLANK_PAGES)))
+    return text
+
+
+def check_keep_pages(text):
+    """``text`` as a list of pages counted from 1 ("4, 9-10" or "4,9-10"), written "4,9-10"."""
+    parts = [part.strip() for part in text.split(",")]
+    if not all(re.match(r"^[1-9]\d*(?:-[1-9]\d*)?$", part) for part in parts) or \
+            any(int(a) > int(b) for a, _d, b in (part.partition("-") for part in parts) if b):
+        raise BadValue(KEEP_PAGES, text, _("give pages counted from 1, such as 4,9-10"))
+    return ",".join(parts)
+
+
+def check_together(options):
+    """``options`` ({key: value}) as one run takes them: blank pages are judged only where a blank
+    page is not a separator sheet."""
+    if options.get("blank-pages", "keep") != "keep" and "blank" in options.get("sheets", "").split(","):
+        raise BadValue("blank-pages", options["blank-pages"],
+                       _("a blank page cannot be left out when blank pages are separator sheets"))
+
+
+CHECKS = {"sheets": check_sheets, "names": check_names, "blank-pages": check_blank_pages,
+          KEEP_PAGES: check_keep_pages}
 
 
 def check(key, value, where=None):
@@ -115,8 +148,8 @@ def parse_words(words, where):
 
 
 def command_text(options):
-    """The command-line text of ``options`` ({key: value}), in the order of KEYS."""
-    return " ".join("--{} {}".format(key, quote(options[key])) for key in KEYS if key in options)
+    """The command-line text of ``options`` ({key: value}), in the order of ORDER."""
+    return " ".join("--{} {}".format(key, quote(options[key])) for key in ORDER if key in options)
 
 
 def ini_path(splitter, environ=None):

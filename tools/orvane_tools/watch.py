@@ -22,15 +22,16 @@ from .watchstate import STATE_DIR_NAME, AlreadyWatched
 
 class Settings(object):
     """What a watcher needs: ``job``, the job settings of every batch (`job_settings.JobSettings`,
-    its source INBOX), made from the job's fields given here, each None for its default; and the
+    its source INBOX), made from the job's fields given here (``options``: the splitter's options,
+    by field name), each None for its default; and the
     watcher's own options. ``token`` is the login token, or a callable answering the current one
     (read before every batch, so a renewed token file takes effect without a restart)."""
 
     def __init__(self, inbox, target, token, urldb=None, splitter=None, archive=None, failed=None, workers=None,
                  threshold=None, settle=5.0, poll=2.0, damaged_after=120.0, qpdf=None, state_dir=None,
-                 stop_wait=120.0, sheets=None, names=None):
+                 stop_wait=120.0, **options):
         self.job = JobSettings(source=inbox, target=target, urldb=urldb, splitter=splitter, workers=workers,
-                               threshold=threshold, sheets=sheets, names=names).resolved()
+                               threshold=threshold, **options).resolved()
         self.inbox, self.target = self.job.source, self.job.target
         self.archive = os.path.abspath(archive or os.path.join(self.inbox, "archive"))
         self.failed = os.path.abspath(failed or os.path.join(self.inbox, "failed"))
