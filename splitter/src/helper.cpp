@@ -89,6 +89,17 @@ HelperEnd Helper::render(std::uint64_t file, const std::string& path, int page, 
     return decodeRenderReply(reply, drawn, look, code) ? end : HelperEnd::Failed;
 }
 
+HelperEnd Helper::readCode(std::uint64_t file, const CodePieces& pieces, std::optional<std::string>& text) {
+    HelperRequest request;
+    request.step = HelperStep::Code;
+    request.file = file;
+    request.code = pieces;
+    std::string reply;
+    const HelperEnd end = retried(request, kCodeSeconds, reply);
+    if (end != HelperEnd::Done) return end;
+    return decodeCodeReply(reply, text) ? end : HelperEnd::Failed;
+}
+
 int passTrial(Helper& helper, const std::string& path, std::uint64_t file) {
     std::optional<FileError> failure;
     int pages = 0;
