@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -52,6 +53,9 @@ public:
     HelperEnd readCode(std::uint64_t file, const CodePieces& pieces, std::optional<std::string>& text);
 
 private:
+    // The request sent (retried as above) and its reply decoded: Failed when
+    // `decode` cannot read it.
+    HelperEnd ask(const HelperRequest& request, double seconds, const std::function<bool(const std::string&)>& decode);
     HelperEnd retried(const HelperRequest& request, double seconds, std::string& reply);
     HelperEnd call(const HelperRequest& request, double seconds, std::string& reply);
 

@@ -15,7 +15,8 @@
 
 namespace orvane {
 
-// The block that may be a code, in the small picture's pixels.
+// A box of pixels, x1 and y1 past its edge: the block that may be a code in
+// the small picture, or a piece cut out for the reader (CodePieces).
 struct CodeBox {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
 };
