@@ -8,20 +8,20 @@
 // threshold (4 bytes each), the sheet kinds asked (1 byte) and the file's
 // path, or for 'C' the code's pieces (the area's width and height, the count
 // of pieces, 4 bytes each; each piece's four sides, 4 bytes each; the grey);
-// the
-// reply to a trial is the file's page count (4 bytes), then, only when the
+// the reply to a trial is the file's page count (4 bytes), then, only when the
 // file cannot be split, its reason as data (the Fault, 4 bytes; the Details'
 // four numbers, 8 bytes each; `counted`, 1 byte; the library's words), so
 // that the worker's side words it as any other reason; to a rendering one
-// byte (drawn or not), the page's PageLook and a code sheet's text.
+// byte (drawn or not), the page's PageLook and a code sheet's text; to a
+// code reading one byte (a sheet's code found or not) and its text.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "detect.h"
 #include "budgets.h"
+#include "detect.h"
 #include "options.h"
 #include "reasons.h"
 #include "sheet_codes.h"
