@@ -172,7 +172,7 @@ def build_code_table(work):
     src = os.path.join(REPO, "splitter", "src")
     subprocess.check_call(["g++", "-O2", "-std=c++17", "-I", src, os.path.join(REPO, "tests", "splitter", "native",
                                                                                 "code_table.cpp")] +
-                          [os.path.join(src, f) for f in ("sheet_codes.cpp", "code_reader.cpp", "detect.cpp")] +
+                          [os.path.join(src, f) for f in ("sheet_codes.cpp", "code_pieces.cpp", "code_reader.cpp", "detect.cpp")] +
                           ["-lZXing", "-o", exe])
     return exe
 

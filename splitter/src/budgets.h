@@ -1,6 +1,7 @@
 // What one file and one page may cost at most (splitter/README.md, "Limits").
 // The steps that hostile input can make crash, hang or eat memory (reading
-// a file's structure on trial, rendering a page) run in a helper process
+// a file's structure on trial, rendering a page, reading a page's barcodes)
+// run in a helper process
 // (helper.h) within these budgets; the rest is bounded in the splitter.
 #pragma once
 
@@ -45,6 +46,11 @@ constexpr std::size_t kMaxPlainContent = 64 * 1024;
 // The page image judged from its JPEG data: declared pixels and raw bytes.
 constexpr double kMaxImagePixels = 200e6;
 constexpr long long kMaxImageBytes = 256LL << 20;
+// Reading the barcodes of a page judged from its JPEG, in a helper: a code
+// sheet takes tens of milliseconds; a page that takes this long is no sheet
+// (and is named for checking).
+constexpr double kCodeSeconds = 5.0;
+
 // A page decoded or rendered again, closer, for its code or its emptiness:
 // pixels at most (a larger picture is not looked at closer).
 constexpr double kCloserMaxPixels = 12e6;

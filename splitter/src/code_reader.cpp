@@ -5,7 +5,7 @@
 #include "sheet_codes.h"
 
 #ifndef ORVANE_NO_CODE_READER
-#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #define ZX_USE_UTF8 1
@@ -21,7 +21,7 @@ bool isSheetCodeText(const std::string& text) {
 
 #ifdef ORVANE_NO_CODE_READER
 
-std::optional<std::string> readSheetCode(const Picture&) { return std::nullopt; }
+std::optional<std::string> readCodePieces(const CodePieces&) { return std::nullopt; }
 
 #else
 
@@ -35,84 +35,6 @@ constexpr ZXing::BarcodeFormats kMatrixFormats = ZXing::BarcodeFormat::QRCode | 
 constexpr ZXing::BarcodeFormats kLinearFormats =
     ZXing::BarcodeFormat::Code39 | ZXing::BarcodeFormat::Code93 | ZXing::BarcodeFormat::Code128;
 
-// The printed blocks of the page: cells of kCell pixels holding ink, joined
-// across gaps of paper narrower than kJoin cells (the spaces of a barcode).
-// zxing-cpp misses a small code on a whole page that it reads at once on a
-// piece around it, and a piece is quicker to read.
-constexpr int kCell = 8;
-constexpr int kJoin = 3;
-constexpr int kInkDrop = 64;   // ink: this much darker than the paper
-constexpr int kQuietCells = 3; // paper kept round a block for the code's quiet zone
-constexpr int kMinCells = 4;   // a speck of dust is no block
-constexpr std::size_t kMaxBlocks = 4;
-
-struct Block {
-    int x0, y0, x1, y1;  // in cells
-    int cells;
-};
-
-inline int lumOf(const std::uint8_t* p) { return (77 * p[0] + 150 * p[1] + 29 * p[2]) >> 8; }
-
-std::vector<Block> inkBlocks(const Picture& picture) {
-    const int cw = (picture.width + kCell - 1) / kCell, ch = (picture.height + kCell - 1) / kCell;
-    std::vector<std::uint32_t> histogram(256, 0);
-    for (int y = 0; y < picture.height; y += 2)
-        for (int x = 0; x < picture.width; x += 2) ++histogram[static_cast<std::size_t>(lumOf(picture.row(y) + 3 * x))];
-    const int paper = static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
-    std::vector<std::uint8_t> ink(static_cast<std::size_t>(cw) * ch, 0);
-    for (int y = 0; y < picture.height; y += 2) {
-        const std::uint8_t* p = picture.row(y);
-        for (int x = 0; x < picture.width; ++x, p += 3)
-            if (lumOf(p) + kInkDrop <= paper) ink[static_cast<std::size_t>(y / kCell) * cw + x / kCell] = 1;
-    }
-    std::vector<int> todo;
-    // Ink joined to the picture's edge is the scanner's: its edge strip, the
-    // backing around a skewed sheet. It would make one block of the page.
-    const auto backing = [&](int x, int y) {
-        std::uint8_t& c = ink[static_cast<std::size_t>(y) * cw + x];
-        if (c == 1) {
-            c = 0;
-            todo.push_back(y * cw + x);
-        }
-    };
-    for (int x = 0; x < cw; ++x) backing(x, 0), backing(x, ch - 1);
-    for (int y = 0; y < ch; ++y) backing(0, y), backing(cw - 1, y);
-    while (!todo.empty()) {
-        const int c = todo.back(), cx = c % cw, cy = c / cw;
-        todo.pop_back();
-        if (cx > 0) backing(cx - 1, cy);
-        if (cx + 1 < cw) backing(cx + 1, cy);
-        if (cy > 0) backing(cx, cy - 1);
-        if (cy + 1 < ch) backing(cx, cy + 1);
-    }
-    std::vector<Block> blocks;
-    for (int start = 0; start < cw * ch; ++start) {
-        if (ink[static_cast<std::size_t>(start)] != 1) continue;
-        Block b{start % cw, start / cw, start % cw + 1, start / cw + 1, 0};
-        ink[static_cast<std::size_t>(start)] = 2;
-        todo.assign(1, start);
-        while (!todo.empty()) {
-            const int c = todo.back(), cx = c % cw, cy = c / cw;
-            todo.pop_back();
-            ++b.cells;
-            b.x0 = std::min(b.x0, cx), b.x1 = std::max(b.x1, cx + 1);
-            b.y0 = std::min(b.y0, cy), b.y1 = std::max(b.y1, cy + 1);
-            for (int ny = std::max(0, cy - kJoin); ny <= std::min(ch - 1, cy + kJoin); ++ny)
-                for (int nx = std::max(0, cx - kJoin); nx <= std::min(cw - 1, cx + kJoin); ++nx) {
-                    std::uint8_t& n = ink[static_cast<std::size_t>(ny) * cw + nx];
-                    if (n == 1) {
-                        n = 2;
-                        todo.push_back(ny * cw + nx);
-                    }
-                }
-        }
-        if (b.cells >= kMinCells) blocks.push_back(b);
-    }
-    std::sort(blocks.begin(), blocks.end(), [](const Block& a, const Block& b) { return a.cells > b.cells; });
-    if (blocks.size() > kMaxBlocks) blocks.resize(kMaxBlocks);
-    return blocks;
-}
-
 std::optional<std::string> sheetCodeAmong(const ZXing::Results& results) {
     for (const ZXing::Result& r : results)
         if (r.isValid() && isSheetCodeText(r.text())) return r.text();
@@ -121,28 +43,40 @@ std::optional<std::string> sheetCodeAmong(const ZXing::Results& results) {
 
 }  // namespace
 
-std::optional<std::string> readSheetCode(const Picture& picture) {
-    if (picture.empty()) return std::nullopt;
-    const ZXing::ImageView image(picture.rgb.data(), picture.width, picture.height, ZXing::ImageFormat::RGB);
-    const std::vector<Block> blocks = inkBlocks(picture);
+std::optional<std::string> readCodePieces(const CodePieces& pieces) {
+    if (pieces.pieces.empty() || pieces.grey.size() != static_cast<std::uint64_t>(pieces.width) * static_cast<std::uint64_t>(pieces.height))
+        return std::nullopt;
     // Matrix codes and linear ones are read apart. zxing-cpp 1.4 (as Debian
     // builds it, with its assertions) aborts when one read finds the same
     // linear code twice (two scales, or the thorough pass after the quick
     // one): a linear read stops at its first code. "PATCHT:" in Code 39
-    // needs its full-ASCII form (the colon is "/Z").
+    // needs its full-ASCII form (the colon is "/Z"). Any abort left ends only
+    // the helper this runs in.
     ZXing::DecodeHints matrix, linear;
     matrix.setFormats(kMatrixFormats).setTryRotate(true);
     linear.setFormats(kLinearFormats).setTryRotate(true).setTryCode39ExtendedMode(true).setMaxNumberOfSymbols(1);
+    // Each piece laid out on its own, as the reader lays out the grey of a
+    // colour picture before it reads.
+    std::vector<std::vector<std::uint8_t>> grey;
+    for (const CodeBox& b : pieces.pieces) {
+        const int w = b.x1 - b.x0, h = b.y1 - b.y0;
+        grey.emplace_back();
+        if (b.x0 < 0 || b.y0 < 0 || w <= 0 || h <= 0 || b.x1 > pieces.width || b.y1 > pieces.height) continue;
+        grey.back().resize(static_cast<std::size_t>(w) * h);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(grey.back().data() + static_cast<std::size_t>(y) * w,
+                        pieces.grey.data() + static_cast<std::size_t>(b.y0 + y) * pieces.width + b.x0, w);
+    }
     // The quick pass finds a sheet's code as printed; a code skewed, upside
     // down or small gets the thorough one. Any other barcode on the page makes
     // no difference: only a sheet's text is looked for.
     for (bool harder : {false, true}) {
         matrix.setTryHarder(harder);
         linear.setTryHarder(harder);
-        for (const Block& b : blocks) {
-            const int x0 = std::max(0, b.x0 - kQuietCells) * kCell, y0 = std::max(0, b.y0 - kQuietCells) * kCell;
-            const ZXing::ImageView piece =
-                image.cropped(x0, y0, (b.x1 + kQuietCells) * kCell - x0, (b.y1 + kQuietCells) * kCell - y0);
+        for (std::size_t i = 0; i < grey.size(); ++i) {
+            if (grey[i].empty()) continue;
+            const CodeBox& b = pieces.pieces[i];
+            const ZXing::ImageView piece(grey[i].data(), b.x1 - b.x0, b.y1 - b.y0, ZXing::ImageFormat::Lum);
             for (const ZXing::DecodeHints* hints : {&matrix, &linear})
                 if (std::optional<std::string> text = sheetCodeAmong(ZXing::ReadBarcodes(piece, *hints))) return text;
         }
@@ -151,5 +85,7 @@ std::optional<std::string> readSheetCode(const Picture& picture) {
 }
 
 #endif
+
+std::optional<std::string> readSheetCode(const Picture& picture) { return readCodePieces(codePieces(picture)); }
 
 }  // namespace orvane

@@ -73,6 +73,9 @@ struct PageLook {
     bool blankCandidate = false;
     bool blankUnsure = false;
     std::array<std::uint8_t, 3> blankPaper{};
+    // The page may be a code sheet, but the reading of its code did not end
+    // (its helper crashed or ran out of time): `unsure` for any kinds asked.
+    bool codeUnread = false;
 };
 
 class PageJudge {

@@ -1,6 +1,7 @@
 #include "helper.h"
 
 #include <atomic>
+#include <functional>
 
 #include "budgets.h"
 #include "reasons.h"
@@ -12,6 +13,13 @@ namespace {
 std::atomic<std::uint64_t> lastFileId{0};
 std::atomic<std::size_t> started{0};
 std::atomic<std::size_t> crashed{0};
+
+HelperRequest requestFor(HelperStep step, std::uint64_t file) {
+    HelperRequest request;
+    request.step = step;
+    request.file = file;
+    return request;
+}
 
 }  // namespace
 
@@ -62,31 +70,36 @@ HelperEnd Helper::retried(const HelperRequest& request, double seconds, std::str
     return end;
 }
 
+HelperEnd Helper::ask(const HelperRequest& request, double seconds,
+                      const std::function<bool(const std::string&)>& decode) {
+    std::string reply;
+    const HelperEnd end = retried(request, seconds, reply);
+    if (end != HelperEnd::Done) return end;
+    return decode(reply) ? end : HelperEnd::Failed;
+}
+
 HelperEnd Helper::trial(std::uint64_t file, const std::string& path, std::optional<FileError>& failure,
                        int& pages) {
-    HelperRequest request;
-    request.step = HelperStep::Trial;
-    request.file = file;
+    HelperRequest request = requestFor(HelperStep::Trial, file);
     request.path = path;
-    std::string reply;
-    const HelperEnd end = retried(request, kReadSeconds, reply);
-    if (end != HelperEnd::Done) return end;
-    return decodeTrialReply(reply, pages, failure) ? end : HelperEnd::Failed;
+    return ask(request, kReadSeconds, [&](const std::string& reply) { return decodeTrialReply(reply, pages, failure); });
 }
 
 HelperEnd Helper::render(std::uint64_t file, const std::string& path, int page, int threshold,
                          const SheetKinds& kinds, bool& drawn, PageLook& look, std::string& code) {
-    HelperRequest request;
-    request.step = HelperStep::Render;
-    request.file = file;
+    HelperRequest request = requestFor(HelperStep::Render, file);
     request.page = page;
     request.threshold = threshold;
     request.sheets = kinds;
     request.path = path;
-    std::string reply;
-    const HelperEnd end = retried(request, kRenderSeconds, reply);
-    if (end != HelperEnd::Done) return end;
-    return decodeRenderReply(reply, drawn, look, code) ? end : HelperEnd::Failed;
+    return ask(request, kRenderSeconds,
+               [&](const std::string& reply) { return decodeRenderReply(reply, drawn, look, code); });
+}
+
+HelperEnd Helper::readCode(std::uint64_t file, const CodePieces& pieces, std::optional<std::string>& text) {
+    HelperRequest request = requestFor(HelperStep::Code, file);
+    request.code = pieces;
+    return ask(request, kCodeSeconds, [&](const std::string& reply) { return decodeCodeReply(reply, text); });
 }
 
 int passTrial(Helper& helper, const std::string& path, std::uint64_t file) {

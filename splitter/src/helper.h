@@ -1,8 +1,8 @@
 // The splitter's helper processes. The steps that hostile input can make
 // crash, hang or take memory without end (the trial reading of a file,
-// rendering a page with poppler) run in a helper: the splitter's own
-// executable started again in helper mode, which serves one request at a
-// time over a pipe. A helper is started when a worker first needs one, kept
+// rendering a page with poppler, reading its barcodes with zxing-cpp) run in
+// a helper: the splitter's own executable started again in helper mode,
+// which serves one request at a time over a pipe. A helper is started when a worker first needs one, kept
 // across files (its libraries and fonts set up once), and replaced after
 // any fault; the splitter keeps the clock of every step and ends a helper
 // that overruns it.
@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -47,7 +48,14 @@ public:
     HelperEnd render(std::uint64_t file, const std::string& path, int page, int threshold, const SheetKinds& kinds,
                      bool& drawn, PageLook& look, std::string& code);
 
+    // Reads the code sheet's text among `pieces` (codePieces) of a page of
+    // file `file`, within kCodeSeconds; `text` empty when there is none.
+    HelperEnd readCode(std::uint64_t file, const CodePieces& pieces, std::optional<std::string>& text);
+
 private:
+    // The request sent (retried as above) and its reply decoded: Failed when
+    // `decode` cannot read it.
+    HelperEnd ask(const HelperRequest& request, double seconds, const std::function<bool(const std::string&)>& decode);
     HelperEnd retried(const HelperRequest& request, double seconds, std::string& reply);
     HelperEnd call(const HelperRequest& request, double seconds, std::string& reply);
 

@@ -54,7 +54,12 @@ std::string encodeRequest(const HelperRequest& request) {
     put(out, request.page);
     put(out, request.threshold);
     put(out, kindBits(request.sheets));
-    return out + request.path;
+    if (request.step != HelperStep::Code) return out + request.path;
+    const CodePieces& code = request.code;
+    for (int n : {code.width, code.height, static_cast<int>(code.pieces.size())}) put(out, static_cast<std::int32_t>(n));
+    for (const CodeBox& b : code.pieces)
+        for (int n : {b.x0, b.y0, b.x1, b.y1}) put(out, static_cast<std::int32_t>(n));
+    return out.append(code.grey.begin(), code.grey.end());
 }
 
 bool decodeRequest(const std::string& body, HelperRequest& request) {
@@ -65,7 +70,20 @@ bool decodeRequest(const std::string& body, HelperRequest& request) {
     request.sheets = kindsOf(take<std::uint8_t>(body, at));
     if (body.empty() || at > body.size()) return false;
     request.step = static_cast<HelperStep>(body[0]);
-    request.path = body.substr(at);
+    if (request.step != HelperStep::Code) {
+        request.path = body.substr(at);
+        return body.size() <= kMaxMessage;
+    }
+    CodePieces& code = request.code;
+    code.width = take<std::int32_t>(body, at);
+    code.height = take<std::int32_t>(body, at);
+    const std::int32_t count = take<std::int32_t>(body, at);
+    if (count < 0 || count > 64 || code.width < 0 || code.height < 0) return false;
+    code.pieces.resize(static_cast<std::size_t>(count));
+    for (CodeBox& b : code.pieces)
+        for (int* n : {&b.x0, &b.y0, &b.x1, &b.y1}) *n = take<std::int32_t>(body, at);
+    if (at > body.size() || body.size() - at != static_cast<std::uint64_t>(code.width) * static_cast<std::uint64_t>(code.height)) return false;
+    code.grey.assign(body.begin() + static_cast<std::ptrdiff_t>(at), body.end());
     return true;
 }
 
@@ -106,6 +124,17 @@ bool decodeRenderReply(const std::string& body, bool& drawn, PageLook& look, std
     drawn = body[0] != 0;
     std::memcpy(&look, body.data() + 1, sizeof look);
     code = body.substr(1 + sizeof look);
+    return true;
+}
+
+std::string encodeCodeReply(const std::optional<std::string>& text) {
+    return std::string(1, static_cast<char>(text.has_value())) + text.value_or(std::string());
+}
+
+bool decodeCodeReply(const std::string& body, std::optional<std::string>& text) {
+    if (body.empty()) return false;
+    text.reset();
+    if (body[0]) text = body.substr(1);
     return true;
 }
 

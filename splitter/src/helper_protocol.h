@@ -3,23 +3,28 @@
 // executable, so numbers travel in native order.
 //
 // Each message is a 4-byte length and that many bytes. A request is its
-// kind ('T' the trial reading, 'R' rendering a page), the file's id (8
-// bytes), the page and the threshold (4 bytes each), the sheet kinds asked
-// (1 byte) and the file's path; the
-// reply to a trial is the file's page count (4 bytes), then, only when the
+// kind ('T' the trial reading, 'R' rendering a page, 'C' reading the code on
+// a page judged from its JPEG), the file's id (8 bytes), the page and the
+// threshold (4 bytes each), the sheet kinds asked (1 byte) and the file's
+// path, or for 'C' the code's pieces (the area's width and height, the count
+// of pieces, 4 bytes each; each piece's four sides, 4 bytes each; the grey);
+// the reply to a trial is the file's page count (4 bytes), then, only when the
 // file cannot be split, its reason as data (the Fault, 4 bytes; the Details'
 // four numbers, 8 bytes each; `counted`, 1 byte; the library's words), so
 // that the worker's side words it as any other reason; to a rendering one
-// byte (drawn or not), the page's PageLook and a code sheet's text.
+// byte (drawn or not), the page's PageLook and a code sheet's text; to a
+// code reading one byte (a sheet's code found or not) and its text.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "budgets.h"
 #include "detect.h"
 #include "options.h"
 #include "reasons.h"
+#include "sheet_codes.h"
 
 namespace orvane {
 
@@ -27,6 +32,9 @@ namespace orvane {
 constexpr const char* kHelperFlag = "--orvane-helper";
 // No request or reply comes near this: a longer length is a broken stream.
 constexpr std::uint32_t kMaxMessage = 1 << 20;
+// A code reading's request alone may be longer: it carries the grey of a page
+// decoded closer, at most one byte a pixel of a closer picture.
+constexpr std::uint32_t kMaxCodeRequest = kMaxMessage + static_cast<std::uint32_t>(kCloserMaxPixels);
 
 // How a helper ends itself. The parent tells a crash from these by the
 // signal (or, on Windows, the fault's status), never by the number.
@@ -36,7 +44,7 @@ enum HelperExit : int {
     kHelperOrphaned = 4,    // the parent was gone before the helper began
 };
 
-enum class HelperStep : char { Trial = 'T', Render = 'R' };
+enum class HelperStep : char { Trial = 'T', Render = 'R', Code = 'C' };
 
 struct HelperRequest {
     HelperStep step = HelperStep::Trial;
@@ -44,14 +52,15 @@ struct HelperRequest {
     std::int32_t page = -1;  // 0-based; -1 for a trial
     std::int32_t threshold = 0;
     SheetKinds sheets;
-    std::string path;
+    std::string path;  // not for a code reading
+    CodePieces code;   // a code reading's
 };
 
 // The length prefix and the body.
 std::string frame(const std::string& body);
 
 std::string encodeRequest(const HelperRequest& request);
-// False when the body is no request.
+// False when the body is no request, or longer than its kind may be.
 bool decodeRequest(const std::string& body, HelperRequest& request);
 
 std::string encodeTrialReply(int pages, const FileError* failure);
@@ -59,5 +68,8 @@ bool decodeTrialReply(const std::string& body, int& pages, std::optional<FileErr
 
 std::string encodeRenderReply(bool drawn, const PageLook& look, const std::string& code);
 bool decodeRenderReply(const std::string& body, bool& drawn, PageLook& look, std::string& code);
+
+std::string encodeCodeReply(const std::optional<std::string>& text);
+bool decodeCodeReply(const std::string& body, std::optional<std::string>& text);
 
 }  // namespace orvane

@@ -13,6 +13,7 @@
 #include "page_kind.h"
 #include "pdf_open.h"
 #include "reasons.h"
+#include "sheet_codes.h"
 #include "sheet_rows.h"
 #include "writer.h"
 
@@ -176,12 +177,7 @@ PageResult SourcePdf::lookAt(int index, int threshold, const SheetKinds& kinds) 
         result.path = judged.grey() ? LookPath::Grey : LookPath::Jpeg;
         bool codeCandidate = false;
         result.look = judged.look(codeCandidate);
-        if (codeCandidate) {
-            if (std::optional<std::string> text = closerCode(closer(image, scan.placement, kCodeDpi))) {
-                result.look.sheet = SheetKind::Code;
-                result.code = *text;
-            }
-        }
+        if (codeCandidate) readCode(closer(image, scan.placement, kCodeDpi), result);
         // Under `blank`, or with blank pages judged, the closer look is due on most such pages: taken
         // here, by the workers side by side. A coloured sheet's is left for
         // the file's step, which asks it only if that sheet does not stand
@@ -222,6 +218,22 @@ Picture SourcePdf::closer(QPDFObjectHandle image, const QPDFMatrix& placement, d
     PictureRows rows(across);
     feedImage(qpdf_, image, rows, budgetWarnings_, static_cast<int>(std::ceil(dpi * std::max(across, down))));
     return std::move(rows.picture);
+}
+
+// zxing-cpp keeps its assertions on, and one may abort: the reading runs in
+// the worker's helper, which is sent the grey of the page's printed blocks.
+// A reading that crashes or overruns its time ends the helper, and the page
+// is no code sheet but is named for checking.
+void SourcePdf::readCode(const Picture& picture, PageResult& result) {
+    const CodePieces pieces = codePieces(picture);
+    if (pieces.pieces.empty()) return;
+    std::optional<std::string> text;
+    if (helper_.readCode(file_, pieces, text) != HelperEnd::Done) {
+        result.look.unsure = result.look.codeUnread = true;
+    } else if (text) {
+        result.look.sheet = SheetKind::Code;
+        result.code = *text;
+    }
 }
 
 // Poppler runs in the worker's helper with a time and memory limit: a page it

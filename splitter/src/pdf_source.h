@@ -58,6 +58,8 @@ public:
 
 private:
     PageResult render(int index, int threshold, const SheetKinds& kinds);
+    // Reads the code on a page decoded closer, in the helper, into `result`.
+    void readCode(const Picture& picture, PageResult& result);
     // The page's image decoded again, at `dpi` at least.
     Picture closer(QPDFObjectHandle image, const QPDFMatrix& placement, double dpi);
     PageResult overBudget(bool slow);

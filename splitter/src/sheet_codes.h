@@ -15,7 +15,8 @@
 
 namespace orvane {
 
-// The block that may be a code, in the small picture's pixels.
+// A box of pixels, x1 and y1 past its edge: the block that may be a code in
+// the small picture, or a piece cut out for the reader (CodePieces).
 struct CodeBox {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
 };
@@ -55,6 +56,23 @@ private:
 
 // True for the text of a sheet's code: exactly "PATCHT", or "PATCHT:" and more.
 bool isSheetCodeText(const std::string& text);
+
+// What the reader is given of a page decoded closer: the printed blocks
+// (largest first, at most four, each with paper round it for the code's quiet
+// zone) and the grey of the smallest area that holds them all. A sheet's code
+// makes it a few hundred KB; it is never more than the picture's pixels, one
+// byte each (kCloserMaxPixels at most).
+struct CodePieces {
+    int width = 0, height = 0;       // the area
+    std::vector<std::uint8_t> grey;  // width * height, top row first, in the reader's own grey
+    std::vector<CodeBox> pieces;     // within the area
+};
+
+// The splitter's side: no barcode library runs here.
+CodePieces codePieces(const Picture& picture);
+// The reader's side (zxing-cpp, in a helper process: an assertion in it ends
+// the process): the text of a sheet's code among the pieces, as readSheetCode.
+std::optional<std::string> readCodePieces(const CodePieces& pieces);
 
 // The closer look: the text of a barcode on `picture` whose text is exactly
 // "PATCHT" or begins with "PATCHT:" (in any orientation, skewed a little);

@@ -20,11 +20,11 @@ void settleSheets(std::vector<PageResult>& results, const SheetKinds& kinds, con
     for (std::size_t i = 0; i < results.size(); ++i) {
         PageLook& look = results[i].look;
         // Without colour among the kinds, a coloured page is content, and so
-        // is its nearness to the colour bar (only a page never judged, being
-        // over its budget, stays to be checked).
+        // is its nearness to the colour bar (only a page never judged in
+        // full, being over its budget or its code unread, stays to be checked).
         if (!kinds.colour) {
             look.separator = false;
-            if (look.height > 0) look.unsure = false;
+            if (look.height > 0 && !look.codeUnread) look.unsure = false;
         }
         // A code outweighs the colour of its paper: it names the document.
         const bool read = look.sheet == SheetKind::Code || look.sheet == SheetKind::Black;

@@ -125,3 +125,29 @@ def test_many_workers_start_no_more_helpers_than_files(tmp_path, splitter_exe):
     assert len(started) == 1
     print(started[0])
     assert 1 <= int(started[0].split()[1]) <= len(names)
+
+
+@pytest.mark.parametrize("kinds,z_line", [
+    ("colour,code", GOOD_LINE.format("z")),
+    ("code", "3 pages; separators: none; 1 document in \"z\": z_001.pdf (pages 1-3)")])
+def test_code_reading_that_aborts_costs_only_its_page(tmp_path, splitter_exe, kinds, z_line):
+    """The barcode reader of a page judged from its JPEG runs in the helper: made to abort there (as an
+    assertion of zxing-cpp would), its page is no code sheet but one to check, the file is split, and
+    the next file's page is drawn by a fresh helper."""
+    import sheetscans
+    src, dst = tmp_path / "in", tmp_path / "out"
+    for d in (src, dst):
+        d.mkdir()
+    sheetscans.pdf(src / "a.pdf", [sheetscans.TEXT, sheetscans.PATCHT_QR, sheetscans.TEXT])
+    good_file(src / "z.pdf")
+    env = dict(os.environ, ORVANE_SPLITTER_TRACE="1", ORVANE_HELPER_TEST_ABORT_CODE="1")
+    proc = subprocess.Popen([splitter_exe, str(src), str(dst), "1", "0", "--sheets", kinds],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+    res = finish(proc)
+    assert res.line_for("a.pdf") == ("a.pdf: 3 pages; separators: none; check: 2; "
+                                     "1 document in \"a\": a_001.pdf (pages 1-3)")
+    assert res.line_for("z.pdf") == "z.pdf: " + z_line
+    assert sorted(outputs(dst)) == ["a", "z"]
+    assert res.code == 0
+    crashes = [l for l in res.err.splitlines() if l.startswith("helpers: ")]
+    assert crashes and int(crashes[0].split()[3]) >= 1, res.err

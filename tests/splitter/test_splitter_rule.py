@@ -23,7 +23,7 @@ UNITS = [("rule_table", ["detect.cpp"], []), ("page_kind_table", ["page_kind.cpp
 
 # Code sheets (sheet_codes.*, code_reader.cpp): drawn codes read, candidates let through, text pages
 # given up early.
-UNITS.append(("code_table", ["sheet_codes.cpp", "code_reader.cpp", "detect.cpp"], ["-lZXing"]))
+UNITS.append(("code_table", ["sheet_codes.cpp", "code_pieces.cpp", "code_reader.cpp", "detect.cpp"], ["-lZXing"]))
 
 
 @pytest.mark.parametrize("table,sources,flags", UNITS)
