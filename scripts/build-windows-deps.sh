@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the splitter's libraries for Windows, statically, from Debian's own source packages at
 # the versions the Linux build uses: zlib (Debian's libz-mingw-w64-dev, not rebuilt), libjpeg-turbo,
-# freetype, qpdf and poppler (its C++ front end and the Splash renderer; no fontconfig, cairo, glib,
-# Qt, boost, nss, lcms, openjpeg, curl, png or tiff). poppler's C++ front end wants iconv, which
+# freetype, qpdf, poppler (its C++ front end and the Splash renderer; no fontconfig, cairo, glib,
+# Qt, boost, nss, lcms, openjpeg, curl, png or tiff) and zxing-cpp (its readers only). poppler's C++ front end wants iconv, which
 # mingw lacks: packaging/windows/iconv/ provides the UTF-8 <-> UTF-16 conversions it uses.
 #
 #   scripts/build-windows-deps.sh [--triplet i686-w64-mingw32|x86_64-w64-mingw32] [--print-prefix]
@@ -13,11 +13,17 @@
 # the prefix (with --print-prefix it is all that is printed, and nothing is built).
 # Environment: ORVANE_WINDOWS_DEPS_CACHE (default /var/cache/orvane/windows-deps when it holds this
 # build or can be written, else ~/.cache/orvane/windows-deps), ORVANE_BUILD_JOBS (default 2).
+#
+# zxing-cpp: Debian's mirror here serves the .dsc of its source package but answers 404 for its
+# orig tarball, and github is out of reach. When Debian's source cannot be fetched, upstream's
+# release as published on PyPI is used instead: the sdist of the `zxing-cpp` package carries the
+# C++ core under core/. 2.1.0 is the release nearest Debian's 1.4 whose sdist has it (1.4.0's and
+# 2.0.0's do not); it is pinned by its SHA256. licenses/SOURCES.txt names the source that was used.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Bumped whenever the options below change what is built.
-RECIPE=1
+RECIPE=2
 TRIPLET=i686-w64-mingw32
 PRINT_ONLY=0
 while [[ $# -gt 0 ]]; do
@@ -47,6 +53,10 @@ read -r JPEG_SRC JPEG_VER < <(source_of libjpeg62-turbo-dev)
 read -r POPPLER_SRC POPPLER_VER < <(source_of libpoppler-cpp-dev)
 read -r FREETYPE_SRC FREETYPE_VER < <(source_of libfreetype-dev)
 read -r ZLIB_SRC ZLIB_VER < <(source_of libz-mingw-w64-dev)
+read -r ZXING_SRC ZXING_VER < <(source_of libzxing-dev)
+ZXING_PYPI_VER=2.1.0
+ZXING_PYPI_SHA256=7a8a468b420bf391707431d5a0dd881cb41033ae15f87820d93d5707c7bc55bc
+ZXING_PYPI_URL=https://files.pythonhosted.org/packages/94/06/bb28c6f7bb4eee6fd6e791d3b1bbaa0171ff0e862d10cf148fd66c3d7061/zxing-cpp-$ZXING_PYPI_VER.tar.gz
 command -v "$TRIPLET-g++-posix" >/dev/null ||
     { echo "build-windows-deps: $TRIPLET-g++-posix is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 ARCH_NAME="${TRIPLET%%-*}"
@@ -62,6 +72,7 @@ $JPEG_SRC $JPEG_VER
 $FREETYPE_SRC $FREETYPE_VER
 $QPDF_SRC $QPDF_VER
 $POPPLER_SRC $POPPLER_VER
+$ZXING_SRC $ZXING_VER, else PyPI zxing-cpp $ZXING_PYPI_VER $ZXING_PYPI_SHA256
 iconv $(cat "$ROOT"/packaging/windows/iconv/iconv.[ch] | sha256sum | cut -c1-12)
 toolchain $(sha256sum <"$ROOT/packaging/windows/mingw-toolchain.cmake" | cut -c1-12)"
 KEY="$TRIPLET-$(sha256sum <<<"$MANIFEST" | cut -c1-16)"
@@ -132,6 +143,28 @@ fetch() {
     echo "$dir"
 }
 
+# zxing_source: zxing-cpp's source folder, Debian's when the mirror has it, else the pinned PyPI
+# sdist (see the top of this file); sets ZXING_FROM, the line SOURCES.txt gets.
+zxing_source() {
+    local debian="$WORK/src/zxing-debian" sdist="$WORK/src/zxing-cpp-$ZXING_PYPI_VER.tar.gz" dir
+    mkdir -p "$debian"
+    if (cd "$debian" && apt-get source -q --only-source "$ZXING_SRC=$ZXING_VER") >>"$LOGS/fetch-$ZXING_SRC.log" 2>&1 </dev/null &&
+       dir="$(find "$debian" -mindepth 1 -maxdepth 1 -type d -name "$ZXING_SRC-*" | head -n 1)" && [[ -n "$dir" ]]; then
+        ZXING_FROM="$ZXING_SRC $ZXING_VER"
+        ZXING_DIR="$dir"
+        return 0
+    fi
+    echo "windows deps: Debian's $ZXING_SRC $ZXING_VER could not be fetched; PyPI's zxing-cpp $ZXING_PYPI_VER instead"
+    run_logged "fetch-$ZXING_SRC" curl -fsSL --retry 3 -o "$sdist" "$ZXING_PYPI_URL"
+    if ! sha256sum -c --quiet <<<"$ZXING_PYPI_SHA256  $sdist" >>"$LOGS/fetch-$ZXING_SRC.log" 2>&1; then
+        echo "build-windows-deps: $ZXING_PYPI_URL does not have SHA256 $ZXING_PYPI_SHA256" >&2
+        exit 1
+    fi
+    tar -xzf "$sdist" -C "$WORK/src"
+    ZXING_FROM="$ZXING_SRC $ZXING_PYPI_VER (upstream's release, the PyPI sdist zxing-cpp-$ZXING_PYPI_VER.tar.gz, SHA256 $ZXING_PYPI_SHA256)"
+    ZXING_DIR="$WORK/src/zxing-cpp-$ZXING_PYPI_VER"
+}
+
 # licence SOURCE VERSION FOLDER FILE...: the licence texts of a bundled library, with where it came from.
 licence() {
     local src="$1" ver="$2" from="$3" f; shift 3
@@ -167,6 +200,35 @@ t0=$SECONDS
 "$TRIPLET-gcc-posix" -O2 -Wall -Wextra -c "$ROOT/packaging/windows/iconv/iconv.c" -o "$WORK/iconv.o"
 "$TRIPLET-ar" rcs "$STAGE/lib/libiconv.a" "$WORK/iconv.o"
 cp "$ROOT/packaging/windows/iconv/iconv.h" "$STAGE/include/iconv.h"
+
+# zxing-cpp first: the library most likely to need a new source, so a failure shows early.
+# A release build (NDEBUG): no assertion of the reader can end the program.
+zxing_source
+if [[ -f "$ZXING_DIR/core/src/ReadBarcode.h" && ! -f "$ZXING_DIR/example/CMakeLists.txt" ]]; then
+    zxing_cmake="$ZXING_DIR/core"  # the sdist: its top CMakeLists.txt builds the Python module
+else
+    zxing_cmake="$ZXING_DIR"
+fi
+cmake_build zxing-cpp "$zxing_cmake" -DBUILD_READERS=ON -DBUILD_WRITERS=OFF -DBUILD_EXAMPLES=OFF \
+    -DBUILD_BLACKBOX_TESTS=OFF -DBUILD_UNIT_TESTS=OFF -DBUILD_PYTHON_MODULE=OFF -DBUILD_DEPENDENCIES=LOCAL
+mkdir -p "$STAGE/licenses/$ZXING_SRC"
+cp /usr/share/common-licenses/Apache-2.0 "$STAGE/licenses/$ZXING_SRC/LICENSE-Apache-2.0"
+[[ -f "$ZXING_DIR/debian/copyright" ]] && cp "$ZXING_DIR/debian/copyright" "$STAGE/licenses/$ZXING_SRC/copyright"
+{
+    echo "$ZXING_FROM: under the Apache License 2.0, its full text in LICENSE-Apache-2.0."
+    echo
+    echo "The copyright notices of its sources:"
+    grep -rhoE 'Copyright (\([cC]\) )?[0-9]{4}[^*]*' "$ZXING_DIR/core/src" | sed 's/[ .]*$//' | sort -u | sed 's/^/  /'
+    if [[ -f "$ZXING_DIR/core/src/libzueci/zueci.c" ]]; then
+        echo
+        echo "core/src/libzueci is under the BSD-3-Clause licence (the identifier its sources carry):"
+        sed 's/^/  /' "$ROOT/packaging/windows/BSD-3-Clause-libzueci.txt"
+        echo
+        echo "Its UTF-8 decoder (core/src/libzueci/zueci.c, core/src/Utf.cpp) carries this notice:"
+        sed -n '/Copyright (c) 2008-2009 Bjoern/,/decoder\/dfa/p' "$ZXING_DIR/core/src/libzueci/zueci.c"
+    fi
+} >"$STAGE/licenses/$ZXING_SRC/NOTICE.txt"
+echo "$ZXING_FROM" >>"$STAGE/licenses/SOURCES.txt"
 
 dir="$(fetch "$JPEG_SRC" "$JPEG_VER")"
 cmake_build libjpeg-turbo "$dir" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF \

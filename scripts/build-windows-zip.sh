@@ -2,8 +2,8 @@
 # Builds dist/orvane-win32.zip: the splitter orvaneFun.exe cross-built for 32-bit Windows (static:
 # no DLL of ours beside it), the module Orvane.cp37-win32.pyd that scripts/windows-check.sh links,
 # a README (packaging/windows/README.txt: what was checked under wine, what needs Windows), the
-# project's LICENSE and the licence texts of every bundled library with the Debian source package
-# and version each came from.
+# project's LICENSE and the licence texts of every bundled library with the source (a Debian source
+# package, or upstream's release for zxing-cpp when Debian's cannot be fetched) each came from.
 #
 # Usage: scripts/build-windows-zip.sh
 # The libraries come from scripts/build-windows-deps.sh (built once per machine, then cached).
@@ -55,7 +55,7 @@ imports="$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | s
     [[ -f "$prefix/lib/libZXing.a" ]] ||
         echo "This build finds no code sheet (--sheets code): zxing-cpp, the barcode reader, is not among its libraries."
     echo "Built from the Orvane repository at commit $commit"
-    echo "Built from Debian's source packages (licenses/SOURCES.txt):"
+    echo "Built from these sources (licenses/SOURCES.txt; Debian's source packages unless the line says otherwise):"
     sed 's/^/  /' "$prefix/licenses/SOURCES.txt"
 } | sed 's/$/\r/' >"$stage/README.txt"
 

@@ -1,6 +1,8 @@
 // The closer look at a code sheet candidate: zxing-cpp reads every barcode on
 // the picture, and only a text that is exactly PATCHT or begins with PATCHT:
-// makes the page a sheet. A build without the reader (a Windows build whose
+// makes the page a sheet. Linux builds link Debian's zxing-cpp 1.4, Windows
+// builds the 2.1 that scripts/build-windows-deps.sh cross-builds; both read
+// with the same hints. A build without the reader (a Windows build whose
 // libraries lack zxing-cpp) finds no code sheet at all.
 #include "sheet_codes.h"
 
@@ -10,6 +12,7 @@
 
 #define ZX_USE_UTF8 1
 #include <ZXing/ReadBarcode.h>
+#include <ZXing/ZXVersion.h>
 #endif
 
 namespace orvane {
@@ -55,6 +58,12 @@ std::optional<std::string> readCodePieces(const CodePieces& pieces) {
     ZXing::DecodeHints matrix, linear;
     matrix.setFormats(kMatrixFormats).setTryRotate(true);
     linear.setFormats(kLinearFormats).setTryRotate(true).setTryCode39ExtendedMode(true).setMaxNumberOfSymbols(1);
+#if ZXING_VERSION_MAJOR >= 2
+    // 2.x also reads light codes on dark ground unless told not to; 1.4
+    // never does, and a sheet must be one whichever build reads it.
+    matrix.setTryInvert(false);
+    linear.setTryInvert(false);
+#endif
     // Each piece laid out on its own, as the reader lays out the grey of a
     // colour picture before it reads.
     std::vector<std::vector<std::uint8_t>> grey;

@@ -18,14 +18,16 @@ namespace {
 // terminating zero) unless the folder is given in that form already.
 NameRoom roomIn(const fs::path& folder) {
     NameRoom room;
+#ifdef _WIN32
+    // Looked at before absolute(), which in libstdc++ turns \\?\Z:\x into Z:\?\Z:\x.
+    if (folder.wstring().compare(0, 4, L"\\\\?\\") == 0) return room;
+#endif
     std::error_code ec;
     const fs::path whole = fs::absolute(folder, ec);
 #ifdef _WIN32
     const std::wstring units = (ec ? folder : whole).wstring();
-    if (units.compare(0, 4, L"\\\\?\\") != 0) {
-        const std::size_t left = 259 > units.size() + 1 ? 259 - units.size() - 1 : 0;
-        room.units = std::min(room.units, left);
-    }
+    const std::size_t left = 259 > units.size() + 1 ? 259 - units.size() - 1 : 0;
+    room.units = std::min(room.units, left);
 #else
     const std::size_t bytes = pathText(ec ? folder : whole).size();
     const std::size_t left = 4095 > bytes + 1 ? 4095 - bytes - 1 : 0;

@@ -77,7 +77,12 @@ void fail(const std::string& what, const std::string& got, const std::string& ex
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
     // WORK_FOLDER/names-work/target: nothing may appear beside target.
-    const fs::path work = fs::u8path(argv[1]) / "names-work" / "target";
+    fs::path work = fs::u8path(argv[1]) / "names-work" / "target";
+#ifdef _WIN32
+    // In the \\?\ form: the table's lengths are the name's own rules, not the cut that keeps a deep
+    // folder's paths within MAX_PATH (under wine the work folder alone is some 60 units).
+    work = fs::path(L"\\\\?\\" + fs::absolute(work).wstring());
+#endif
     fs::remove_all(work.parent_path());
     std::vector<fs::path> folders;
     for (std::size_t c = 0; c < kCases.size(); ++c) {
