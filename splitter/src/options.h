@@ -47,6 +47,10 @@ struct Options {
     // over one source puts them back.
     std::vector<int> keepPages;
     bool keepPagesGiven = false;
+    // Text recognition (--ocr): tesseract's language names joined by '+'
+    // ("chi_sim+eng"); empty, the default, recognises nothing and writes
+    // today's documents byte for byte.
+    std::string ocr;
 };
 
 }  // namespace orvane
