@@ -145,14 +145,16 @@ std::vector<Run> runsOf(const TextLine& line, std::vector<char32_t>& beyond) {
 }
 
 // A number as the content wants it: fixed, at most five decimals, no
-// exponent, never "-0"; the same value always gives the same text.
+// exponent, never "-0", and a point whatever the locale: the same value
+// always gives the same text.
 std::string number(double v) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.5f", std::isfinite(v) ? v : 0.0);
-    std::string out = text;
-    while (out.back() == '0') out.pop_back();
-    if (out.back() == '.') out.pop_back();
-    return out == "-0" ? "0" : out;
+    const long long scaled = std::isfinite(v) ? std::llround(std::clamp(v, -1e12, 1e12) * 100000) : 0;
+    const unsigned long long magnitude = static_cast<unsigned long long>(scaled < 0 ? -scaled : scaled);
+    std::string out = std::to_string(magnitude / 100000);
+    std::string fraction = std::to_string(100000 + magnitude % 100000).substr(1);
+    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+    if (!fraction.empty()) out += "." + fraction;
+    return scaled < 0 ? "-" + out : out;
 }
 
 std::string hex(const std::u16string& codes) {
