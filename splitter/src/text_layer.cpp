@@ -223,7 +223,8 @@ public:
 std::string textLayerOperators(const PageText& text, const std::string& fontName, std::vector<char32_t>& beyond) {
     const Matrix toPage = {text.toPage[0], text.toPage[1], text.toPage[2],
                            text.toPage[3], text.toPage[4], text.toPage[5]};
-    if (toPage[0] * toPage[3] - toPage[1] * toPage[2] == 0) return std::string();
+    // A matrix that flattens the page (or is no number at all) places nothing.
+    if (!(std::abs(toPage[0] * toPage[3] - toPage[1] * toPage[2]) > 0)) return std::string();
     std::vector<double> thickness;
     for (const TextLine& line : text.lines) thickness.push_back(frameOf(line).thickness);
     if (thickness.empty()) return std::string();
