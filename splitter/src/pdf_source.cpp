@@ -261,7 +261,8 @@ PageResult SourcePdf::overBudget(bool slow) {
     return result;
 }
 
-void SourcePdf::writeDocument(const std::vector<int>& pages, const std::string& outPath) {
+void SourcePdf::writeDocument(const std::vector<int>& pages, const std::string& outPath,
+                              const std::vector<const PageText*>& texts) {
     try {
         // Pages inherit /Resources, /MediaBox ... from the page tree; a copied
         // page has no tree, so the values must sit on the page itself.
@@ -271,7 +272,7 @@ void SourcePdf::writeDocument(const std::vector<int>& pages, const std::string& 
         }
         std::vector<QPDFPageObjectHelper> chosen;
         for (int p : pages) chosen.push_back(pages_[static_cast<std::size_t>(p)]);
-        writePages(qpdf_, chosen, outPath);
+        writePages(qpdf_, chosen, outPath, texts);
     } catch (const std::exception& e) {
         throw libraryError(e, path_, Doing{Doing::Copying, pages.front(), pages.back()});
     }

@@ -14,6 +14,7 @@
 #include "helper.h"
 #include "options.h"
 #include "page_result.h"
+#include "page_text.h"
 #include "picture.h"
 #include "reasons.h"
 
@@ -48,8 +49,10 @@ public:
     bool blankCloser(int index, const PageLook& look, bool& unsure);
 
     // Writes `pages` (0-based, in order, at least one) as a new PDF at
-    // outPath. Throws FileError.
-    void writeDocument(const std::vector<int>& pages, const std::string& outPath);
+    // outPath; `texts` empty, or one a page: its recognised text, laid over
+    // it invisibly (nullptr: none). Throws FileError.
+    void writeDocument(const std::vector<int>& pages, const std::string& outPath,
+                       const std::vector<const PageText*>& texts = {});
 
     // The /CreationDate of the document information that the latest
     // trailer names (after incremental updates, the latest one), in UTF-8;
