@@ -4,6 +4,8 @@
 // without tesseract (a Windows build whose libraries lack it) finds no text.
 #include "recognise.h"
 
+#include <algorithm>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -135,7 +137,20 @@ void collectLines(tesseract::ResultIterator& it, std::vector<TextLine>& lines) {
             newLine = false;
         }
         std::unique_ptr<char[]> text(it.GetUTF8Text(word));
-        if (text && text[0] != '\0') lines.back().words.push_back(TextWord{text.get(), boxAt(it, word)});
+        if (!text || text[0] == '\0') continue;
+        std::vector<TextWord>& words = lines.back().words;
+        // Tesseract splits "使用PDF格式" into words with no blank between
+        // them: one word here, so that the layer puts a space exactly where
+        // tesseract's own text has one.
+        if (!words.empty() && !it.BlanksBeforeWord()) {
+            TextWord& last = words.back();
+            const TextBox box = boxAt(it, word);
+            last.text += text.get();
+            last.box = TextBox{std::min(last.box.left, box.left), std::min(last.box.top, box.top),
+                               std::max(last.box.right, box.right), std::max(last.box.bottom, box.bottom)};
+        } else {
+            words.push_back(TextWord{text.get(), boxAt(it, word)});
+        }
     } while (it.Next(word));
     if (!lines.empty() && lines.back().words.empty()) lines.pop_back();
 }
