@@ -326,7 +326,7 @@ def _to_second(when):
 def cmd_samples(args, parser):
     from . import samples
 
-    return samples.write_listing(args.folder, args.codes, args.duplex)
+    return samples.write_listing(args.folder, args.codes, args.duplex, args.text)
 
 
 def cmd_gui(args, parser):
