@@ -212,3 +212,13 @@ def test_the_duplex_sample_leaves_out_its_blank_backs_and_keeps_its_pages(tmp_pa
 
     f, done = split_sample(tmp_path, samples.DUPLEX_BATCHES, samples.DUPLEX_OPTIONS.split(), duplex=True)
     assert ([d.page_list() for d in f.documents], f.dropped) == ([[1, 3], [7, 9]], (2, 4, 8, 10)), done.stdout
+
+
+def test_the_text_sample_splits_into_documents_whose_text_can_be_searched(tmp_path):
+    from orvane_tools import samples
+
+    f, done = split_sample(tmp_path, samples.TEXT_BATCHES, samples.TEXT_OPTIONS.split(), text=True)
+    assert ([d.page_list() for d in f.documents], f.no_text) == ([[1], [3], [5]], ()), done.stdout
+    found = [subprocess.run(["pdftotext", str(tmp_path / "out" / f.folder / d.name), "-"], stdout=subprocess.PIPE,
+                            universal_newlines=True, encoding="utf-8").stdout for d in f.documents]
+    assert "采购合同" in found[0] and "invoice number" in found[1] and "会议通知" in found[2], found
