@@ -86,6 +86,15 @@ def test_progress_while_recognising_counts_pages_and_the_time_they_take(language
     assert head == "a.pdf: 5 pages, 1 document, no text on pages 3"
 
 
+@pytest.mark.parametrize("recognises, left", [(False, 1.5), (True, None)])
+def test_a_recognising_job_promises_no_time_left_from_the_pace_of_looking(recognises, left):
+    clock = [0.0]
+    record = events.JobRecord(clock=lambda: clock[0], recognises=recognises).apply_all(START[:4])
+    clock[0] = 1.0
+    record.apply({"event": "looked", "file": "a.pdf", "pages": 5})
+    assert (record.seconds_left(), "left" in record.progress_text()) == (left, left is not None)
+
+
 @pytest.mark.parametrize("line, no_text", [
     ('s.pdf: 9 pages; separators: 4; blank: 3; no text: 2, 5-6; 2 documents in "s": s_001.pdf (pages 1-2), '
      's_002.pdf (pages 5-9)', [2, 5, 6]),

@@ -83,9 +83,12 @@ def parse_line(line):
 class JobRecord(object):
     """What the events of one job tell, updated event by event."""
 
-    def __init__(self, clock=time.monotonic, path=None):
+    def __init__(self, clock=time.monotonic, path=None, recognises=False):
         self.clock = clock
         self.path = path           # the events file it was read from, when it was
+        # The job recognises text: looking at its pages is a small part of its time, so the pace of
+        # the looking says nothing of the time left (told once pages have been recognised).
+        self.recognises = recognises
         self.source = self.target = None
         self.files = []            # relative names, in the splitter's order
         self.total = None          # total pages, as the splitter tells it once it knows every file's count
@@ -187,7 +190,7 @@ class JobRecord(object):
     def seconds_left(self):
         """The work left at the pace kept since the total came (before it the splitter is opening
         the files), or None before there is a measure; while text is recognised, recognition_left."""
-        if self.to_recognise:
+        if self.to_recognise or self.recognises:
             return self.recognition_left()
         if self.total_at is None:
             return None
@@ -229,7 +232,7 @@ class JobRecord(object):
         recognising one once recognition has begun (None until a total of pages is known)."""
         if not self.total:
             return None
-        if not self.to_recognise:
+        if not self.to_recognise and not self.recognises:
             return self.pages_done() / self.total
         work = LOOKING * self.total + self.pages_to_recognise()
         return (LOOKING * self.pages_done() + self.pages_recognised()) / work if work else 1.0

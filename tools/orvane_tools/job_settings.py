@@ -334,6 +334,15 @@ class JobSettings(object):
                 _("install its data or choose from: {}").format(
                     ", ".join(tessdata.installed_languages(self.splitter)[1]) or "-"), field="ocr")
 
+    def recognises(self):
+        """Whether the job's splitter recognises text: chosen here, else in its settings."""
+        if self.ocr:
+            return True
+        try:
+            return bool(splitter_options.effective(self.splitter)["ocr"][0])
+        except splitter_options.BadValue:
+            return False
+
     def has_work(self):
         """Whether the source folder holds a PDF file. A job that cannot split anything is neither
         announced nor run, whichever door starts it: its start would only be a false record."""
