@@ -535,18 +535,14 @@ def test_a_page_left_out_is_put_back_from_the_review(tmp_path, display, service,
 # the page that keeps no text is named in the line and the file's event.
 RECOGNISING = """#!/bin/sh
 printf '%s' "$ORVANE_SPLITTER_OPTIONS" > "{meeting}/options"
-e() { printf '%s\\n' "$1" >> "$ORVANE_EVENTS"; }
-e '{"event":"start","workers":1,"files":["a.pdf"]}'
-e '{"event":"pages","file":"a.pdf","pages":3}'
-e '{"event":"total","pages":3}'
-e '{"event":"looked","file":"a.pdf","pages":3}'
-e '{"event":"recognising","file":"a.pdf","pages":2}'
-e '{"event":"recognised","file":"a.pdf","page":1,"seconds":6.00,"text":true}'
-i=0
-while [ ! -e "{meeting}/go" ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done
-e '{"event":"recognised","file":"a.pdf","page":3,"seconds":0.50,"text":false}'
+e() { printf '{"event":%s}\\n' "$@" >> "$ORVANE_EVENTS"; }
+e '"start","workers":1,"files":["a.pdf"]' '"pages","file":"a.pdf","pages":3' '"total","pages":3' \\
+  '"looked","file":"a.pdf","pages":3' '"recognising","file":"a.pdf","pages":2' \\
+  '"recognised","file":"a.pdf","page":1,"seconds":6.00,"text":true'
+i=0; while [ ! -e "{meeting}/go" ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done
 mkdir -p "$2/a" && printf 'doc' > "$2/a/a_001.pdf" && printf 'doc' > "$2/a/a_002.pdf"
-e '{"event":"file","file":"a.pdf","pages":3,"folder":"a","no_text":[3],"documents":[{"name":"a_001.pdf","first":1,"last":1},{"name":"a_002.pdf","first":3,"last":3}]}'
+e '"recognised","file":"a.pdf","page":3,"seconds":0.50,"text":false' \\
+  '"file","file":"a.pdf","pages":3,"folder":"a","no_text":[3],"documents":[{"name":"a_001.pdf","first":1,"last":1},{"name":"a_002.pdf","first":3,"last":3}]'
 echo 'a.pdf: 3 pages; separators: 2; no text: 3; 2 documents in "a": a_001.pdf (page 1), a_002.pdf (page 3)'
 echo "Summary: 1 PDF files, 1 split, 0 not split; 3 pages, 1 separator pages, 2 documents written"
 """
