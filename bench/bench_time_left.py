@@ -41,13 +41,15 @@ def make_batch(work, big, small, small_pages):
     return src, big + small * small_pages
 
 
-def follow(splitter, src, work, workers):
-    """(seconds, pages done, seconds left shown or None) at each poll, and the run's length."""
+def follow(splitter, src, work, workers, env=None, done=None):
+    """(seconds, work done, seconds left shown or None) at each poll, and the run's length. ``env``:
+    more variables for the splitter; ``done(record)``: the work done (default: the pages done)."""
+    done = done or events.JobRecord.pages_done
     out = os.path.join(work, "out-%d" % workers)
     bench_splitter.fresh(out)
     path = os.path.join(work, "events-%d.jsonl" % workers)
     open(path, "wb").close()
-    env = dict(os.environ, **{events.ENV: path})
+    env = dict(os.environ, **dict(env or {}, **{events.ENV: path}))
     tail, record = events.EventTail(path), events.JobRecord()
     samples = []
     began = time.monotonic()
@@ -55,13 +57,14 @@ def follow(splitter, src, work, workers):
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     while proc.poll() is None:
         record.apply_all(tail.poll())
-        samples.append((time.monotonic() - began, record.pages_done(), record.seconds_left()))
+        samples.append((time.monotonic() - began, done(record), record.seconds_left()))
         time.sleep(0.02)
     return samples, time.monotonic() - began
 
 
-def report(workers, pages, samples, length):
-    print("%d worker%s: %d pages in %.2f s" % (workers, "" if workers == 1 else "s", pages, length))
+def report(workers, pages, samples, length, what="pages"):
+    """The table of one run (``pages``: the work of the whole job); whether it stayed within 2."""
+    print("%d worker%s: %s %s in %.2f s" % (workers, "" if workers == 1 else "s", pages, what, length))
     print("  %-6s %-10s %-12s %-12s %s" % ("done", "at", "shown left", "real left", "ratio"))
     worst = 1.0
     for mark in MARKS:

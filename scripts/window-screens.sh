@@ -1,6 +1,6 @@
 #!/bin/bash
 # The screenshots of the window in tools/README.md, in each language: ready, a job under way, the
-# review with its legend, the Details pane, a review of long document names with a hover, watching
+# review with its legend, the Details pane, Advanced settings in full, a review of long document names with a hover, watching
 # with files waiting, the review of a batch split by `orvane watch`, with its thumbnails, and the
 # window on a 1366×768 screen at its first size, Advanced and Details open. A real job: a private
 # announcement service on 127.0.0.1, the sample batches and a long file, the splitter on PATH (or
@@ -24,16 +24,20 @@ for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 "$py" -m orvane_tools urldb "$work/url.db" --url "http://127.0.0.1:$(cat "$work/port")/commit" > /dev/null
 "$py" -m orvane_tools token --secret-file "$work/secret" --subject clerk > "$work/token"
 
-settings() {  # source target [fit]: the window's remembered settings; "fit": Advanced open, no size yet
+settings() {  # source target [fit|advanced]: the window's remembered settings; "fit": Advanced open, no
+    # size yet; "advanced": Advanced open in a tall window, text recognised in Chinese and English
     mkdir -p "$work/config/orvane"
     "$py" - "$1" "$2" "$work" "$splitter" "${3:-}" <<'PY'
 import json, sys
 source, target, work, splitter, fit = sys.argv[1:]
 values = {"source": source, "target": target, "urldb": work + "/url.db", "splitter": splitter, "workers": 1,
           "threshold": 19, "token_file": work + "/token", "geometry": "1100x800+0+0"}
-if fit:
+if fit == "fit":
     del values["geometry"]
+if fit:
     values["advanced"] = "1"
+if fit == "advanced":
+    values.update(geometry="1100x1040+0+0", ocr="chi_sim+eng")
 json.dump(values, open(work + "/config/orvane/gui.json", "w"))
 PY
 }
@@ -85,6 +89,11 @@ PY
     "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 2 --size 1366x768 \
         --key "^Orvane\$=ctrl+Return" --key "$review=ctrl+d" \
         --shot "$review=$out/window-1366x768-$lang.png" -- "$py" -m orvane_tools gui
+
+    # Advanced settings, all of them in view: the text languages chosen among those installed.
+    settings "$src" "$dst" advanced
+    "$py" "$here/scripts/screenshot.py" --lang "$lang" --colours 128 --settle 2 --size 1280x1100 \
+        --shot "^Orvane\$=$out/window-advanced-$lang.png" -- "$py" -m orvane_tools gui
 
     # Watching: one file still being written, one that is not a complete PDF yet.
     head -c 3000 "$src/batch-01.pdf" > "$inbox/scan-0042.pdf"

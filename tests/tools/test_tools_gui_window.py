@@ -529,3 +529,61 @@ def test_a_page_left_out_is_put_back_from_the_review(tmp_path, display, service,
     finally:
         app.review.stop_thumbs.set()
         root.destroy()
+
+
+# Recognises two pages: tells of the first (six seconds), waits for the test, then of the second;
+# the page that keeps no text is named in the line and the file's event.
+RECOGNISING = """#!/bin/sh
+printf '%s' "$ORVANE_SPLITTER_OPTIONS" > "{meeting}/options"
+e() { printf '{"event":%s}\\n' "$@" >> "$ORVANE_EVENTS"; }
+e '"start","workers":1,"files":["a.pdf"]' '"pages","file":"a.pdf","pages":3' '"total","pages":3' \\
+  '"looked","file":"a.pdf","pages":3' '"recognising","file":"a.pdf","pages":2' \\
+  '"recognised","file":"a.pdf","page":1,"seconds":6.00,"text":true'
+i=0; while [ ! -e "{meeting}/go" ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done
+mkdir -p "$2/a" && printf 'doc' > "$2/a/a_001.pdf" && printf 'doc' > "$2/a/a_002.pdf"
+e '"recognised","file":"a.pdf","page":3,"seconds":0.50,"text":false' \\
+  '"file","file":"a.pdf","pages":3,"folder":"a","no_text":[3],"documents":[{"name":"a_001.pdf","first":1,"last":1},{"name":"a_002.pdf","first":3,"last":3}]'
+echo 'a.pdf: 3 pages; separators: 2; no text: 3; 2 documents in "a": a_001.pdf (page 1), a_002.pdf (page 3)'
+echo "Summary: 1 PDF files, 1 split, 0 not split; 3 pages, 1 separator pages, 2 documents written"
+"""
+
+
+@pytest.mark.parametrize("locale, recognising, left, no_text", [
+    ("zh_CN.UTF-8", "正在识别文字", "剩余 0:06", "第 3 页未识别出文字"),
+    ("en_US.UTF-8", "Recognising text", "0:06 left", "no text on pages 3"),
+])
+def test_a_recognising_job_says_so_with_its_time_left(tmp_path, display, setup, monkeypatch, locale, recognising,
+                                                       left, no_text):
+    """Text languages chosen under Advanced among those installed for the form's splitter reach it;
+    while it recognises, the progress line says so in the window's language with the time left,
+    and the file's line names the page left without text."""
+    from orvane_tools import i18n
+
+    for variable in ("LC_ALL", "LC_MESSAGES", "LANGUAGE"):
+        monkeypatch.delenv(variable, raising=False)
+    monkeypatch.setenv("LANG", locale)
+    i18n.setup()
+    meeting, program = tmp_path / "meeting", tmp_path / "bin" / "orvaneFun.exe"
+    meeting.mkdir(), (program.parent / "tessdata").mkdir(parents=True)
+    for language in ("eng", "chi_sim", "osd"):
+        (program.parent / "tessdata" / (language + ".traineddata")).write_bytes(b"")
+    program.write_text(RECOGNISING.replace("{meeting}", str(meeting)))
+    os.chmod(str(program), stat.S_IRWXU)
+    root, app, src, dst = in_process_window(tmp_path, display, monkeypatch, "scans")
+    (src / "a.pdf").write_bytes(samples.build_pdf([("doc", "A"), ("sep", samples.PINK), ("doc", "B")]))
+    try:
+        fill(app, dict(setup, splitter=program), src, dst)
+        root.update()
+        assert tuple(app.form.entries["ocr"]["values"]) == ("", "chi_sim+eng", "chi_sim", "eng")
+        app.vars["ocr"].set("chi_sim+eng")
+        app.start()
+        pump(root, lambda: left in app.progress_text["text"], 60, "no time left while recognising")
+        assert app.progress_text["text"].startswith(recognising)
+        (meeting / "go").write_bytes(b"")
+        pump(root, lambda: app.job is None, 60, "the job did not end")
+        assert (meeting / "options").read_text() == "--ocr chi_sim+eng"
+        assert any(line.startswith("a.pdf: ") and line.endswith(no_text) for line in app.outcomes.lines)
+    finally:
+        app.review.stop_thumbs.set()
+        root.destroy()
+        i18n.setup("en")

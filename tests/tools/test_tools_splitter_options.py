@@ -53,6 +53,10 @@ def splitter(tmp_path, service, orvane, monkeypatch):
             os.chmod(self.path, 0o700)
             if ini is not None:
                 (folder / so.INI_NAME).write_bytes(ini.encode("utf-8"))
+            # Its text languages: the data folder beside it, which it reads before any other.
+            (folder / "tessdata").mkdir()
+            for language in ("chi_sim", "eng", "osd"):
+                (folder / "tessdata" / (language + ".traineddata")).write_bytes(b"")
 
         def job(self, name, **fields):
             src, dst = tmp_path / ("src-" + name), tmp_path / ("out-" + name)
@@ -102,6 +106,12 @@ def test_jobs_at_once_in_one_process_never_see_each_others_options(splitter, tmp
     (["--blank-pages", "gone"], None, frontend.EXIT_CHECKS, "give one of keep, flag, drop"),
     (["--blank-pages", "flag", "--sheets", "colour,blank"], None, frontend.EXIT_CHECKS, "blank pages are separator"),
     (["--blank-pages", "drop"], "sheets=blank\n", frontend.EXIT_CHECKS, "blank pages are separator"),
+    (["--ocr", "chi_sim+eng"], "sheets=code\n", frontend.EXIT_OK, "--ocr chi_sim+eng"),
+    (["--ocr", "eng+osd"], None, frontend.EXIT_CHECKS, "osd is used by itself"),
+    (["--ocr", "chi-sim"], None, frontend.EXIT_CHECKS, "joined by +"),
+    (["--ocr", "fra"], None, frontend.EXIT_CHECKS, os.path.join("bin", "tessdata") +
+     ") (install its data or choose from: chi_sim, eng)"),
+    ([], "ocr=chi_sim+fra\n", frontend.EXIT_CHECKS, "the language fra is not installed"),
 ])
 def test_split_passes_what_was_chosen_and_refuses_what_the_splitter_would(splitter, run_cli, options, ini,
                                                                           status, said):
@@ -129,7 +139,7 @@ def test_the_default_shown_is_what_the_splitter_runs_with(tmp_path, ini, environ
     if ini is not None:
         (tmp_path / so.INI_NAME).write_bytes(ini)
     where = {"INI": so.ini_path(program)}
-    shown = dict({"blank-pages": ("keep", None)}, **shown)
+    shown = dict({"blank-pages": ("keep", None), "ocr": ("", None)}, **shown)
     assert so.effective(program, environ) == {key: (value, where.get(origin, origin))
                                               for key, (value, origin) in shown.items()}
 
@@ -202,3 +212,13 @@ def test_the_duplex_sample_leaves_out_its_blank_backs_and_keeps_its_pages(tmp_pa
 
     f, done = split_sample(tmp_path, samples.DUPLEX_BATCHES, samples.DUPLEX_OPTIONS.split(), duplex=True)
     assert ([d.page_list() for d in f.documents], f.dropped) == ([[1, 3], [7, 9]], (2, 4, 8, 10)), done.stdout
+
+
+def test_the_text_sample_splits_into_documents_whose_text_can_be_searched(tmp_path):
+    from orvane_tools import samples
+
+    f, done = split_sample(tmp_path, samples.TEXT_BATCHES, samples.TEXT_OPTIONS.split(), text=True)
+    assert ([d.page_list() for d in f.documents], f.no_text) == ([[1], [3], [5]], ()), done.stdout
+    found = [subprocess.run(["pdftotext", str(tmp_path / "out" / f.folder / d.name), "-"], stdout=subprocess.PIPE,
+                            universal_newlines=True, encoding="utf-8").stdout for d in f.documents]
+    assert "采购合同" in found[0] and "invoice number" in found[1] and "会议通知" in found[2], found

@@ -222,7 +222,7 @@ def cmd_split(args, parser):
         return frontend.EXIT_NOTHING
     _enter_workdir(args)
     return frontend.run_job(lambda sink: job.controller(sink, token), job.source, job.target, token,
-                            progress=progress, environ=job.environ())
+                            progress=progress, environ=job.environ(), recognises=job.recognises())
 
 
 def _put_back(args, job, token, progress):
@@ -326,7 +326,7 @@ def _to_second(when):
 def cmd_samples(args, parser):
     from . import samples
 
-    return samples.write_listing(args.folder, args.codes, args.duplex)
+    return samples.write_listing(args.folder, args.codes, args.duplex, args.text)
 
 
 def cmd_gui(args, parser):

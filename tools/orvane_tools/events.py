@@ -2,7 +2,8 @@
 
 `EventTail` picks up the lines appended since the last look (a line still being written is left for
 the next look); `JobRecord` folds the events into what a front end shows: pages done of the total,
-pages per second and time left while the job runs, and afterwards each source file's pages, their
+pages per second and time left while the job runs (while text is recognised, the pages recognised
+and the time left at the seconds a page has taken), and afterwards each source file's pages, their
 verdicts and the documents written."""
 import collections
 import json
@@ -15,14 +16,18 @@ ENV = "ORVANE_EVENTS"
 # Writing a file's documents, a page, against looking at a page: about a quarter as long on scanned
 # pages (the bench bench/bench_time_left.py shows what the time left makes of it).
 WRITING = 0.25
+# Looking at a page against recognising its text (seconds a page): what the bar gives each.
+LOOKING = 0.02
 # Not the splitter's: the watcher appends it to a batch's record once the source is put away.
 MOVED = "source moved"
 
 FileRecord = collections.namedtuple("FileRecord",
-                                    "name pages verdicts unsure folder documents reason kind sheets blank dropped")
+                                    "name pages verdicts unsure folder documents reason kind sheets blank dropped "
+                                    "no_text")
 # kind: why a file was not split, when the splitter said; sheets: {page: Sheet} of its separators;
-# blank: the pages found blank (flagged or dropped), dropped: those left out of the documents
-FileRecord.__new__.__defaults__ = (None, None, (), ())
+# blank: the pages found blank (flagged or dropped), dropped: those left out of the documents;
+# no_text: the pages whose text could not be recognised (timed out, failed, too large)
+FileRecord.__new__.__defaults__ = (None, None, (), (), ())
 # What a separator page was: its kind (colour, code, black, blank, back) and a code sheet's text.
 Sheet = collections.namedtuple("Sheet", "kind code")
 
@@ -78,9 +83,12 @@ def parse_line(line):
 class JobRecord(object):
     """What the events of one job tell, updated event by event."""
 
-    def __init__(self, clock=time.monotonic, path=None):
+    def __init__(self, clock=time.monotonic, path=None, recognises=False):
         self.clock = clock
         self.path = path           # the events file it was read from, when it was
+        # The job recognises text: looking at its pages is a small part of its time, so the pace of
+        # the looking says nothing of the time left (told once pages have been recognised).
+        self.recognises = recognises
         self.source = self.target = None
         self.files = []            # relative names, in the splitter's order
         self.total = None          # total pages, as the splitter tells it once it knows every file's count
@@ -92,6 +100,11 @@ class JobRecord(object):
         self.kinds = {}            # file not split -> what kind of fault (damaged, encrypted, ...), when told
         self.moved = {}            # file -> where its source was put after the job (a watched batch's)
         self.blank = {}            # file -> (pages found blank, pages dropped), when blank pages were judged
+        self.workers = 1           # the splitter's threads, which recognise pages side by side
+        self.to_recognise = {}     # file -> pages whose text is being recognised, once that begins
+        self.recognised = collections.Counter()   # file -> pages recognised so far
+        self.recognition_seconds = 0.0            # the pages' own seconds, summed
+        self.no_text = {}          # file -> pages left without text
         self.ended = False
         self.first_pages_at = None
         self.total_at = None       # (clock, work done) when the total came
@@ -102,6 +115,7 @@ class JobRecord(object):
         if kind == "start":
             self.source, self.target = event.get("source"), event.get("target")
             self.files = list(event.get("files") or [])
+            self.workers = max(1, int(event.get("workers") or 1))
         elif kind == "pages":
             self.pages[name] = int(event.get("pages") or 0)
             if self.first_pages_at is None:
@@ -124,7 +138,13 @@ class JobRecord(object):
             if "blank" in event or "dropped" in event:
                 self.blank[name] = (_numbers(event.get("blank")), _numbers(event.get("dropped")))
             self.outcomes[name] = ("file", event.get("folder") or "", docs)
+            self.no_text[name] = _numbers(event.get("no_text"))
             self.pages[name] = int(event.get("pages") or 0)
+        elif kind == "recognising":
+            self.to_recognise[name] = int(event.get("pages") or 0)
+        elif kind == "recognised":
+            self.recognised[name] += 1
+            self.recognition_seconds += float(event.get("seconds") or 0)
         elif kind == "not split":
             self.outcomes[name] = ("not split", event.get("reason") or "")
         elif kind == MOVED:
@@ -169,7 +189,9 @@ class JobRecord(object):
 
     def seconds_left(self):
         """The work left at the pace kept since the total came (before it the splitter is opening
-        the files), or None before there is a measure."""
+        the files), or None before there is a measure; while text is recognised, recognition_left."""
+        if self.to_recognise or self.recognises:
+            return self.recognition_left()
         if self.total_at is None:
             return None
         since, before = self.total_at
@@ -178,9 +200,49 @@ class JobRecord(object):
             return None
         return max(0.0, ((1 + WRITING) * self.total - self.work_done()) * elapsed / worked)
 
+    # -- text recognition: seconds a page where looking takes a fraction of a second
+
+    def recognising(self):
+        """Whether pages are being recognised: begun on a file, and pages still to recognise."""
+        return bool(self.to_recognise) and self.pages_recognised() < self.pages_to_recognise()
+
+    def pages_recognised(self):
+        return sum(self.recognised.values())
+
+    def pages_to_recognise(self):
+        """The pages announced for recognition, and the pages of the files not yet split as an
+        estimate of theirs (a file's separator sheets and dropped pages turn out to need none)."""
+        announced = sum(self.to_recognise.values())
+        settled = set(self.to_recognise) | set(self.outcomes)
+        if self.total is not None:
+            return announced + max(0, self.total - sum(self.pages.get(f, 0) for f in settled))
+        return announced + sum(n for f, n in self.pages.items() if f not in settled)
+
+    def recognition_left(self):
+        """The seconds a page has taken so far, times the pages still to recognise, shared among
+        the workers; None before the first page is recognised."""
+        done = self.pages_recognised()
+        if not done:
+            return None
+        left = max(0, self.pages_to_recognise() - done)
+        return self.recognition_seconds / done * (max(left / self.workers, 1.0) if left else 0.0)
+
+    def fraction_done(self):
+        """The share of the job done, for a progress bar: looking at a page counts a small part of
+        recognising one once recognition has begun (None until a total of pages is known)."""
+        if not self.total:
+            return None
+        if not self.to_recognise and not self.recognises:
+            return self.pages_done() / self.total
+        work = LOOKING * self.total + self.pages_to_recognise()
+        return (LOOKING * self.pages_done() + self.pages_recognised()) / work if work else 1.0
+
     def progress_text(self):
         """Pages done (of the total once it is known), files done, pages per second and time left:
-        the line of `orvane split` and the window's progress line alike."""
+        the line of `orvane split` and the window's progress line alike; while text is recognised,
+        the pages recognised of those to recognise instead."""
+        if self.recognising():
+            return self._recognising_text()
         done = self.pages_done()
         if self.total is not None:
             parts = [ngettext("{done} of {total} page", "{done} of {total} pages", self.total).format(
@@ -195,6 +257,17 @@ class JobRecord(object):
         if rate:
             parts.append(_("{:.0f} pages/s").format(rate))
         if left is not None and done < self.total:
+            parts.append(_("{} left").format(clock_text(left)))
+        return _(", ").join(parts)
+
+    def _recognising_text(self):
+        total = self.pages_to_recognise()
+        parts = [_("Recognising text"), ngettext("{done} of {total} page", "{done} of {total} pages", total).format(
+            done=self.pages_recognised(), total=total),
+            ngettext("{done} of {total} file", "{done} of {total} files", len(self.files)).format(
+                done=self.files_done(), total=len(self.files))]
+        left = self.recognition_left()
+        if left is not None:
             parts.append(_("{} left").format(clock_text(left)))
         return _(", ").join(parts)
 
@@ -225,7 +298,7 @@ class JobRecord(object):
             if outcome[0] == "file":
                 blank, dropped = self.blank.get(name, ((), ()))
                 records.append(FileRecord(name, pages, verdicts, unsure, outcome[1], outcome[2], None, None, sheets,
-                                          blank, dropped))
+                                          blank, dropped, self.no_text.get(name, ())))
             else:
                 records.append(FileRecord(name, pages, verdicts, unsure, "", [], outcome[1], self.kinds.get(name),
                                           sheets))

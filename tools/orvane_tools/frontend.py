@@ -149,7 +149,7 @@ class ProgressLine(object):
     second and time left from the splitter's events; from a splitter without events, source PDFs
     against output folders."""
 
-    def __init__(self, out, src, dst, events_path=None):
+    def __init__(self, out, src, dst, events_path=None, recognises=False):
         self.out = out
         self.dst = dst
         self.total = count_pdfs(src)
@@ -157,7 +157,7 @@ class ProgressLine(object):
         self.shown = False
         self.started = time.time()
         self.tail = events.EventTail(events_path) if events_path else None
-        self.record = events.JobRecord()
+        self.record = events.JobRecord(recognises=recognises)
 
     def clear(self):
         if self.shown:
@@ -195,11 +195,13 @@ def _raise_terminate(signum, frame):
     raise _Terminate()
 
 
-def run_job(controller_factory, src, dst, token, out=None, err=None, progress=None, environ=None):
+def run_job(controller_factory, src, dst, token, out=None, err=None, progress=None, environ=None,
+            recognises=False):
     """Run one job to its end and return the exit status.
 
     ``controller_factory(sink)`` builds the `orvaneClass` object with ``sink`` as its message sink;
-    ``environ``: the job's own variables for its splitter (JobSettings.environ).
+    ``environ``: the job's own variables for its splitter (JobSettings.environ); ``recognises``:
+    whether it recognises text (JobSettings.recognises), for the progress line's time left.
     """
     out = out or sys.stdout
     err = err or sys.stderr
@@ -207,7 +209,7 @@ def run_job(controller_factory, src, dst, token, out=None, err=None, progress=No
         progress = _isatty(out)
     # (The controller is made on the job's thread, once the sink below exists.)
     run = JobRun(lambda: controller_factory(sink), events_path=True if progress else None, environ=environ)
-    display = ProgressLine(out, src, dst, run.events_path) if progress else None
+    display = ProgressLine(out, src, dst, run.events_path, recognises) if progress else None
     sink = JobSink(out, token=token, display=display)
 
     previous_term = None

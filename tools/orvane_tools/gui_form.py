@@ -8,7 +8,7 @@ import os
 import tkinter as tk
 from tkinter import filedialog, ttk
 
-from . import gui_panes, i18n, settings, splitter_options
+from . import gui_panes, i18n, settings, splitter_options, tessdata
 from .dialogs import pick_folder
 from .i18n import N_, _
 from .job_settings import FIELD, FIELDS, REMEMBERED, JobSettings, Refused, read_token_file
@@ -16,11 +16,12 @@ from .job_settings import FIELD, FIELDS, REMEMBERED, JobSettings, Refused, read_
 # The job's fields the window shows, by group (labels, pickers, limits, checks: job_settings.FIELDS),
 # and the watcher's own folders, which only the window asks for beside the job's.
 FRONT_FIELDS = ("source", "target")
-ADVANCED_FIELDS = ("urldb", "splitter", "token_file", "archive", "failed", "sheets", "names", "blank_pages")
+ADVANCED_FIELDS = ("urldb", "splitter", "token_file", "archive", "failed", "sheets", "names", "blank_pages", "ocr")
 # The values offered in a splitter option's list (any other comma list of sheets may be typed).
 OPTION_CHOICES = {
     "sheets": ("", "colour", "colour,code", "code", "colour,black", "colour,blank", "colour,code,black,blank"),
     "blank_pages": ("",) + splitter_options.BLANK_PAGES,
+    "ocr": ("",),   # and the languages installed for the form's splitter (language_choices)
 }
 NUMBER_FIELDS = tuple(f.name for f in FIELDS if f.kind == "number")
 WATCH_FIELDS = {"archive": N_("Archive folder (watching)"), "failed": N_("Failed folder (watching)")}
@@ -139,8 +140,10 @@ class Form(ttk.Frame):
     def show_defaults(self):
         """Beside each splitter option left empty, what runs then: the settings file beside the
         splitter of the form (or the process's options, or the splitter's own default)."""
+        splitter = self.vars["splitter"].get().strip()
         for name, hint in self.hints.items():
-            hint.set(default_words(self.vars["splitter"].get().strip(), name))
+            hint.set(default_words(splitter, name))
+        self.entries["ocr"].configure(values=language_choices(splitter))
 
     def _show_advanced(self):
         shown = self.advanced_shown.get()
@@ -244,7 +247,15 @@ def default_words(splitter, name):
         value, where = splitter_options.effective(FIELD["splitter"].resolve(splitter))[name.replace("_", "-")]
     except splitter_options.BadValue as bad:
         return _("refused by {}").format(os.path.basename(bad.where or ""))
+    value = value or _("none")
     return _("{value} ({where})").format(value=value, where=os.path.basename(where)) if where else value
+
+
+def language_choices(splitter):
+    """What the text languages' list offers: none, then what the data folder of ``splitter`` holds
+    (chi_sim+eng first when both are there)."""
+    installed = tessdata.installed_languages(FIELD["splitter"].resolve(splitter))[1]
+    return OPTION_CHOICES["ocr"] + tuple(tessdata.offered(installed))
 
 
 def save_settings(form, geometry, path, say):

@@ -32,7 +32,7 @@ class Job(object):
         self.thread = self.run.thread
         self.finished = self.run.finished
         self.tail = events.EventTail(events_path)
-        self.record = events.JobRecord(path=events_path)
+        self.record = events.JobRecord(path=events_path, recognises=settings.recognises())
         self.shown = set()      # source files whose outcome line is on the main pane
 
     @property

@@ -214,9 +214,9 @@ class WindowState(object):
         if record is None:
             self.bar, self.words = 0.0, fixed("")
             return
-        total = record.pages_total()
-        if total:
-            self.bar = 100.0 * record.pages_done() / total
+        done = record.fraction_done()
+        if done is not None:
+            self.bar = 100.0 * done
         if record.files:
             self.words = record.progress_text
 

@@ -87,6 +87,7 @@ class WatchPanel(object):
         self.announce = announce
         self.progress = progress
         self.watcher = None
+        self.recognises = False      # whether its batches' splitter recognises text
         self.reports = None
         self.log = None
         self.token = None
@@ -103,6 +104,7 @@ class WatchPanel(object):
         except OSError:
             missing = "source" if not os.path.isdir(s.inbox) else "target"
             return _("Watching cannot start: {}.").format(_(MISSING[missing]))
+        self.recognises = s.job.recognises()
         self.reports = handover.WatchReports(token)
         self.token = token
         log_path = os.path.join(s.state_dir, "watch.log")
@@ -128,7 +130,7 @@ class WatchPanel(object):
         if state.startswith("splitting ") and self.watcher is not None:
             path = self.watcher.current_events
             if path:
-                self.batch = (path, events.EventTail(path), events.JobRecord())
+                self.batch = (path, events.EventTail(path), events.JobRecord(recognises=self.recognises))
         elif self.batch is not None or state == "stopped":
             self.batch = None
             self.progress(None)

@@ -12,7 +12,7 @@ import os
 import shutil
 import sqlite3
 
-from . import splitter_options, urldb as urls
+from . import splitter_options, tessdata, urldb as urls
 from .i18n import N_, _
 from .outcomes import EXIT_CHECKS, EXIT_REFUSED
 
@@ -245,6 +245,12 @@ FIELDS = (
                      "splitter says, else keep)"),
                   N_("Correct Blank pages under Advanced settings: keep, flag or drop, or empty for the "
                      "default.")),
+    _option_field("ocr", "LANGS", N_("text languages"), N_("Recognise text"),
+                  N_("recognise the documents' text so that it can be searched and copied, in tesseract's "
+                     "languages joined by + such as chi_sim+eng (default: what {} beside the splitter says, "
+                     "else no text recognised)"),
+                  N_("Correct Recognise text under Advanced settings: installed languages joined by + such as "
+                     "chi_sim+eng, or empty for none.")),
     Field("urldb", "file", lambda: URLDB_NAME, _EVERYWHERE, check_urldb, _absolute, flags=("--urldb",),
           metavar="PATH", help=N_("URL database naming the announcement endpoint (default: %(default)s)"),
           label=N_("URL database"), advice=N_("Choose the URL database (url.db) under Advanced settings, or ask "
@@ -314,6 +320,28 @@ class JobSettings(object):
         except splitter_options.BadValue as bad:
             raise Refused(EXIT_CHECKS, _("the {} {!r} is refused: {}").format(_(FIELD["blank_pages"].what),
                                                                              bad.value, bad.why), field="blank_pages")
+        self.check_languages(runs.get("ocr"))
+
+    def check_languages(self, languages):
+        """The splitter refuses a language whose data its folder lacks: refused here, before the job
+        is announced, naming the folder it looked in."""
+        if not languages:
+            return
+        folder, missing = tessdata.missing_languages(languages, self.splitter)
+        if missing:
+            raise Refused(EXIT_CHECKS, _("the language {} is not installed (no {} in {})").format(
+                missing[0], missing[0] + tessdata.SUFFIX, folder),
+                _("install its data or choose from: {}").format(
+                    ", ".join(tessdata.installed_languages(self.splitter)[1]) or "-"), field="ocr")
+
+    def recognises(self):
+        """Whether the job's splitter recognises text: chosen here, else in its settings."""
+        if self.ocr:
+            return True
+        try:
+            return bool(splitter_options.effective(self.splitter)["ocr"][0])
+        except splitter_options.BadValue:
+            return False
 
     def has_work(self):
         """Whether the source folder holds a PDF file. A job that cannot split anything is neither

@@ -158,6 +158,8 @@ def file_head(f):
             len(f.dropped)))
     elif f.blank:
         parts.append(ngettext("{} blank page", "{} blank pages", len(f.blank)).format(len(f.blank)))
+    if f.no_text:
+        parts.append(_("no text on pages {}").format(splitter_line.page_listing(f.no_text)))
     return "{}: {}".format(f.name, _(", ").join(parts))
 
 

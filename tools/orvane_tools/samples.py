@@ -16,6 +16,9 @@ drawn by `barcodes` and put on the page as images.
 With ``--duplex`` one more batch is scanned two-sided, split with ``--blank-pages drop``: each
 one-sided page brings its blank back (white, cream or grey-white paper, one with the other side's
 print faintly showing through), and the yellow separator sheet is scanned front and back.
+
+With ``--text`` one more batch holds scans of Chinese, English and mixed text between coloured
+sheets (`samples_text`), to split with ``--ocr chi_sim+eng``: its documents can then be searched.
 """
 import os
 import sys
@@ -85,6 +88,14 @@ DUPLEX_BATCHES = {
     ],
 }
 DUPLEX_OPTIONS = "--blank-pages drop"
+
+# Scans of Chinese, English and mixed text (samples_text), to split with text recognition.
+TEXT_BATCHES = {
+    "text/batch-06.pdf": [
+        ("text", "contract"), ("sep", YELLOW), ("text", "letter"), ("sep", PINK), ("text", "notice"),
+    ],
+}
+TEXT_OPTIONS = "--ocr chi_sim+eng"
 BLANK_KINDS = ("blank", "bleed")
 SEPARATORS = ("sep", "code")
 # Where a code is put on its page, in points: (left, bottom, width); its height follows its image.
@@ -151,25 +162,33 @@ def _image_object(kind, value):
                 image.width, image.height, len(data))).encode() + data + b"\nendstream"
 
 
-def build_pdf(pages):
-    """The bytes of a PDF file with one page per (kind, value) pair."""
+def build_pdf(pages, scanned=False):
+    """The bytes of a PDF file with one page per (kind, value) pair; ``scanned``: each page one
+    JPEG image, as a scanner writes it (the text batch, made by `samples_text`)."""
     objects = []  # index i holds object number i + 1
 
     def add(body):
         objects.append(body)
         return len(objects)
 
+    def page(stream, resources):
+        content = add(b"<< /Length " + str(len(stream)).encode() + b" >>\nstream\n" + stream + b"\nendstream")
+        kids.append(add("<< /Type /Page /Parent {} 0 R /MediaBox [0 0 {} {}] /Contents {} 0 R "
+                        "/Resources << {} >> >>".format(pages_obj, A4[0], A4[1], content, resources).encode()))
+
     catalog = add(None)
     pages_obj = add(None)
-    font = add(b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
     kids = []
-    for kind, value in pages:
-        stream = page_content(kind, value).encode("latin-1")
-        content = add(b"<< /Length " + str(len(stream)).encode() + b" >>\nstream\n" + stream + b"\nendstream")
+    if scanned:
+        from . import samples_text
+        for image in samples_text.page_images(pages):
+            page("q {} 0 0 {} 0 0 cm /Scan Do Q".format(*A4).encode(),
+                 "/XObject << /Scan {} 0 R >>".format(add(samples_text.image_object(*image))))
+    else:
+        font = add(b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
+    for kind, value in pages if not scanned else ():
         images = " /XObject << /Code {} 0 R >>".format(add(_image_object(kind, value))) if kind in CODE_PLACES else ""
-        kids.append(add("<< /Type /Page /Parent {} 0 R /MediaBox [0 0 {} {}] /Contents {} 0 R "
-                        "/Resources << /Font << /F1 {} 0 R >>{} >> >>".format(
-                            pages_obj, A4[0], A4[1], content, font, images).encode()))
+        page(page_content(kind, value).encode("latin-1"), "/Font << /F1 {} 0 R >>{}".format(font, images))
     objects[catalog - 1] = "<< /Type /Catalog /Pages {} 0 R >>".format(pages_obj).encode()
     objects[pages_obj - 1] = "<< /Type /Pages /Kids [{}] /Count {} >>".format(
         " ".join("{} 0 R".format(k) for k in kids), len(kids)).encode()
@@ -207,39 +226,41 @@ def expected_documents(pages):
     return docs
 
 
-def write_batches(folder, codes=False, duplex=False):
+def write_batches(folder, codes=False, duplex=False, text=False):
     """Write the sample batches under ``folder`` (``codes``: the batch with code sheets too;
-    ``duplex``: the one scanned two-sided); returns the relative file names."""
+    ``duplex``: the one scanned two-sided; ``text``: the scans of Chinese and English text);
+    returns the relative file names."""
     batches = dict(BATCHES, **dict(CODE_BATCHES if codes else {}, **(DUPLEX_BATCHES if duplex else {})))
+    batches.update(TEXT_BATCHES if text else {})
     for name, pages in sorted(batches.items()):
         path = os.path.join(folder, *name.split("/"))
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as fh:
-            fh.write(build_pdf(pages))
+            fh.write(build_pdf(pages, scanned=name in TEXT_BATCHES))
     return sorted(batches)
 
 
-def write_listing(folder, codes=False, duplex=False):
+def write_listing(folder, codes=False, duplex=False, text=False):
     """Write the sample batches under ``folder`` and list them; the exit status."""
     try:
-        names = write_batches(folder, codes, duplex)
+        names = write_batches(folder, codes, duplex, text)
     except OSError as exc:
         sys.stderr.write(_("orvane: the samples were not written: {}\n").format(exc))
         return 1
     except ImportError as exc:
-        sys.stderr.write(_("orvane: the code sheets need Pillow and segno: pip install 'orvane[gui]' "
+        sys.stderr.write(_("orvane: the code sheets and scans need Pillow and segno: pip install 'orvane[gui]' "
                            "(missing: {})\n").format(exc.name))
         return 1
     for name in names:
-        pages = dict(BATCHES, **dict(CODE_BATCHES, **DUPLEX_BATCHES))[name]
+        pages = dict(BATCHES, **dict(CODE_BATCHES, **dict(DUPLEX_BATCHES, **TEXT_BATCHES)))[name]
         docs = expected_documents(pages)
         line = _("{name}: {pages}, {documents} expected").format(
             name=name, pages=ngettext("{} page", "{} pages", len(pages)).format(len(pages)),
             documents=ngettext("{} document", "{} documents", len(docs)).format(len(docs)))
         if name in CODE_BATCHES:
             line = _("{} (split with --sheets {})").format(line, CODE_SHEETS)
-        elif name in DUPLEX_BATCHES:
-            line = _("{} (split with {})").format(line, DUPLEX_OPTIONS)
+        elif name in DUPLEX_BATCHES or name in TEXT_BATCHES:
+            line = _("{} (split with {})").format(line, DUPLEX_OPTIONS if name in DUPLEX_BATCHES else TEXT_OPTIONS)
         print(line)
     return 0
 
@@ -257,7 +278,7 @@ def main(argv=None):
     parser.add_argument("folder", metavar="FOLDER", help=_("folder to write the batches into (made if missing)"))
     add_batch_options(parser)
     args = parser.parse_args(argv)
-    return write_listing(args.folder, args.codes, args.duplex)
+    return write_listing(args.folder, args.codes, args.duplex, args.text)
 
 
 def add_batch_options(parser):
@@ -267,6 +288,9 @@ def add_batch_options(parser):
     parser.add_argument("--duplex", action="store_true",
                         help=_("also a batch scanned two-sided, its pages' blank backs included, to split with {}")
                         .format(DUPLEX_OPTIONS))
+    parser.add_argument("--text", action="store_true",
+                        help=_("also a batch of scanned Chinese, English and mixed text, to split with {} "
+                               "(the documents can then be searched)").format(TEXT_OPTIONS))
 
 
 if __name__ == "__main__":

@@ -11,7 +11,8 @@ The splitter prints one line per source file, in the order of their paths, then 
 Counts of one may be worded in the singular or the plural ("1 page" or "1 pages"): both are read.
 With blank pages flagged or dropped, ``blank:`` names them, a document's span lists exactly its pages
 (``(pages 2-3, 5)``) and a run of pages that were all dropped stands at its place in the list as
-``no document (every page blank)``, keeping its number. A document name that holds ``,``, ``(``, ``)``, ``"`` or a line break is listed in double quotes,
+``no document (every page blank)``, keeping its number. With text recognised, ``no text:`` after
+them names the pages of written documents that were left without text. A document name that holds ``,``, ``(``, ``)``, ``"`` or a line break is listed in double quotes,
 with a ``"`` inside doubled: ``"a, b (c).pdf" (pages 2-3)``.
 The line is for people and for the module, which ignores the splitter's exit status; a front end
 that needs a file's documents or verdicts reads them from the events file, which carries them whole.
@@ -22,11 +23,13 @@ import re
 from .events import Document
 from .i18n import _
 
-FileLine = collections.namedtuple("FileLine", "name pages separators check folder documents repaired blank unwritten")
-FileLine.__new__.__defaults__ = ((), ())
+FileLine = collections.namedtuple("FileLine",
+                                  "name pages separators check folder documents repaired blank unwritten no_text")
+FileLine.__new__.__defaults__ = ((), (), ())
 FileLine.__doc__ = """A file that was split: ``separators``, ``check`` and ``blank`` are page numbers
 (from 1), ``documents`` a list of `events.Document`, ``folder`` None when no document was written,
-``unwritten`` the numbers of the documents left out because every page of theirs was blank."""
+``unwritten`` the numbers of the documents left out because every page of theirs was blank,
+``no_text`` the pages whose text recognition timed out, failed or was refused."""
 NotSplitLine = collections.namedtuple("NotSplitLine", "name reason")
 Summary = collections.namedtuple("Summary", "files split not_split pages separators documents check")
 
@@ -36,6 +39,7 @@ _SPLIT = re.compile(
     r"(?P<pages>\d+) pages?; separators: (?P<separators>none|" + _PAGES + r")"
     r"(?:; check: (?P<check>" + _PAGES + r"))?"
     r"(?:; blank: (?P<blank>" + _PAGES + r"))?"
+    r"(?:; no text: (?P<no_text>" + _PAGES + r"))?"
     r"; (?:no document written \((?:no pages between the separator sheets|every page blank)\)"
     r"|(?P<count>\d+) documents? in \"(?P<folder>.*?)\": (?P<documents>.+?))"
     r"(?P<repaired>; note: the file is damaged and was repaired while reading, please check the documents)?$",
@@ -94,7 +98,7 @@ def _file_line(name, m):
     return FileLine(name, int(m.group("pages")), page_numbers(m.group("separators")),
                     page_numbers(m.group("check") or "none"), m.group("folder"), documents,
                     m.group("repaired") is not None, page_numbers(m.group("blank") or "none"),
-                    unwritten if listed is not None else [])
+                    unwritten if listed is not None else [], page_numbers(m.group("no_text") or "none"))
 
 
 def _listed_name(match):

@@ -8,6 +8,7 @@ shows as the default exactly what runs."""
 import os
 import re
 
+from . import tessdata
 from .i18n import _
 
 ENV = "ORVANE_SPLITTER_OPTIONS"
@@ -17,8 +18,8 @@ INI_SECTION = "orvaneFun"
 KINDS = ("colour", "code", "black", "blank")
 BLANK_PAGES = ("keep", "flag", "drop")
 NAME_FIELDS = ("batch", "n", "n:03", "code", "date")
-# The splitter's own defaults: today's sheets and names.
-DEFAULTS = {"sheets": "colour", "names": "{batch}_{n:03}", "blank-pages": "keep"}
+# The splitter's own defaults: today's sheets and names, and no text recognised.
+DEFAULTS = {"sheets": "colour", "names": "{batch}_{n:03}", "blank-pages": "keep", "ocr": ""}
 # The options a door may choose, and after them the one a put-back adds for its single source.
 KEEP_PAGES = "keep-pages"
 KEYS = tuple(DEFAULTS)
@@ -71,6 +72,19 @@ def check_blank_pages(text):
     return text
 
 
+def check_ocr(text):
+    """``text`` as tesseract's language names joined by "+" ("chi_sim+eng"), each named once; osd
+    finds how a page is turned and recognises nothing, so it is no language to give."""
+    names = text.strip().split("+")
+    if not all(tessdata.NAME.match(name) for name in names):
+        raise BadValue("ocr", text, _("give language names joined by +, such as {}").format(tessdata.PREFERRED))
+    if len(set(names)) != len(names):
+        raise BadValue("ocr", text, _("a language is named twice"))
+    if tessdata.ORIENTATION in names:
+        raise BadValue("ocr", text, _("{} is used by itself to turn pages: leave it out").format(tessdata.ORIENTATION))
+    return text.strip()
+
+
 def check_keep_pages(text):
     """``text`` as a list of pages counted from 1 ("4, 9-10" or "4,9-10"), written "4,9-10"."""
     parts = [part.strip() for part in text.split(",")]
@@ -88,7 +102,7 @@ def check_together(options):
                        _("a blank page cannot be left out when blank pages are separator sheets"))
 
 
-CHECKS = {"sheets": check_sheets, "names": check_names, "blank-pages": check_blank_pages,
+CHECKS = {"sheets": check_sheets, "names": check_names, "blank-pages": check_blank_pages, "ocr": check_ocr,
           KEEP_PAGES: check_keep_pages}
 
 
