@@ -67,16 +67,18 @@ void emit(const std::string& line) {
 
 std::string splitLine(const std::string& shown, const std::vector<PageResult>& results,
                       const std::string& folder, const std::vector<Document>& documents, bool repaired) {
-    std::vector<int> separators, unsure, blank;
+    std::vector<int> separators, unsure, blank, noText;
     for (std::size_t i = 0; i < results.size(); ++i) {
         if (results[i].look.separator) separators.push_back(static_cast<int>(i));
         if (results[i].look.unsure) unsure.push_back(static_cast<int>(i));
         if (results[i].blank) blank.push_back(static_cast<int>(i));
+        if (results[i].noText) noText.push_back(static_cast<int>(i));
     }
     std::string line = shown + ": " + counted(static_cast<long>(results.size()), "page", "pages");
     line += "; separators: " + (separators.empty() ? std::string("none") : pageList(separators));
     if (!unsure.empty()) line += "; check: " + pageList(unsure);
     if (!blank.empty()) line += "; blank: " + pageList(blank);
+    if (!noText.empty()) line += "; no text: " + pageList(noText);
     const std::size_t written = writtenCount(documents);
     if (documents.empty()) {
         line += "; no document written (no pages between the separator sheets)";
@@ -130,6 +132,14 @@ void tracePages(const std::string& shown, const std::vector<PageResult>& results
                      shown.c_str(), i + 1, how, r.look.share, r.look.hue, r.look.standout, r.look.rowsRead,
                      r.look.height, r.look.separator ? 1 : 0, r.look.unsure ? 1 : 0, sheet.c_str());
     }
+    std::fflush(stderr);
+}
+
+void traceRecognised(const std::string& shown, int index, std::size_t lines, double seconds, bool kept) {
+    if (!tracing()) return;
+    std::lock_guard<std::mutex> g(traceLock);
+    std::fprintf(stderr, "trace %s page %d: recognised lines=%zu seconds=%.2f text=%d\n", shown.c_str(), index + 1,
+                 lines, seconds, kept ? 1 : 0);
     std::fflush(stderr);
 }
 

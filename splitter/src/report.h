@@ -29,6 +29,9 @@ std::string summaryLine(const Totals& totals);
 // With ORVANE_SPLITTER_TRACE set: how each page of a file was judged, and
 // how many helper processes the run started.
 void tracePages(const std::string& shown, const std::vector<PageResult>& results);
+// With --ocr: how a page's recognition went (its lines, its wall seconds,
+// whether it keeps text).
+void traceRecognised(const std::string& shown, int index, std::size_t lines, double seconds, bool kept);
 void traceHelpers();
 
 }  // namespace orvane
