@@ -138,7 +138,7 @@ void tracePages(const std::string& shown, const std::vector<PageResult>& results
 void traceRecognised(const std::string& shown, int index, std::size_t lines, double seconds, bool kept) {
     if (!tracing()) return;
     std::lock_guard<std::mutex> g(traceLock);
-    std::fprintf(stderr, "trace %s page %d: recognised lines=%zu seconds=%.2f text=%d\n", shown.c_str(), index + 1,
+    std::fprintf(stderr, "recognised %s page %d: lines=%zu seconds=%.2f text=%d\n", shown.c_str(), index + 1,
                  lines, seconds, kept ? 1 : 0);
     std::fflush(stderr);
 }
