@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -135,11 +136,25 @@ void tracePages(const std::string& shown, const std::vector<PageResult>& results
     std::fflush(stderr);
 }
 
-void traceRecognised(const std::string& shown, int index, std::size_t lines, double seconds, bool kept) {
+void traceRecognised(const std::string& shown, int index, const PageText& text, double seconds, bool kept) {
     if (!tracing()) return;
+    // The first line's box on the page (user space, points): where its text
+    // layer will lie.
+    double box[4] = {0, 0, 0, 0};
+    if (!text.lines.empty()) {
+        const TextBox& b = text.lines.front().box;
+        const double* m = text.toPage;
+        box[0] = box[1] = 1e300, box[2] = box[3] = -1e300;
+        for (const int x : {b.left, b.right})
+            for (const int y : {b.top, b.bottom}) {
+                const double px = m[0] * x + m[2] * y + m[4], py = m[1] * x + m[3] * y + m[5];
+                box[0] = std::min(box[0], px), box[1] = std::min(box[1], py);
+                box[2] = std::max(box[2], px), box[3] = std::max(box[3], py);
+            }
+    }
     std::lock_guard<std::mutex> g(traceLock);
-    std::fprintf(stderr, "recognised %s page %d: lines=%zu seconds=%.2f text=%d\n", shown.c_str(), index + 1,
-                 lines, seconds, kept ? 1 : 0);
+    std::fprintf(stderr, "recognised %s page %d: lines=%zu seconds=%.2f text=%d first=%.0f,%.0f,%.0f,%.0f\n",
+                 shown.c_str(), index + 1, text.lines.size(), seconds, kept ? 1 : 0, box[0], box[1], box[2], box[3]);
     std::fflush(stderr);
 }
 

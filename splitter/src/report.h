@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "page_result.h"
+#include "page_text.h"
 #include "split_plan.h"
 
 namespace orvane {
@@ -30,8 +31,8 @@ std::string summaryLine(const Totals& totals);
 // how many helper processes the run started.
 void tracePages(const std::string& shown, const std::vector<PageResult>& results);
 // With --ocr: how a page's recognition went (its lines, its wall seconds,
-// whether it keeps text).
-void traceRecognised(const std::string& shown, int index, std::size_t lines, double seconds, bool kept);
+// whether it keeps text, where its first line lies on the page).
+void traceRecognised(const std::string& shown, int index, const PageText& text, double seconds, bool kept);
 void traceHelpers();
 
 }  // namespace orvane

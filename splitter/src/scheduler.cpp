@@ -320,7 +320,7 @@ void Splitter::recognisePages(Job& job, Worker& w) {
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
             job.results[static_cast<std::size_t>(page)].noText = !kept;
             events_.recognised(job.shown, page, seconds, kept);
-            traceRecognised(job.shown, page, job.texts[k].lines.size(), seconds, kept);
+            traceRecognised(job.shown, page, job.texts[k], seconds, kept);
         }
         if (--job.pending == 0) beforeWriting(job, w);
     }

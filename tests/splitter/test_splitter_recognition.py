@@ -62,12 +62,13 @@ def recognised(events):
 
 
 def recognised_lines(err):
-    """{page: lines found} from the trace."""
+    """{page: (lines found, first line's box on the page in points)} from the trace."""
     found = {}
     for l in err.splitlines():
         if l.startswith("recognised a.pdf page "):
             page, rest = l[len("recognised a.pdf page "):].split(": ", 1)
-            found[int(page)] = int(rest.split()[0].split("=")[1])
+            fields = dict(f.split("=") for f in rest.split())
+            found[int(page)] = (int(fields["lines"]), [float(v) for v in fields["first"].split(",")])
     return found
 
 
@@ -82,7 +83,7 @@ def test_recognised_split_keeps_its_line_and_is_the_same_with_any_workers(batch,
         assert [e for e in events if e["event"] == "recognising"] == [
             {"event": "recognising", "file": "a.pdf", "pages": 2}]
         assert recognised(events) == {1: True, 3: True}
-        assert all(n >= 1 for n in recognised_lines(res.err).values()), res.err
+        assert all(n >= 1 for n, _ in recognised_lines(res.err).values()), res.err
         assert [e["no_text"] for e in events if e["event"] == "file"] == [[]]
         # Recognised before a document is written: no folder stands half made.
         kinds = [e["event"] for e in events]
@@ -90,6 +91,30 @@ def test_recognised_split_keeps_its_line_and_is_the_same_with_any_workers(batch,
         folder = tmp_path / ("out%d" % workers) / "a"
         docs[workers] = {n: (folder / n).read_bytes() for n in sorted(os.listdir(str(folder)))}
     assert docs[1] == docs[2]
+
+
+def turned(rotate):
+    page = VectorPage(1)
+    page.rotate = rotate
+    return page
+
+
+@pytest.mark.parametrize("page,box", [
+    # The words drawn at 150 dpi from pixel (150, 250) down: 72 pt in, 120 pt below the top.
+    (scanned_text(1, ["HARBOUR OFFICE"]), (72, 700, 260, 722)),
+    # Rendered pages: the marker PAGE 0001 at (71.4, 757.8) in 18 pt, upright
+    # and turned a quarter; turned upside down, the lowest bar comes first.
+    (turned(0), (71.4, 757.8, 165, 771)),
+    (turned(90), (71.4, 757.8, 165, 771)),
+    (turned(180), (71.4, 85.6, 464.4, 88.6)),
+])
+def test_recognised_lines_lie_where_the_page_shows_them(tmp_path, splitter_exe, page, box):
+    src = tmp_path / "in"
+    src.mkdir()
+    write_pdf(src / "a.pdf", [page])
+    res, _ = run(splitter_exe, src, tmp_path / "out", 1, "--ocr", "eng")
+    lines, first = recognised_lines(res.err)[1]
+    assert lines >= 1 and all(abs(a - b) <= 4 for a, b in zip(first, box)), (first, box)
 
 
 @pytest.mark.parametrize("options,env,message", [
