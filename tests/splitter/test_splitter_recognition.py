@@ -93,6 +93,12 @@ def test_recognised_split_keeps_its_line_and_is_the_same_with_any_workers(batch,
     assert docs[1] == docs[2]
 
 
+def test_empty_ocr_turns_recognition_off(batch, splitter_exe, tmp_path):
+    res, events = run(splitter_exe, batch, tmp_path / "out", 2, "--ocr=", ORVANE_SPLITTER_OPTIONS="--ocr eng")
+    assert res.code == 0 and res.line_for("a.pdf") == LINE
+    assert [e for e in events if e["event"].startswith("recognis") or "no_text" in e] == []
+
+
 def turned(rotate):
     page = VectorPage(1)
     page.rotate = rotate
