@@ -61,6 +61,11 @@ def recognised(events):
     return {e["page"]: e["text"] for e in events if e["event"] == "recognised"}
 
 
+def document_text(path):
+    """What pdftotext reads of a document: its text layer."""
+    return subprocess.run(["pdftotext", str(path), "-"], stdout=subprocess.PIPE, check=True).stdout.decode("utf-8")
+
+
 def recognised_lines(err):
     """{page: (lines found, first line's box on the page in points)} from the trace."""
     found = {}
@@ -89,6 +94,9 @@ def test_recognised_split_keeps_its_line_and_is_the_same_with_any_workers(batch,
         kinds = [e["event"] for e in events]
         assert kinds.index("recognising") < kinds.index("file")
         folder = tmp_path / ("out%d" % workers) / "a"
+        # Each document reads its own pages' words, the plain scan's and the rendered page's.
+        assert "HARBOUR OFFICE\nINVOICE 2291" in document_text(folder / "a_001.pdf")
+        assert "PAGE 0003" in document_text(folder / "a_002.pdf")
         docs[workers] = {n: (folder / n).read_bytes() for n in sorted(os.listdir(str(folder)))}
     assert docs[1] == docs[2]
 
@@ -178,3 +186,5 @@ def test_failed_recognition_costs_that_pages_text_only(batch, splitter_exe, tmp_
     assert recognised(events) == {1: False, 3: True}
     assert [e["no_text"] for e in events if e["event"] == "file"] == [[1]]
     assert outputs(dst) == {"a": ["a_001.pdf", "a_002.pdf"]}
+    assert document_text(dst / "a" / "a_001.pdf").strip() == ""
+    assert "PAGE 0003" in document_text(dst / "a" / "a_002.pdf")
