@@ -126,7 +126,10 @@ std::vector<Run> runsOf(const TextLine& line, std::vector<char32_t>& beyond) {
     std::vector<Run> runs;
     char32_t last = 0;
     for (const TextWord& word : line.words) {
-        const std::vector<char32_t> chars = codePoints(word.text);
+        std::vector<char32_t> chars = codePoints(word.text);
+        // Breaks are the layer's to write: none kept from inside a word.
+        chars.erase(std::remove_if(chars.begin(), chars.end(), [](char32_t c) { return c <= 0x20 || c == 0x7F; }),
+                    chars.end());
         if (chars.empty()) continue;
         double start = 0, end = 0;
         alongLine(line, word.box, start, end);
@@ -135,12 +138,14 @@ std::vector<Run> runsOf(const TextLine& line, std::vector<char32_t>& beyond) {
             runs.push_back(Run{{}, start, end});
         }
         for (char32_t c : chars) runs.back().codes += static_cast<char16_t>(layerCode(c, beyond));
-        runs.back().end = end;
+        runs.back().end = std::max(runs.back().end, end);
         last = chars.back();
     }
     // A run and its space reach to where the next run begins: no gap is left
-    // between them for a reader to take as a second break.
-    for (std::size_t i = 0; i + 1 < runs.size(); ++i) runs[i].end = runs[i + 1].start;
+    // between them for a reader to take as a second break. (Boxes out of
+    // order, as the recogniser sometimes gives them, keep their own ends.)
+    for (std::size_t i = 0; i + 1 < runs.size(); ++i)
+        if (runs[i + 1].start > runs[i].start) runs[i].end = runs[i + 1].start;
     return runs;
 }
 
@@ -167,23 +172,28 @@ std::string hex(const std::u16string& codes) {
     return out + ">";
 }
 
-// A line's runs: each placed at its start, its size the line's thickness,
-// stretched along the line (Tz) to reach its end.
-void writeLine(const TextLine& line, const Matrix& toPage, const std::string& fontName, std::vector<char32_t>& beyond,
-               std::string& ops) {
+// A line's runs: each placed at its start, stretched along the line (Tz) to
+// reach its end, in the font size of the page's usual line (`usual`) when
+// the line is about as thick: readers gather lines of one size into
+// paragraphs and keep their order, where lines of sizes a few pixels apart
+// stand each alone and come out in an order of the reader's own (poppler
+// reverses them on pages turned left).
+void writeLine(const TextLine& line, double usual, const Matrix& toPage, const std::string& fontName,
+               std::vector<char32_t>& beyond, std::string& ops) {
     const Frame frame = frameOf(line);
     if (frame.thickness <= 0) return;
+    const double size = std::abs(frame.thickness - usual) <= 0.25 * usual ? usual : frame.thickness;
     const std::vector<Run> runs = runsOf(line, beyond);
     if (runs.empty()) return;
     const Matrix local = {frame.read[0], frame.read[1], frame.up[0], frame.up[1], frame.origin[0], frame.origin[1]};
     const Matrix lineToPage = times(local, toPage);
-    // The font's descent is a fifth of its size: letters from the line's
-    // bottom edge to its top.
-    const double baseline = 0.2 * frame.thickness;
-    ops += fontName + " " + number(frame.thickness) + " Tf\n";
+    // The font's descent is a fifth of its size: its letters centred on the
+    // line, from its bottom edge to its top when the size is its thickness.
+    const double baseline = 0.5 * frame.thickness - 0.3 * size;
+    ops += fontName + " " + number(size) + " Tf\n";
     for (const Run& run : runs) {
         double natural = 0;
-        for (char16_t c : run.codes) natural += layerAdvance(c) / 1000.0 * frame.thickness;
+        for (char16_t c : run.codes) natural += layerAdvance(c) / 1000.0 * size;
         const double span = std::max(run.end - run.start, 1.0);
         const Matrix m = times({1, 0, 0, 1, run.start, baseline}, lineToPage);
         for (double v : m) ops += number(v) + " ";
@@ -213,9 +223,15 @@ public:
 std::string textLayerOperators(const PageText& text, const std::string& fontName, std::vector<char32_t>& beyond) {
     const Matrix toPage = {text.toPage[0], text.toPage[1], text.toPage[2],
                            text.toPage[3], text.toPage[4], text.toPage[5]};
-    if (toPage[0] * toPage[3] - toPage[1] * toPage[2] == 0) return std::string();
+    // A matrix that flattens the page (or is no number at all) places nothing.
+    if (!(std::abs(toPage[0] * toPage[3] - toPage[1] * toPage[2]) > 0)) return std::string();
+    std::vector<double> thickness;
+    for (const TextLine& line : text.lines) thickness.push_back(frameOf(line).thickness);
+    if (thickness.empty()) return std::string();
+    std::nth_element(thickness.begin(), thickness.begin() + thickness.size() / 2, thickness.end());
+    const double usual = thickness[thickness.size() / 2];
     std::string lines;
-    for (const TextLine& line : text.lines) writeLine(line, toPage, fontName, beyond, lines);
+    for (const TextLine& line : text.lines) writeLine(line, usual, toPage, fontName, beyond, lines);
     return lines.empty() ? lines : "BT\n3 Tr\n" + lines + "ET\n";
 }
 
