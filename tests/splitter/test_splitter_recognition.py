@@ -110,6 +110,7 @@ def kill_helpers_until_page_1(proc, events):  # this run's helpers only, from it
 
 @pytest.mark.parametrize("during,env", [
     (None, {"ORVANE_HELPER_TEST_OCR": "abort:HARBOUR"}),  # aborts in every helper it is tried in
+    (None, {"ORVANE_HELPER_TEST_OCR": "hang:HARBOUR", "ORVANE_HELPER_TEST_OCR_SECONDS": "3"}),  # times out
     (kill_helpers_until_page_1, {}),
 ])
 def test_failed_recognition_costs_that_pages_text_only(splitter_exe, tmp_path, during, env):
