@@ -48,8 +48,9 @@ def read_events(path):
     return [json.loads(l) for l in open(str(path), encoding="utf-8")] if os.path.exists(str(path)) else []
 
 
-def recognised(events):
-    return {e["page"]: e["text"] for e in events if e["event"] == "recognised"}
+def told(events):  # {page: text kept} of the recognised events, and the file events' no_text
+    return ({e["page"]: e["text"] for e in events if e["event"] == "recognised"},
+            [e["no_text"] for e in events if e["event"] == "file"])
 
 
 def batch():
@@ -64,8 +65,7 @@ def test_recognised_batch_splits_the_same_and_reads_its_words(splitter_exe, tmp_
         assert res.code == 0 and res.line_for("a.pdf") == LINE, res.err
         assert [(e["event"], e.get("pages")) for e in events if e["event"] in ("recognising", "file")] == [
             ("recognising", 2), ("file", 3)]
-        assert recognised(events) == {1: True, 3: True}
-        assert [e["no_text"] for e in events if e["event"] == "file"] == [[]]
+        assert told(events) == ({1: True, 3: True}, [[]])
         # The plain scan's words and the rendered page's; Han characters without a space between them.
         assert "HARBOUR OFFICE 合同\n合同编号 2291 的发票" in texts["a_001.pdf"] and "PAGE 0003" in texts["a_002.pdf"]
         docs.append({n: (tmp_path / str(workers) / "out" / "a" / n).read_bytes() for n in texts})
@@ -101,7 +101,7 @@ def test_ocr_option_refused_before_any_work(splitter_exe, tmp_path, options, env
 
 def kill_helpers_until_page_1(proc, events):  # this run's helpers only, from its recognition's start
     end = time.monotonic() + 120
-    while proc.poll() is None and time.monotonic() < end and 1 not in recognised(events()):
+    while proc.poll() is None and time.monotonic() < end and 1 not in told(events())[0]:
         if any(e["event"] == "recognising" for e in events()):
             for pid in helpers_of(proc.pid):
                 os.kill(pid, signal.SIGKILL)
@@ -116,6 +116,5 @@ def kill_helpers_until_page_1(proc, events):  # this run's helpers only, from it
 def test_failed_recognition_costs_that_pages_text_only(splitter_exe, tmp_path, during, env):
     res, events, texts = run(splitter_exe, tmp_path, batch(), 1, ["--ocr", "eng"], during, **env)
     assert res.code == 0 and res.line_for("a.pdf") == LINE.replace("; 2 documents", "; no text: 1; 2 documents")
-    assert recognised(events) == {1: False, 3: True}
-    assert [e["no_text"] for e in events if e["event"] == "file"] == [[1]]
+    assert told(events) == ({1: False, 3: True}, [[1]])
     assert texts["a_001.pdf"].strip() == "" and "PAGE 0003" in texts["a_002.pdf"]
