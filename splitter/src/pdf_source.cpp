@@ -198,17 +198,23 @@ PageResult SourcePdf::lookAt(int index, int threshold, const SheetKinds& kinds) 
 
 bool SourcePdf::blankCloser(int index, const PageLook& look, bool& unsure) {
     try {
+        ContentScan scan;
+        if (plainPage(index, scan) != PageKind::Jpeg) return false;  // judged in its helper
         QPDFPageObjectHelper& page = pages_.at(static_cast<std::size_t>(index));
-        std::string content;
-        if (!pageContent(page, content)) return false;
-        const ContentScan scan = readContent(content);
-        if (pageKind(scan, page, true) != PageKind::Jpeg) return false;  // judged in its helper
         return closerBlank(closer(drawnImage(scan, page), scan.placement, kBlankDpi), look, unsure);
     } catch (const FileError&) {
         throw;
     } catch (const std::exception& e) {
         throw libraryError(e, path_, Doing{Doing::ReadingPage, index, index});
     }
+}
+
+PageKind SourcePdf::plainPage(int index, ContentScan& scan) {
+    QPDFPageObjectHelper& page = pages_.at(static_cast<std::size_t>(index));
+    std::string content;
+    if (!pageContent(page, content)) return PageKind::Rendered;
+    scan = readContent(content);
+    return pageKind(scan, page, true);
 }
 
 Picture SourcePdf::closer(QPDFObjectHandle image, const QPDFMatrix& placement, double dpi) {
