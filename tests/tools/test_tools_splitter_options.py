@@ -112,6 +112,7 @@ def test_jobs_at_once_in_one_process_never_see_each_others_options(splitter, tmp
     (["--ocr", "fra"], None, frontend.EXIT_CHECKS, os.path.join("bin", "tessdata") +
      ") (install its data or choose from: chi_sim, eng)"),
     ([], "ocr=chi_sim+fra\n", frontend.EXIT_CHECKS, "the language fra is not installed"),
+    ([], "ocr=\n", frontend.EXIT_OK, ""),
 ])
 def test_split_passes_what_was_chosen_and_refuses_what_the_splitter_would(splitter, run_cli, options, ini,
                                                                           status, said):

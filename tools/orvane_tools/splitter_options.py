@@ -74,7 +74,10 @@ def check_blank_pages(text):
 
 def check_ocr(text):
     """``text`` as tesseract's language names joined by "+" ("chi_sim+eng"), each named once; osd
-    finds how a page is turned and recognises nothing, so it is no language to give."""
+    finds how a page is turned and recognises nothing, so it is no language to give. Empty turns
+    recognition off, as the splitter reads it (an ``ocr=`` in orvaneFun.ini undoes nothing else)."""
+    if not text.strip():
+        return ""
     names = text.strip().split("+")
     if not all(tessdata.NAME.match(name) for name in names):
         raise BadValue("ocr", text, _("give language names joined by +, such as {}").format(tessdata.PREFERRED))
