@@ -7,7 +7,6 @@ A page is a recipe: `text` (the name of one of TEXTS, or None for a separator sh
 `turn` (degrees the sheet was turned on the scanner's bed, counter-clockwise). BATCH is the whole
 corpus as one file; scripts/ocr_table.py prints the figures on it page by page.
 """
-import os
 import random
 import re
 
