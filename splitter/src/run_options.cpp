@@ -12,6 +12,7 @@
 #include "names.h"
 #include "path_text.h"
 #include "process.h"
+#include "recognise.h"
 
 namespace fs = std::filesystem;
 
@@ -75,6 +76,27 @@ std::optional<std::string> readPageList(const std::string& value, std::vector<in
     return std::nullopt;
 }
 
+// Tesseract's language names joined by '+' ("chi_sim+eng"): each a name of
+// its data file, once; osd finds a page's orientation and reads no text.
+std::optional<std::string> readLanguages(const std::string& value, std::string& out) {
+    std::vector<std::string> seen;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t plus = value.find('+', start);
+        const std::string name = value.substr(start, plus == std::string::npos ? plus : plus - start);
+        if (name.empty()) return std::string("a language is missing (the form: chi_sim+eng)");
+        if (name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos)
+            return "\"" + name + "\" is no language name (letters, digits and _ only)";
+        if (name == "osd") return std::string("osd is no language (it finds the pages' orientation by itself)");
+        if (std::find(seen.begin(), seen.end(), name) != seen.end()) return "\"" + name + "\" is listed twice";
+        seen.push_back(name);
+        if (plus == std::string::npos) break;
+        start = plus + 1;
+    }
+    out = value;
+    return std::nullopt;
+}
+
 // Sets the option `key` (without "--"); what is wrong with it otherwise.
 std::optional<std::string> setOption(const std::string& key, const std::string& value, Options& out) {
     if (key == "sheets") return readSheets(value, out.sheets);
@@ -87,17 +109,18 @@ std::optional<std::string> setOption(const std::string& key, const std::string& 
         out.keepPagesGiven = true;
         return readPageList(value, out.keepPages);
     }
+    if (key == "ocr") return readLanguages(value, out.ocr);
     if (key == "names") {
         if (std::optional<std::string> why = templateProblem(value)) return why;
         out.names = value;
         out.namesGiven = true;
         return std::nullopt;
     }
-    return std::string("unknown key (the keys: sheets, names, blank-pages)");
+    return std::string("unknown key (the keys: sheets, names, blank-pages, ocr)");
 }
 
 bool knownOption(const std::string& key) {
-    return key == "sheets" || key == "names" || key == "blank-pages" || key == "keep-pages";
+    return key == "sheets" || key == "names" || key == "blank-pages" || key == "keep-pages" || key == "ocr";
 }
 
 bool refuse(const std::string& where, const std::string& what, const std::string& why) {
@@ -114,7 +137,7 @@ bool readOptionList(const std::vector<std::string>& args, const std::string& whe
         const std::size_t eq = arg.find('=');
         const std::string key = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
         if (!knownOption(key))
-            return refuse(where, arg, "unknown option (the options: --sheets, --names, --blank-pages, --keep-pages)");
+            return refuse(where, arg, "unknown option (the options: --sheets, --names, --blank-pages, --keep-pages, --ocr)");
         std::string value;
         if (eq != std::string::npos) {
             value = arg.substr(eq + 1);
@@ -159,6 +182,25 @@ bool readSettingsFile(const std::string& path, Options& out) {
         // Pages to keep name pages of one source: a run's own choice, never an office's setting.
         if (key == "keep-pages") return refuse(where, line, "unknown key (--keep-pages is given with the run)");
         if (std::optional<std::string> why = setOption(key, value, out)) return refuse(where, key + "=" + value, *why);
+    }
+    return true;
+}
+
+// Every language asked for has its data where recognition will look: found
+// now, not after minutes of work.
+bool languagesInstalled(const std::string& languages) {
+    for (std::size_t start = 0; !languages.empty();) {
+        const std::size_t plus = languages.find('+', start);
+        const std::string name = languages.substr(start, plus == std::string::npos ? plus : plus - start);
+        std::string folder;
+        if (!languageInstalled(name, folder)) {
+            const std::string line = "orvaneFun.exe: --ocr: language " + name + " is not installed (no " + name +
+                                     ".traineddata in " + folder + ")\n";
+            std::fputs(output_line(line).c_str(), stderr);
+            return false;
+        }
+        if (plus == std::string::npos) break;
+        start = plus + 1;
     }
     return true;
 }
@@ -209,7 +251,7 @@ bool readRunOptions(const std::vector<std::string>& commandLine, Options& out) {
     if (out.blankPages != BlankPages::Keep && out.sheets.blank)
         return refuse("the options", out.blankPages == BlankPages::Flag ? "--blank-pages flag" : "--blank-pages drop",
                       "blank pages cannot be flagged or dropped while blank sheets separate documents (--sheets blank)");
-    return true;
+    return languagesInstalled(out.ocr);
 }
 
 }  // namespace orvane
