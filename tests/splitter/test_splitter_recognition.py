@@ -15,19 +15,25 @@ from pdfgen import BLUE, JpegPage, VectorPage, jpeg_bytes, write_pdf
 from splitter_helpers import Result, outputs
 from test_splitter_helpers import helpers_of
 
-FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
+FONT = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"  # Han and Latin
 LINE = ('a.pdf: 3 pages; separators: 2; 2 documents in "a": a_001.pdf (page 1), '
         'a_002.pdf (page 3)')
 
 
 def scanned_text(number, words):
-    """An A4 page of large printed words, scanned at 150 dpi."""
+    """An A4 page of large printed words (Chinese, English), scanned at 150 dpi."""
     img = Image.new("RGB", (1240, 1754), (252, 252, 250))
     draw = ImageDraw.Draw(img)
-    font = ImageFont.truetype(FONT, 44)
     for i, line in enumerate(words):
-        draw.text((150, 250 + 90 * i), line, font=font, fill=(30, 30, 30))
+        draw.text((150, 250 + 90 * i), line, font=ImageFont.truetype(FONT, 44), fill=(30, 30, 30))
     return JpegPage(number, dpi=150, data=jpeg_bytes(img, number, quality=90))
+
+
+def first_line_box(words):
+    """Where scanned_text draws its first line's ink on the page, in points."""
+    left, top, right, bottom = ImageFont.truetype(FONT, 44).getbbox(words[0])
+    points = 72.0 / 150
+    return ((150 + left) * points, 842 - (250 + bottom) * points, (150 + right) * points, 842 - (250 + top) * points)
 
 
 @pytest.fixture
@@ -35,7 +41,7 @@ def batch(tmp_path):
     """a.pdf: a scanned page of words, a blue sheet, a page only a helper can draw."""
     src = tmp_path / "in"
     src.mkdir()
-    write_pdf(src / "a.pdf", [scanned_text(1, ["HARBOUR OFFICE", "INVOICE 2291"]),
+    write_pdf(src / "a.pdf", [scanned_text(1, ["HARBOUR OFFICE 合同", "合同编号 2291 的发票"]),
                               JpegPage(2, "sheet", BLUE), VectorPage(3)])
     return src
 
@@ -61,6 +67,11 @@ def recognised(events):
     return {e["page"]: e["text"] for e in events if e["event"] == "recognised"}
 
 
+def document_text(path):
+    """What pdftotext reads of a document: its text layer."""
+    return subprocess.run(["pdftotext", str(path), "-"], stdout=subprocess.PIPE, check=True).stdout.decode("utf-8")
+
+
 def recognised_lines(err):
     """{page: (lines found, first line's box on the page in points)} from the trace."""
     found = {}
@@ -75,7 +86,7 @@ def recognised_lines(err):
 def test_recognised_split_keeps_its_line_and_is_the_same_with_any_workers(batch, splitter_exe, tmp_path):
     docs = {}
     for workers in (1, 2):
-        res, events = run(splitter_exe, batch, tmp_path / ("out%d" % workers), workers, "--ocr", "eng")
+        res, events = run(splitter_exe, batch, tmp_path / ("out%d" % workers), workers, "--ocr", "chi_sim+eng")
         assert res.code == 0, res.err
         assert res.line_for("a.pdf") == LINE
         # Both pages of the documents recognised, each with its words found;
@@ -89,8 +100,18 @@ def test_recognised_split_keeps_its_line_and_is_the_same_with_any_workers(batch,
         kinds = [e["event"] for e in events]
         assert kinds.index("recognising") < kinds.index("file")
         folder = tmp_path / ("out%d" % workers) / "a"
+        # Each document reads its own pages' words, the plain scan's and the rendered page's;
+        # Han characters without a space between them.
+        assert "HARBOUR OFFICE 合同\n合同编号 2291 的发票" in document_text(folder / "a_001.pdf")
+        assert "PAGE 0003" in document_text(folder / "a_002.pdf")
         docs[workers] = {n: (folder / n).read_bytes() for n in sorted(os.listdir(str(folder)))}
     assert docs[1] == docs[2]
+
+
+def test_empty_ocr_turns_recognition_off(batch, splitter_exe, tmp_path):
+    res, events = run(splitter_exe, batch, tmp_path / "out", 2, "--ocr=", ORVANE_SPLITTER_OPTIONS="--ocr eng")
+    assert res.code == 0 and res.line_for("a.pdf") == LINE
+    assert [e for e in events if e["event"].startswith("recognis") or "no_text" in e] == []
 
 
 def turned(rotate):
@@ -100,8 +121,7 @@ def turned(rotate):
 
 
 @pytest.mark.parametrize("page,box", [
-    # The words drawn at 150 dpi from pixel (150, 250) down: 72 pt in, 120 pt below the top.
-    (scanned_text(1, ["HARBOUR OFFICE"]), (72, 700, 260, 722)),
+    (scanned_text(1, ["HARBOUR OFFICE"]), first_line_box(["HARBOUR OFFICE"])),
     # Rendered pages: the marker PAGE 0001 at (71.4, 757.8) in 18 pt, upright
     # and turned a quarter; turned upside down, the lowest bar comes first.
     (turned(0), (71.4, 757.8, 165, 771)),
@@ -172,3 +192,5 @@ def test_failed_recognition_costs_that_pages_text_only(batch, splitter_exe, tmp_
     assert recognised(events) == {1: False, 3: True}
     assert [e["no_text"] for e in events if e["event"] == "file"] == [[1]]
     assert outputs(dst) == {"a": ["a_001.pdf", "a_002.pdf"]}
+    assert document_text(dst / "a" / "a_001.pdf").strip() == ""
+    assert "PAGE 0003" in document_text(dst / "a" / "a_002.pdf")
