@@ -167,23 +167,28 @@ std::string hex(const std::u16string& codes) {
     return out + ">";
 }
 
-// A line's runs: each placed at its start, its size the line's thickness,
-// stretched along the line (Tz) to reach its end.
-void writeLine(const TextLine& line, const Matrix& toPage, const std::string& fontName, std::vector<char32_t>& beyond,
-               std::string& ops) {
+// A line's runs: each placed at its start, stretched along the line (Tz) to
+// reach its end, in the font size of the page's usual line (`usual`) when
+// the line is about as thick: readers gather lines of one size into
+// paragraphs and keep their order, where lines of sizes a few pixels apart
+// stand each alone and come out in an order of the reader's own (poppler
+// reverses them on pages turned left).
+void writeLine(const TextLine& line, double usual, const Matrix& toPage, const std::string& fontName,
+               std::vector<char32_t>& beyond, std::string& ops) {
     const Frame frame = frameOf(line);
     if (frame.thickness <= 0) return;
+    const double size = std::abs(frame.thickness - usual) <= 0.25 * usual ? usual : frame.thickness;
     const std::vector<Run> runs = runsOf(line, beyond);
     if (runs.empty()) return;
     const Matrix local = {frame.read[0], frame.read[1], frame.up[0], frame.up[1], frame.origin[0], frame.origin[1]};
     const Matrix lineToPage = times(local, toPage);
-    // The font's descent is a fifth of its size: letters from the line's
-    // bottom edge to its top.
-    const double baseline = 0.2 * frame.thickness;
-    ops += fontName + " " + number(frame.thickness) + " Tf\n";
+    // The font's descent is a fifth of its size: its letters centred on the
+    // line, from its bottom edge to its top when the size is its thickness.
+    const double baseline = 0.5 * frame.thickness - 0.3 * size;
+    ops += fontName + " " + number(size) + " Tf\n";
     for (const Run& run : runs) {
         double natural = 0;
-        for (char16_t c : run.codes) natural += layerAdvance(c) / 1000.0 * frame.thickness;
+        for (char16_t c : run.codes) natural += layerAdvance(c) / 1000.0 * size;
         const double span = std::max(run.end - run.start, 1.0);
         const Matrix m = times({1, 0, 0, 1, run.start, baseline}, lineToPage);
         for (double v : m) ops += number(v) + " ";
@@ -214,8 +219,13 @@ std::string textLayerOperators(const PageText& text, const std::string& fontName
     const Matrix toPage = {text.toPage[0], text.toPage[1], text.toPage[2],
                            text.toPage[3], text.toPage[4], text.toPage[5]};
     if (toPage[0] * toPage[3] - toPage[1] * toPage[2] == 0) return std::string();
+    std::vector<double> thickness;
+    for (const TextLine& line : text.lines) thickness.push_back(frameOf(line).thickness);
+    if (thickness.empty()) return std::string();
+    std::nth_element(thickness.begin(), thickness.begin() + thickness.size() / 2, thickness.end());
+    const double usual = thickness[thickness.size() / 2];
     std::string lines;
-    for (const TextLine& line : text.lines) writeLine(line, toPage, fontName, beyond, lines);
+    for (const TextLine& line : text.lines) writeLine(line, usual, toPage, fontName, beyond, lines);
     return lines.empty() ? lines : "BT\n3 Tr\n" + lines + "ET\n";
 }
 
