@@ -2,7 +2,10 @@
 page: a Markdown table of the character accuracy of the split documents' text (pdftotext, with and
 without -layout) against the known text, the same figure for the `tesseract` command on the same
 image with the same data, the spaces between Han characters in the documents' text, whether the
-page's images are byte for byte the source's, and whether it renders to the same pixels.
+page's images are byte for byte the source's, and whether it renders to the same pixels. A second
+reader's accuracy stands beside (`mutool draw -F txt`): pdftotext without -layout gives the lines of
+text that runs upwards (a page scanned turned a quarter counter-clockwise) in reverse order, in any
+PDF (tesseract's own, or plain Helvetica lines written by hand), where mutool keeps their order.
 
     python3 scripts/ocr_table.py [--splitter EXE] [--workers N] [--work DIR]
 
@@ -71,6 +74,10 @@ def pdftotext(pdf, page, layout):
                + [pdf, "-"]).decode("utf-8")
 
 
+def mutool_text(pdf, page):
+    return run(["mutool", "draw", "-q", "-F", "txt", "-o", "-", pdf, str(page)]).decode("utf-8")
+
+
 def rendered(pdf, page):
     return run(["pdftoppm", "-r", "50", "-f", str(page), "-l", str(page), pdf])
 
@@ -132,13 +139,14 @@ def measure(exe, folder, recipes, workers=2):
             f.write(data)
         row["tesseract"] = accuracy(tesseract(jpeg, bool(recipe.get("turn"))), text)
         if number not in where:
-            row.update(ours=0.0, ours_layout=0.0, spaces=None, spaces_layout=None, images=False, rendering=False)
+            row.update(ours=0.0, ours_layout=0.0, mutool=0.0, spaces=None, spaces_layout=None, images=False, rendering=False)
             rows.append(row)
             continue
         doc, page = where[number]
         for key, layout in (("", False), ("_layout", True)):
             found = pdftotext(doc, page, layout)
             row["ours" + key], row["spaces" + key] = accuracy(found, text), han_spaces(found)
+        row["mutool"] = accuracy(mutool_text(doc, page), text)
         row["images"] = page_images(doc)[page - 1] == source_images[number - 1]
         row["rendering"] = rendered(doc, page) == rendered(source, number)
         rows.append(row)
@@ -156,12 +164,12 @@ def misses(row):
 
 
 def table(documents, expected, rows):
-    out = ["| page | what | ours | ours -layout | tesseract | Han spaces | Han spaces -layout | images identical "
-           "| rendering unchanged | targets |", "|" + "---|" * 10]
+    out = ["| page | what | ours | ours -layout | ours, mutool | tesseract | Han spaces | Han spaces -layout "
+           "| images identical | rendering unchanged | targets |", "|" + "---|" * 11]
     for r in rows:
-        out.append("| %d | %s | %.3f | %.3f | %.3f | %s | %s | %s | %s | %s |" % (
-            r["page"], r["what"], r["ours"], r["ours_layout"], r["tesseract"], r["spaces"], r["spaces_layout"],
-            "yes" if r["images"] else "NO", "yes" if r["rendering"] else "NO", "; ".join(misses(r)) or "met"))
+        out.append("| %d | %s | %.3f | %.3f | %.3f | %.3f | %s | %s | %s | %s | %s |" % (
+            r["page"], r["what"], r["ours"], r["ours_layout"], r["mutool"], r["tesseract"], r["spaces"],
+            r["spaces_layout"], "yes" if r["images"] else "NO", "yes" if r["rendering"] else "NO", "; ".join(misses(r)) or "met"))
     out.append("\nsplit: %s (expected %s): %s" % (documents, expected, "right" if documents == expected else "WRONG"))
     return "\n".join(out)
 

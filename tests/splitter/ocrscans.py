@@ -1,6 +1,6 @@
 """Pages of Chinese, English and mixed text, printed from fonts and scanned the way offices scan
 them (200 or 300 dpi A4, a slight skew, grain, JPEG), with the text each one holds: the corpus for
-text recognition. One page is scanned turned 90 degrees; coloured separator sheets stand between
+text recognition. Two pages are scanned turned 90 degrees, one each way; coloured separator sheets stand between
 the documents, so that a batch must still split.
 
 A page is a recipe: `text` (the name of one of TEXTS, or None for a separator sheet), `dpi`, and
@@ -48,7 +48,8 @@ TEXTS = {
               "各部门负责人应当在本周五前确认本部门的文件清单。",
 }
 
-# The whole corpus, one file: two documents at 300 dpi, three at 200 dpi, one scanned sideways.
+# The whole corpus, one file: two pages at 300 dpi, three at 200 dpi, one scanned turned a quarter
+# counter-clockwise and one clockwise.
 BATCH = [
     dict(text="zh", dpi=300), dict(text="en", dpi=300),
     dict(text=None, dpi=100, colour=pdfgen.YELLOW),
@@ -56,7 +57,7 @@ BATCH = [
     dict(text=None, dpi=100, colour=pdfgen.PINK),
     dict(text="mixed", dpi=200),
     dict(text=None, dpi=100, colour=pdfgen.BLUE),
-    dict(text="turned", dpi=300, turn=90),
+    dict(text="turned", dpi=300, turn=90), dict(text="turned", dpi=200, turn=270),
 ]
 
 HAN = re.compile(r"[\u2e80-\u2fff\u3000-\u303f\u3400-\u4dbf\u4e00-\u9fff\uf900-\ufaff\uff00-\uffef]")
