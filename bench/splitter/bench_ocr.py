@@ -20,7 +20,6 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -83,13 +82,7 @@ def main():
     ap.add_argument("--sample", type=int, default=len(TEXT_PAGES), help="text pages for the CPU comparison")
     ap.add_argument("--work", help="work folder (default: a temporary one, removed)")
     args = ap.parse_args()
-    work = args.work or tempfile.mkdtemp(prefix="orvane-bench-ocr-")
-    os.makedirs(work, exist_ok=True)
-    try:
-        run(args, work)
-    finally:
-        if not args.work:
-            shutil.rmtree(work, ignore_errors=True)
+    bench_splitter.in_work_folder(args.work, "orvane-bench-ocr-", lambda work: run(args, work))
 
 
 def run(args, work):
