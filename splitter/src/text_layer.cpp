@@ -126,7 +126,10 @@ std::vector<Run> runsOf(const TextLine& line, std::vector<char32_t>& beyond) {
     std::vector<Run> runs;
     char32_t last = 0;
     for (const TextWord& word : line.words) {
-        const std::vector<char32_t> chars = codePoints(word.text);
+        std::vector<char32_t> chars = codePoints(word.text);
+        // Breaks are the layer's to write: none kept from inside a word.
+        chars.erase(std::remove_if(chars.begin(), chars.end(), [](char32_t c) { return c <= 0x20 || c == 0x7F; }),
+                    chars.end());
         if (chars.empty()) continue;
         double start = 0, end = 0;
         alongLine(line, word.box, start, end);
@@ -135,12 +138,14 @@ std::vector<Run> runsOf(const TextLine& line, std::vector<char32_t>& beyond) {
             runs.push_back(Run{{}, start, end});
         }
         for (char32_t c : chars) runs.back().codes += static_cast<char16_t>(layerCode(c, beyond));
-        runs.back().end = end;
+        runs.back().end = std::max(runs.back().end, end);
         last = chars.back();
     }
     // A run and its space reach to where the next run begins: no gap is left
-    // between them for a reader to take as a second break.
-    for (std::size_t i = 0; i + 1 < runs.size(); ++i) runs[i].end = runs[i + 1].start;
+    // between them for a reader to take as a second break. (Boxes out of
+    // order, as the recogniser sometimes gives them, keep their own ends.)
+    for (std::size_t i = 0; i + 1 < runs.size(); ++i)
+        if (runs[i + 1].start > runs[i].start) runs[i].end = runs[i + 1].start;
     return runs;
 }
 
@@ -218,7 +223,8 @@ public:
 std::string textLayerOperators(const PageText& text, const std::string& fontName, std::vector<char32_t>& beyond) {
     const Matrix toPage = {text.toPage[0], text.toPage[1], text.toPage[2],
                            text.toPage[3], text.toPage[4], text.toPage[5]};
-    if (toPage[0] * toPage[3] - toPage[1] * toPage[2] == 0) return std::string();
+    // A matrix that flattens the page (or is no number at all) places nothing.
+    if (!(std::abs(toPage[0] * toPage[3] - toPage[1] * toPage[2]) > 0)) return std::string();
     std::vector<double> thickness;
     for (const TextLine& line : text.lines) thickness.push_back(frameOf(line).thickness);
     if (thickness.empty()) return std::string();
