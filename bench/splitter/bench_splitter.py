@@ -254,12 +254,17 @@ def main():
     for tool in ("pdftoppm", "mutool", "qpdf", "g++", "/usr/bin/time"):
         if not shutil.which(tool):
             raise SystemExit("needs %s (Debian packages poppler-utils, mupdf-tools, qpdf, g++, time)" % tool)
-    work = args.work or tempfile.mkdtemp(prefix="orvane-bench-")
+    in_work_folder(args.work, "orvane-bench-", lambda work: run(args, work))
+
+
+def in_work_folder(folder, prefix, body):
+    """body(work) in `folder`, else in a temporary folder removed afterwards."""
+    work = folder or tempfile.mkdtemp(prefix=prefix)
     os.makedirs(work, exist_ok=True)
     try:
-        run(args, work)
+        body(work)
     finally:
-        if not args.work:
+        if not folder:
             shutil.rmtree(work, ignore_errors=True)
 
 
