@@ -1,6 +1,7 @@
 #include "helper.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 
 #include "budgets.h"
@@ -19,6 +20,17 @@ HelperRequest requestFor(HelperStep step, std::uint64_t file) {
     request.step = step;
     request.file = file;
     return request;
+}
+
+// A page's recognition time. The tests of a recognition that hangs
+// (ORVANE_HELPER_TEST_OCR, helper_server.cpp) set a shorter one in
+// ORVANE_HELPER_TEST_OCR_SECONDS rather than wait minutes.
+double ocrSeconds() {
+    if (const char* seconds = std::getenv("ORVANE_HELPER_TEST_OCR_SECONDS")) {
+        const double s = std::atof(seconds);
+        if (s > 0) return s;
+    }
+    return kOcrSeconds;
 }
 
 }  // namespace
@@ -100,6 +112,23 @@ HelperEnd Helper::readCode(std::uint64_t file, const CodePieces& pieces, std::op
     HelperRequest request = requestFor(HelperStep::Code, file);
     request.code = pieces;
     return ask(request, kCodeSeconds, [&](const std::string& reply) { return decodeCodeReply(reply, text); });
+}
+
+HelperEnd Helper::recognise(std::uint64_t file, const GreyPicture& picture, const std::string& languages,
+                            PageText& text) {
+    HelperRequest request = requestFor(HelperStep::Ocr, file);
+    request.languages = languages;
+    request.picture = picture;
+    return ask(request, ocrSeconds(), [&](const std::string& reply) { return decodeOcrReply(reply, text); });
+}
+
+HelperEnd Helper::recogniseRendered(std::uint64_t file, const std::string& path, int page,
+                                    const std::string& languages, PageText& text) {
+    HelperRequest request = requestFor(HelperStep::Ocr, file);
+    request.page = page;
+    request.path = path;
+    request.languages = languages;
+    return ask(request, ocrSeconds(), [&](const std::string& reply) { return decodeOcrReply(reply, text); });
 }
 
 int passTrial(Helper& helper, const std::string& path, std::uint64_t file) {

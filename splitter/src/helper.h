@@ -18,6 +18,8 @@
 
 #include "detect.h"
 #include "helper_protocol.h"
+#include "page_text.h"
+#include "picture.h"
 #include "process.h"
 
 namespace orvane {
@@ -51,6 +53,18 @@ public:
     // Reads the code sheet's text among `pieces` (codePieces) of a page of
     // file `file`, within kCodeSeconds; `text` empty when there is none.
     HelperEnd readCode(std::uint64_t file, const CodePieces& pieces, std::optional<std::string>& text);
+
+    // A page's picture, grey, recognised in the helper within kOcrSeconds
+    // with `languages` (tesseract's names joined by '+'): `text` gets the
+    // picture's size and its lines (its toPage is the caller's).
+    HelperEnd recognise(std::uint64_t file, const GreyPicture& picture, const std::string& languages, PageText& text);
+    // Page `page` (0-based) of the file at `path` rendered at kOcrDpi (300)
+    // in the helper and recognised, as above. The picture is the page's crop
+    // box turned as its /Rotate says; a page too large for kMaxOcrPixels at
+    // kOcrDpi is rendered at less, so `text`'s width and height tell the
+    // scale.
+    HelperEnd recogniseRendered(std::uint64_t file, const std::string& path, int page, const std::string& languages,
+                                PageText& text);
 
 private:
     // The request sent (retried as above) and its reply decoded: Failed when

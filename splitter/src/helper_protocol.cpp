@@ -3,26 +3,13 @@
 #include <cstring>
 #include <type_traits>
 
+#include "byte_wire.h"
+
 namespace orvane {
 
 namespace {
 
 static_assert(std::is_trivially_copyable<PageLook>::value, "a PageLook travels as bytes");
-
-template <typename T>
-void put(std::string& out, const T& value) {
-    out.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
-// The value at `at`, which moves past it; past the end, `at` ends beyond the
-// body and the value is zero.
-template <typename T>
-T take(const std::string& in, std::size_t& at) {
-    T value{};
-    if (at + sizeof value <= in.size()) std::memcpy(&value, in.data() + at, sizeof value);
-    at += sizeof value;
-    return value;
-}
 
 // The sheet kinds as one byte, a bit each.
 std::uint8_t kindBits(const SheetKinds& k) {
@@ -48,18 +35,77 @@ std::string frame(const std::string& body) {
     return out + body;
 }
 
+namespace {
+
+void encodeCode(std::string& out, const CodePieces& code) {
+    for (int n : {code.width, code.height, static_cast<int>(code.pieces.size())}) put(out, static_cast<std::int32_t>(n));
+    for (const CodeBox& b : code.pieces)
+        for (int n : {b.x0, b.y0, b.x1, b.y1}) put(out, static_cast<std::int32_t>(n));
+    out.append(code.grey.begin(), code.grey.end());
+}
+
+bool decodeCode(const std::string& body, std::size_t at, CodePieces& code) {
+    code.width = take<std::int32_t>(body, at);
+    code.height = take<std::int32_t>(body, at);
+    const std::int32_t count = take<std::int32_t>(body, at);
+    if (count < 0 || count > 64 || code.width < 0 || code.height < 0 || body.size() > kMaxCodeRequest) return false;
+    code.pieces.resize(static_cast<std::size_t>(count));
+    for (CodeBox& b : code.pieces)
+        for (int* n : {&b.x0, &b.y0, &b.x1, &b.y1}) *n = take<std::int32_t>(body, at);
+    if (at > body.size() || body.size() - at != static_cast<std::uint64_t>(code.width) * static_cast<std::uint64_t>(code.height)) return false;
+    code.grey.assign(body.begin() + static_cast<std::ptrdiff_t>(at), body.end());
+    return true;
+}
+
+void encodeOcr(std::string& out, const HelperRequest& request) {
+    put(out, static_cast<std::uint32_t>(request.languages.size()));
+    out += request.languages;
+    if (request.page >= 0) {
+        out += request.path;
+        return;
+    }
+    const GreyPicture& picture = request.picture;
+    put(out, static_cast<std::int32_t>(picture.width));
+    put(out, static_cast<std::int32_t>(picture.height));
+    put(out, picture.dpi);
+    out.append(picture.grey.begin(), picture.grey.end());
+}
+
+bool decodeOcr(const std::string& body, std::size_t at, HelperRequest& request) {
+    const std::uint32_t size = take<std::uint32_t>(body, at);
+    if (at > body.size() || size > body.size() - at || body.size() > kMaxOcrRequest) return false;
+    request.languages = body.substr(at, size);
+    at += size;
+    if (request.page >= 0) {
+        request.path = body.substr(at);
+        return body.size() <= kMaxMessage;
+    }
+    GreyPicture& picture = request.picture;
+    picture.width = take<std::int32_t>(body, at);
+    picture.height = take<std::int32_t>(body, at);
+    picture.dpi = take<double>(body, at);
+    if (at > body.size() || picture.width <= 0 || picture.height <= 0) return false;
+    const std::uint64_t pixels = static_cast<std::uint64_t>(picture.width) * static_cast<std::uint64_t>(picture.height);
+    if (pixels > kMaxOcrPixels || body.size() - at != pixels) return false;
+    picture.grey.assign(body.begin() + static_cast<std::ptrdiff_t>(at), body.end());
+    return true;
+}
+
+}  // namespace
+
 std::string encodeRequest(const HelperRequest& request) {
     std::string out(1, static_cast<char>(request.step));
     put(out, request.file);
     put(out, request.page);
     put(out, request.threshold);
     put(out, kindBits(request.sheets));
-    if (request.step != HelperStep::Code) return out + request.path;
-    const CodePieces& code = request.code;
-    for (int n : {code.width, code.height, static_cast<int>(code.pieces.size())}) put(out, static_cast<std::int32_t>(n));
-    for (const CodeBox& b : code.pieces)
-        for (int n : {b.x0, b.y0, b.x1, b.y1}) put(out, static_cast<std::int32_t>(n));
-    return out.append(code.grey.begin(), code.grey.end());
+    if (request.step == HelperStep::Code)
+        encodeCode(out, request.code);
+    else if (request.step == HelperStep::Ocr)
+        encodeOcr(out, request);
+    else
+        out += request.path;
+    return out;
 }
 
 bool decodeRequest(const std::string& body, HelperRequest& request) {
@@ -70,21 +116,10 @@ bool decodeRequest(const std::string& body, HelperRequest& request) {
     request.sheets = kindsOf(take<std::uint8_t>(body, at));
     if (body.empty() || at > body.size()) return false;
     request.step = static_cast<HelperStep>(body[0]);
-    if (request.step != HelperStep::Code) {
-        request.path = body.substr(at);
-        return body.size() <= kMaxMessage;
-    }
-    CodePieces& code = request.code;
-    code.width = take<std::int32_t>(body, at);
-    code.height = take<std::int32_t>(body, at);
-    const std::int32_t count = take<std::int32_t>(body, at);
-    if (count < 0 || count > 64 || code.width < 0 || code.height < 0) return false;
-    code.pieces.resize(static_cast<std::size_t>(count));
-    for (CodeBox& b : code.pieces)
-        for (int* n : {&b.x0, &b.y0, &b.x1, &b.y1}) *n = take<std::int32_t>(body, at);
-    if (at > body.size() || body.size() - at != static_cast<std::uint64_t>(code.width) * static_cast<std::uint64_t>(code.height)) return false;
-    code.grey.assign(body.begin() + static_cast<std::ptrdiff_t>(at), body.end());
-    return true;
+    if (request.step == HelperStep::Code) return decodeCode(body, at, request.code);
+    if (request.step == HelperStep::Ocr) return decodeOcr(body, at, request);
+    request.path = body.substr(at);
+    return body.size() <= kMaxMessage;
 }
 
 std::string encodeTrialReply(int pages, const FileError* failure) {
@@ -137,5 +172,9 @@ bool decodeCodeReply(const std::string& body, std::optional<std::string>& text) 
     if (body[0]) text = body.substr(1);
     return true;
 }
+
+std::string encodeOcrReply(const PageText* text) { return text ? encodePageText(*text) : std::string(); }
+
+bool decodeOcrReply(const std::string& body, PageText& text) { return decodePageText(body, text); }
 
 }  // namespace orvane

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -60,6 +61,19 @@ bool writeAll(int fd, const char* p, std::size_t n) {
     return true;
 }
 
+// The helper's environment: ours, with tesseract's OpenMP held to one
+// thread. Its threads slow recognition down badly, and a helper is one of
+// as many as there are workers already. libgomp reads the limit when it is
+// loaded, before any code of the helper's own runs, so it is set here.
+std::vector<std::string> helperEnvironment() {
+    static const std::string kLimit = "OMP_THREAD_LIMIT=";
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, kLimit.c_str(), kLimit.size()) != 0) env.emplace_back(*e);
+    env.push_back(kLimit + "1");
+    return env;
+}
+
 bool readAll(int fd, char* out, std::size_t size) {
     for (std::size_t got = 0; got < size;) {
         const ssize_t n = ::read(fd, out + got, size - got);
@@ -91,6 +105,10 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    const std::vector<std::string> env = helperEnvironment();
+    std::vector<char*> envp;
+    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
     posix_spawn_file_actions_init(&actions);
@@ -102,7 +120,7 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    const int failed = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+    const int failed = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), envp.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     close(sv[1]);

@@ -30,24 +30,38 @@ constexpr double kRenderMaxSide = 300.0;  // pixels, for very large pages
 
 void quiet(const std::string&, void*) {}
 
-// Renders page `index` at `dpi`, but no larger than `maxSide` pixels a
-// side, into `picture`; false if poppler cannot draw it.
-bool renderPicture(poppler::document* doc, int index, double dpi, double maxSide, Picture& picture) {
-    if (!doc || doc->is_locked() || index < 0 || index >= doc->pages()) return false;
+// Page `index` rendered in `format` at `dpi`, but no larger than `maxSide`
+// pixels a side nor `maxPixels` in all (`dpi` is set to the resolution
+// drawn at); an invalid image if poppler cannot draw it.
+poppler::image renderImage(poppler::document* doc, int index, double& dpi, double maxSide, double maxPixels,
+                           poppler::image::format_enum format) {
+    if (!doc || doc->is_locked() || index < 0 || index >= doc->pages()) return poppler::image();
     std::unique_ptr<poppler::page> page(doc->create_page(index));
-    if (!page) return false;
+    if (!page) return poppler::image();
     const poppler::rectf box = page->page_rect(poppler::crop_box);
     const double longSide = std::max(box.width(), box.height());
-    if (!std::isfinite(longSide) || longSide <= 0) return false;
-    dpi = std::min(dpi, maxSide * 72.0 / longSide);
+    const double area = box.width() * box.height();
+    if (!std::isfinite(longSide) || longSide <= 0 || !std::isfinite(area) || area <= 0) return poppler::image();
+    dpi = std::min({dpi, maxSide * 72.0 / longSide, std::sqrt(maxPixels / area) * 72.0});
 
     poppler::page_renderer renderer;
     renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
     renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-    renderer.set_image_format(poppler::image::format_argb32);
+    renderer.set_image_format(format);
     poppler::image img = renderer.render_page(page.get(), dpi, dpi);
+    const double w = img.width(), h = img.height();
+    // Rounding adds a pixel a side at most; anything more is poppler's fault.
+    if (!img.is_valid() || w <= 0 || h <= 0 || w > 2 * maxSide || h > 2 * maxSide || w * h > 2 * maxPixels)
+        return poppler::image();
+    return img;
+}
+
+// Renders page `index` at `dpi`, but no larger than `maxSide` pixels a
+// side, into `picture`; false if poppler cannot draw it.
+bool renderPicture(poppler::document* doc, int index, double dpi, double maxSide, Picture& picture) {
+    poppler::image img = renderImage(doc, index, dpi, maxSide, maxSide * maxSide, poppler::image::format_argb32);
+    if (!img.is_valid()) return false;
     const int w = img.width(), h = img.height();
-    if (!img.is_valid() || w <= 0 || h <= 0 || w > 2 * maxSide || h > 2 * maxSide) return false;
 
     // ARGB32 is one native 32-bit word per pixel, 0xAARRGGBB, on white paper.
     picture.width = w;
@@ -137,6 +151,21 @@ RenderedFile::~RenderedFile() = default;
 
 bool RenderedFile::judge(int index, int threshold, const SheetKinds& kinds, PageLook& look, std::string& code) {
     return renderAndJudge(doc_->doc.get(), index, threshold, kinds, look, code);
+}
+
+bool RenderedFile::greyForText(int index, GreyPicture& picture) {
+    double dpi = kOcrDpi;
+    const double maxSide = kMaxOcrPixels;  // only the pixels in all bound it
+    poppler::image img = renderImage(doc_->doc.get(), index, dpi, maxSide, kMaxOcrPixels, poppler::image::format_gray8);
+    if (!img.is_valid()) return false;
+    picture.width = img.width();
+    picture.height = img.height();
+    picture.dpi = dpi;
+    picture.grey.resize(static_cast<std::size_t>(picture.width) * picture.height);
+    for (int y = 0; y < picture.height; ++y)
+        std::memcpy(picture.grey.data() + static_cast<std::size_t>(y) * picture.width,
+                    img.const_data() + static_cast<std::ptrdiff_t>(y) * img.bytes_per_row(), picture.width);
+    return true;
 }
 
 void warmUpRenderer() {

@@ -7,6 +7,7 @@
 
 #include "detect.h"
 #include "options.h"
+#include "picture.h"
 
 namespace orvane {
 
@@ -18,6 +19,11 @@ public:
     // Renders page `index` and judges it into `look` for the `kinds` asked
     // (a code sheet's text into `code`); false if poppler cannot draw it.
     bool judge(int index, int threshold, const SheetKinds& kinds, PageLook& look, std::string& code);
+    // Renders page `index` in grey for its text: its crop box, turned as its
+    // /Rotate says, at kOcrDpi or, for a page so large that this would pass
+    // kMaxOcrPixels, as much less as it takes; false if poppler cannot draw
+    // it.
+    bool greyForText(int index, GreyPicture& picture);
 
 private:
     struct Document;
