@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: orvaneFun.exe SRC DST WORKERS THRESHOLD [--sheets KINDS] [--names TEMPLATE]\n"
-    "                     [--blank-pages keep|flag|drop] [--keep-pages PAGES]\n"
+    "                     [--blank-pages keep|flag|drop] [--keep-pages PAGES] [--ocr LANGS]\n"
     "  SRC        folder searched (with its subfolders) for PDF files\n"
     "  DST        existing folder that receives one new folder per PDF file\n"
     "  WORKERS    threads, 1-256 (0: one per processor)\n"
@@ -30,8 +30,10 @@ constexpr const char* kUsage =
     "             drop (left out of the documents, and named)\n"
     "  --keep-pages   pages never dropped, as the line lists them (4, 9-10); only when SRC\n"
     "             holds exactly one PDF file\n"
+    "  --ocr      recognise the documents' text in these tesseract languages, joined by +\n"
+    "             (chi_sim+eng), and make them searchable (default: off)\n"
     "The options may also stand in ORVANE_SPLITTER_OPTIONS and in orvaneFun.ini beside the program\n"
-    "(sheets=..., names=..., blank-pages=...); the command line wins over both, the variable over the file.\n";
+    "(sheets=..., names=..., blank-pages=..., ocr=...); the command line wins over both, the variable over the file.\n";
 
 // Plain decimal digits only, at most `max`.
 bool parseNumber(const char* text, long max, long& value) {

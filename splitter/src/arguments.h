@@ -1,5 +1,5 @@
 // The splitter's command line: orvaneFun.exe SRC DST WORKERS THRESHOLD [--sheets KINDS]
-// [--names TEMPLATE] [--blank-pages keep|flag|drop] [--keep-pages PAGES].
+// [--names TEMPLATE] [--blank-pages keep|flag|drop] [--keep-pages PAGES] [--ocr LANGS].
 // (The helper mode's arguments are helper.cpp's alone.)
 #pragma once
 

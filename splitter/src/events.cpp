@@ -142,8 +142,21 @@ void Events::looked(const std::string& file, int count) {
     write("{\"event\":\"looked\",\"file\":" + quoted(file) + ",\"pages\":" + std::to_string(count) + "}");
 }
 
+void Events::recognising(const std::string& file, int pages) {
+    if (!on()) return;
+    write("{\"event\":\"recognising\",\"file\":" + quoted(file) + ",\"pages\":" + std::to_string(pages) + "}");
+}
+
+void Events::recognised(const std::string& file, int index, double seconds, bool text) {
+    if (!on()) return;
+    char wall[32];
+    std::snprintf(wall, sizeof wall, "%.2f", seconds);
+    write("{\"event\":\"recognised\",\"file\":" + quoted(file) + ",\"page\":" + std::to_string(index + 1) +
+          ",\"seconds\":" + wall + ",\"text\":" + (text ? "true" : "false") + "}");
+}
+
 void Events::split(const std::string& file, const std::vector<PageResult>& results, const std::string& folder,
-                   const std::vector<Document>& documents, bool blankPages) {
+                   const std::vector<Document>& documents, bool blankPages, bool recognised) {
     if (!on()) return;
     for (std::size_t i = 0; i < results.size(); ++i) {
         const PageLook& look = results[i].look;
@@ -180,6 +193,12 @@ void Events::split(const std::string& file, const std::vector<PageResult>& resul
         }
         blanks = ",\"blank\":" + numberList(blank) + ",\"dropped\":" + numberList(dropped) + ",\"unwritten\":[" +
                  unwritten + "]";
+    }
+    if (recognised) {
+        std::vector<int> noText;
+        for (std::size_t i = 0; i < results.size(); ++i)
+            if (results[i].noText) noText.push_back(static_cast<int>(i));
+        blanks += ",\"no_text\":" + numberList(noText);
     }
     write("{\"event\":\"file\",\"file\":" + quoted(file) + ",\"pages\":" + std::to_string(results.size()) +
           ",\"folder\":" + quoted(folder) + ",\"documents\":[" + docs + "]" + blanks + "}");

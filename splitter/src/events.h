@@ -44,11 +44,16 @@ public:
     void opened(const std::string& file, int pages);
     // `count` more pages of the file have been looked at.
     void looked(const std::string& file, int count);
+    // With --ocr: the file's recognition begins, `pages` pages to recognise;
+    // page `index` (0-based) took `seconds` and kept text, or none.
+    void recognising(const std::string& file, int pages);
+    void recognised(const std::string& file, int index, double seconds, bool text);
     // The file is done: every page's final verdict, then the documents. With
     // `blankPages` (flag or drop), the blank pages, the dropped ones, each
-    // document's pages and the runs not written as well.
-    void split(const std::string& file, const std::vector<PageResult>& results,
-               const std::string& folder, const std::vector<Document>& documents, bool blankPages = false);
+    // document's pages and the runs not written as well; with `recognised`
+    // (--ocr), the pages that kept no text.
+    void split(const std::string& file, const std::vector<PageResult>& results, const std::string& folder,
+               const std::vector<Document>& documents, bool blankPages = false, bool recognised = false);
     void notSplit(const std::string& file, const FileError& reason);
     void end(int exitStatus);
 

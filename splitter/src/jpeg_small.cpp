@@ -138,9 +138,10 @@ bool advance(State* s) {
         cinfo->scale_num = 1;
         cinfo->scale_denom = denom;
         cinfo->out_color_space = JCS_RGB;
-        cinfo->dct_method = JDCT_IFAST;
-        cinfo->do_fancy_upsampling = FALSE;
-        cinfo->do_block_smoothing = FALSE;
+        const bool faithful = s->rows->faithful();
+        cinfo->dct_method = faithful ? JDCT_ISLOW : JDCT_IFAST;
+        cinfo->do_fancy_upsampling = faithful ? TRUE : FALSE;
+        cinfo->do_block_smoothing = faithful ? TRUE : FALSE;
         s->stage = Stage::Start;
     }
     if (s->stage == Stage::Start) {

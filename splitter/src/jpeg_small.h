@@ -42,6 +42,10 @@ public:
     // decoded too, as rows whose R, G and B are equal; otherwise it is told
     // Grey without decoding.
     virtual bool decodeGrey() { return false; }
+    // True for rows read as text (recognition): decoded as exactly as
+    // libjpeg can (its accurate transform, smooth chroma upsampling) rather
+    // than as fast as it can.
+    virtual bool faithful() const { return false; }
 };
 
 // Decodes a JPEG whose data arrives in pieces, as a PDF library reads a

@@ -20,6 +20,10 @@ struct PageResult {
     // whether it was left out of its document.
     bool blank = false;
     bool dropped = false;
+    // With --ocr: a page of a written document whose recognition timed out,
+    // failed or crashed, or whose picture was over the limits. It is written
+    // without text. (A page where nothing was found to read is not one.)
+    bool noText = false;
 };
 
 }  // namespace orvane

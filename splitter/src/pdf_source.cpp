@@ -198,17 +198,23 @@ PageResult SourcePdf::lookAt(int index, int threshold, const SheetKinds& kinds) 
 
 bool SourcePdf::blankCloser(int index, const PageLook& look, bool& unsure) {
     try {
+        ContentScan scan;
+        if (plainPage(index, scan) != PageKind::Jpeg) return false;  // judged in its helper
         QPDFPageObjectHelper& page = pages_.at(static_cast<std::size_t>(index));
-        std::string content;
-        if (!pageContent(page, content)) return false;
-        const ContentScan scan = readContent(content);
-        if (pageKind(scan, page, true) != PageKind::Jpeg) return false;  // judged in its helper
         return closerBlank(closer(drawnImage(scan, page), scan.placement, kBlankDpi), look, unsure);
     } catch (const FileError&) {
         throw;
     } catch (const std::exception& e) {
         throw libraryError(e, path_, Doing{Doing::ReadingPage, index, index});
     }
+}
+
+PageKind SourcePdf::plainPage(int index, ContentScan& scan) {
+    QPDFPageObjectHelper& page = pages_.at(static_cast<std::size_t>(index));
+    std::string content;
+    if (!pageContent(page, content)) return PageKind::Rendered;
+    scan = readContent(content);
+    return pageKind(scan, page, true);
 }
 
 Picture SourcePdf::closer(QPDFObjectHandle image, const QPDFMatrix& placement, double dpi) {
@@ -261,7 +267,8 @@ PageResult SourcePdf::overBudget(bool slow) {
     return result;
 }
 
-void SourcePdf::writeDocument(const std::vector<int>& pages, const std::string& outPath) {
+void SourcePdf::writeDocument(const std::vector<int>& pages, const std::string& outPath,
+                              const std::vector<const PageText*>& texts) {
     try {
         // Pages inherit /Resources, /MediaBox ... from the page tree; a copied
         // page has no tree, so the values must sit on the page itself.
@@ -271,7 +278,7 @@ void SourcePdf::writeDocument(const std::vector<int>& pages, const std::string& 
         }
         std::vector<QPDFPageObjectHelper> chosen;
         for (int p : pages) chosen.push_back(pages_[static_cast<std::size_t>(p)]);
-        writePages(qpdf_, chosen, outPath);
+        writePages(qpdf_, chosen, outPath, texts);
     } catch (const std::exception& e) {
         throw libraryError(e, path_, Doing{Doing::Copying, pages.front(), pages.back()});
     }

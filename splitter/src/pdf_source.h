@@ -13,7 +13,9 @@
 
 #include "helper.h"
 #include "options.h"
+#include "page_kind.h"
 #include "page_result.h"
+#include "page_text.h"
 #include "picture.h"
 #include "reasons.h"
 
@@ -48,8 +50,18 @@ public:
     bool blankCloser(int index, const PageLook& look, bool& unsure);
 
     // Writes `pages` (0-based, in order, at least one) as a new PDF at
-    // outPath. Throws FileError.
-    void writeDocument(const std::vector<int>& pages, const std::string& outPath);
+    // outPath; `texts` empty, or one a page: its recognised text, laid over
+    // it invisibly (nullptr: none). Throws FileError.
+    void writeDocument(const std::vector<int>& pages, const std::string& outPath,
+                       const std::vector<const PageText*>& texts = {});
+
+    // Recognises the text of page `index` in `languages` (tesseract's names
+    // joined by '+') into `text`, `toPage` included: the page's own picture
+    // at its scanned resolution, or the page rendered in the helper. False
+    // when the page keeps no text: its recognition timed out, failed or
+    // crashed, or its picture is over the limits. A page with nothing to
+    // read keeps its (empty) text. Never throws.
+    bool recognise(int index, const std::string& languages, PageText& text);
 
     // The /CreationDate of the document information that the latest
     // trailer names (after incremental updates, the latest one), in UTF-8;
@@ -58,6 +70,10 @@ public:
 
 private:
     PageResult render(int index, int threshold, const SheetKinds& kinds);
+    // What page `index` draws (pageKind, grey pictures included) and, for
+    // one plain picture, where; Rendered for content too long to be plain.
+    PageKind plainPage(int index, ContentScan& scan);
+    bool recogniseRendered(int index, const std::string& languages, PageText& text);
     // Reads the code on a page decoded closer, in the helper, into `result`.
     void readCode(const Picture& picture, PageResult& result);
     // The page's image decoded again, at `dpi` at least.

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,16 +68,18 @@ void emit(const std::string& line) {
 
 std::string splitLine(const std::string& shown, const std::vector<PageResult>& results,
                       const std::string& folder, const std::vector<Document>& documents, bool repaired) {
-    std::vector<int> separators, unsure, blank;
+    std::vector<int> separators, unsure, blank, noText;
     for (std::size_t i = 0; i < results.size(); ++i) {
         if (results[i].look.separator) separators.push_back(static_cast<int>(i));
         if (results[i].look.unsure) unsure.push_back(static_cast<int>(i));
         if (results[i].blank) blank.push_back(static_cast<int>(i));
+        if (results[i].noText) noText.push_back(static_cast<int>(i));
     }
     std::string line = shown + ": " + counted(static_cast<long>(results.size()), "page", "pages");
     line += "; separators: " + (separators.empty() ? std::string("none") : pageList(separators));
     if (!unsure.empty()) line += "; check: " + pageList(unsure);
     if (!blank.empty()) line += "; blank: " + pageList(blank);
+    if (!noText.empty()) line += "; no text: " + pageList(noText);
     const std::size_t written = writtenCount(documents);
     if (documents.empty()) {
         line += "; no document written (no pages between the separator sheets)";
@@ -130,6 +133,28 @@ void tracePages(const std::string& shown, const std::vector<PageResult>& results
                      shown.c_str(), i + 1, how, r.look.share, r.look.hue, r.look.standout, r.look.rowsRead,
                      r.look.height, r.look.separator ? 1 : 0, r.look.unsure ? 1 : 0, sheet.c_str());
     }
+    std::fflush(stderr);
+}
+
+void traceRecognised(const std::string& shown, int index, const PageText& text, double seconds, bool kept) {
+    if (!tracing()) return;
+    // The first line's box on the page (user space, points): where its text
+    // layer will lie.
+    double box[4] = {0, 0, 0, 0};
+    if (!text.lines.empty()) {
+        const TextBox& b = text.lines.front().box;
+        const double* m = text.toPage;
+        box[0] = box[1] = 1e300, box[2] = box[3] = -1e300;
+        for (const int x : {b.left, b.right})
+            for (const int y : {b.top, b.bottom}) {
+                const double px = m[0] * x + m[2] * y + m[4], py = m[1] * x + m[3] * y + m[5];
+                box[0] = std::min(box[0], px), box[1] = std::min(box[1], py);
+                box[2] = std::max(box[2], px), box[3] = std::max(box[3], py);
+            }
+    }
+    std::lock_guard<std::mutex> g(traceLock);
+    std::fprintf(stderr, "recognised %s page %d: lines=%zu seconds=%.2f text=%d first=%.0f,%.0f,%.0f,%.0f\n",
+                 shown.c_str(), index + 1, text.lines.size(), seconds, kept ? 1 : 0, box[0], box[1], box[2], box[3]);
     std::fflush(stderr);
 }
 

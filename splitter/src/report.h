@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "page_result.h"
+#include "page_text.h"
 #include "split_plan.h"
 
 namespace orvane {
@@ -29,6 +30,9 @@ std::string summaryLine(const Totals& totals);
 // With ORVANE_SPLITTER_TRACE set: how each page of a file was judged, and
 // how many helper processes the run started.
 void tracePages(const std::string& shown, const std::vector<PageResult>& results);
+// With --ocr: how a page's recognition went (its lines, its wall seconds,
+// whether it keeps text, where its first line lies on the page).
+void traceRecognised(const std::string& shown, int index, const PageText& text, double seconds, bool kept);
 void traceHelpers();
 
 }  // namespace orvane

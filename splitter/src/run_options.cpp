@@ -12,6 +12,7 @@
 #include "names.h"
 #include "path_text.h"
 #include "process.h"
+#include "recognise.h"
 
 namespace fs = std::filesystem;
 
@@ -27,13 +28,22 @@ std::string trimmed(const std::string& s) {
     return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
+// "a,b,,c" into its pieces between the separators: a, b, (empty), c.
+std::vector<std::string> pieces(const std::string& value, char separator) {
+    std::vector<std::string> out;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = value.find(separator, start);
+        out.push_back(value.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) return out;
+        start = end + 1;
+    }
+}
+
 std::optional<std::string> readSheets(const std::string& value, SheetKinds& out) {
     SheetKinds kinds;
     kinds.colour = false;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = value.find(',', start);
-        const std::string kind = trimmed(value.substr(start, comma == std::string::npos ? comma : comma - start));
+    for (const std::string& piece : pieces(value, ',')) {
+        const std::string kind = trimmed(piece);
         bool* flag = kind == "colour" ? &kinds.colour
                      : kind == "code" ? &kinds.code
                      : kind == "black" ? &kinds.black
@@ -43,8 +53,6 @@ std::optional<std::string> readSheets(const std::string& value, SheetKinds& out)
         if (!flag) return "unknown sheet kind \"" + kind + "\" (the kinds: colour, code, black, blank)";
         if (*flag) return "\"" + kind + "\" is listed twice";
         *flag = true;
-        if (comma == std::string::npos) break;
-        start = comma + 1;
     }
     out = kinds;
     return std::nullopt;
@@ -53,10 +61,8 @@ std::optional<std::string> readSheets(const std::string& value, SheetKinds& out)
 // "4, 9-10" (1-based, as the line lists pages) into sorted 0-based pages.
 std::optional<std::string> readPageList(const std::string& value, std::vector<int>& out) {
     std::vector<int> pages;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = value.find(',', start);
-        const std::string item = trimmed(value.substr(start, comma == std::string::npos ? comma : comma - start));
+    for (const std::string& piece : pieces(value, ',')) {
+        const std::string item = trimmed(piece);
         const std::size_t dash = item.find('-');
         const std::string from = trimmed(item.substr(0, dash)), to = dash == std::string::npos ? from : trimmed(item.substr(dash + 1));
         const auto number = [](const std::string& t) {
@@ -66,12 +72,28 @@ std::optional<std::string> readPageList(const std::string& value, std::vector<in
         const int first = number(from), last = number(to);
         if (first < 1 || last < first) return "\"" + item + "\" is no page or range of pages (the form: 4, 9-10)";
         for (int p = first; p <= last; ++p) pages.push_back(p - 1);
-        if (comma == std::string::npos) break;
-        start = comma + 1;
     }
     std::sort(pages.begin(), pages.end());
     pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
     out = pages;
+    return std::nullopt;
+}
+
+// Tesseract's language names joined by '+' ("chi_sim+eng"): each a name of
+// its data file, once; osd finds a page's orientation and reads no text.
+std::optional<std::string> readLanguages(const std::string& value, std::string& out) {
+    out.clear();  // empty: off, also where an earlier place turned it on
+    if (value.empty()) return std::nullopt;
+    std::vector<std::string> seen;
+    for (const std::string& name : pieces(value, '+')) {
+        if (name.empty()) return std::string("a language is missing (the form: chi_sim+eng)");
+        if (name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos)
+            return "\"" + name + "\" is no language name (letters, digits and _ only)";
+        if (name == "osd") return std::string("osd is no language (it finds the pages' orientation by itself)");
+        if (std::find(seen.begin(), seen.end(), name) != seen.end()) return "\"" + name + "\" is listed twice";
+        seen.push_back(name);
+    }
+    out = value;
     return std::nullopt;
 }
 
@@ -87,17 +109,18 @@ std::optional<std::string> setOption(const std::string& key, const std::string& 
         out.keepPagesGiven = true;
         return readPageList(value, out.keepPages);
     }
+    if (key == "ocr") return readLanguages(value, out.ocr);
     if (key == "names") {
         if (std::optional<std::string> why = templateProblem(value)) return why;
         out.names = value;
         out.namesGiven = true;
         return std::nullopt;
     }
-    return std::string("unknown key (the keys: sheets, names, blank-pages)");
+    return std::string("unknown key (the keys: sheets, names, blank-pages, ocr)");
 }
 
 bool knownOption(const std::string& key) {
-    return key == "sheets" || key == "names" || key == "blank-pages" || key == "keep-pages";
+    return key == "sheets" || key == "names" || key == "blank-pages" || key == "keep-pages" || key == "ocr";
 }
 
 bool refuse(const std::string& where, const std::string& what, const std::string& why) {
@@ -114,7 +137,7 @@ bool readOptionList(const std::vector<std::string>& args, const std::string& whe
         const std::size_t eq = arg.find('=');
         const std::string key = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
         if (!knownOption(key))
-            return refuse(where, arg, "unknown option (the options: --sheets, --names, --blank-pages, --keep-pages)");
+            return refuse(where, arg, "unknown option (the options: --sheets, --names, --blank-pages, --keep-pages, --ocr)");
         std::string value;
         if (eq != std::string::npos) {
             value = arg.substr(eq + 1);
@@ -159,6 +182,22 @@ bool readSettingsFile(const std::string& path, Options& out) {
         // Pages to keep name pages of one source: a run's own choice, never an office's setting.
         if (key == "keep-pages") return refuse(where, line, "unknown key (--keep-pages is given with the run)");
         if (std::optional<std::string> why = setOption(key, value, out)) return refuse(where, key + "=" + value, *why);
+    }
+    return true;
+}
+
+// Every language asked for has its data where recognition will look: found
+// now, not after minutes of work.
+bool languagesInstalled(const std::string& languages) {
+    if (languages.empty()) return true;
+    for (const std::string& name : pieces(languages, '+')) {
+        std::string folder;
+        if (!languageInstalled(name, folder)) {
+            const std::string line = "orvaneFun.exe: --ocr: language " + name + " is not installed (no " + name +
+                                     ".traineddata in " + folder + ")\n";
+            std::fputs(output_line(line).c_str(), stderr);
+            return false;
+        }
     }
     return true;
 }
@@ -209,7 +248,7 @@ bool readRunOptions(const std::vector<std::string>& commandLine, Options& out) {
     if (out.blankPages != BlankPages::Keep && out.sheets.blank)
         return refuse("the options", out.blankPages == BlankPages::Flag ? "--blank-pages flag" : "--blank-pages drop",
                       "blank pages cannot be flagged or dropped while blank sheets separate documents (--sheets blank)");
-    return true;
+    return languagesInstalled(out.ocr);
 }
 
 }  // namespace orvane

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -18,6 +19,7 @@
 #include "folders.h"
 #include "helper.h"
 #include "path_text.h"
+#include "page_text.h"
 #include "pdf_source.h"
 #include "reasons.h"
 #include "report.h"
@@ -62,6 +64,12 @@ struct Job {
     int chunkPages = 0, chunks = 0;
     std::atomic<int> nextChunk{0};
     std::atomic<std::size_t> nextDocument{0};
+    // With --ocr, set with `documents`: the pages to recognise (those of the
+    // documents to be written, in order) and their texts, element k written
+    // by the one worker that took page k, read once `pending` reached 0.
+    std::vector<int> ocrPages;
+    std::vector<PageText> texts;
+    std::atomic<std::size_t> nextOcr{0};
     std::atomic<int> pending{0};
     std::atomic<bool> failed{false};
     // Guards `error` and `repairs` while workers may still fail the file or
@@ -111,6 +119,18 @@ struct Worker {
 
 using Task = std::function<void(Worker&)>;
 
+// A document's pages' recognised texts, one a page (none where the page
+// keeps no text).
+std::vector<const PageText*> textsOf(const Job& job, const Document& doc) {
+    std::vector<const PageText*> texts;
+    for (int p : doc.pages) {
+        const auto at = std::lower_bound(job.ocrPages.begin(), job.ocrPages.end(), p);
+        const std::size_t k = static_cast<std::size_t>(at - job.ocrPages.begin());
+        texts.push_back(job.results[static_cast<std::size_t>(p)].noText ? nullptr : &job.texts[k]);
+    }
+    return texts;
+}
+
 class Splitter {
 public:
     Splitter(const fs::path& dst, int threshold, int workers, const Options& options)
@@ -134,6 +154,9 @@ private:
     void lookAtChunks(Job& job, Worker& w);
     void look(Job& job, Worker& w, int from, int to);
     void afterLooking(Job& job, Worker& w);
+    void beginRecognising(Job& job, Worker& w);
+    void recognisePages(Job& job, Worker& w);
+    void beforeWriting(Job& job, Worker& w);
     void writeDocuments(Job& job, Worker& w);
     void finish(Job& job);
 
@@ -269,8 +292,43 @@ void Splitter::afterLooking(Job& job, Worker& w) {
         for (const PageResult& r : job.results) dropped.push_back(r.dropped);
         dropPages(job.documents, dropped);
     }
+    if (writtenCount(job.documents) == 0) return finish(job);
+    if (!options_.ocr.empty()) return beginRecognising(job, w);
+    beforeWriting(job, w);
+}
+
+// Recognition costs seconds a page where looking cost milliseconds: every
+// worker is called to help, page by page, behind the files not started yet.
+void Splitter::beginRecognising(Job& job, Worker& w) {
+    for (const Document& d : job.documents) job.ocrPages.insert(job.ocrPages.end(), d.pages.begin(), d.pages.end());
+    std::sort(job.ocrPages.begin(), job.ocrPages.end());
+    job.texts.assign(job.ocrPages.size(), PageText{});
+    job.pending = static_cast<int>(job.ocrPages.size());
+    events_.recognising(job.shown, static_cast<int>(job.ocrPages.size()));
+    const int helpers = std::min(workers_, static_cast<int>(job.ocrPages.size())) - 1;
+    for (int i = 0; i < helpers; ++i) pushBack([this, &job](Worker& wk) { recognisePages(job, wk); });
+    recognisePages(job, w);
+}
+
+void Splitter::recognisePages(Job& job, Worker& w) {
+    for (std::size_t k; (k = job.nextOcr++) < job.ocrPages.size();) {
+        const int page = job.ocrPages[k];
+        const auto begun = std::chrono::steady_clock::now();
+        bool kept = false;
+        withFile(job, w, [&](SourcePdf& pdf) { kept = pdf.recognise(page, options_.ocr, job.texts[k]); });
+        if (!job.failed) {
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+            job.results[static_cast<std::size_t>(page)].noText = !kept;
+            events_.recognised(job.shown, page, seconds, kept);
+            traceRecognised(job.shown, page, job.texts[k], seconds, kept);
+        }
+        if (--job.pending == 0) beforeWriting(job, w);
+    }
+}
+
+void Splitter::beforeWriting(Job& job, Worker& w) {
+    if (job.failed) return finish(job);
     const std::size_t n = writtenCount(job.documents);
-    if (n == 0) return finish(job);
     // Without a template the names stay planDocuments' own, byte for byte.
     std::optional<std::string> date;
     if (options_.namesGiven && options_.names.find("{date}") != std::string::npos) {
@@ -293,7 +351,11 @@ void Splitter::writeDocuments(Job& job, Worker& w) {
     for (std::size_t d; (d = job.nextDocument++) < job.documents.size();) {
         const Document& doc = job.documents[d];
         if (doc.pages.empty()) continue;  // every page dropped: not written, not counted in `pending`
-        withFile(job, w, [&](SourcePdf& pdf) { pdf.writeDocument(doc.pages, pathText(job.folder / textPath(doc.name))); });
+        const std::string path = pathText(job.folder / textPath(doc.name));
+        withFile(job, w, [&](SourcePdf& pdf) {
+            if (job.texts.empty()) return pdf.writeDocument(doc.pages, path);
+            pdf.writeDocument(doc.pages, path, textsOf(job, doc));
+        });
         if (--job.pending == 0) finish(job);
     }
 }
@@ -311,7 +373,8 @@ void Splitter::finish(Job& job) {
         tracePages(job.shown, job.results);
         const std::string folder = pathText(job.folder.filename());
         line = splitLine(job.shown, job.results, folder, job.documents, job.repairs > 0);
-        events_.split(job.shown, job.results, folder, job.documents, options_.blankPages != BlankPages::Keep);
+        events_.split(job.shown, job.results, folder, job.documents, options_.blankPages != BlankPages::Keep,
+                      !options_.ocr.empty());
     }
     {
         std::lock_guard<std::mutex> g(doneLock_);
@@ -358,6 +421,7 @@ int Splitter::run(const fs::path& src, const fs::path& dst, const std::vector<fs
         else
             totals.add(j.results, writtenCount(j.documents));
         std::vector<PageResult>().swap(j.results);
+        std::vector<PageText>().swap(j.texts);
     }
     {
         std::lock_guard<std::mutex> g(queueLock_);

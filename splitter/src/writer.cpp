@@ -28,12 +28,14 @@ std::string documentId(QPDF& source, const std::vector<QPDFPageObjectHelper>& pa
 
 }  // namespace
 
-void writePages(QPDF& source, const std::vector<QPDFPageObjectHelper>& pages, const std::string& outPath) {
+void writePages(QPDF& source, const std::vector<QPDFPageObjectHelper>& pages, const std::string& outPath,
+                const std::vector<const PageText*>& texts) {
     QPDF out;
     out.setSuppressWarnings(true);
     out.emptyPDF();
     QPDFPageDocumentHelper helper(out);
     for (const QPDFPageObjectHelper& page : pages) helper.addPage(page, false);
+    (void)texts;  // the text layer comes next
     const QPDFObjectHandle id = QPDFObjectHandle::newString(documentId(source, pages));
     out.getTrailer().replaceKey("/ID", QPDFObjectHandle::newArray({id, id}));
     QPDFWriter writer(out, outPath.c_str());

@@ -271,8 +271,10 @@ def build_pdf(pages):
         else:
             content = wr.stream(b"", _vector_content(p))
             res = b"<< /Font << /F1 %d 0 R >> >>" % font
+        # rotate: the page's /Rotate, when it has one
+        turn = b" /Rotate %d" % p.rotate if getattr(p, "rotate", 0) else b""
         kids.append(wr.add(b"<< /Type /Page /Parent %d 0 R /MediaBox [0 0 %.2f %.2f] /Resources %s "
-                           b"/Contents %d 0 R >>" % (tree, w, h, res, content)))
+                           b"/Contents %d 0 R%s >>" % (tree, w, h, res, content, turn)))
     wr.set(tree, b"<< /Type /Pages /Kids [%s] /Count %d >>"
            % (b" ".join(b"%d 0 R" % k for k in kids), len(kids)))
     wr.set(catalog, b"<< /Type /Catalog /Pages %d 0 R >>" % tree)
