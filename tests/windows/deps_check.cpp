@@ -26,6 +26,7 @@
 
 #include <jpeglib.h>
 #include <tesseract/baseapi.h>
+#include <windows.h>
 
 namespace {
 
@@ -153,11 +154,21 @@ std::string recognised(const std::string& pdf, const std::string& tessdata) {
   return out;
 }
 
+// An argument as main receives it (in the ANSI code page) in UTF-8.
+std::string utf8_argument(const char* ansi) {
+  std::wstring wide(MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi, -1, &wide[0], static_cast<int>(wide.size()));
+  std::string out(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr);
+  out.resize(out.size() - 1);  // the terminating zero
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string folder = argc > 1 ? argv[1] : ".";
-  const std::string tessdata = argc > 2 ? argv[2] : "tessdata";
+  const std::string tessdata = argc > 2 ? utf8_argument(argv[2]) : "tessdata";
   const std::string path = folder + "/扫描 文件.pdf";  // qpdf takes UTF-8 file names on Windows
   const std::string jpeg = orange_jpeg();
 
