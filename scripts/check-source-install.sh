@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # What `pip install .` does on a machine without the PDF libraries, checked on this one (needs root):
 # in a private mount namespace the files of the Debian packages behind pkg-config, libqpdf,
-# poppler-cpp and libjpeg (development and run-time packages alike) are deleted from an overlay of
-# /usr, so that for the builds below those packages are simply not installed. There:
+# poppler-cpp, zxing-cpp, tesseract, leptonica and libjpeg (development and run-time packages
+# alike) are deleted from an overlay of /usr, so that for the builds below those packages are
+# simply not installed. There:
 #   1. `pip install .` must stop within 30 s, before compiling anything, with the one message that
 #      names every missing Debian package and scripts/setup.sh;
 #   2. the module-only build (ORVANE_BUILD_SPLITTER=OFF) must install, import, and put no
@@ -46,7 +47,7 @@ inside() {
     echo "pip exit status $status after $took s"
     [[ $status -ne 0 ]] || fail "the full build succeeded without the libraries"
     [[ $took_ms -lt 30000 ]] || fail "it took $took s, more than 30 s"
-    for text in "these Debian packages are missing: pkg-config libqpdf-dev libpoppler-cpp-dev libzxing-dev libjpeg62-turbo-dev" \
+    for text in "these Debian packages are missing: pkg-config libqpdf-dev libpoppler-cpp-dev libzxing-dev libtesseract-dev libleptonica-dev libjpeg62-turbo-dev" \
                 "bash scripts/setup.sh" "ORVANE_BUILD_SPLITTER=OFF"; do
         # CMake wraps the message: compare with the lines joined.
         sed 's/^ *//' "$WORK/full.log" | tr '\n' ' ' | tr -s ' ' | grep -qF "$text" ||
@@ -74,8 +75,9 @@ fi
 
 PY="$(readlink -f "${1:-$(command -v python3)}")"
 # The packages the splitter's build looks for, and the run-time libraries they bring.
-PACKAGES=(pkg-config pkgconf pkgconf-bin libqpdf-dev libpoppler-cpp-dev libpoppler-dev libzxing-dev libjpeg62-turbo-dev)
-for lib in libqpdf libpoppler-cpp libpoppler libZXing libjpeg; do
+PACKAGES=(pkg-config pkgconf pkgconf-bin libqpdf-dev libpoppler-cpp-dev libpoppler-dev libzxing-dev libtesseract-dev
+          libleptonica-dev libjpeg62-turbo-dev)
+for lib in libqpdf libpoppler-cpp libpoppler libZXing libtesseract liblept libjpeg; do
     so="$(readlink -f "/usr/lib/$(gcc -dumpmachine)/$lib.so" 2>/dev/null || true)"
     # "libjpeg62-turbo:amd64: /usr/lib/...": the package with its architecture; the name alone is
     # ambiguous for dpkg -L once wine32 has brought the i386 copy.

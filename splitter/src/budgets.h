@@ -61,10 +61,11 @@ constexpr double kCloserMaxPixels = 12e6;
 constexpr double kOcrSeconds = 120.0;
 constexpr double kOcrDpi = 300.0;
 constexpr double kMaxOcrPixels = 40e6;
-// The memory of a helper that recognises, in place of kHelperMemory: the
-// language data stays loaded across files, and the recognition of one page
-// of chi_sim+eng at 300 dpi (A4) takes about MEASURED MB at its peak.
-constexpr std::size_t kOcrMemory = (std::size_t(1024) << 20) + kSanitizerMemory;
+// The memory of a helper that recognises, in place of kHelperMemory: its
+// language data stays loaded across files, and a page takes far more than a
+// rendering. Measured with chi_sim+eng: a dense A4 page at 300 dpi peaks at
+// about 160 MB (the data included), a page of kMaxOcrPixels at about 310 MB.
+constexpr std::size_t kOcrMemory = (std::size_t(512) << 20) + kSanitizerMemory;
 
 // Copying a page nests one call per object it enters (about 160 bytes of
 // stack each in qpdf 11.3, measured on chains of arrays, dictionaries and

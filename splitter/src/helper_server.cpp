@@ -72,7 +72,10 @@ std::string recognised(Served& served, const HelperRequest& request) {
     if (!recognisePicture(request.page >= 0 ? rendered : request.picture, request.languages, text))
         return encodeOcrReply(nullptr);
     testSwitch(text);
-    return encodeOcrReply(&text);
+    // A page of noise can come back as more words than any reply may carry:
+    // it keeps no text rather than break the pipe.
+    std::string reply = encodeOcrReply(&text);
+    return reply.size() <= kMaxMessage ? reply : encodeOcrReply(nullptr);
 }
 
 // One request after another until the parent goes.

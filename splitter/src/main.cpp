@@ -1,5 +1,5 @@
 // orvaneFun.exe SRC DST WORKERS THRESHOLD [--sheets KINDS] [--names TEMPLATE]
-//               [--blank-pages keep|flag|drop] [--keep-pages PAGES]
+//               [--blank-pages keep|flag|drop] [--keep-pages PAGES] [--ocr LANGS]
 //
 // Splits every PDF under SRC at its coloured separator sheets. Each source
 // gets one new folder directly inside DST holding one PDF per document.

@@ -119,14 +119,15 @@ struct Worker {
 
 using Task = std::function<void(Worker&)>;
 
-// A document's pages' recognised texts, one a page (none where the page
-// keeps no text).
+// A document's pages' recognised texts, one a page: none where the page
+// keeps no text, or where nothing was found on it (the page stays as it was).
 std::vector<const PageText*> textsOf(const Job& job, const Document& doc) {
     std::vector<const PageText*> texts;
     for (int p : doc.pages) {
         const auto at = std::lower_bound(job.ocrPages.begin(), job.ocrPages.end(), p);
         const std::size_t k = static_cast<std::size_t>(at - job.ocrPages.begin());
-        texts.push_back(job.results[static_cast<std::size_t>(p)].noText ? nullptr : &job.texts[k]);
+        const bool none = job.results[static_cast<std::size_t>(p)].noText || job.texts[k].lines.empty();
+        texts.push_back(none ? nullptr : &job.texts[k]);
     }
     return texts;
 }

@@ -5,6 +5,8 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include "text_layer.h"
+
 namespace orvane {
 
 namespace {
@@ -35,7 +37,13 @@ void writePages(QPDF& source, const std::vector<QPDFPageObjectHelper>& pages, co
     out.emptyPDF();
     QPDFPageDocumentHelper helper(out);
     for (const QPDFPageObjectHelper& page : pages) helper.addPage(page, false);
-    (void)texts;  // the text layer comes next
+    if (!texts.empty()) {
+        TextLayer layer(out);
+        const std::vector<QPDFPageObjectHelper> written = helper.getAllPages();
+        for (std::size_t i = 0; i < written.size() && i < texts.size(); ++i)
+            if (texts[i]) layer.lay(written[i], *texts[i]);
+        layer.finish();
+    }
     const QPDFObjectHandle id = QPDFObjectHandle::newString(documentId(source, pages));
     out.getTrailer().replaceKey("/ID", QPDFObjectHandle::newArray({id, id}));
     QPDFWriter writer(out, outPath.c_str());

@@ -166,11 +166,12 @@ class JpegPage(object):
 class VectorPage(object):
     """A page drawn with PDF operators: text, filled areas, an RGB image."""
 
-    def __init__(self, number, kind="text", colour=WHITE, size=A4):
+    def __init__(self, number, kind="text", colour=WHITE, size=A4, rotate=0):
         self.number = number
         self.kind = kind
         self.colour = colour
         self.size = size
+        self.rotate = rotate  # the page's /Rotate
 
 
 class BrokenJpegPage(JpegPage):
@@ -271,7 +272,6 @@ def build_pdf(pages):
         else:
             content = wr.stream(b"", _vector_content(p))
             res = b"<< /Font << /F1 %d 0 R >> >>" % font
-        # rotate: the page's /Rotate, when it has one
         turn = b" /Rotate %d" % p.rotate if getattr(p, "rotate", 0) else b""
         kids.append(wr.add(b"<< /Type /Page /Parent %d 0 R /MediaBox [0 0 %.2f %.2f] /Resources %s "
                            b"/Contents %d 0 R%s >>" % (tree, w, h, res, content, turn)))

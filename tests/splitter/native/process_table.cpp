@@ -22,6 +22,8 @@ const Case kCases[] = {
     {"kill -SEGV $$", false, ReadEnd::Closed, ChildExit::Crashed, 1500},
     {"exec sleep 30", false, ReadEnd::TimedOut, ChildExit::Killed, 3500},
     {"exec sleep 30", true, ReadEnd::Failed, ChildExit::Killed, 1500},
+    // A helper's OpenMP (tesseract's) is held to one thread.
+    {"[ \"$OMP_THREAD_LIMIT\" = 1 ] && printf abcd; exec sleep 30", false, ReadEnd::Done, ChildExit::Killed, 1500},
 };
 
 int main() {
