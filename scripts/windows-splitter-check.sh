@@ -11,7 +11,7 @@
 #               code among them), the pathological set with times, the module's command line through cmd.exe and its
 #               cancellation by taskkill, names code page 936 cannot hold, the splitter alone
 #               killed while a helper works (its job ends the helper), and a batch of Chinese and
-#               English text split with --ocr chi_sim+eng (each document's text as on Linux)
+#               English text split with --ocr chi_sim+eng (its text as accurate as on Linux)
 # A missing or non-starting wine skips with a message, and fails under CI=true.
 #
 # Usage: scripts/windows-splitter-check.sh [ZIP]   (default dist/orvane-win32.zip)

@@ -16,9 +16,10 @@ tables and exits 1 when a check fails:
              lines name them with <U+XXXX> for each such character
   killed     the splitter alone ended by SIGKILL midway: its helpers' jobs (kill-on-close) end them
   ocr        a scanned batch of Chinese, English and mixed text (one page turned 90 degrees, a colour
-             separator) split with --ocr chi_sim+eng: the same line, and each document's text
-             (pdftotext, with and without -layout) the same as on Linux; where it is not, the
-             accuracy of both against the known text, which must be within 0.005
+             separator) split with --ocr chi_sim+eng, tesseract's dot product the generic one on
+             both sides: the same line, and each document's text (pdftotext, with and without
+             -layout) against the known text: the batch's accuracy under wine within 0.005 of the
+             Linux build's
 With --native the "Windows" side is the Linux program too: a check of this script itself.
 """
 import argparse
@@ -346,6 +347,9 @@ def compare_ocr(linux, win, work):
     os.makedirs(src)
     known = ocr_batch(os.path.join(src, "扫描 合同.pdf"))
     outs = []
+    # tesseract picks its dot product by the processor's SIMD and its build: one plain path on both
+    # sides (tesseract's own DOTPRODUCT variable), so that what remains is the builds' arithmetic.
+    os.environ["DOTPRODUCT"] = "generic"
     for side in (linux, win):
         dst = os.path.join(work, "文字 ocr out %s" % side.name)
         os.makedirs(dst)
@@ -355,17 +359,23 @@ def compare_ocr(linux, win, work):
     print("\n### Text recognised (--ocr chi_sim+eng): %.1f s on Linux, %.1f s under wine\n"
           % (outs[0][2], outs[1][2]))
     print("wine's line: %s (%s)" % (outs[1][0], same_line(outs[0][0], outs[1][0]) or "DIFFERS"))
+    del os.environ["DOTPRODUCT"]
     print("\n| document | pdftotext | text | Linux accuracy | wine accuracy |")
     print("|---|---|---|---|---|")
     ok = bool(same_line(outs[0][0], outs[1][0])) and len(outs[0][1]) == len(outs[1][1]) == len(known)
-    for i, (ldoc, wdoc) in enumerate(zip(outs[0][1], outs[1][1])):
-        for layout in (False, True):
+    size = sum(len("".join(k.split())) for k in known)
+    for layout in (False, True):
+        batch = [0.0, 0.0]
+        for i, (ldoc, wdoc) in enumerate(zip(outs[0][1], outs[1][1])):
             ltext, wtext = pdftotext(ldoc, layout), pdftotext(wdoc, layout)
             la, wa = accuracy(ltext, known[i]), accuracy(wtext, known[i])
-            same = ltext == wtext
-            ok &= same or abs(la - wa) <= 0.005
+            weight = len("".join(known[i].split())) / float(size)
+            batch = [batch[0] + la * weight, batch[1] + wa * weight]
             print("| %s | %s | %s | %.3f | %.3f |" % (os.path.basename(ldoc), "-layout" if layout else "raw",
-                                                      "same" if same else "differs", la, wa))
+                                                      "same" if ltext == wtext else "differs", la, wa))
+        # Documents without a text layer would compare the same: the Linux text must be there.
+        ok &= batch[0] >= 0.8 and abs(batch[0] - batch[1]) <= 0.005
+        print("| the batch | %s | | %.4f | %.4f |" % ("-layout" if layout else "raw", batch[0], batch[1]))
     return ok
 
 

@@ -27,6 +27,7 @@
 #include <jpeglib.h>
 #include <tesseract/baseapi.h>
 #include <windows.h>
+#undef near  // windows.h's, from the days of 16-bit pointers
 
 namespace {
 
