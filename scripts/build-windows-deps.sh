@@ -2,7 +2,9 @@
 # Cross-builds the splitter's libraries for Windows, statically, from Debian's own source packages at
 # the versions the Linux build uses: zlib (Debian's libz-mingw-w64-dev, not rebuilt), libjpeg-turbo,
 # freetype, qpdf, poppler (its C++ front end and the Splash renderer; no fontconfig, cairo, glib,
-# Qt, boost, nss, lcms, openjpeg, curl, png or tiff) and zxing-cpp (its readers only). poppler's C++ front end wants iconv, which
+# Qt, boost, nss, lcms, openjpeg, curl, png or tiff), zxing-cpp (its readers only), leptonica (no
+# image format libraries: the splitter hands it pixels from memory) and tesseract (no OpenMP, no
+# training tools, no libarchive, curl or graphics window). poppler's C++ front end wants iconv, which
 # mingw lacks: packaging/windows/iconv/ provides the UTF-8 <-> UTF-16 conversions it uses.
 #
 #   scripts/build-windows-deps.sh [--triplet i686-w64-mingw32|x86_64-w64-mingw32] [--print-prefix]
@@ -23,7 +25,7 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Bumped whenever the options below change what is built.
-RECIPE=2
+RECIPE=3
 TRIPLET=i686-w64-mingw32
 PRINT_ONLY=0
 while [[ $# -gt 0 ]]; do
@@ -54,6 +56,8 @@ read -r POPPLER_SRC POPPLER_VER < <(source_of libpoppler-cpp-dev)
 read -r FREETYPE_SRC FREETYPE_VER < <(source_of libfreetype-dev)
 read -r ZLIB_SRC ZLIB_VER < <(source_of libz-mingw-w64-dev)
 read -r ZXING_SRC ZXING_VER < <(source_of libzxing-dev)
+read -r LEPT_SRC LEPT_VER < <(source_of libleptonica-dev)
+read -r TESS_SRC TESS_VER < <(source_of libtesseract-dev)
 ZXING_PYPI_VER=2.1.0
 ZXING_PYPI_SHA256=7a8a468b420bf391707431d5a0dd881cb41033ae15f87820d93d5707c7bc55bc
 ZXING_PYPI_URL=https://files.pythonhosted.org/packages/94/06/bb28c6f7bb4eee6fd6e791d3b1bbaa0171ff0e862d10cf148fd66c3d7061/zxing-cpp-$ZXING_PYPI_VER.tar.gz
@@ -72,6 +76,8 @@ $JPEG_SRC $JPEG_VER
 $FREETYPE_SRC $FREETYPE_VER
 $QPDF_SRC $QPDF_VER
 $POPPLER_SRC $POPPLER_VER
+$LEPT_SRC $LEPT_VER
+$TESS_SRC $TESS_VER
 $ZXING_SRC $ZXING_VER, else PyPI zxing-cpp $ZXING_PYPI_VER $ZXING_PYPI_SHA256
 iconv $(cat "$ROOT"/packaging/windows/iconv/iconv.[ch] | sha256sum | cut -c1-12)
 toolchain $(sha256sum <"$ROOT/packaging/windows/mingw-toolchain.cmake" | cut -c1-12)"
@@ -201,7 +207,31 @@ t0=$SECONDS
 "$TRIPLET-ar" rcs "$STAGE/lib/libiconv.a" "$WORK/iconv.o"
 cp "$ROOT/packaging/windows/iconv/iconv.h" "$STAGE/include/iconv.h"
 
-# zxing-cpp first: the library most likely to need a new source, so a failure shows early.
+# Text recognition first: the longest build and the likeliest to fail, so a failure shows early.
+# Both are built to compute floats as x86_64 does (SSE2, no x87 excess precision), so that a page
+# gives the same text under Windows as on Linux; the SIMD kernels tesseract picks at run time are
+# compiled as usual, and nothing is compiled for the build machine's own processor (-march=native).
+ocr_flags=""
+[[ $ARCH_NAME == i686 ]] && ocr_flags="-msse2 -mfpmath=sse"
+dir="$(fetch "$LEPT_SRC" "$LEPT_VER")"
+cmake_build leptonica "$dir" -DSW_BUILD=OFF -DBUILD_PROG=OFF -DCMAKE_C_FLAGS="$ocr_flags" \
+    -DCMAKE_DISABLE_FIND_PACKAGE_GIF=ON -DCMAKE_DISABLE_FIND_PACKAGE_JPEG=ON \
+    -DCMAKE_DISABLE_FIND_PACKAGE_PNG=ON -DCMAKE_DISABLE_FIND_PACKAGE_TIFF=ON \
+    -DCMAKE_DISABLE_FIND_PACKAGE_ZLIB=ON -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON \
+    -DWEBP_INCLUDE_DIR=NOTFOUND -DWEBPMUX_INCLUDE_DIR=NOTFOUND -DJP2K_INCLUDE_DIR=NOTFOUND
+licence "$LEPT_SRC" "$LEPT_VER" "$dir" leptonica-license.txt debian/copyright
+
+dir="$(fetch "$TESS_SRC" "$TESS_VER")"
+# `Ws2_32` as written there is not found on a case-sensitive file system (mingw's is libws2_32.a).
+sed -i 's/\bWs2_32\b/ws2_32/' "$dir/CMakeLists.txt"
+cmake_build tesseract "$dir" -DSW_BUILD=OFF -DOPENMP_BUILD=OFF -DBUILD_TRAINING_TOOLS=OFF \
+    -DBUILD_TESTS=OFF -DGRAPHICS_DISABLED=ON -DDISABLE_ARCHIVE=ON -DDISABLE_CURL=ON \
+    -DENABLE_LTO=OFF -DFAST_FLOAT=ON -DENABLE_OPENCL=OFF -DINSTALL_CONFIGS=OFF \
+    -DCOMPILER_SUPPORTS_MARCH_NATIVE=OFF -DCMAKE_DISABLE_FIND_PACKAGE_TIFF=ON \
+    -DCMAKE_DISABLE_FIND_PACKAGE_OpenMP=ON -DCMAKE_CXX_FLAGS="$ocr_flags"
+licence "$TESS_SRC" "$TESS_VER" "$dir" LICENSE AUTHORS debian/copyright
+
+# zxing-cpp next: the library most likely to need a new source, so a failure shows early.
 # A release build (NDEBUG): no assertion of the reader can end the program.
 zxing_source
 if [[ -f "$ZXING_DIR/core/src/ReadBarcode.h" && ! -f "$ZXING_DIR/example/CMakeLists.txt" ]]; then

@@ -3,7 +3,9 @@
 # no DLL of ours beside it), the module Orvane.cp37-win32.pyd that scripts/windows-check.sh links,
 # a README (packaging/windows/README.txt: what was checked under wine, what needs Windows), the
 # project's LICENSE and the licence texts of every bundled library with the source (a Debian source
-# package, or upstream's release for zxing-cpp when Debian's cannot be fetched) each came from.
+# package, or upstream's release for zxing-cpp when Debian's cannot be fetched) each came from, and
+# tessdata/ beside orvaneFun.exe: the text recognition data (chi_sim, eng and osd) of Debian's
+# packages installed here, with their copyright files.
 #
 # Usage: scripts/build-windows-zip.sh
 # The libraries come from scripts/build-windows-deps.sh (built once per machine, then cached).
@@ -11,6 +13,9 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 OUT="$ROOT/build/win32-zip"
+# Debian's language data (tesseract-ocr-chi-sim, -eng, -osd) as the Linux build uses it.
+TESSDATA_SYSTEM=/usr/share/tesseract-ocr/5/tessdata
+TESSDATA_LANGS="chi_sim eng osd"
 ZIP="$ROOT/dist/orvane-win32.zip"
 mkdir -p "$OUT"
 case "${1:-}" in
@@ -40,6 +45,20 @@ rm -rf "$stage"
 mkdir -p "$stage"
 cp "$exe" "$pyd" "$ROOT/LICENSE" "$stage/"
 cp -R "$prefix/licenses" "$stage/licenses"
+# The language data: the splitter looks for tessdata/ beside its own executable first.
+if [[ -f "$prefix/lib/pkgconfig/tesseract.pc" ]]; then
+    mkdir -p "$stage/tessdata"
+    for lang in $TESSDATA_LANGS; do
+        data="$TESSDATA_SYSTEM/$lang.traineddata"
+        pkg="$(dpkg -S "$data" 2>/dev/null | cut -d: -f1)" ||
+            { echo "build-windows-zip: $data is not installed (scripts/setup.sh installs it)" >&2; exit 1; }
+        read -r src ver < <(dpkg-query -W -f='${source:Package} ${source:Version}\n' "$pkg")
+        cp "$data" "$stage/tessdata/"
+        mkdir -p "$stage/licenses/$src"
+        cp "/usr/share/doc/$pkg/copyright" "$stage/licenses/$src/copyright"
+        echo "$src $ver (tessdata/$lang.traineddata, Debian package $pkg)" >>"$stage/licenses/SOURCES.txt"
+    done
+fi
 # The commit is the GPL's corresponding source, with the Debian source packages below. (The clone
 # may belong to another user than the one building: only its commit is read.)
 git_here() { git -c safe.directory="$ROOT" -C "$ROOT" "$@"; }
@@ -54,9 +73,11 @@ imports="$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | s
     echo "orvaneFun.exe imports: ${imports% }"
     [[ -f "$prefix/lib/libZXing.a" ]] ||
         echo "This build finds no code sheet (--sheets code): zxing-cpp, the barcode reader, is not among its libraries."
+    [[ -d "$stage/tessdata" ]] ||
+        echo "This build recognises no text (--ocr): tesseract is not among its libraries."
     echo "Built from the Orvane repository at commit $commit"
     echo "Built from these sources (licenses/SOURCES.txt; Debian's source packages unless the line says otherwise):"
-    sed 's/^/  /' "$prefix/licenses/SOURCES.txt"
+    sed 's/^/  /' "$stage/licenses/SOURCES.txt"
 } | sed 's/$/\r/' >"$stage/README.txt"
 
 mkdir -p "$ROOT/dist"

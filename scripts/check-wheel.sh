@@ -8,7 +8,8 @@
 # Needs root (a private mount namespace, `unshare --mount`): inside it an empty file is bind-mounted
 # over each system library that the wheel carries a copy of, except those the interpreter itself has
 # loaded for the demo's Python side (they are not the splitter's concern). libqpdf, libjpeg, poppler,
-# poppler-cpp and zxing-cpp must be among the hidden ones. There, `ldd` of the installed orvaneFun.exe must
+# poppler-cpp, zxing-cpp, tesseract and leptonica must be among the hidden ones, and the language
+# data chi_sim, eng and osd must lie in tessdata/ beside the installed orvaneFun.exe. There, `ldd` of the installed orvaneFun.exe must
 # resolve every carried library inside the environment, and the demo job must finish.
 set -euo pipefail
 
@@ -65,6 +66,10 @@ LIBS="$SITE/orvane.libs"
 EXE="$(find "$SITE" -name orvaneFun.exe -type f | head -n 1)"
 [[ -n "$EXE" && -d "$LIBS" ]] || fail "no orvaneFun.exe or orvane.libs in $SITE"
 echo "splitter: $EXE"
+for lang in chi_sim eng osd; do
+    [[ -s "$(dirname "$EXE")/tessdata/$lang.traineddata" ]] || fail "no tessdata/$lang.traineddata beside $EXE"
+done
+echo "tessdata: $(ls "$(dirname "$EXE")/tessdata" | xargs)"
 echo "launcher: $WORK/venv/bin/orvaneFun.exe"
 echo "carried:  $(ls "$LIBS" | xargs)"
 # The settings file beside the launcher is the one the program reads: a bad key there is refused,
@@ -94,7 +99,7 @@ for carried in "$LIBS"/*; do
         HIDE+=("$system")
     fi
 done
-for must in libqpdf libjpeg libpoppler libpoppler-cpp libZXing; do
+for must in libqpdf libjpeg libpoppler libpoppler-cpp libZXing libtesseract liblept; do
     printf '%s\n' "${HIDE[@]}" | grep -q "/$must\.so" || fail "$must is not among the hidden libraries"
 done
 

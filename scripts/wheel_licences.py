@@ -1,11 +1,13 @@
-"""Adds to a repaired wheel the licence texts of the libraries auditwheel bundled into it.
+"""Adds to a repaired wheel the licence texts of the libraries auditwheel bundled into it and of
+the text recognition data beside its program.
 
     python3 scripts/wheel_licences.py WHEEL...
 
 For each library in the wheel's <name>.libs/ (auditwheel names them libfoo-<hash>.so.N), the
-system's own file is found by its name without the hash, dpkg names its Debian package, and that
-package's copyright file goes into <dist-info>/licenses/<source package>/copyright; SOURCES.txt there
-lists each bundled file with the Debian source package and version it came from. RECORD is rewritten.
+system's own file is found by its name without the hash (for a tessdata/NAME.traineddata, in the
+system's tessdata folder), dpkg names its Debian package, and that package's copyright file goes
+into <dist-info>/licenses/<source package>/copyright; SOURCES.txt there lists each bundled file with
+the Debian source package and version it came from. RECORD is rewritten.
 """
 import base64
 import glob
@@ -16,11 +18,15 @@ import subprocess
 import sys
 import zipfile
 
+TESSDATA_SYSTEM = "/usr/share/tesseract-ocr/5/tessdata"
 LIB_DIRS = ["/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib", "/lib", "/usr/lib64"]
 
 
 def system_file(bundled):
-    """/usr/lib/.../libfoo.so.N for the bundled libfoo-<hash>.so.N."""
+    """/usr/lib/.../libfoo.so.N for the bundled libfoo-<hash>.so.N; the system's NAME.traineddata."""
+    if bundled.endswith(".traineddata"):
+        path = os.path.join(TESSDATA_SYSTEM, os.path.basename(bundled))
+        return (path if os.path.isfile(path) else None), bundled
     plain = re.sub(r"-[0-9a-f]{8}(?=\.so)", "", bundled)
     for folder in LIB_DIRS:
         found = glob.glob(os.path.join(folder, plain))
@@ -78,6 +84,7 @@ def add_licences(wheel):
     names = [info.filename for info, _ in entries]
     dist_info = next(n.split("/")[0] for n in names if n.split("/")[0].endswith(".dist-info"))
     bundled = sorted(n.split("/", 1)[1] for n in names if re.match(r"[^/]+\.libs/[^/]+$", n))
+    bundled += sorted(n for n in names if re.search(r"(^|/)tessdata/[^/]+\.traineddata$", n))
     added, sources = {}, []
     for lib in bundled:
         path, plain = system_file(lib)
@@ -89,7 +96,7 @@ def add_licences(wheel):
         sources.append("%s: %s %s (Debian package %s)" % (lib, source, version, binary))
     added["%s/licenses/SOURCES.txt" % dist_info] = ("\n".join(sources) + "\n").encode()
     write_wheel(wheel, entries, dist_info, added)
-    print("%s: licence texts of %d bundled libraries from %d Debian source packages"
+    print("%s: licence texts of %d bundled files from %d Debian source packages"
           % (os.path.basename(wheel), len(bundled), len(added) - 1))
     for line in sources:
         print("  " + line)

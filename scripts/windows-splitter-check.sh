@@ -9,8 +9,9 @@
 #   2. compare  scripts/windows_splitter_compare.py: the corpus against the Linux build, the
 #               scanned batches of every sheet kind with their options (a Chinese name from a
 #               code among them), the pathological set with times, the module's command line through cmd.exe and its
-#               cancellation by taskkill, names code page 936 cannot hold, and the splitter alone
-#               killed while a helper works (its job ends the helper)
+#               cancellation by taskkill, names code page 936 cannot hold, the splitter alone
+#               killed while a helper works (its job ends the helper), and a batch of Chinese and
+#               English text split with --ocr chi_sim+eng (its text as accurate as on Linux)
 # A missing or non-starting wine skips with a message, and fails under CI=true.
 #
 # Usage: scripts/windows-splitter-check.sh [ZIP]   (default dist/orvane-win32.zip)
@@ -113,16 +114,17 @@ CXX=(i686-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -static -iquote "$R
      -isystem "$prefix/include" -DPOPPLER_CPP_STATIC_DEFINE -DPOINTERHOLDER_TRANSITION=4)
 LIBS=(-L "$prefix/lib" -lpoppler-cpp -lpoppler -lfreetype -lqpdf -ljpeg -lz -liconv
       -ladvapi32 -lgdi32 -lshell32 -luser32)
+OCR_LIBS=("$prefix"/lib/libtesseract[0-9]*.a "$prefix"/lib/libleptonica*.a -lws2_32)
 s="$ROOT/splitter/src"
 "${CXX[@]}" -municode -o "$OUT/splitter_text_check.exe" "$ROOT/tests/windows/splitter_text_check.cpp" \
     "$s/windows_entry.cpp" "$s/wide_text.cpp" "$s/ansi_line.cpp" "$s/environment.cpp" \
     "$s/windows_folders.cpp" "${LIBS[@]}" || exit 1
-"${CXX[@]}" -o "$OUT/deps_check.exe" "$ROOT/tests/windows/deps_check.cpp" "${LIBS[@]}" || exit 1
+"${CXX[@]}" -o "$OUT/deps_check.exe" "$ROOT/tests/windows/deps_check.cpp" "${LIBS[@]}" "${OCR_LIBS[@]}" || exit 1
 "${CXX[@]}" -o "$OUT/names_table.exe" "$ROOT/tests/splitter/native/names_table.cpp" "$s/names.cpp" \
     "$s/document_names.cpp" || exit 1
 echo "deps_check.exe imports from: $(i686-w64-mingw32-objdump -p "$OUT/deps_check.exe" |
       awk '/DLL Name:/ {print $3}' | tr '\n' ' ')"
-for run in "splitter_text_check.exe 扫描\\ 文件 한국\\ ☃" "deps_check.exe $OUT" "names_table.exe names-work"; do
+for run in "splitter_text_check.exe 扫描\\ 文件 한국\\ ☃" "deps_check.exe $OUT $(printf %q "${exe%/*}/tessdata")" "names_table.exe names-work"; do
     eval "set -- $run"
     (cd "$OUT" && timeout -k 10 120 "${WINE_LOCALE[@]}" "$wine" "$OUT/$1" "${@:2}" </dev/null) || status=1
 done

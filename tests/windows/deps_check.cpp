@@ -1,7 +1,9 @@
 // Under wine: the cross-built libraries, each doing the splitter's kind of work. A page holding one
 // JPEG (made with libjpeg-turbo) is written by qpdf to a file with a Chinese name, read back by qpdf,
 // its JPEG decoded at 1/8 scale by libjpeg-turbo, and the page rendered by poppler's C++ front end
-// from memory (its UTF-16 strings go through the iconv layer). Exits 1 if any step fails.
+// from memory (its UTF-16 strings go through the iconv layer). A line of text rendered by poppler
+// at 300 dpi is read back by tesseract from those grey pixels in memory, with the English data of
+// the tessdata folder given (a path with Chinese characters in it). Exits 1 if any step fails.
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -16,12 +18,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <jpeglib.h>
+#include <tesseract/baseapi.h>
+#include <windows.h>
+#undef near  // windows.h's, from the days of 16-bit pointers
 
 namespace {
 
@@ -86,10 +92,84 @@ std::string shown(const std::vector<int>& v) {
 
 bool near(int a, int b) { return a - b < 12 && b - a < 12; }
 
+// A page with one line of Helvetica text, as PDF bytes.
+std::string text_page_pdf(const std::string& line) {
+  QPDF pdf;
+  pdf.emptyPDF();
+  QPDFObjectHandle page = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+      "<< /Type /Page /MediaBox [0 0 360 60] /Resources << /Font << /F1 << /Type /Font"
+      " /Subtype /Type1 /BaseFont /Helvetica >> >> >> >>"));
+  page.replaceKey("/Contents",
+                  QPDFObjectHandle::newStream(&pdf, "BT /F1 20 Tf 12 24 Td (" + line + ") Tj ET"));
+  QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(page), false);
+  QPDFWriter writer(pdf);
+  writer.setOutputMemory();
+  writer.write();
+  auto buffer = writer.getBufferSharedPointer();
+  return std::string(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+}
+
+// tesseract's own reading of its data opens the path in the ANSI code page; qpdf's opens a UTF-8
+// path through the UTF-16 API, so a tessdata folder with any characters in its path is read.
+bool read_utf8_file(const char* path, std::vector<char>* data) {
+  std::FILE* f = nullptr;
+  try {
+    f = QUtil::safe_fopen(path, "rb");
+  } catch (const std::exception&) {
+    return false;
+  }
+  data->clear();
+  for (char chunk[65536]; std::size_t n = std::fread(chunk, 1, sizeof chunk, f);)
+    data->insert(data->end(), chunk, chunk + n);
+  std::fclose(f);
+  return true;
+}
+
+// The text tesseract reads in the page rendered at 300 dpi, grey, handed over from memory.
+std::string recognised(const std::string& pdf, const std::string& tessdata) {
+  std::unique_ptr<poppler::document> doc(
+      poppler::document::load_from_raw_data(pdf.data(), static_cast<int>(pdf.size())));
+  if (!doc) return "(no document)";
+  std::unique_ptr<poppler::page> page(doc->create_page(0));
+  poppler::page_renderer renderer;
+  poppler::image image = renderer.render_page(page.get(), 300, 300);
+  const int w = image.width(), h = image.height();
+  std::vector<unsigned char> grey(static_cast<std::size_t>(w) * h);
+  for (int y = 0; y < h; ++y) {
+    const unsigned char* row =
+        reinterpret_cast<const unsigned char*>(image.const_data()) + y * image.bytes_per_row();
+    for (int x = 0; x < w; ++x)  // BGRA
+      grey[static_cast<std::size_t>(y) * w + x] =
+          static_cast<unsigned char>((row[4 * x] * 29 + row[4 * x + 1] * 150 + row[4 * x + 2] * 77) >> 8);
+  }
+  tesseract::TessBaseAPI api;
+  if (api.Init(tessdata.c_str(), 0, "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, nullptr, nullptr, false,
+               read_utf8_file) != 0)
+    return "(no eng data in " + tessdata + ")";
+  api.SetPageSegMode(tesseract::PSM_SINGLE_BLOCK);
+  api.SetImage(grey.data(), w, h, 1, w);
+  api.SetSourceResolution(300);
+  std::unique_ptr<char[]> text(api.GetUTF8Text());
+  std::string out = text ? text.get() : "";
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+// An argument as main receives it (in the ANSI code page) in UTF-8.
+std::string utf8_argument(const char* ansi) {
+  std::wstring wide(MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi, -1, &wide[0], static_cast<int>(wide.size()));
+  std::string out(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr);
+  out.resize(out.size() - 1);  // the terminating zero
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string folder = argc > 1 ? argv[1] : ".";
+  const std::string tessdata = argc > 2 ? utf8_argument(argv[2]) : "tessdata";
   const std::string path = folder + "/扫描 文件.pdf";  // qpdf takes UTF-8 file names on Windows
   const std::string jpeg = orange_jpeg();
 
@@ -149,6 +229,10 @@ int main(int argc, char** argv) {
   const poppler::byte_array back = poppler::ustring::from_utf8("扫描 文件 😀").to_utf8();
   const std::string text(back.begin(), back.end());
   check("poppler's strings through the iconv layer", text == "扫描 文件 😀", text);
+  const std::string line = "Orvane 4711 splits scanned batches";
+  const std::string read = recognised(text_page_pdf(line), tessdata);
+  check("tesseract reads poppler's rendering from memory", read == line,
+        std::string("tesseract ") + tesseract::TessBaseAPI::Version() + ": " + read);
   std::printf("%d failed\n", failures);
   return failures ? 1 : 0;
 }
