@@ -27,7 +27,9 @@ def system_file(bundled):
     if bundled.endswith(".traineddata"):
         path = os.path.join(TESSDATA_SYSTEM, os.path.basename(bundled))
         return (path if os.path.isfile(path) else None), bundled
-    plain = re.sub(r"-[0-9a-f]{8}(?=\.so)", "", bundled)
+    # auditwheel puts its hash before the name's first dot: libfoo-1a2b3c4d.so.1, and also
+    # liblber-2-1a2b3c4d.5.so.0 for liblber-2.5.so.0.
+    plain = re.sub(r"-[0-9a-f]{8}(?=\.)", "", bundled)
     for folder in LIB_DIRS:
         found = glob.glob(os.path.join(folder, plain))
         if found:
