@@ -85,7 +85,17 @@ echo "settings: the launcher's orvaneFun.ini is read"
 step "System copies to hide"
 LOADED="$("$VPY" -c 'import requests, flask, jwt, sqlite3, ssl, hashlib, zlib, Orvane; print(open("/proc/self/maps").read())' \
           | awk '{print $6}' | grep '\.so' | xargs -r readlink -f | sort -u)"
-SYSTEM="$(ldconfig -p | awk '/=> \// {print $NF}' | xargs -r readlink -f | sort -u)"
+# The commands this check and the demo run inside need their libraries too; tesseract brings
+# libarchive and libcurl, whose own libraries (libacl, libssl ...) sed and friends load.
+for tool in bash sed grep stat mount cp mkdir rm cat sleep env ldd cmake; do
+    path="$(command -v "$tool" 2>/dev/null)" || continue
+    LOADED+=$'\n'"$(ldd "$path" 2>/dev/null | awk '$3 ~ /^\// {print $3}' | xargs -r readlink -f)"
+done
+LOADED="$(sort -u <<<"$LOADED")"
+# This machine's own architecture only: wine's i386 copies are nothing the wheel's program loads.
+ARCH_DIR="$(gcc -print-multiarch 2>/dev/null || true)"
+SYSTEM="$(ldconfig -p | awk '/=> \// {print $NF}' | xargs -r readlink -f |
+          { if [[ -n "$ARCH_DIR" ]]; then grep -E "/$ARCH_DIR/|^/(usr/)?lib(64)?/[^/]+$" || true; else cat; fi; } | sort -u)"
 HIDE=()
 for carried in "$LIBS"/*; do
     file="$(basename "$carried" | sed -E 's/-[0-9a-f]{8}(\.so)/\1/')"
