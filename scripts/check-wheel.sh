@@ -89,7 +89,8 @@ LOADED="$("$VPY" -c 'import requests, flask, jwt, sqlite3, ssl, hashlib, zlib, O
 # libarchive and libcurl, whose own libraries (libacl, libssl ...) sed and friends load.
 for tool in bash sed grep stat mount cp mkdir rm cat sleep env ldd cmake; do
     path="$(command -v "$tool" 2>/dev/null)" || continue
-    LOADED+=$'\n'"$(ldd "$path" 2>/dev/null | awk '$3 ~ /^\// {print $3}' | xargs -r readlink -f)"
+    # (ldd, a script itself, is no dynamic executable: its libraries are bash's.)
+    LOADED+=$'\n'"$({ ldd "$path" 2>/dev/null || true; } | awk '$3 ~ /^\// {print $3}' | xargs -r readlink -f)"
 done
 LOADED="$(sort -u <<<"$LOADED")"
 # This machine's own architecture only: wine's i386 copies are nothing the wheel's program loads.
